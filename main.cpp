@@ -1,0 +1,3 @@
+#include "boot/startup.h"
+
+int main(int argc, char** argv) { return kel::program_entry(argc, argv); }
