@@ -120,6 +120,17 @@ inline void typeset_add(cell* ts, uint32_t type) {
     if (type < 96) bytes[type >> 3] |= static_cast<uint8_t>(0x80u >> (type & 7));
 }
 
+// Series values (block, string and binary families, vectors, images): w1 is the head
+// index in units, w2 the node of the buffer; text values keep an export cache node in w3.
+inline uint32_t series_head(const cell* c) { return c->w1; }
+inline node_id series_node(const cell* c) { return c->w2; }
+inline void set_series_value(cell* c, uint32_t type, node_id node, uint32_t head) {
+    c->header = type;
+    c->w1 = head;
+    c->w2 = node;
+    c->w3 = 0;
+}
+
 // The two shared cells returned where a value is needed and none exists; never written.
 extern const cell none_value;
 extern const cell unset_value;
