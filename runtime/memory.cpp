@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "boot/error_catalog.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/heap.h"
@@ -14,10 +15,6 @@ memory_state memory;
 series_buffer** node_table = nullptr;
 
 namespace {
-
-constexpr uint32_t INTERNAL = 9;
-constexpr uint32_t NO_MEMORY = 2;
-constexpr uint32_t WRONG_MEM = 3;
 
 // Largest data area a buffer may have: its size field is a signed 32-bit count.
 constexpr size_t SERIES_MAX_DATA = 0x7FFFFFF0;
@@ -84,7 +81,7 @@ void insert_series_frame(series_frame* frame) {
 size_t checked_data_size(size_t count, uint32_t unit) {
     size_t bytes;
     if (__builtin_mul_overflow(count, static_cast<size_t>(unit), &bytes) || bytes > SERIES_MAX_DATA)
-        fire(INTERNAL, NO_MEMORY);
+        fire(internal_error::no_memory);
     return round_up(bytes, 16);
 }
 
@@ -137,7 +134,7 @@ void* os_alloc_frame_memory(size_t size) {
     size_t rounded = round_up(size + 16, PAGE_SIZE);
     void* pages = nullptr;
     if (catch_exit(LEVEL_MEMORY, [&] { pages = os_alloc_pages(rounded); }) != 0)
-        fire(INTERNAL, NO_MEMORY);
+        fire(internal_error::no_memory);
     *static_cast<size_t*>(pages) = rounded;
     memory.total += rounded;
     return static_cast<uint8_t*>(pages) + 16;
@@ -148,14 +145,14 @@ void os_free_frame_memory(void* block) {
     size_t rounded = *reinterpret_cast<size_t*>(pages);
     memory.total -= rounded;
     if (catch_exit(LEVEL_MEMORY, [&] { os_free_pages(pages, rounded); }) != 0)
-        fire(INTERNAL, WRONG_MEM);
+        fire(internal_error::wrong_mem);
 }
 
 node_frame* alloc_node_frame(uint32_t n) {
     KEL_ASSERT(n <= NODE_FRAME_COUNT);
     uint32_t slot = 0;
     while (slot < NODE_FRAME_SLOTS && node_frame_directory[slot]) slot++;
-    if (slot == NODE_FRAME_SLOTS) fire(INTERNAL, NO_MEMORY);
+    if (slot == NODE_FRAME_SLOTS) fire(internal_error::no_memory);
     auto* frame = static_cast<node_frame*>(heap_alloc_zeroed(sizeof(node_frame)));
     frame->count = static_cast<int32_t>(n);
     frame->base = 1 + slot * NODE_FRAME_STRIDE;
@@ -334,7 +331,7 @@ static series_buffer* expand_buffer(series_buffer* buffer, size_t new_size, seri
     uint32_t unit = buffer->unit();
     node_id node = buffer->node;
     if (new_size == 0) new_size = static_cast<size_t>(buffer->size) * 2;
-    if (new_size > SERIES_MAX_DATA) fire(INTERNAL, NO_MEMORY);
+    if (new_size > SERIES_MAX_DATA) fire(internal_error::no_memory);
     series_buffer* fresh = alloc_series_buffer(new_size / unit, unit, 0);
     series_buffer* old = node_buffer(node);
     fresh->flags = (old->flags & ~(SERIES_BIG | SERIES_FIXED)) | (fresh->flags & SERIES_BIG);
