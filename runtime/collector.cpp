@@ -5,7 +5,9 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/cycles.h"
 #include "runtime/exits.h"
+#include "runtime/handle_table.h"
 #include "runtime/heap.h"
 #include "runtime/memory.h"
 
@@ -253,6 +255,7 @@ void mark_roots() {
         if (r->has_cells) collector_mark_series_values(&r->node);
         else collector_mark_node(&r->node);
     }
+    if (externals_node()) collector_mark_series_values(&externals_node());
     drain_mark_stack();
     for (size_t i = 0; i < mark_callback_count; i++) {
         if (mark_callbacks[i]) mark_callbacks[i]();
@@ -301,6 +304,9 @@ void mark_native_cell(cell* value) {
     if (TYPE_OF(value) == TYPE_OP && (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && value->w1)
         collector_mark_context(&value->w1);
 }
+void mark_handle_cell(cell* value) {
+    if (static_cast<int32_t>(value->w3) >= 0) handle_mark(static_cast<int32_t>(value->w3), 0);
+}
 void mark_event_cell(cell* value) {
     if ((value->w3 & 0x10000) && value->w2) collector_mark_series_values(&value->w2);
 }
@@ -321,6 +327,7 @@ struct default_markers {
         markers[TYPE_FUNCTION] = mark_function_cell;
         markers[TYPE_ROUTINE] = mark_function_cell;
         for (uint32_t t : {TYPE_NATIVE, TYPE_ACTION, TYPE_OP}) markers[t] = mark_native_cell;
+        markers[TYPE_HANDLE] = mark_handle_cell;
         markers[TYPE_EVENT] = mark_event_cell;
     }
 };
@@ -421,6 +428,8 @@ void collector_collect() {
     release_queue.reserve(RELEASE_QUEUE);
     if (node_evacuation) plan_evacuation();
     mark_roots();
+    if (forwarding) cycles_relocate();
+    handle_sweep();
     compact_series_frames();
     sweep_big_blocks_pass();
     flush_release_queue();
