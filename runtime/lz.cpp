@@ -264,16 +264,26 @@ void compress_block(lz_tables& t, const uint8_t* source, uint32_t size, bitstrea
     const uint8_t* w = t.w;
     int32_t p = 0;
     int32_t end = static_cast<int32_t>(size);
+    match m = t.find(0);
     while (p < end && !out.overflow) {
-        match m = t.find(p);
         if (m.length < LZ_MIN_LENGTH) {
             put_literal(out, w[p]);
             t.insert(p++);
+            m = t.find(p);
+            continue;
+        }
+        // One position of look-ahead: a longer match there is worth a literal here.
+        t.insert(p);
+        match ahead = t.find(p + 1);
+        if (ahead.length > m.length) {
+            put_literal(out, w[p++]);
+            m = ahead;
             continue;
         }
         put_length(out, m.length);
         put_distance(out, m.distance);
-        for (int32_t stop = p + static_cast<int32_t>(m.length); p < stop; p++) t.insert(p);
+        for (int32_t stop = p + static_cast<int32_t>(m.length); ++p < stop;) t.insert(p);
+        m = t.find(p);
     }
     out.pad();
 }
