@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -328,6 +327,7 @@ lz_buffer lz_decompress(const uint8_t* record, size_t record_size, size_t& expan
         in = bits.block_end();
     }
     if (done != expanded) return nullptr;
+    std::memset(out.get() + expanded, 0, 8);
     expanded_size = expanded;
     return out;
 }

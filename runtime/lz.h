@@ -31,8 +31,8 @@ using lz_buffer = std::unique_ptr<uint8_t[], bitstream_deleter>;
 // answers its size, or -1 when n < LZ_MIN_INPUT or the record would not be smaller than n.
 int64_t lz_compress(const uint8_t* source, size_t n, uint8_t* destination);
 
-// Expands the record held in record[0..record_size): the data (expanded_size bytes plus
-// 8 spare) on the process heap, or null when the record is malformed or truncated.
+// Expands the record held in record[0..record_size): the data (expanded_size bytes, then
+// 8 zero bytes) on the process heap, or null when the record is malformed or truncated.
 // Every read stays inside record_size, whatever the headers claim.
 lz_buffer lz_decompress(const uint8_t* record, size_t record_size, size_t& expanded_size);
 
