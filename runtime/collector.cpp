@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "evaluator/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/handle_table.h"
@@ -249,6 +250,10 @@ void sweep_big_blocks_pass() {
 // --- Roots -------------------------------------------------------------------------
 
 void mark_roots() {
+    if (argument_stack) {
+        collector_mark_node(&argument_stack);
+        collector_mark_values(stack::bottom, stack::top);
+    }
     for (root_cell* r = root_cells; r; r = r->next) collector_mark_values(&r->value, &r->value + 1);
     for (root_node* r = root_nodes; r; r = r->next) {
         if (!r->node) continue;

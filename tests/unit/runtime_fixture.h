@@ -13,6 +13,7 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/heap.h"
 #include "runtime/memory.h"
@@ -28,8 +29,12 @@ protected:
         unset::init();
         none::init();
         logic::init();
+        // Collections may now run inside any allocation (at every one in the stress build).
+        collector_enabled = true;
     }
     void TearDown() override {
+        collector_enabled = false;
+        argument_stack = 0;
         heap_free(node_buffer(argument_stack));
         free_all_node_frames();
     }
