@@ -52,7 +52,8 @@ void on_interrupt(int) { installed_trap(0, 0); }
 void give_thread_signal_stack() {
     thread_local bool given = false;
     if (given) return;
-    size_t size = std::max<size_t>(static_cast<size_t>(sysconf(_SC_SIGSTKSZ)), 64 * 1024);
+    long wanted = sysconf(_SC_SIGSTKSZ);
+    size_t size = std::max<size_t>(wanted > 0 ? static_cast<size_t>(wanted) : 0, 64 * 1024);
     void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED) return;
     stack_t stack{};

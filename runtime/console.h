@@ -10,6 +10,7 @@ constexpr size_t OUTPUT_BUFFER_SIZE = 1024;
 // Pending bytes above this are written: one more character (at most 4 bytes) still fits.
 constexpr size_t OUTPUT_FLUSH_AT = 1020;
 
+// Standard output needs no mode decision here; a closed pipe must only fail the write.
 void init_console_output();
 
 // Text of `bytes` bytes in units of 1 (Latin-1), 2 (UCS-2) or 4 (UCS-4) bytes a character;
