@@ -138,18 +138,3 @@ void top_catch_handler(uint32_t code) {
 void install_fault_handlers() { install_signal_trap(fault_exit); }
 
 }  // namespace kel
-
-#include <cstdio>
-#include <cstdlib>
-
-namespace kel {
-
-// Minimal trap until the full message table lands.
-void runtime_error_exit(int n, uintptr_t address) {
-    if (n != 0) std::fprintf(stderr, "*** Runtime Error %d\n*** at: %08Xh\n", n, static_cast<unsigned>(address));
-    std::_Exit(n);
-}
-
-void runtime_assert_failed() { runtime_error_exit(RUNTIME_ASSERTION, 0); }
-
-}  // namespace kel
