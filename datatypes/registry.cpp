@@ -1,10 +1,20 @@
 #include "datatypes/registry.h"
 
 #include <cstdio>
+
+#include "runtime/console.h"
 #include <cstdlib>
 #include <cstring>
 
 namespace kel {
+
+namespace {
+void print_typed_line(const char* label, uint32_t number) {
+    char line[80];
+    int n = std::snprintf(line, sizeof line, "%s%u", label, number);
+    write_latin1_line(line, static_cast<size_t>(n));
+}
+}  // namespace
 
 type_name_record type_names[TYPE_ROW];
 action_entry type_actions[TYPE_ROW * TYPE_ROW];
@@ -14,9 +24,9 @@ type_word_loader load_type_word = nullptr;
 void register_datatype(uint32_t type, uint32_t parent, const char* name,
                        std::initializer_list<action_entry> entries) {
     if (entries.size() != ACTIONS_COUNT) {
-        std::printf("*** Datatype Error: invalid actions count for type: %u\n", type);
-        std::printf("*** Found: %zu\n", entries.size());
-        std::printf("*** Expected: %u\n", ACTIONS_COUNT);
+        print_typed_line("*** Datatype Error: invalid actions count for type: ", type);
+        print_typed_line("*** Found: ", static_cast<uint32_t>(entries.size()));
+        print_typed_line("*** Expected: ", ACTIONS_COUNT);
         // A malformed table is a build fault: never let the process report success.
         std::exit(EXIT_FAILURE);
     }
