@@ -1,6 +1,7 @@
 #include "boot/startup.h"
 
 #include "datatypes/datatype.h"
+#include "datatypes/handle.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/unset.h"
@@ -27,6 +28,7 @@ void runtime_init() {
     unset::init();
     none::init();
     logic::init();
+    handle::init();
     stack::init();
     externals_init();
 }
