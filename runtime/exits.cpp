@@ -12,3 +12,18 @@ void raise_exit(uint32_t code) {
 void rethrow_pending() { raise_exit(pending_code); }
 
 }  // namespace kel
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace kel {
+
+// Minimal trap until the full message table lands.
+void runtime_error_exit(int n, uintptr_t address) {
+    if (n != 0) std::fprintf(stderr, "*** Runtime Error %d\n*** at: %08Xh\n", n, static_cast<unsigned>(address));
+    std::_Exit(n);
+}
+
+void runtime_assert_failed() { runtime_error_exit(RUNTIME_ASSERTION, 0); }
+
+}  // namespace kel
