@@ -478,7 +478,7 @@ node_id load_utf8_new(byte_source bytes, size_t count) {
 }
 
 node_id load_utf16le(byte_source text, size_t units, cell* value, bool cr) {
-    if (!text.present()) text = byte_source::series(value->w3, 0);
+    if (!text.present() && value) text = byte_source::series(value->w3, 0);
     uint32_t unit = utf16_unit_needed(text.address(), units);
     node_id node = load_destination(value, units, value || units ? unit : 2);
     series_buffer* buffer = node_buffer(node);
@@ -525,7 +525,7 @@ node_id load_utf16le(byte_source text, size_t units, cell* value, bool cr) {
 }
 
 node_id load_cp1251(byte_source bytes, size_t count, cell* value, bool cr) {
-    if (!bytes.present()) bytes = byte_source::series(value->w3, 0);
+    if (!bytes.present() && value) bytes = byte_source::series(value->w3, 0);
     node_id node = load_destination(value, count, 0);
     return load_units<false>(bytes, count, node, 0, nullptr, cr);
 }
