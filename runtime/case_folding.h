@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/cell.h"
+
 namespace kel {
 
 struct case_pair {
@@ -40,5 +42,10 @@ inline uint32_t swap_case_char(uint32_t cp) {
     uint32_t upper = to_upper_char(cp);
     return upper != cp ? upper : case_fold_char(cp, 0);
 }
+
+// Changes a char! value, or the characters of a text value from its head, in place.
+// part: null when absent, else an integer! count or a series of the same type and buffer
+// marking the end. A wider mapped character widens the buffer.
+void change_case(cell* value, const cell* part, int upper);
 
 }  // namespace kel
