@@ -6,6 +6,7 @@
 #include "datatypes/none.h"
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
+#include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/handle_table.h"
@@ -35,6 +36,7 @@ void runtime_init() {
     init_handle_table();
     register_datatypes();
     cycles_init();
+    case_folding_init();
     stack::init();
     externals_init();
     collector_init_stats();
