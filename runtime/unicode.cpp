@@ -142,7 +142,21 @@ run_end store_run(const uint8_t* src, size_t count, size_t& i, T* out, size_t& p
     constexpr uint32_t max = sizeof(T) == 1 ? 0xFF : sizeof(T) == 2 ? 0xFFFF : 0xFFFFFFFF;
     size_t k = i, n = pos;
     run_end end = run_end::done;
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
     while (k < count) {
+        // Eight ASCII bytes (and no CR to handle) at a time.
+        if (count - k >= 8) {
+            uint64_t w;
+            std::memcpy(&w, src + k, 8);
+            uint64_t x = w ^ (ones * '\r');
+            if (!(w & highs) && !(cr && ((x - ones) & ~x & highs))) {
+                if constexpr (sizeof(T) == 1) std::memcpy(out + n, &w, 8);
+                else for (size_t j = 0; j < 8; j++) out[n + j] = src[k + j];
+                k += 8;
+                n += 8;
+                continue;
+            }
+        }
         uint32_t b = src[k];
         if (b < 0x80) {
             k++;

@@ -57,6 +57,12 @@ std::string exported(cell* v, int64_t limit = -1) {
     return std::string(text, length);
 }
 
+chars code_points(const std::string& latin1) {
+    chars out;
+    for (unsigned char c : latin1) out.push_back(c);
+    return out;
+}
+
 std::vector<uint8_t> bytes_of(const std::string& s) { return {s.begin(), s.end()}; }
 
 // Runs f; returns the code of the language error it raised (0 when none) and the error.
@@ -465,6 +471,8 @@ TEST_F(Unicode, LineEndsOnImport) {
         {"a\rb", {'a', '\n', 'b'}, {'a', 'b'}},  // UTF-16 drops every CR
         {"a\r", {'a', '\n'}, {'a'}},
         {"\r\r\n", {'\n', '\n'}, {'\n'}},
+        {"first line\r\nsecond\rthird line", code_points("first line\nsecond\nthird line"),
+         code_points("first line\nsecondthird line")},
     };
     for (auto& c : cases) {
         auto bytes = bytes_of(c.in);
