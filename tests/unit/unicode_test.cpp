@@ -563,3 +563,8 @@ TEST_F(Unicode, Cp1251Import) {
     EXPECT_EQ(node_buffer(node)->unit(), 1u);
     EXPECT_EQ(read_text(node), (chars{0xA0, 0xA9, 'z'}));
 }
+
+TEST_F(Unicode, ABufferOfAnotherUnitStopsTheProcess) {
+    root_cell v_root(string_value(alloc_series(4, 3, 0)));
+    EXPECT_EXIT(to_utf8(&v_root.value), ::testing::ExitedWithCode(101), "Runtime Error 101");
+}
