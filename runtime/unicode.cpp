@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "boot/error_catalog.h"
+#include "runtime/collector.h"
 #include "runtime/exits.h"
 
 namespace kel {
@@ -132,6 +133,20 @@ inline const uint8_t* skip_sequence(const uint8_t* p, const uint8_t* end) {
     return p;
 }
 
+// A load's source and destination, held across allocations: a collection may move their
+// buffers and renumber their nodes.
+struct load_roots {
+    root_node source;
+    root_node dest;
+    const uint8_t* raw;
+    size_t start;
+    explicit load_roots(byte_source bytes)
+        : source(bytes.node, false), dest(0, false), raw(bytes.raw), start(bytes.start) {}
+    const uint8_t* source_address() const {
+        return source.node ? node_buffer(source.node)->offset + start : raw;
+    }
+};
+
 enum class run_end { done, wide, short_input, invalid };
 
 // Stores the code points of src[i..count) at out[pos..] while they fit T; the caller has
@@ -142,7 +157,21 @@ run_end store_run(const uint8_t* src, size_t count, size_t& i, T* out, size_t& p
     constexpr uint32_t max = sizeof(T) == 1 ? 0xFF : sizeof(T) == 2 ? 0xFFFF : 0xFFFFFFFF;
     size_t k = i, n = pos;
     run_end end = run_end::done;
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
     while (k < count) {
+        // Eight ASCII bytes (and no CR to handle) at a time.
+        if (count - k >= 8) {
+            uint64_t w;
+            std::memcpy(&w, src + k, 8);
+            uint64_t x = w ^ (ones * '\r');
+            if (!(w & highs) && !(cr && ((x - ones) & ~x & highs))) {
+                if constexpr (sizeof(T) == 1) std::memcpy(out + n, &w, 8);
+                else for (size_t j = 0; j < 8; j++) out[n + j] = src[k + j];
+                k += 8;
+                n += 8;
+                continue;
+            }
+        }
         uint32_t b = src[k];
         if (b < 0x80) {
             k++;
@@ -182,11 +211,11 @@ run_end store_run(const uint8_t* src, size_t count, size_t& i, T* out, size_t& p
 // Loads src[i..count) into the buffer from its offset, widening it when a wider code point
 // arrives. The buffer has room for one unit per byte.
 template <bool Utf8>
-node_id load_units(byte_source src, size_t count, node_id node, size_t i, size_t* left, bool cr) {
+node_id load_units(load_roots& roots, size_t count, size_t i, size_t* left, bool cr) {
     size_t pos = 0;
     for (;;) {
-        series_buffer* buffer = node_buffer(node);
-        const uint8_t* s = src.address();
+        series_buffer* buffer = node_buffer(roots.dest.node);
+        const uint8_t* s = roots.source_address();
         uint32_t wide = 0;
         run_end end;
         switch (buffer->unit()) {
@@ -207,7 +236,7 @@ node_id load_units(byte_source src, size_t count, node_id node, size_t i, size_t
             raise_invalid_utf8(s + i, count - i);
         if (end != run_end::wide) {
             if (left) *left = end == run_end::short_input ? count - i : 0;
-            return node;
+            return roots.dest.node;
         }
         // Room first, so widening needs no expansion of its own.
         uint32_t unit = wide > 0xFFFF ? 4 : 2;
@@ -247,13 +276,12 @@ series_buffer* widen(series_buffer* buffer) {
 // (or of `unit` when given), or a new buffer.
 node_id load_destination(cell* value, size_t count, uint32_t unit) {
     if (!value) return alloc_series(count ? count : 1, unit ? unit : 1, 0);
-    node_id node = series_node(value);
-    series_buffer* buffer = node_buffer(node);
+    series_buffer* buffer = node_buffer(series_node(value));
     if (!unit) unit = buffer->unit();
     buffer = ensure_room(buffer, (count ? count : 1) * unit);
     set_unit(buffer, unit);
     buffer->tail = buffer->offset;
-    return node;
+    return buffer->node;
 }
 
 }  // namespace
@@ -292,9 +320,9 @@ void raise_invalid_utf8(const uint8_t* p, size_t n) {
     series_buffer* buffer = node_buffer(node);
     std::memcpy(buffer->offset, bytes, k);
     buffer->tail = buffer->offset + k;
-    cell arg;
-    set_series_value(&arg, TYPE_BINARY, node, 0);
-    fire(access_error::invalid_utf8, &arg);
+    root_cell arg;
+    set_series_value(&arg.value, TYPE_BINARY, node, 0);
+    fire(access_error::invalid_utf8, &arg.value);
 }
 
 // ---- Sizing and encoding
@@ -458,15 +486,17 @@ uint16_t* to_utf16(cell* value) { return to_utf16_cache(value, -1, nullptr, OS_C
 // ---- Import
 
 node_id load_utf8(byte_source bytes, size_t count, node_id node, size_t* left, bool cr) {
+    load_roots roots(bytes);
+    roots.dest.node = node;
     if (node) {
         series_buffer* buffer = node_buffer(node);
         ensure_room(buffer, (count ? count : 1) * buffer->unit());
     } else {
-        node = alloc_series(count ? count : 1, 1, 0);
+        roots.dest.node = alloc_series(count ? count : 1, 1, 0);
     }
-    const uint8_t* s = bytes.address();
+    const uint8_t* s = roots.source_address();
     size_t start = count > 2 && s[0] == 0xEF && s[1] == 0xBB && s[2] == 0xBF ? 3 : 0;
-    return load_units<true>(bytes, count, node, start, left, cr);
+    return load_units<true>(roots, count, start, left, cr);
 }
 
 node_id load_utf8_into(byte_source bytes, size_t count, cell* value, size_t* left) {
@@ -479,10 +509,11 @@ node_id load_utf8_new(byte_source bytes, size_t count) {
 
 node_id load_utf16le(byte_source text, size_t units, cell* value, bool cr) {
     if (!text.present() && value) text = byte_source::series(value->w3, 0);
-    uint32_t unit = utf16_unit_needed(text.address(), units);
+    load_roots roots(text);
+    uint32_t unit = utf16_unit_needed(roots.source_address(), units);
     node_id node = load_destination(value, units, value || units ? unit : 2);
     series_buffer* buffer = node_buffer(node);
-    const uint8_t* s = text.address();
+    const uint8_t* s = roots.source_address();
     uint8_t* out = buffer->offset;
     size_t pos = 0;
     switch (unit) {
@@ -526,8 +557,9 @@ node_id load_utf16le(byte_source text, size_t units, cell* value, bool cr) {
 
 node_id load_cp1251(byte_source bytes, size_t count, cell* value, bool cr) {
     if (!bytes.present() && value) bytes = byte_source::series(value->w3, 0);
-    node_id node = load_destination(value, count, 0);
-    return load_units<false>(bytes, count, node, 0, nullptr, cr);
+    load_roots roots(bytes);
+    roots.dest.node = load_destination(value, count, 0);
+    return load_units<false>(roots, count, 0, nullptr, cr);
 }
 
 series_buffer* widen_1_to_2(series_buffer* buffer) { return widen<uint8_t, uint16_t>(buffer); }

@@ -130,7 +130,8 @@ void ascii_to_utf16(const char* text, uint16_t* out);
 
 // Export. The text lives in the value's cache buffer (node in w3, shared by every copy of
 // the cell) and stays valid until the next export from the value or the next collection.
-// `value` must not move while these allocate (an argument-stack slot or a rooted cell).
+// `value` must be rooted where nothing moves it (an argument-stack slot or a root_cell):
+// these allocate. The import functions taking a value need the same.
 // limit: characters from the head, negative for all.
 uint8_t* string_cache_buffer(cell* value, size_t bytes);
 // The cache node; length gets the UTF-8 bytes without the NUL. crlf writes LF as CR LF.
@@ -150,7 +151,7 @@ uint16_t* to_utf16_cache(cell* value, int64_t limit, size_t* units, bool crlf);
 uint16_t* to_utf16(cell* value);
 
 // Bytes to import: memory outside the collected heap, or a series and a byte offset from
-// its first used unit (re-read after every allocation, since the collector moves buffers).
+// its first used unit (the load roots the series and re-reads it after every allocation).
 struct byte_source {
     const uint8_t* raw;
     node_id node;
@@ -161,7 +162,6 @@ struct byte_source {
     static byte_source series(node_id n, size_t start) { return {nullptr, n, start}; }
     static byte_source none() { return {nullptr, 0, 0}; }
     bool present() const { return raw || node; }
-    const uint8_t* address() const { return node ? node_buffer(node)->offset + start : raw; }
 };
 
 // Import. The content of an existing buffer is replaced from its offset; a unit-1 buffer

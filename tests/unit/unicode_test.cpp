@@ -9,16 +9,15 @@
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
+#include "tests/unit/runtime_fixture.h"
 
 using namespace kel;
 
 namespace {
 
-class Unicode : public ::testing::Test {
-protected:
-    void SetUp() override { init_memory(); }
-    void TearDown() override { free_all_node_frames(); }
-};
+// The collector runs inside allocations (at every one in the stress build): the tests keep
+// their values in root guards, as runtime code must.
+using Unicode = kel::testing::RuntimeTest;
 
 using chars = std::vector<uint32_t>;
 
@@ -57,6 +56,12 @@ std::string exported(cell* v, int64_t limit = -1) {
     return std::string(text, length);
 }
 
+chars code_points(const std::string& latin1) {
+    chars out;
+    for (unsigned char c : latin1) out.push_back(c);
+    return out;
+}
+
 std::vector<uint8_t> bytes_of(const std::string& s) { return {s.begin(), s.end()}; }
 
 // Runs f; returns the code of the language error it raised (0 when none) and the error.
@@ -89,12 +94,12 @@ TEST_F(Unicode, WideningKeepsEveryCharacter) {
     for (auto c : cases) {
         chars src = text;
         if (c.from == 2) src.back() = 0xFFFF;
-        node_id node = make_text(src, c.from, c.offset);
-        series_buffer* b = node_buffer(node);
+        root_node node(make_text(src, c.from, c.offset), false);
+        series_buffer* b = node_buffer(node.node);
         b = c.from == 2 ? widen_2_to_4(b) : c.to == 2 ? widen_1_to_2(b) : widen_1_to_4(b);
-        EXPECT_EQ(b, node_buffer(node)) << "the node follows the buffer";
+        EXPECT_EQ(b, node_buffer(node.node)) << "the node follows the buffer";
         EXPECT_EQ(b->unit(), c.to);
-        EXPECT_EQ(read_text(node), src) << c.from << "->" << c.to << " offset " << c.offset;
+        EXPECT_EQ(read_text(node.node), src) << c.from << "->" << c.to << " offset " << c.offset;
         EXPECT_LE(b->tail + c.to, b->data_end()) << "one spare character";
     }
 }
@@ -308,7 +313,8 @@ TEST_F(Unicode, ExportToUtf8FromEveryUnit) {
         {{}, 1, ""},
     };
     for (auto& c : cases) {
-        cell v = string_value(make_text(c.text, c.unit));
+        root_cell v_root(string_value(make_text(c.text, c.unit)));
+        cell& v = v_root.value;
         size_t length = 99;
         char* out = to_utf8(&v, -1, &length);
         EXPECT_EQ(std::string(out, length), c.utf8);
@@ -321,35 +327,38 @@ TEST_F(Unicode, ExportToUtf8FromEveryUnit) {
 }
 
 TEST_F(Unicode, ExportCacheIsReusedAndGrown) {
-    cell v = string_value(make_text({'x', '\n', 'y'}, 1));
+    root_cell v_root(string_value(make_text({'x', '\n', 'y'}, 1)));
+    cell& v = v_root.value;
     EXPECT_EQ(v.w3, 0u);
     size_t length;
     char* first = to_utf8_lines(&v, -1, &length, true);
     EXPECT_EQ(std::string(first, length), "x\r\ny");
-    node_id cache = v.w3;
-    EXPECT_NE(cache, 0u);
-    cell copy = v;  // copies share the cache
+    EXPECT_NE(v.w3, 0u);
+    root_cell copy_root(v);  // copies share the cache
+    cell& copy = copy_root.value;
     EXPECT_EQ(exported(&copy, 2), "x\n");
-    EXPECT_EQ(copy.w3, cache);
+    EXPECT_EQ(copy.w3, v.w3);
 
     // A longer text through the same cache grows it in place of allocating another.
-    chars many(1000, 0x20AC);
-    copy.w2 = make_text(many, 2);
+    copy.w2 = make_text(chars(1000, 0x20AC), 2);
     char* long_text = to_utf8(&copy, -1, &length);
-    EXPECT_EQ(copy.w3, cache);
+    EXPECT_EQ(copy.w3, v.w3);
     EXPECT_EQ(length, 3000u);
     EXPECT_EQ(std::string(long_text, 3), "\xE2\x82\xAC");
-    EXPECT_GE(node_buffer(cache)->size, 3001u);
+    EXPECT_GE(node_buffer(copy.w3)->size, 3001u);
 }
 
 TEST_F(Unicode, ExportFromTheHeadAndWithinLimits) {
-    cell v = string_value(make_text({'a', 'b', 0x20AC, 'c'}, 2), 1);
+    root_cell v_root(string_value(make_text({'a', 'b', 0x20AC, 'c'}, 2), 1));
+    cell& v = v_root.value;
     EXPECT_EQ(exported(&v, -1), "b\xE2\x82\xAC" "c");
     EXPECT_EQ(exported(&v, 2), "b\xE2\x82\xAC");
     v.w1 = 9;  // a head beyond the tail: nothing to export
     EXPECT_EQ(exported(&v, -1), "");
 
-    cell euro = string_value(make_text({0x20AC, 'z'}, 2));
+    root_cell euro_root(string_value(make_text({0x20AC, 'z'}, 2)));
+
+    cell& euro = euro_root.value;
     struct { size_t capacity; int64_t limit; bool terminate; std::vector<uint8_t> out; } cases[] = {
         {2, -1, false, {0xE2, 0x82}},               // stops inside the character
         {8, 0, false, {0xE2, 0x82, 0xAC, 'z'}},     // 0: no limit
@@ -376,7 +385,8 @@ TEST_F(Unicode, ExportToUtf16) {
         {{0x10000}, 4, false, {0xD800, 0xDC00}},
     };
     for (auto& c : cases) {
-        cell v = string_value(make_text(c.text, c.unit));
+        root_cell v_root(string_value(make_text(c.text, c.unit)));
+        cell& v = v_root.value;
         size_t units = 0;
         uint16_t* out = to_utf16_cache(&v, -1, &units, c.crlf);
         ASSERT_NE(out, nullptr);
@@ -386,11 +396,14 @@ TEST_F(Unicode, ExportToUtf16) {
         EXPECT_GE(node_buffer(v.w3)->size, 2 * c.out.size() + 2);
     }
     // Text handed to the OS keeps its LF line ends on this platform.
-    cell lines = string_value(make_text({'x', '\n', 'y'}, 1));
+    root_cell lines_root(string_value(make_text({'x', '\n', 'y'}, 1)));
+    cell& lines = lines_root.value;
     uint16_t* os = to_utf16(&lines);
     EXPECT_EQ(std::vector<uint16_t>(os, os + 4), (std::vector<uint16_t>{'x', '\n', 'y', 0}));
 
-    cell bad = string_value(make_text({'a', 0x110000}, 4));
+    root_cell bad_root(string_value(make_text({'a', 0x110000}, 4)));
+
+    cell& bad = bad_root.value;
     EXPECT_EQ(to_utf16_cache(&bad, -1, nullptr, false), nullptr);
 }
 
@@ -435,7 +448,7 @@ TEST_F(Unicode, Utf8ImportCarriesACutSequence) {
     EXPECT_EQ(read_text(node), (chars{'a', 'b'}));
     EXPECT_EQ(left, 2u);
     auto next = bytes_of("\xE2\x82\xAC!");
-    load_utf8(byte_source::memory(next.data()), next.size(), node, &left, false);
+    node = load_utf8(byte_source::memory(next.data()), next.size(), node, &left, false);
     EXPECT_EQ(read_text(node), (chars{0x20AC, '!'}));
     EXPECT_EQ(left, 0u);
 
@@ -465,6 +478,8 @@ TEST_F(Unicode, LineEndsOnImport) {
         {"a\rb", {'a', '\n', 'b'}, {'a', 'b'}},  // UTF-16 drops every CR
         {"a\r", {'a', '\n'}, {'a'}},
         {"\r\r\n", {'\n', '\n'}, {'\n'}},
+        {"first line\r\nsecond\rthird line", code_points("first line\nsecond\nthird line"),
+         code_points("first line\nsecondthird line")},
     };
     for (auto& c : cases) {
         auto bytes = bytes_of(c.in);
@@ -487,7 +502,8 @@ TEST_F(Unicode, LineEndsOnImport) {
 
 TEST_F(Unicode, ImportReplacesAnExistingBuffer) {
     // A unit-4 buffer with its offset mid-way receives shorter Latin-1 text.
-    cell v = string_value(make_text({0x1F600, 'x', 'y', 'z'}, 4, -1));
+    root_cell v_root(string_value(make_text({0x1F600, 'x', 'y', 'z'}, 4, -1)));
+    cell& v = v_root.value;
     auto bytes = bytes_of("ab\xC3\xA9");
     load_utf8_into(byte_source::memory(bytes.data()), bytes.size(), &v, nullptr);
     EXPECT_EQ(node_buffer(v.w2)->unit(), 4u) << "the unit is kept";
@@ -496,9 +512,10 @@ TEST_F(Unicode, ImportReplacesAnExistingBuffer) {
     EXPECT_EQ(read_text(v.w2), chars{}) << "nothing loaded leaves nothing";
 
     // A longer text than the buffer holds, from a series (re-read after every allocation).
-    node_id src = make_text(chars(5000, 0xE9), 1);
-    cell u = string_value(make_text({'q'}, 1));
-    load_utf16le(byte_source::series(src, 0), 2500, &u, false);  // 0xE9E9 units
+    root_node src(make_text(chars(5000, 0xE9), 1), false);
+    root_cell u_root(string_value(make_text({'q'}, 1)));
+    cell& u = u_root.value;
+    load_utf16le(byte_source::series(src.node, 0), 2500, &u, false);  // 0xE9E9 units
     EXPECT_EQ(node_buffer(u.w2)->unit(), 2u);
     EXPECT_EQ(read_text(u.w2), chars(2500, 0xE9E9));
 }
@@ -520,7 +537,8 @@ TEST_F(Unicode, Utf16Import) {
         EXPECT_EQ(read_text(node), c.out);
     }
     // No source: the value's own cache buffer, as an export left it.
-    cell v = string_value(make_text({'x', 0x1F600, 0xE9}, 4));
+    root_cell v_root(string_value(make_text({'x', 0x1F600, 0xE9}, 4)));
+    cell& v = v_root.value;
     size_t units = 0;
     to_utf16_cache(&v, -1, &units, false);
     load_utf16le(byte_source::none(), units, &v, false);
@@ -535,7 +553,8 @@ TEST_F(Unicode, Cp1251Import) {
 
     // Longer than any first buffer, into a value's Latin-1 buffer.
     std::vector<uint8_t> many(3000, 0xE0);
-    cell v = string_value(make_text({'z'}, 1));
+    root_cell v_root(string_value(make_text({'z'}, 1)));
+    cell& v = v_root.value;
     load_cp1251(byte_source::memory(many.data()), many.size(), &v, false);
     EXPECT_EQ(read_text(v.w2), chars(3000, 0x0430));
 
@@ -543,4 +562,9 @@ TEST_F(Unicode, Cp1251Import) {
     node = load_cp1251(byte_source::memory(latin.data()), latin.size(), nullptr, false);
     EXPECT_EQ(node_buffer(node)->unit(), 1u);
     EXPECT_EQ(read_text(node), (chars{0xA0, 0xA9, 'z'}));
+}
+
+TEST_F(Unicode, ABufferOfAnotherUnitStopsTheProcess) {
+    root_cell v_root(string_value(alloc_series(4, 3, 0)));
+    EXPECT_EXIT(to_utf8(&v_root.value), ::testing::ExitedWithCode(101), "Runtime Error 101");
 }
