@@ -2,6 +2,7 @@
 
 #include "datatypes/error.h"
 #include "runtime/exits.h"
+#include "runtime/memory.h"
 
 namespace kel {
 
@@ -12,5 +13,7 @@ void fire(uint32_t category, uint32_t id, const cell* arg1, const cell* arg2, co
     error_create(category, id, arg1, arg2, arg3);
     raise_exit(THROW_ERROR);
 }
+
+cell* alloc_tail(const cell* block) { return alloc_tail_buffer(node_buffer(series_node(block))); }
 
 }  // namespace kel

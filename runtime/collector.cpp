@@ -1,16 +1,467 @@
 #include "runtime/collector.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+#include "evaluator/stack.h"
+#include "runtime/cycles.h"
+#include "runtime/exits.h"
+#include "runtime/handle_table.h"
+#include "runtime/hashtable.h"
+#include "runtime/heap.h"
+#include "runtime/memory.h"
+
 namespace kel {
 
 bool collector_enabled = false;
-uint32_t collector_nodes_cycles = 0;
-bool collector_active = false;
-bool collector_node_evacuation = true;
-collector_root collector_roots[COLLECTOR_ROOTS_MAX];
-uint32_t collector_root_count = 0;
+uint32_t series_cycles = 0;
+uint32_t nodes_cycles = 0;
+bool node_evacuation = true;
 
-// Marking and compaction come with the tables they sweep; until then nothing is
-// ever enabled, so there is nothing to collect.
-void collector_collect_if_enabled() {}
+namespace {
+
+std::atomic<bool> active{false};
+
+constexpr size_t MARK_CALLBACKS = 100;
+mark_callback mark_callbacks[MARK_CALLBACKS];
+size_t mark_callback_count = 0;
+
+constexpr size_t RELEASE_QUEUE = 20000;
+std::vector<node_id> release_queue;
+
+cell_marker markers[256];
+
+root_cell* root_cells = nullptr;
+root_node* root_nodes = nullptr;
+interior_pointer* interior_pointers = nullptr;
+
+// Nodes whose cells wait to be marked: an explicit stack, so deep nesting cannot
+// overflow the machine stack.
+std::vector<node_id> mark_stack;
+// Marked buffers that live outside the frames; their marks are cleared at the end.
+std::vector<series_buffer*> marked_outside;
+
+// Evacuation: for each evacuated node frame, the new id of each of its nodes.
+constexpr uint32_t HISTORY_WINDOW_MASK = 0x3F;  // stable over six collections
+constexpr int32_t EVACUATE_BELOW = 5000;
+bool forwarding = false;
+struct forward_map {
+    node_frame* frame;
+    node_id* to;
+};
+std::vector<forward_map> forward_maps;
+
+// Interior pointers sorted by address during compaction.
+struct interior_record {
+    uint8_t* address;
+    interior_pointer* guard;
+};
+std::vector<interior_record> interior_table;
+
+collector_stats stats;
+
+template <class T>
+void link_guard(T*& head, T* guard) {
+    guard->prev = nullptr;
+    guard->next = head;
+    if (head) head->prev = guard;
+    head = guard;
+}
+
+template <class T>
+void unlink_guard(T*& head, T* guard) {
+    if (guard->prev) guard->prev->next = guard->next;
+    else head = guard->next;
+    if (guard->next) guard->next->prev = guard->prev;
+}
+
+inline size_t buffer_span(const series_buffer* b) { return SERIES_HEADER_SIZE + b->size + SERIES_SPARE_SIZE; }
+
+void drain_mark_stack() {
+    while (!mark_stack.empty()) {
+        node_id node = mark_stack.back();
+        mark_stack.pop_back();
+        series_buffer* b = node_buffer(node);
+        if (b->unit() == sizeof(cell)) collector_mark_values(b->cells(), b->cells_tail());
+    }
+}
+
+// --- Node evacuation ---------------------------------------------------------------
+
+void plan_evacuation() {
+    node_frame* first_free = memory.first_node_frame;
+    while (first_free && !first_free->free) first_free = first_free->next;
+    if (!first_free) return;
+    memory.current_node_frame = first_free;
+    int64_t free_count = 0;
+    for (node_frame* f = memory.first_node_frame; f; f = f->next)
+        if (f->free && !f->evacuated) free_count += f->count - f->used;
+    for (node_frame* f = memory.last_node_frame; f; f = f->prev) {
+        if ((f->history & HISTORY_WINDOW_MASK) != HISTORY_WINDOW_MASK || f->used >= EVACUATE_BELOW ||
+            free_count <= NODE_FRAME_COUNT || f == memory.current_node_frame || f->evacuated)
+            continue;
+        free_count -= NODE_FRAME_COUNT;
+        f->evacuated = 1;
+        auto* to = static_cast<node_id*>(heap_alloc_zeroed(sizeof(node_id) * f->count));
+        for (int32_t i = 0; i < f->count; i++) {
+            node_id old = f->base + i;
+            series_buffer* b = node_table[old];
+            if (!b || node_is_free_slot(b)) continue;
+            node_id fresh = alloc_node();  // never from an evacuated frame
+            node_table[fresh] = b;
+            if (b->node == old) b->node = fresh;
+            node_table[old] = nullptr;
+            f->used--;
+            to[i] = fresh;
+        }
+        forward_maps.push_back({f, to});
+        stats.evacuated_frames++;
+    }
+    if (!forward_maps.empty()) {
+        forwarding = true;
+        nodes_cycles++;
+    }
+}
+
+void end_evacuation() {
+    for (auto& m : forward_maps) heap_free(m.to);
+    forward_maps.clear();
+    forwarding = false;
+}
+
+// --- Compaction --------------------------------------------------------------------
+
+void collect_interior_pointers() {
+    interior_table.clear();
+    for (interior_pointer* g = interior_pointers; g; g = g->next) interior_table.push_back({*g->slot, g});
+    std::sort(interior_table.begin(), interior_table.end(),
+              [](const interior_record& a, const interior_record& b) { return a.address < b.address; });
+}
+
+// Moves one live buffer to dest and repoints its node and every guarded interior pointer.
+void move_buffer(series_buffer* b, uint8_t* dest) {
+    uint8_t* src = reinterpret_cast<uint8_t*>(b);
+    size_t span = buffer_span(b);
+    ptrdiff_t delta = src - dest;
+    auto lo = std::lower_bound(interior_table.begin(), interior_table.end(), src,
+                               [](const interior_record& r, uint8_t* a) { return r.address < a; });
+    for (auto it = lo; it != interior_table.end() && it->address < src + span; ++it) *it->guard->slot -= delta;
+    std::memmove(dest, src, span);
+    auto* moved = reinterpret_cast<series_buffer*>(dest);
+    moved->offset -= delta;
+    moved->tail -= delta;
+    node_table[moved->node] = moved;
+}
+
+void release_dead(series_buffer* b) {
+    if ((b->flags & SERIES_USED) && b->node) queue_node_release(b->node);
+    stats.freed_buffers++;
+    stats.freed_bytes += b->size;
+}
+
+void count_live(series_buffer* b) {
+    stats.live_buffers++;
+    stats.live_bytes += b->size;
+}
+
+void compact_first_frame(series_frame* frame) {
+    uint8_t* gap = nullptr;
+    for (uint8_t* p = frame->data(); p < frame->heap;) {
+        auto* b = reinterpret_cast<series_buffer*>(p);
+        size_t span = buffer_span(b);
+        if (!(b->flags & SERIES_MARK)) {
+            release_dead(b);
+            if (!gap) gap = p;
+        } else {
+            b->flags &= ~SERIES_MARK;
+            count_live(b);
+            if (gap) {
+                move_buffer(b, gap);
+                gap += span;
+            }
+        }
+        p += span;
+    }
+    if (gap) frame->heap = gap;
+}
+
+// Slides live buffers into the room left at the end of the previous frame while that
+// room is worth filling, else down inside their own frame.
+void compact_into_previous(series_frame* frame, series_frame* prev) {
+    size_t room = static_cast<size_t>(prev->end - prev->heap);
+    bool usable = room > FRAME_REUSE_ROOM;
+    uint8_t* gap = nullptr;
+    for (uint8_t* p = frame->data(); p < frame->heap;) {
+        auto* b = reinterpret_cast<series_buffer*>(p);
+        size_t span = buffer_span(b);
+        if (!(b->flags & SERIES_MARK)) {
+            release_dead(b);
+            if (!gap) gap = p;
+        } else {
+            b->flags &= ~SERIES_MARK;
+            count_live(b);
+            if (usable && span <= room) {
+                move_buffer(b, prev->heap);
+                prev->heap += span;
+                room -= span;
+                usable = room > FRAME_REUSE_ROOM;
+                if (!gap) gap = p;
+            } else if (gap) {
+                move_buffer(b, gap);
+                gap += span;
+            } else {
+                usable = false;
+            }
+        }
+        p += span;
+    }
+    if (gap) frame->heap = gap;
+}
+
+void compact_series_frames() {
+    collect_interior_pointers();
+    for (series_frame* frame = memory.first_series_frame; frame;) {
+        series_frame* next = frame->next;
+        if (!frame->prev) compact_first_frame(frame);
+        else compact_into_previous(frame, frame->prev);
+        if (frame->heap == frame->data() && frame != memory.last_series_frame)
+            free_series_frame(frame);
+        frame = next;
+    }
+    interior_table.clear();
+}
+
+void sweep_big_blocks_pass() {
+    for (big_block* block = memory.big_blocks; block;) {
+        big_block* next = block->next;
+        series_buffer* b = block->buffer();
+        if (b->flags & SERIES_MARK) {
+            b->flags &= ~SERIES_MARK;
+            count_live(b);
+        } else {
+            release_dead(b);
+            free_big_block(b);
+        }
+        block = next;
+    }
+}
+
+// --- Roots -------------------------------------------------------------------------
+
+void mark_roots() {
+    if (argument_stack) {
+        collector_mark_node(&argument_stack);
+        collector_mark_values(stack::bottom, stack::top);
+    }
+    for (root_cell* r = root_cells; r; r = r->next) collector_mark_values(&r->value, &r->value + 1);
+    for (root_node* r = root_nodes; r; r = r->next) {
+        if (!r->node) continue;
+        if (r->has_cells) collector_mark_series_values(&r->node);
+        else collector_mark_node(&r->node);
+    }
+    if (externals_node()) collector_mark_series_values(&externals_node());
+    drain_mark_stack();
+    for (size_t i = 0; i < mark_callback_count; i++) {
+        if (mark_callbacks[i]) mark_callbacks[i]();
+        drain_mark_stack();
+    }
+}
+
+void mark_word(cell* value) {
+    if (value->w1) collector_mark_context(&value->w1);
+}
+void mark_block_cell(cell* value) {
+    if (value->w2) collector_mark_series_values(&value->w2);
+}
+void mark_string_cell(cell* value) {
+    if (value->w2) collector_mark_node(&value->w2);
+    if (value->w3) collector_mark_node(&value->w3);
+}
+void mark_symbol_cell(cell* value) {
+    if (value->w3) collector_mark_node(&value->w3);
+    if (value->w2) collector_mark_node(&value->w2);
+}
+void mark_bytes_cell(cell* value) {
+    if (value->w2) collector_mark_node(&value->w2);
+}
+void mark_object_cell(cell* value) {
+    if (value->w1) collector_mark_context(&value->w1);
+    if (value->w3) collector_mark_series_values(&value->w3);
+}
+void mark_context_cell(cell* value) {
+    if (value->w1) hashtable_mark(&value->w1);
+    if (value->w2 && !(value->header & CTX_ON_STACK)) collector_mark_series_values(&value->w2);
+}
+void mark_map_cell(cell* value) {
+    if (value->w2) collector_mark_series_values(&value->w2);
+    if (value->w3) hashtable_mark(&value->w3);
+}
+void mark_function_cell(cell* value) {
+    if (value->w1) collector_mark_context(&value->w1);
+    if (value->w2) collector_mark_series_values(&value->w2);
+    if (value->w3) collector_mark_series_values(&value->w3);
+}
+void mark_native_cell(cell* value) {
+    if (value->w2) collector_mark_series_values(&value->w2);
+    if (value->w3) collector_mark_series_values(&value->w3);
+    uint32_t wrapped = (value->header >> 16) & 0xFF;
+    if (TYPE_OF(value) == TYPE_OP && (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && value->w1)
+        collector_mark_context(&value->w1);
+}
+void mark_handle_cell(cell* value) {
+    if (static_cast<int32_t>(value->w3) >= 0) handle_mark(static_cast<int32_t>(value->w3), 0);
+}
+void mark_event_cell(cell* value) {
+    if ((value->w3 & 0x10000) && value->w2) collector_mark_series_values(&value->w2);
+}
+
+struct default_markers {
+    default_markers() {
+        for (uint32_t t = TYPE_WORD; t <= TYPE_REFINEMENT; t++) markers[t] = mark_word;
+        for (uint32_t t : {TYPE_BLOCK, TYPE_PAREN, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH})
+            markers[t] = mark_block_cell;
+        markers[TYPE_SYMBOL] = mark_symbol_cell;
+        for (uint32_t t : {TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF})
+            markers[t] = mark_string_cell;
+        for (uint32_t t : {TYPE_BITSET, TYPE_VECTOR, TYPE_BINARY}) markers[t] = mark_bytes_cell;
+        for (uint32_t t : {TYPE_OBJECT, TYPE_ERROR, TYPE_PORT}) markers[t] = mark_object_cell;
+        markers[TYPE_CONTEXT] = mark_context_cell;
+        markers[TYPE_HASH] = mark_map_cell;
+        markers[TYPE_MAP] = mark_map_cell;
+        markers[TYPE_FUNCTION] = mark_function_cell;
+        markers[TYPE_ROUTINE] = mark_function_cell;
+        for (uint32_t t : {TYPE_NATIVE, TYPE_ACTION, TYPE_OP}) markers[t] = mark_native_cell;
+        markers[TYPE_HANDLE] = mark_handle_cell;
+        markers[TYPE_EVENT] = mark_event_cell;
+    }
+};
+default_markers install_default_markers;
+
+}  // namespace
+
+// --- Marking -----------------------------------------------------------------------
+
+node_id collector_forward(node_id node) {
+    if (!forwarding || !node) return node;
+    node_frame* frame = find_node_frame(node);
+    if (!frame || !frame->evacuated) return node;
+    for (auto& m : forward_maps)
+        if (m.frame == frame) {
+            node_id to = m.to[node - frame->base];
+            return to ? to : node;
+        }
+    return node;
+}
+
+bool collector_mark_node(node_id* ref) {
+    node_id node = *ref;
+    if (!node) return false;
+    if (forwarding) *ref = node = collector_forward(node);
+    series_buffer* b = node_buffer(node);
+    if (!b || node_is_free_slot(b) || (b->flags & SERIES_MARK)) return false;
+    b->flags |= SERIES_MARK;
+    if (b->flags & SERIES_FIXED) marked_outside.push_back(b);
+    return true;
+}
+
+void collector_mark_series_values(node_id* ref) {
+    if (collector_mark_node(ref)) mark_stack.push_back(*ref);
+}
+
+void collector_mark_block(cell* block) { mark_block_cell(block); }
+
+void collector_mark_context(node_id* ref) {
+    // The context series is its context cell and its owner value: marking its cells
+    // reaches the key-word table, the values and the owner.
+    collector_mark_series_values(ref);
+}
+
+void collector_mark_values(cell* start, cell* end) {
+    for (cell* c = start; c < end; c++) {
+        cell_marker m = markers[TYPE_OF(c)];
+        if (m) m(c);
+    }
+}
+
+void collector_register_marker(uint32_t type, cell_marker marker) { markers[type] = marker; }
+
+// --- Release queue -----------------------------------------------------------------
+
+void queue_node_release(node_id node) {
+    if (!node) return;
+    if (release_queue.size() >= RELEASE_QUEUE) flush_release_queue();
+    release_queue.push_back(node);
+}
+
+void flush_release_queue() {
+    // In id order each node's frame is found by one forward scan.
+    std::sort(release_queue.begin(), release_queue.end());
+    for (node_id node : release_queue) {
+        node_frame* frame = find_node_frame(node);
+        if (frame && !frame->evacuated) free_node(frame, node);
+    }
+    release_queue.clear();
+}
+
+// --- The collection ----------------------------------------------------------------
+
+void collector_init_stats() {
+    series_cycles = 0;
+    nodes_cycles = 0;
+}
+
+bool collector_active_q() { return active.load(std::memory_order_seq_cst); }
+
+void collector_add_mark_callback(mark_callback callback) {
+    KEL_ASSERT(mark_callback_count < MARK_CALLBACKS);
+    mark_callbacks[mark_callback_count++] = callback;
+}
+
+void collector_remove_mark_callback(mark_callback callback) {
+    for (size_t i = 0; i < mark_callback_count; i++)
+        if (mark_callbacks[i] == callback) {
+            mark_callbacks[i] = nullptr;
+            return;
+        }
+}
+
+void collector_collect() {
+    if (collector_active_q()) return;
+    active.store(true, std::memory_order_seq_cst);
+    stats = {};
+    release_queue.reserve(RELEASE_QUEUE);
+    if (node_evacuation) plan_evacuation();
+    mark_roots();
+    if (forwarding) cycles_relocate();
+    handle_sweep();
+    compact_series_frames();
+    sweep_big_blocks_pass();
+    flush_release_queue();
+    trim_node_frames();
+    end_evacuation();
+    for (series_buffer* b : marked_outside) b->flags &= ~SERIES_MARK;
+    marked_outside.clear();
+    series_cycles++;
+    active.store(false, std::memory_order_seq_cst);
+}
+
+void collector_collect_if_enabled() {
+    if (collector_enabled) collector_collect();
+}
+
+const collector_stats& collector_last_stats() { return stats; }
+
+// --- Guards ------------------------------------------------------------------------
+
+root_cell::root_cell(const cell& v) : value(v) { link_guard(root_cells, this); }
+root_cell::~root_cell() { unlink_guard(root_cells, this); }
+
+root_node::root_node(node_id n, bool cells) : node(n), has_cells(cells) { link_guard(root_nodes, this); }
+root_node::~root_node() { unlink_guard(root_nodes, this); }
+
+interior_pointer::interior_pointer(uint8_t** s) : slot(s) { link_guard(interior_pointers, this); }
+interior_pointer::~interior_pointer() { unlink_guard(interior_pointers, this); }
 
 }  // namespace kel

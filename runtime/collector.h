@@ -1,5 +1,9 @@
-// Garbage collector: the allocator's entry points into it.
+// Garbage collector: stop-the-world mark and compact.
+//
+// C++ frames cannot be rewritten, so code that holds a value, a node or a raw buffer
+// address across anything that may allocate registers it with one of the guards below.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/cell.h"
@@ -8,35 +12,83 @@ namespace kel {
 
 // Off until start-up enables it; while off, a full frame always leads to a new frame.
 extern bool collector_enabled;
+extern uint32_t series_cycles;
+// Collections that evacuated node frames: node-keyed tables compare it with their stamp.
+extern uint32_t nodes_cycles;
+// Cleared while a hash table is rebuilt, so the nodes being re-keyed keep their ids.
+extern bool node_evacuation;
 
+void collector_init_stats();
+void collector_collect();
 void collector_collect_if_enabled();
+bool collector_active_q();
 
-// Collections that evacuated node frames (renumbering nodes); node-keyed hash tables
-// compare it with their stamp.
-extern uint32_t collector_nodes_cycles;
-// True while a collection runs.
-extern bool collector_active;
-// Off while a hash table is rebuilt: nodes being re-keyed must not be renumbered.
-extern bool collector_node_evacuation;
+using mark_callback = void (*)();
+void collector_add_mark_callback(mark_callback callback);
+void collector_remove_mark_callback(mark_callback callback);
 
-// Fresh nodes that C++ keeps only in locals across an allocation. The collector marks
-// every rooted node (with its cells when it holds cells; a hash table record with
-// hashtable_mark) and rewrites the local when it relocates the node.
-struct collector_root {
-    node_id* node;
-    bool hashtable;
+// Marking, for the per-type markers and the tables that hold nodes. Each takes the
+// address of the reference so that a node moved by evacuation is rewritten in place.
+bool collector_mark_node(node_id* ref);
+void collector_mark_series_values(node_id* ref);
+void collector_mark_block(cell* block);
+void collector_mark_context(node_id* ref);
+void collector_mark_values(cell* start, cell* end);
+// The node a reference holds after this collection's evacuation (itself when not moved).
+node_id collector_forward(node_id node);
+
+// How a type's payload is marked; each datatype with references registers its own.
+using cell_marker = void (*)(cell* value);
+void collector_register_marker(uint32_t type, cell_marker marker);
+
+void queue_node_release(node_id node);
+void flush_release_queue();
+
+// Keeps a value alive; the guard's cell is updated when its nodes move.
+class root_cell {
+public:
+    explicit root_cell(const cell& value = cell{TYPE_NONE, 0, 0, 0});
+    ~root_cell();
+    root_cell(const root_cell&) = delete;
+    root_cell& operator=(const root_cell&) = delete;
+    cell value;
+    root_cell* prev;
+    root_cell* next;
 };
-constexpr uint32_t COLLECTOR_ROOTS_MAX = 256;
-extern collector_root collector_roots[COLLECTOR_ROOTS_MAX];
-extern uint32_t collector_root_count;
 
-struct root_guard {
-    explicit root_guard(node_id& node, bool hashtable = false) {
-        collector_roots[collector_root_count++] = {&node, hashtable};
-    }
-    ~root_guard() { collector_root_count--; }
-    root_guard(const root_guard&) = delete;
-    root_guard& operator=(const root_guard&) = delete;
+// Keeps a node (and, with cells, its contents) alive; the id is rewritten when it moves.
+class root_node {
+public:
+    explicit root_node(node_id node = 0, bool has_cells = true);
+    ~root_node();
+    root_node(const root_node&) = delete;
+    root_node& operator=(const root_node&) = delete;
+    node_id node;
+    bool has_cells;
+    root_node* prev;
+    root_node* next;
 };
+
+// A raw address inside a series buffer, adjusted when compaction moves that buffer.
+// The buffer itself must be kept alive by other means.
+class interior_pointer {
+public:
+    explicit interior_pointer(uint8_t** slot);
+    ~interior_pointer();
+    interior_pointer(const interior_pointer&) = delete;
+    interior_pointer& operator=(const interior_pointer&) = delete;
+    uint8_t** slot;
+    interior_pointer* prev;
+    interior_pointer* next;
+};
+
+struct collector_stats {
+    size_t live_buffers;
+    size_t live_bytes;
+    size_t freed_buffers;
+    size_t freed_bytes;
+    size_t evacuated_frames;
+};
+const collector_stats& collector_last_stats();
 
 }  // namespace kel

@@ -5,6 +5,7 @@
 // return one, travel as a kel_exit exception carrying the code.
 #pragma once
 #include <cstdint>
+#include <type_traits>
 
 namespace kel {
 
@@ -40,6 +41,9 @@ struct kel_exit {
 // Code of the exit in progress, or 0; set by every raise, cleared by the catcher that takes it.
 extern uint32_t pending_code;
 
+// Level of the innermost catch site; every catch site restores its caller's on every path.
+extern uint32_t catch_level;
+
 // Raises an exit that C++ frames cannot pass back as a return code.
 [[noreturn]] void raise_exit(uint32_t code);
 [[noreturn]] void rethrow_pending();
@@ -47,12 +51,31 @@ extern uint32_t pending_code;
 // A frame of level L takes every code k <= L (unsigned).
 constexpr bool level_takes(uint32_t level, uint32_t code) { return code <= level; }
 
+class catch_level_guard {
+public:
+    explicit catch_level_guard(uint32_t level) : saved_(catch_level) { catch_level = level; }
+    ~catch_level_guard() { catch_level = saved_; }
+    catch_level_guard(const catch_level_guard&) = delete;
+    catch_level_guard& operator=(const catch_level_guard&) = delete;
+
+private:
+    uint32_t saved_;
+};
+
 // Runs f; an exit it raises is taken when the level allows and its code returned,
-// otherwise passed on. Returns 0 when f returned normally.
+// otherwise passed on. Returns 0 when f returned normally. f may also return an exit
+// code: one the level does not take goes on as the exception.
 template <class F>
 [[nodiscard]] uint32_t catch_exit(uint32_t level, F&& f) {
+    catch_level_guard frame(level);
     try {
-        f();
+        if constexpr (std::is_void_v<std::invoke_result_t<F&>>) {
+            f();
+        } else if (uint32_t code = f()) {
+            if (!level_takes(level, code)) raise_exit(code);
+            pending_code = 0;
+            return code;
+        }
         return 0;
     } catch (const kel_exit& e) {
         if (!level_takes(level, e.code)) throw;
@@ -75,7 +98,8 @@ const char* runtime_error_message(int n);
 // Outermost frame: EXIT_PLAIN ends normally, anything else is runtime error 95.
 [[noreturn]] void top_catch_handler(uint32_t code);
 
-// Fatal signals reach the trap; Ctrl+C ends silently with status 0.
+// Fatal signals reach the trap; Ctrl+C ends silently with status 0. Each thread that
+// calls it gets its own alternate signal stack, so a stack overflow is reported too.
 void install_fault_handlers();
 
 #define KEL_ASSERT(cond) \

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/registry.h"
+#include "evaluator/actions.h"
 #include "runtime/collector.h"
 #include "runtime/heap.h"
 
@@ -79,52 +81,13 @@ void int_array_append(int32_t array, int32_t word) {
 
 // ---- Key equality -------------------------------------------------------------------------
 
-uint32_t text_char(const series_buffer* b, uint32_t unit, size_t i) {
-    const uint8_t* at = b->offset + i * unit;
-    if (unit == 1) return *at;
-    if (unit == 2) {
-        uint16_t u;
-        std::memcpy(&u, at, 2);
-        return u;
-    }
-    uint32_t u;
-    std::memcpy(&u, at, 4);
-    return u;
-}
-
 inline uint32_t fold_char(uint32_t cp) { return cp >= 'a' && cp <= 'z' ? cp - 32 : cp; }
 
-bool is_text_type(uint32_t type) {
-    switch (type) {
-    case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Stand-in for the compare action until the datatype registry is in: text compares its
-// characters (upper-cased unless strict), everything else its payload.
-bool keys_equal(const cell* a, const cell* b, int32_t op) {
-    uint32_t type = TYPE_OF(a);
-    if (type == TYPE_INTEGER) return a->w2 == b->w2;
-    if (is_text_type(type) && op != 9) {
-        const series_buffer* ba = node_buffer(a->w2);
-        const series_buffer* bb = node_buffer(b->w2);
-        uint32_t ua = ba->unit(), ub = bb->unit();
-        size_t na = ba->used_bytes() / ua, nb = bb->used_bytes() / ub;
-        size_t la = a->w1 < na ? na - a->w1 : 0, lb = b->w1 < nb ? nb - b->w1 : 0;
-        if (la != lb) return false;
-        for (size_t i = 0; i < la; i++) {
-            uint32_t ca = text_char(ba, ua, a->w1 + i), cb = text_char(bb, ub, b->w1 + i);
-            if (op != 2) ca = fold_char(ca), cb = fold_char(cb);
-            if (ca != cb) return false;
-        }
-        return true;
-    }
-    if (type >= TYPE_WORD && type <= TYPE_ISSUE && op != 2 && op != 9)
-        return canonical_symbol(a->w2) == canonical_symbol(b->w2);
-    return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3;
+// Candidates already have the key's type. An integer equals by value under every
+// equality the tables use, so it skips the dispatch.
+inline bool keys_equal(cell* key, cell* candidate, int32_t op) {
+    if (TYPE_OF(key) == TYPE_INTEGER) return key->w2 == candidate->w2;
+    return actions::compare(key, candidate, op);
 }
 
 // ---- Hashing pieces ------------------------------------------------------------------------
@@ -186,11 +149,13 @@ inline uint32_t free_bucket(const uint32_t* flags, uint32_t mask, uint32_t hash)
     return i;
 }
 
-// Switches node evacuation off for a rebuild; restored on every path, errors included.
+// Switches node evacuation off while node ids are held in locals across allocations
+// (every allocating entry point, and rebuilds that re-key nodes); restored on every
+// path, errors included.
 struct evacuation_off {
-    bool saved = collector_node_evacuation;
-    evacuation_off() { collector_node_evacuation = false; }
-    ~evacuation_off() { collector_node_evacuation = saved; }
+    bool saved = node_evacuation;
+    evacuation_off() { node_evacuation = false; }
+    ~evacuation_off() { node_evacuation = saved; }
 };
 
 // Positions of a value-keyed bucket's entry: one, or a chain's.
@@ -263,7 +228,7 @@ void chain_add(node_id table, uint32_t bucket, int32_t position) {
     int32_t key = int_array(r->keys)[bucket];
     if (key >= 0) {
         node_id chain = make_int_array(0, 0);
-        root_guard keep(chain);
+        root_node keep(chain, false);
         int_array_append(static_cast<int32_t>(chain), key);
         r = hashtable_of(table);
         int32_t slot = static_cast<int32_t>(int_array_length(r->duplicates));
@@ -298,7 +263,7 @@ void load_symbols(node_id table) {
 void rebuild_node_keyed(node_id table, uint32_t buckets) {
     evacuation_off guard;
     node_id flags = make_flags(buckets);
-    root_guard keep_flags(flags);
+    root_node keep_flags(flags, false);
     node_id keys = make_int_array(buckets, 0);
     hashtable_record* r = hashtable_of(table);
     r->flags = static_cast<int32_t>(flags);
@@ -322,7 +287,7 @@ void rebuild_node_keyed(node_id table, uint32_t buckets) {
     }
     b->tail = b->offset + kept * sizeof(cell);
     r->size = r->occupied = static_cast<int32_t>(kept / per_entry);
-    r->stamp = static_cast<int32_t>(collector_nodes_cycles + 1);
+    r->stamp = static_cast<int32_t>(nodes_cycles + 1);
 }
 
 // Rebuild of a hash! from its whole block.
@@ -332,11 +297,11 @@ void resize_values(node_id table) {
     uint32_t n = block_length(r->block);
     uint32_t buckets = std::max(round_pow2(static_cast<uint32_t>(n * 1.5)), 4u);
     node_id flags = make_flags(buckets);
-    root_guard keep_flags(flags);
+    root_node keep_flags(flags, false);
     node_id keys = make_int_array(buckets, 0);
-    root_guard keep_keys(keys);
+    root_node keep_keys(keys, false);
     node_id indexes = make_int_array(n, 0xFF);
-    root_guard keep_indexes(indexes);
+    root_node keep_indexes(indexes, false);
     node_id duplicates = make_int_array(0, 0);
     r = hashtable_of(table);
     r->flags = static_cast<int32_t>(flags);
@@ -346,7 +311,7 @@ void resize_values(node_id table) {
     r->buckets = static_cast<int32_t>(buckets);
     r->upper_bound = bound_of(buckets);
     r->size = r->occupied = 0;
-    if (r->stamp) r->stamp = static_cast<int32_t>(collector_nodes_cycles + 1);
+    if (r->stamp) r->stamp = static_cast<int32_t>(nodes_cycles + 1);
     hashtable_load_block(table, 0, 1);
 }
 
@@ -473,11 +438,13 @@ bool compare_bytes(const uint8_t* a, const uint8_t* b, size_t length, bool case_
 
 node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t value_cells,
                        map_key_check check_key) {
+    evacuation_off guard;
     if (kind == HASH_KIND_SYMBOL && size >= 4000) size *= 2;
     size = std::max(size, 4u);
     uint32_t buckets = round_pow2(static_cast<uint32_t>(size / 0.77));
     node_id table = alloc_bytes_filled(sizeof(hashtable_record), 0);
-    root_guard keep_table(table, true);
+    // Held as a map! value, the record is marked as a table while it is filled.
+    root_cell keep_table(cell{TYPE_MAP, 0, 0, table});
     node_buffer(table)->tail = node_buffer(table)->offset + sizeof(hashtable_record);
     {
         hashtable_record* r = hashtable_of(table);
@@ -486,7 +453,7 @@ node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t valu
         r->kind = kind;
         if (kind >= HASH_KIND_NODE) {
             r->indexes = static_cast<int32_t>((value_cells + 1) * sizeof(cell));
-            r->stamp = static_cast<int32_t>(collector_nodes_cycles + 1);
+            r->stamp = static_cast<int32_t>(nodes_cycles + 1);
         }
     }
     node_id node = make_flags(buckets);
@@ -516,6 +483,7 @@ node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t valu
 // ---- Value-keyed kinds ------------------------------------------------------------------------
 
 int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32_t op) {
+    evacuation_off guard;
     hashtable_check_stamp(table);
     hashtable_record* r = hashtable_of(table);
     if (r->occupied >= r->upper_bound) {
@@ -528,7 +496,7 @@ int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32
     }
     cell key = *block_at(r->block, position);
     if (r->kind == HASH_KIND_HASH && r->stamp == 0 && identity_hashed_type_q(&key))
-        r->stamp = static_cast<int32_t>(collector_nodes_cycles + 1);
+        r->stamp = static_cast<int32_t>(nodes_cycles + 1);
     uint32_t type = TYPE_OF(&key);
     uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
     uint32_t first = hash_value(&key, false) & mask;
@@ -668,6 +636,7 @@ void hashtable_delete(node_id table, uint32_t position) {
 }
 
 int hashtable_refresh(node_id table, int32_t delta, uint32_t start, uint32_t count, bool shift) {
+    evacuation_off guard;
     if (count > HASH_REFRESH_LIMIT) return 1;
     hashtable_record* r = hashtable_of(table);
     if (shift && delta < 0) {
@@ -734,8 +703,9 @@ void hashtable_move(node_id table, uint32_t from, uint32_t n, uint32_t to) {
 // ---- Copies, clearing, rebuilding -------------------------------------------------------------
 
 node_id hashtable_copy(node_id table, node_id block) {
+    evacuation_off guard;
     node_id copy = copy_series_buffer(node_buffer(table));
-    root_guard keep(copy);
+    root_cell keep(cell{TYPE_MAP, 0, 0, copy});
     int32_t hashtable_record::*arrays[] = {&hashtable_record::flags, &hashtable_record::keys,
                                           &hashtable_record::indexes, &hashtable_record::duplicates};
     uint32_t n_arrays = hashtable_of(table)->kind == HASH_KIND_HASH ? 4 : 2;
@@ -782,11 +752,12 @@ void hashtable_resize(node_id table, uint32_t buckets) {
 }
 
 void hashtable_rehash(node_id table, uint32_t buckets) {
+    evacuation_off guard;
     buckets = std::max(round_pow2(buckets), 4u);
     hashtable_record* r = hashtable_of(table);
     if (r->size >= static_cast<int32_t>(buckets * 0.77 + 0.5)) return;
     node_id flags = make_flags(buckets);
-    root_guard keep_flags(flags);
+    root_node keep_flags(flags, false);
     node_id keys = make_int_array(buckets, 0);
     r = hashtable_of(table);
     const uint32_t* old_flags = flags_words(r->flags);
@@ -815,6 +786,7 @@ void hashtable_rehash(node_id table, uint32_t buckets) {
 }
 
 int hashtable_load_block(node_id table, uint32_t start, uint32_t step, map_key_check check_key) {
+    evacuation_off guard;
     uint32_t p = start;
     while (p < block_length(hashtable_of(table)->block)) {
         if (step == 1) {
@@ -875,7 +847,7 @@ int32_t probe_node(const hashtable_record* r, node_id key, uint32_t* slot) {
 
 void hashtable_check_stamp(node_id table) {
     hashtable_record* r = hashtable_of(table);
-    if (r->stamp == 0 || r->stamp == static_cast<int32_t>(collector_nodes_cycles + 1) || collector_active) return;
+    if (r->stamp == 0 || r->stamp == static_cast<int32_t>(nodes_cycles + 1) || collector_active_q()) return;
     if (r->kind >= HASH_KIND_NODE) hashtable_rebuild_index(table);
     else hashtable_resize(table, block_length(r->block));
 }
@@ -885,6 +857,7 @@ void hashtable_rebuild_index(node_id table) {
 }
 
 cell* hashtable_put_key(node_id table, node_id key) {
+    evacuation_off guard;
     hashtable_check_stamp(table);
     uint32_t slot;
     hashtable_record* r = hashtable_of(table);
@@ -934,6 +907,7 @@ void hashtable_delete_key(node_id table, node_id key) {
 // ---- Symbol-keyed kind ------------------------------------------------------------------------
 
 uint32_t symbol_table_find(node_id table, const uint8_t* name, size_t length, bool insensitive_only) {
+    evacuation_off guard;
     hashtable_record* r = hashtable_of(table);
     if (r->occupied >= r->upper_bound)
         hashtable_rehash(table, static_cast<uint32_t>(r->size * 2 < r->buckets ? r->buckets - 1 : r->buckets + 1));
@@ -972,7 +946,7 @@ uint32_t symbol_table_find(node_id table, const uint8_t* name, size_t length, bo
     // The name may live in a series buffer that the allocations below move.
     std::string copy(reinterpret_cast<const char*>(name), length);
     node_id bytes = alloc_bytes(length + 1);
-    root_guard keep(bytes);
+    root_node keep(bytes, false);
     series_buffer* nb = node_buffer(bytes);
     std::memcpy(nb->offset, copy.data(), length);
     nb->offset[length] = 0;
@@ -990,6 +964,7 @@ uint32_t symbol_table_find(node_id table, const uint8_t* name, size_t length, bo
 }
 
 uint32_t context_table_put(node_id table, cell word) {
+    evacuation_off guard;
     hashtable_record* r = hashtable_of(table);
     if (r->occupied >= r->upper_bound)
         hashtable_rehash(table, static_cast<uint32_t>(r->size * 2 < r->buckets ? r->buckets - 1 : r->buckets + 1));
@@ -1037,12 +1012,16 @@ int32_t context_table_find(node_id table, uint32_t symbol, bool case_insensitive
 
 // ---- Collector passes -------------------------------------------------------------------------
 
-void hashtable_mark(node_id* table, const gc_marker& marker) {
-    if (!marker.mark_node(table)) return;
+namespace {
+inline bool is_marked(node_id node) { return (node_buffer(node)->flags & SERIES_MARK) != 0; }
+}  // namespace
+
+void hashtable_mark(node_id* table) {
+    if (!collector_mark_node(table)) return;
     hashtable_record* r = hashtable_of(*table);
     auto mark_field = [&](int32_t& field) {
         node_id n = static_cast<node_id>(field);
-        if (n) marker.mark_node(&n);
+        if (n) collector_mark_node(&n);
         field = static_cast<int32_t>(n);
     };
     mark_field(r->flags);
@@ -1058,7 +1037,7 @@ void hashtable_mark(node_id* table, const gc_marker& marker) {
     // The ownership table is weak: hashtable_sweep decides. A table being made has no block yet.
     if (r->kind == HASH_KIND_OWNERSHIP || !r->block) return;
     node_id block = static_cast<node_id>(r->block);
-    marker.mark_series_values(&block);
+    collector_mark_series_values(&block);
     r->block = static_cast<int32_t>(block);
     if (r->kind != HASH_KIND_NODE) return;
     // Key cells carry their node where value marking does not look.
@@ -1069,13 +1048,13 @@ void hashtable_mark(node_id* table, const gc_marker& marker) {
     for (uint32_t p = 0; p + per_entry <= n; p += per_entry) {
         if (cells[p].header == 0) continue;
         node_id key = cells[p].w1;
-        if (node_buffer(key)->unit() == sizeof(cell)) marker.mark_series_values(&key);
-        else marker.mark_node(&key);
+        if (node_buffer(key)->unit() == sizeof(cell)) collector_mark_series_values(&key);
+        else collector_mark_node(&key);
         cells[p].w1 = key;
     }
 }
 
-void hashtable_sweep(node_id* table, const gc_marker& marker) {
+void hashtable_sweep(node_id* table) {
     hashtable_record* r = hashtable_of(*table);
     series_buffer* b = node_buffer(static_cast<node_id>(r->block));
     uint32_t per_entry = static_cast<uint32_t>(r->indexes) / sizeof(cell);
@@ -1083,11 +1062,11 @@ void hashtable_sweep(node_id* table, const gc_marker& marker) {
     for (uint32_t p = 0; p + per_entry <= n; p += per_entry) {
         cell* entry = b->cells() + p;
         if (entry[0].header == 0) continue;
-        node_id key = entry[0].w1;
-        bool alive = marker.is_marked(&key);
+        node_id key = collector_forward(entry[0].w1);
+        bool alive = is_marked(key);
         if (alive && r->kind == HASH_KIND_OWNERSHIP && per_entry > 2) {
             node_id owner = entry[2].w1;
-            alive = owner == 0 || marker.is_marked(&owner);
+            alive = owner == 0 || is_marked(collector_forward(owner));
         }
         if (alive) {
             entry[0].w1 = key;
@@ -1101,7 +1080,7 @@ void hashtable_sweep(node_id* table, const gc_marker& marker) {
     }
     // What the survivors hold is reached already; marking it relocates its nodes.
     node_id block = static_cast<node_id>(r->block);
-    marker.mark_series_values(&block);
+    collector_mark_series_values(&block);
     r->block = static_cast<int32_t>(block);
 }
 

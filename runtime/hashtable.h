@@ -40,7 +40,7 @@ struct hashtable_record {
     int32_t buckets;     // a power of two
     int32_t upper_bound; // trunc(buckets * 0.77)
     int32_t kind;
-    int32_t stamp;       // 0, or collector_nodes_cycles + 1 when the index was built
+    int32_t stamp;       // 0, or nodes_cycles + 1 when the index was built
 };
 static_assert(sizeof(hashtable_record) == 44);
 
@@ -251,20 +251,12 @@ int32_t context_table_find(node_id table, uint32_t symbol, bool case_insensitive
 
 // ---- Collector passes ------------------------------------------------------------------
 
-// What the collector lends the passes. Each takes the address of a node reference,
-// rewrites it when the node was relocated, and marks.
-struct gc_marker {
-    bool (*mark_node)(node_id* ref);            // true when newly marked
-    void (*mark_series_values)(node_id* ref);   // the node and, when newly marked, its cells
-    bool (*is_marked)(node_id* ref);            // relocates without marking
-};
-
-// Marks the table behind *table (rewriting every node field it relocates). The ownership
-// table is weak: its keys and entries are left to hashtable_sweep.
-void hashtable_mark(node_id* table, const gc_marker& marker);
-// After marking: drops entries whose key node (kind 4: also the owner's context) was not
-// marked, then marks what the surviving entries hold.
-void hashtable_sweep(node_id* table, const gc_marker& marker);
+// Marks the table behind *table and what it holds, rewriting every node field that was
+// relocated. The ownership table is weak: its entries are left to hashtable_sweep.
+void hashtable_mark(node_id* table);
+// After marking (ownership table): drops entries whose key node, or whose owner's context,
+// was not marked, then marks what the survivors hold.
+void hashtable_sweep(node_id* table);
 
 // ---- Int table (process heap; the collector's node forwarding) -----------------------
 

@@ -16,13 +16,18 @@ class Hashtable : public ::testing::Test {
 protected:
     void SetUp() override {
         init_memory();
-        collector_nodes_cycles = 0;
+        nodes_cycles = 0;
         symbol_table = alloc_cells(16);
         names = hashtable_make(0, symbol_table, HASH_KIND_SYMBOL, 1);
+        keep_symbols.node = symbol_table;
+        keep_names.value = cell{TYPE_MAP, 0, 0, names};
     }
     void TearDown() override { free_all_node_frames(); }
 
     node_id names = 0;
+    // The symbol table is a root of the runtime.
+    root_node keep_symbols{0};
+    root_cell keep_names;
 
     static cell integer(int32_t v) { return cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0}; }
 
@@ -260,37 +265,43 @@ TEST_F(Hashtable, NodeKeyedTablesSurviveRenumbering) {
         renamed.push_back(fresh);
         c->w1 = fresh;
     }
-    collector_nodes_cycles++;
+    nodes_cycles++;
     EXPECT_EQ(hashtable_get_key(table, renamed[5])->w2, 6u);
     EXPECT_EQ(hashtable_get_key(table, keys[6]), nullptr);
-    EXPECT_EQ(hashtable_of(table)->stamp, static_cast<int32_t>(collector_nodes_cycles + 1));
+    EXPECT_EQ(hashtable_of(table)->stamp, static_cast<int32_t>(nodes_cycles + 1));
 }
 
-TEST_F(Hashtable, OwnershipSweepDropsDeadKeysAndOwners) {
-    node_id table = hashtable_make(10, 0, HASH_KIND_OWNERSHIP, 3);
-    node_id live = alloc_bytes(16), dead = alloc_bytes(16), orphan = alloc_bytes(16);
-    node_id owner = alloc_cells(2), lost_owner = alloc_cells(2);
-    for (node_id key : {live, dead, orphan}) {
-        cell* values = hashtable_put_key(table, key);
-        values[1] = cell{TYPE_OBJECT, key == orphan ? lost_owner : owner, 0, 0};
+node_id swept_table = 0;
+
+TEST_F(Hashtable, CollectionKeepsNodeKeysAndSweepsTheOwnershipTable) {
+    node_id strong = hashtable_make(4, 0, HASH_KIND_NODE, 1);
+    node_id kept = alloc_bytes(16);
+    hashtable_put_key(strong, kept)[0] = integer(1);
+    root_cell keep_strong(cell{TYPE_MAP, 0, 0, strong});
+
+    swept_table = hashtable_make(10, 0, HASH_KIND_OWNERSHIP, 3);
+    root_node live(alloc_bytes(16), false), owner(alloc_cells(2), false);
+    node_id dead = alloc_bytes(16), orphan = alloc_bytes(16), lost_owner = alloc_cells(2);
+    root_node keep_orphan(orphan, false);
+    for (node_id key : {live.node, dead, orphan}) {
+        cell* values = hashtable_put_key(swept_table, key);
+        values[1] = cell{TYPE_OBJECT, key == orphan ? lost_owner : owner.node, 0, 0};
     }
-    static auto mark = [](node_id* n) {
-        bool fresh = !(node_buffer(*n)->flags & SERIES_MARK);
-        node_buffer(*n)->flags |= SERIES_MARK;
-        return fresh;
+    // The ownership table is marked and swept after every other root.
+    auto sweep = [] {
+        hashtable_mark(&swept_table);
+        hashtable_sweep(&swept_table);
     };
-    gc_marker marker{mark, [](node_id* n) { mark(n); },
-                     [](node_id* n) { return (node_buffer(*n)->flags & SERIES_MARK) != 0; }};
-    hashtable_mark(&table, marker);
-    EXPECT_FALSE(node_buffer(live)->flags & SERIES_MARK);  // weak keys
-    mark(&live);
-    mark(&orphan);
-    mark(&owner);
-    hashtable_sweep(&table, marker);
-    EXPECT_NE(hashtable_get_key(table, live), nullptr);
-    EXPECT_EQ(hashtable_get_key(table, dead), nullptr);
-    EXPECT_EQ(hashtable_get_key(table, orphan), nullptr);
-    EXPECT_EQ(hashtable_of(table)->size, 1);
+    collector_add_mark_callback(sweep);
+    collector_collect();
+    collector_remove_mark_callback(sweep);
+
+    EXPECT_EQ(hashtable_get_key(strong, kept)->w2, 1u);
+    EXPECT_FALSE(node_is_free_slot(node_buffer(kept)));
+    EXPECT_NE(hashtable_get_key(swept_table, live.node), nullptr);
+    EXPECT_EQ(hashtable_get_key(swept_table, orphan), nullptr);
+    EXPECT_TRUE(node_is_free_slot(node_buffer(dead)));
+    EXPECT_EQ(hashtable_of(swept_table)->size, 1);
 }
 
 TEST_F(Hashtable, SymbolTableInternsAndAliasesCaseVariants) {
