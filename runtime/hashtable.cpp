@@ -585,31 +585,53 @@ int32_t hashtable_find(node_id table, const cell* key_cell, uint32_t start, bool
     hashtable_check_stamp(table);
     cell key = *key_cell;
     uint32_t type = TYPE_OF(&key);
-    if (skip == 0) skip = 1;
-    hashtable_record* r = hashtable_of(table);
+    bool by_payload = type == TYPE_INTEGER;
+    bool want_greatest = last || reverse;
+    const hashtable_record* r = hashtable_of(table);
+    bool one_bucket = r->kind == HASH_KIND_HASH;
     uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
     uint32_t first = hash_value(&key, false) & mask;
-    uint32_t i = first;
-    int32_t best = -1;
-    bool want_greatest = last || reverse;
-    for (uint32_t step = 1;; step++) {
+    // Only a call to the compare action can move the buffers read here.
+    const uint32_t* flags;
+    const int32_t* keys;
+    cell* cells;
+    auto read = [&] {
         r = hashtable_of(table);
-        uint32_t s = state_at(flags_words(r->flags), i);
+        flags = flags_words(r->flags);
+        keys = int_array(r->keys);
+        cells = node_buffer(static_cast<node_id>(r->block))->cells();
+    };
+    read();
+    int32_t best = -1;
+    auto consider = [&](int32_t at) {
+        uint32_t pos = static_cast<uint32_t>(at);
+        if (reverse ? pos > start : pos < start) return;
+        if (skip > 1 && (reverse ? start - pos : pos - start) % skip != 0) return;
+        if (best >= 0 && (want_greatest ? at <= best : at >= best)) return;
+        cell* c = cells + pos;
+        if (TYPE_OF(c) != type) return;
+        if (by_payload) {
+            if (c->w2 == key.w2) best = at;
+            return;
+        }
+        bool equal = actions::compare(&key, c, op);
+        read();
+        if (equal) best = at;
+    };
+    uint32_t i = first;
+    for (uint32_t step = 1;; step++) {
+        uint32_t s = state_at(flags, i);
         if (s == BUCKET_EMPTY) break;
         if (s == BUCKET_USED) {
-            int32_t k = int_array(r->keys)[i];
-            uint32_t count = positions_of(r, k).count;
-            for (uint32_t n = 0; n < count; n++) {
-                r = hashtable_of(table);
-                int32_t at = position_at(positions_of(r, k), n);
-                uint32_t pos = static_cast<uint32_t>(at);
-                bool in_range = reverse ? pos <= start : pos >= start;
-                uint32_t distance = reverse ? start - pos : pos - start;
-                if (!in_range || distance % skip != 0) continue;
-                if (best >= 0 && (want_greatest ? at <= best : at >= best)) continue;
-                cell* c = block_at(r->block, pos);
-                if (TYPE_OF(c) == type && keys_equal(&key, c, op)) best = at;
+            int32_t k = keys[i];
+            if (k >= 0) {
+                consider(k);
+            } else {
+                int32_t chain = int_array(r->duplicates)[~k];
+                for (uint32_t n = 0; n < int_array_length(chain); n++) consider(int_array(chain)[n]);
             }
+            // A hash! keeps every value equal to the key in one bucket.
+            if (best >= 0 && one_bucket) break;
         }
         i = (i + step) & mask;
         if (i == first) break;
