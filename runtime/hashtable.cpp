@@ -1,5 +1,7 @@
 #include "runtime/hashtable.h"
 
+#include "runtime/case_folding.h"
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -81,7 +83,7 @@ void int_array_append(int32_t array, int32_t word) {
 
 // ---- Key equality -------------------------------------------------------------------------
 
-inline uint32_t fold_char(uint32_t cp) { return cp >= 'a' && cp <= 'z' ? cp - 32 : cp; }
+inline uint32_t fold_char(uint32_t cp) { return case_fold_char(cp, 1); }
 
 // Candidates already have the key's type. An integer equals by value under every
 // equality the tables use, so it skips the dispatch.

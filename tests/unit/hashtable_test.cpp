@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/collector.h"
+#include "runtime/case_folding.h"
 #include "runtime/hashtable.h"
 
 using namespace kel;
@@ -16,6 +17,7 @@ class Hashtable : public ::testing::Test {
 protected:
     void SetUp() override {
         init_memory();
+        case_folding_init();
         nodes_cycles = 0;
         symbol_table = alloc_cells(16);
         names = hashtable_make(0, symbol_table, HASH_KIND_SYMBOL, 1);
