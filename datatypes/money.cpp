@@ -100,6 +100,8 @@ int32_t compare_float(const cell* m, double x) {
 
 }  // namespace
 
+// make takes what to takes until words exist; a currency word or a [currency amount
+// fraction] block then gets its own make, and code/amount selectors their pick and path.
 void init() {
     register_datatype(TYPE_MONEY, 0, "money!", {
         entry<ACT_MAKE>(to), entry<ACT_RANDOM>(random), 0, entry<ACT_TO>(to),
