@@ -3,6 +3,7 @@
 #include "datatypes/datatype.h"
 #include "datatypes/handle.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/none.h"
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
@@ -25,6 +26,7 @@ void register_datatypes() {
     none::init();
     logic::init();
     handle::init();
+    money::init();
 }
 
 }  // namespace
