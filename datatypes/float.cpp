@@ -6,6 +6,7 @@
 #include "boot/error_catalog.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/number_scan.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
@@ -235,6 +236,9 @@ cell* do_math(int32_t op) {
     cell* right = left + 1;
     uint32_t lt = TYPE_OF(left), rt = TYPE_OF(right);
     switch (rt) {
+        case TYPE_MONEY:
+            money::do_math(static_cast<uint32_t>(op));
+            return left;
         case TYPE_INTEGER:
         case TYPE_FLOAT:
         case TYPE_PERCENT:
@@ -264,6 +268,9 @@ const cell* make(cell* proto, cell* spec, uint32_t type) {
         case TYPE_PERCENT:
         case TYPE_TIME:
             d = number_of(spec);
+            break;
+        case TYPE_MONEY:
+            d = money_to_float(spec);
             break;
         case TYPE_BLOCK:
         case TYPE_PAREN:
@@ -311,6 +318,13 @@ int32_t compare(cell* value1, cell* value2, int32_t op) {
     uint32_t type = TYPE_OF(value2);
     if ((op == COMP_STRICT_EQUAL || op == COMP_SAME || op == COMP_FIND) && type != TYPE_OF(value1))
         return 1;
+    if (type == TYPE_MONEY) {
+        // Money orders against a float exactly; the order is only turned round here.
+        cell f{TYPE_FLOAT, 0, 0, 0};
+        set_cell_float(&f, cell_float(value1));
+        int32_t order = money::compare(value2, &f, op);
+        return order == INCOMPARABLE ? order : -order;
+    }
     if (type != TYPE_INTEGER && type != TYPE_FLOAT && type != TYPE_PERCENT && type != TYPE_TIME)
         return INCOMPARABLE;
     double x = cell_float(value1), y = number_of(value2);

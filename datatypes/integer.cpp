@@ -5,6 +5,7 @@
 #include "boot/error_catalog.h"
 #include "datatypes/float.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/number_scan.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
@@ -185,6 +186,10 @@ cell* do_math(int32_t op) {
         case TYPE_PERCENT:
         case TYPE_TIME:
             return float_::do_math(op);
+        case TYPE_MONEY:
+            // Money refuses an integer divided by it itself.
+            money::do_math(static_cast<uint32_t>(op));
+            return left;
         default:
             raise_invalid_type(TYPE_OF(right));
     }
@@ -223,6 +228,9 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
             break;
         case TYPE_TIME:
             n = from_double(cell_float(spec) + 0.5);
+            break;
+        case TYPE_MONEY:
+            n = from_money(spec);
             break;
         case TYPE_STRING:
         case TYPE_FILE:
@@ -271,6 +279,10 @@ int32_t compare(cell* value1, cell* value2, int32_t op) {
             cell f{TYPE_FLOAT, 0, 0, 0};
             set_cell_float(&f, get(value1));
             return float_::compare(&f, value2, op);
+        }
+        case TYPE_MONEY: {
+            cell m;
+            return money::compare(integer_to_money(&m, get(value1)), value2, op);
         }
         default:
             return INCOMPARABLE;

@@ -1,10 +1,13 @@
 #include "runtime/init.h"
 
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
 #include "datatypes/handle.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/money.h"
 #include "datatypes/none.h"
+#include "datatypes/percent.h"
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
@@ -25,6 +28,9 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    integer::init();
+    float_::init();
+    percent::init();
     handle::init();
     money::init();
 }

@@ -338,3 +338,36 @@ TEST_F(Float, Registration) {
     for (uint32_t slot : {ACT_REFLECT, ACT_AND, ACT_COMPLEMENT, ACT_APPEND, ACT_WRITE})
         EXPECT_EQ(type_action(TYPE_FLOAT, slot), nullptr) << slot;
 }
+
+TEST_F(Float, WithMoney) {
+    struct { uint32_t slot; cell left, right; double expected; } cases[] = {
+        {ACT_ADD, dec(1.5), cash(1), 2.5},
+        {ACT_MULTIPLY, pct(0.5), cash(10), 5.0},
+        {ACT_SUBTRACT, dec(0.123456789), cash(0), 0.12345},  // later decimals are cut
+    };
+    for (auto& c : cases) {
+        cell r = run(c.slot, c.left, c.right);
+        ASSERT_EQ(TYPE_OF(&r), uint32_t(TYPE_MONEY)) << c.slot;
+        EXPECT_EQ(money_to_float(&r), c.expected) << c.slot;
+    }
+
+    // Ordered as money orders itself against the float, whatever the size or sign.
+    struct { double x; double amount; int32_t op; bool expected; } order[] = {
+        {1.5, 1.5, COMP_EQUAL, true},
+        {1.5, 2, COMP_LESSER, true},
+        {2.5, 2, COMP_GREATER, true},
+        {-1e-6, -5, COMP_GREATER, true},
+        {1e-6, 5, COMP_LESSER, true},
+        {-1e18, -5, COMP_LESSER, true},
+        {0.123456, 0.12345, COMP_EQUAL, false},
+        {1.5, 1.5, COMP_STRICT_EQUAL, false},
+        {NAN, 1, COMP_EQUAL, false},
+    };
+    for (auto& c : order) {
+        cell x = dec(c.x), m = cash(c.amount);
+        EXPECT_EQ(actions::compare(&x, &m, c.op), c.expected) << c.x << " op " << c.op;
+    }
+
+    cell proto{TYPE_DATATYPE, TYPE_FLOAT, 0, 0}, amount = cash(-1.25);
+    EXPECT_EQ(cell_float(to_dispatch(&proto, &amount, TYPE_FLOAT)), -1.25);
+}

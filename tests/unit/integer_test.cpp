@@ -318,3 +318,27 @@ TEST_F(Integer, CellHelpersSurviveCollections) {
     EXPECT_EQ(integer::get(b->cells() + 39), 117);
     EXPECT_EQ(float_::get(b->cells() + 40), 0.5);
 }
+
+TEST_F(Integer, WithMoney) {
+    struct { uint32_t slot; cell left, right; double expected; } cases[] = {
+        {ACT_ADD, int_cell(1), cash(1.5), 2.5},
+        {ACT_MULTIPLY, int_cell(2), cash(3), 6.0},
+        {ACT_SUBTRACT, int_cell(1), cash(0.25), 0.75},
+    };
+    for (auto& c : cases) {
+        cell r = run(c.slot, c.left, c.right);
+        ASSERT_EQ(TYPE_OF(&r), uint32_t(TYPE_MONEY)) << c.slot;
+        EXPECT_EQ(money_to_float(&r), c.expected) << c.slot;
+    }
+    EXPECT_EQ(raised_code([] { run(ACT_DIVIDE, int_cell(1), cash(2)); }),
+              code_of(script_error::invalid_type));
+    EXPECT_EQ(last_raised_error().args[0].w1, uint32_t(TYPE_INTEGER));
+
+    cell two = int_cell(2), two_dollars = cash(2), three_dollars = cash(3);
+    EXPECT_TRUE(actions::compare(&two, &two_dollars, COMP_EQUAL));
+    EXPECT_FALSE(actions::compare(&two, &two_dollars, COMP_STRICT_EQUAL));
+    EXPECT_TRUE(actions::compare(&two, &three_dollars, COMP_LESSER));
+
+    cell proto{TYPE_DATATYPE, TYPE_INTEGER, 0, 0}, amount = cash(-12.75);
+    EXPECT_EQ(integer::get(to_dispatch(&proto, &amount, TYPE_INTEGER)), -12);
+}

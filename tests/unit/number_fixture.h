@@ -6,6 +6,7 @@
 #include "boot/error_catalog.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/money.h"
 #include "datatypes/percent.h"
 #include "evaluator/actions.h"
 #include "runtime_fixture.h"
@@ -19,6 +20,7 @@ protected:
         integer::init();
         float_::init();
         percent::init();
+        money::init();
     }
     void TearDown() override {
         float_::pretty_print_q = false;
@@ -63,6 +65,11 @@ inline cell int_cell(int32_t n) { return cell{TYPE_INTEGER, 0, static_cast<uint3
 inline cell char_cell(uint32_t cp) { return cell{TYPE_CHAR, 0, cp, 0}; }
 inline cell dec(double d) { return float_cell(TYPE_FLOAT, d); }
 inline cell pct(double d) { return float_cell(TYPE_PERCENT, d); }
+inline cell cash(double d) {
+    cell m;
+    float_to_money(&m, d, true);
+    return m;
+}
 
 constexpr uint32_t code_of(script_error e) { return error_code(ERR_SCRIPT, uint32_t(e)); }
 constexpr uint32_t code_of(math_error e) { return error_code(ERR_MATH, uint32_t(e)); }
