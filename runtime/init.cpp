@@ -1,6 +1,7 @@
 #include "runtime/init.h"
 
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/handle.h"
 #include "datatypes/integer.h"
@@ -8,6 +9,7 @@
 #include "datatypes/money.h"
 #include "datatypes/none.h"
 #include "datatypes/percent.h"
+#include "datatypes/time.h"
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
@@ -31,7 +33,9 @@ void register_datatypes() {
     integer::init();
     float_::init();
     percent::init();
+    time::init();
     handle::init();
+    date::init();
     money::init();
 }
 
