@@ -736,8 +736,9 @@ int32_t form(cell* value, cell* buffer, cell*, int32_t part) {
     if (!name) fire(script_error::invalid_months);
     char separator = year < 0 ? '/' : '-';
     char text[48];
-    std::snprintf(text, sizeof text, year < 0 ? "%d%c%.3s%c-%d" : "%d%c%.3s%c%04d", day_of(d),
-                  separator, name, separator, year < 0 ? -year : year);
+    const char* format = year < 0 ? "%d%c%.3s%c-%d" : year <= 99 ? "%d%c%.3s%c%04d" : "%d%c%.3s%c%d";
+    std::snprintf(text, sizeof text, format, day_of(d), separator, name, separator,
+                  year < 0 ? -year : year);
     part = string::form_text(buffer, text, part);
     if (!has_time_q(d)) return part;
     int32_t z = zone_seconds(zone_of(d));
