@@ -4,6 +4,7 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -14,7 +15,7 @@
 #include "runtime/exits.h"
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 using namespace kel;
@@ -306,31 +307,52 @@ struct moving_series {
     }
 };
 
+struct moving_then_throw {
+    moving_series* series;
+    size_t calls;
+    size_t limit;  // the call that raises instead of moving
+};
+
 int32_t by_key_moving(const void* a, const void* b, uintptr_t context1, uintptr_t) {
+    auto* m = reinterpret_cast<moving_then_throw*>(context1);
     int32_t r = by_key(a, b, 0, 0);
-    reinterpret_cast<moving_series*>(context1)->move();
+    m->series->move();
+    if (m->calls++ == m->limit) raise_exit(THROW_ERROR);
     return r;
 }
 }  // namespace
 
+// A collection during the comparison that then raises (three quarters through, in the
+// merges) must leave a permutation too.
 TEST(Sort, SeriesBufferMovedByTheComparator) {
     const size_t n = 1000, start = 2 * sizeof(record);  // two records before the sorted ones
     for (const named_sort& sort : sorts) {
-        std::vector<record> input = shaped("random", n, 5);
-        std::vector<uint8_t> data(start + n * sizeof(record), 0);
-        std::memcpy(data.data() + start, input.data(), n * sizeof(record));
-        moving_series series(data);
-        sort_elements elements{series.slot->offset + start, &series.slot, start, false};
-        auto context = reinterpret_cast<uintptr_t>(&series);
-        if (sort.stable)
-            sort_stable(elements, n, sizeof(record), context, 0, by_key_moving);
-        else
-            sort_quick_entry(elements, n, sizeof(record), context, 0, by_key_moving);
-        std::vector<record> v(n);
-        std::memcpy(v.data(), series.slot->offset + start, n * sizeof(record));
-        EXPECT_TRUE(std::is_sorted(v.begin(), v.end(),
-                                   [](const record& a, const record& b) { return a.key < b.key; }))
-            << sort.name;
-        EXPECT_TRUE(same_elements(v, input)) << sort.name;
+        size_t full_calls = 0;
+        for (bool raise : {false, true}) {
+            SCOPED_TRACE(std::string(sort.name) + (raise ? " raising" : ""));
+            std::vector<record> input = shaped("random", n, 5);
+            std::vector<uint8_t> data(start + n * sizeof(record), 0);
+            std::memcpy(data.data() + start, input.data(), n * sizeof(record));
+            moving_series series(data);
+            moving_then_throw m{&series, 0, raise ? full_calls * 3 / 4 : SIZE_MAX};
+            sort_elements elements{series.slot->offset + start, &series.slot, start, false};
+            auto context = reinterpret_cast<uintptr_t>(&m);
+            uint32_t code = catch_exit(LEVEL_ALL, [&] {
+                if (sort.stable)
+                    sort_stable(elements, n, sizeof(record), context, 0, by_key_moving);
+                else
+                    sort_quick_entry(elements, n, sizeof(record), context, 0, by_key_moving);
+            });
+            full_calls = m.calls;
+            EXPECT_EQ(code, raise ? THROW_ERROR : 0u);
+            std::vector<record> v(n);
+            std::memcpy(v.data(), series.slot->offset + start, n * sizeof(record));
+            if (!raise) {
+                EXPECT_TRUE(std::is_sorted(v.begin(), v.end(), [](const record& a, const record& b) {
+                    return a.key < b.key;
+                }));
+            }
+            EXPECT_TRUE(same_elements(v, input));
+        }
     }
 }
