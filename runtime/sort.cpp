@@ -5,6 +5,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "boot/error_catalog.h"
 #include "runtime/cell.h"
 
 namespace kel {
@@ -14,7 +15,7 @@ sort_buffer* sort_cell_buffers = nullptr;
 sort_buffer::sort_buffer(size_t bytes, bool cells) : bytes_(bytes), cells_(cells) {
     // Owned by this frame alone, so the plain C heap: every way out releases it.
     data_ = static_cast<uint8_t*>(std::malloc(bytes ? bytes : 1));
-    if (!data_) fire(9 /*internal*/, 2 /*no-memory*/);
+    if (!data_) fire(internal_error::no_memory);
     if (cells_) {
         // Unused cells must read as empty to the collector.
         std::memset(data_, 0, bytes);
@@ -265,7 +266,7 @@ void sorter<W>::sort_stable(size_t n, bool cells) {
     if (n < 2) return;
     size_t bytes;
     if (__builtin_mul_overflow(n / 2, width(), &bytes) || bytes > UINT32_MAX)
-        fire(3 /*script*/, 59 /*too-long*/);
+        fire(script_error::too_long);
     sort_buffer buffer(bytes, cells);
 
     // Powers on the stack rise strictly and never exceed floor(log2 n) + 1.
