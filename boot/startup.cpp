@@ -1,8 +1,12 @@
 #include "boot/startup.h"
 
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/paren.h"
+#include "datatypes/path.h"
+#include "datatypes/series.h"
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
 #include "runtime/cycles.h"
@@ -27,6 +31,10 @@ void runtime_init() {
     unset::init();
     none::init();
     logic::init();
+    series::init();
+    block::init();
+    paren::init();
+    path::init();
     stack::init();
     externals_init();
 }
