@@ -31,7 +31,7 @@ std::vector<std::string>& symbol_names();
 uint32_t symbol(const std::string& name);
 
 class SeriesTest : public RuntimeTest {
-protected:
+public:
     void SetUp() override;
     void TearDown() override;
 
