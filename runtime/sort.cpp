@@ -61,13 +61,21 @@ private:
     }
     uint8_t* at(size_t i) const { return base_ + i * width(); }
 
-    // The comparator may have let the collector move the buffer under the array.
-    void refresh() {
-        if (slot_) base_ = (*slot_)->offset + start_;
+    // The comparator may have let the collector move the buffer under the array: the
+    // base and the given positions in the array follow it.
+    template <class... P>
+    void rebase(P&... positions) {
+        if (!slot_) return;
+        uint8_t* now = (*slot_)->offset + start_;
+        uintptr_t delta = reinterpret_cast<uintptr_t>(now) - reinterpret_cast<uintptr_t>(base_);
+        ((positions = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(positions) + delta)),
+         ...);
+        base_ = now;
     }
-    int32_t compare_at(const uint8_t* a, const uint8_t* b) {
+    template <class... P>
+    int32_t compare_at(const uint8_t* a, const uint8_t* b, P&... positions) {
         int32_t r = cmp_(a, b, c1_, c2_);
-        refresh();
+        rebase(positions...);
         return r;
     }
     int32_t compare(size_t i, size_t j) { return compare_at(at(i), at(j)); }
@@ -147,8 +155,12 @@ void sorter<W>::block_to_end(size_t first, size_t middle, size_t last) {
 // Sorts [lo, hi) whose part [lo, from) is in order, by neighbour swaps.
 template <size_t W>
 void sorter<W>::insertion_sort(size_t lo, size_t from, size_t hi) {
-    for (size_t i = std::max(from, lo + 1); i < hi; i++)
-        for (size_t j = i; j > lo && compare(j - 1, j) > 0; j--) swap(j - 1, j);
+    size_t w = width();
+    for (size_t i = std::max(from, lo + 1); i < hi; i++) {
+        uint8_t* first = at(lo);
+        for (uint8_t* p = at(i); p > first && compare_at(p - w, p, p, first) > 0; p -= w)
+            swap_bytes(p - w, p);
+    }
 }
 
 // ---- Stable natural merge sort ------------------------------------------------------
@@ -187,32 +199,46 @@ void sorter<W>::merge_buffered(size_t lo, size_t mid, size_t hi, uint8_t* buffer
     size_t w = width();
     if (left <= right) {
         copy(buffer, at(lo), left);
-        size_t i = 0, j = mid, k = lo;
+        const uint8_t *b = buffer, *b_end = buffer + left * w;
+        uint8_t *r = at(mid), *r_end = at(hi), *out = at(lo);
         try {
-            while (i < left && j < hi) {
-                if (compare_at(buffer + i * w, at(j)) > 0) copy(at(k++), at(j++), 1);
-                else copy(at(k++), buffer + i++ * w, 1);
+            while (b < b_end && r < r_end) {
+                if (compare_at(b, r, r, r_end, out) > 0) {
+                    copy(out, r, 1);
+                    r += w;
+                } else {
+                    copy(out, b, 1);
+                    b += w;
+                }
+                out += w;
             }
         } catch (...) {
-            refresh();
-            copy(at(k), buffer + i * w, left - i);
+            rebase(out);
+            copy(out, b, (b_end - b) / w);
             throw;
         }
-        copy(at(k), buffer + i * w, left - i);
+        copy(out, b, (b_end - b) / w);
     } else {
         copy(buffer, at(mid), right);
-        size_t i = mid, j = right, k = hi;
+        const uint8_t* b = buffer + right * w;  // after the last one left in the buffer
+        uint8_t *l = at(mid), *l_start = at(lo), *out = at(hi);
         try {
-            while (i > lo && j > 0) {
-                if (compare_at(at(i - 1), buffer + (j - 1) * w) > 0) copy(at(--k), at(--i), 1);
-                else copy(at(--k), buffer + --j * w, 1);
+            while (l > l_start && b > buffer) {
+                out -= w;
+                if (compare_at(l - w, b - w, l, l_start, out) > 0) {
+                    l -= w;
+                    copy(out, l, 1);
+                } else {
+                    b -= w;
+                    copy(out, b, 1);
+                }
             }
         } catch (...) {
-            refresh();
-            copy(at(i), buffer, j);
+            rebase(l);
+            copy(l, buffer, (b - buffer) / w);
             throw;
         }
-        copy(at(i), buffer, j);
+        copy(l, buffer, (b - buffer) / w);
     }
 }
 
@@ -292,7 +318,9 @@ size_t sorter<W>::grow_prefix(size_t p, size_t n, int dir) {
         }
         rotate(p, s + k, e);
         p += e - (s + k);
-        probe = p + 10;
+        // What lay between failed to follow a smaller prefix end, and fails again: going on
+        // after the stretch keeps the scan linear.
+        probe = std::max(p + 10, e);
     }
     return p;
 }
