@@ -80,7 +80,7 @@ cell* push(uint32_t value) {
 const cell* make(cell* proto, cell* spec, uint32_t type) {
     switch (TYPE_OF(spec)) {
         case TYPE_INTEGER:
-            return of(spec->w1 != 0);
+            return of(spec->w2 != 0);
         case TYPE_FLOAT:
         case TYPE_PERCENT:
             return of(cell_float(spec) != 0.0);  // a NaN is true

@@ -1,0 +1,61 @@
+#include "runtime/init.h"
+
+#include "datatypes/block.h"
+#include "datatypes/datatype.h"
+#include "datatypes/float.h"
+#include "datatypes/handle.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/money.h"
+#include "datatypes/none.h"
+#include "datatypes/paren.h"
+#include "datatypes/path.h"
+#include "datatypes/percent.h"
+#include "datatypes/series.h"
+#include "datatypes/unset.h"
+#include "evaluator/stack.h"
+#include "runtime/case_folding.h"
+#include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/handle_table.h"
+#include "runtime/memory.h"
+#include "runtime/os.h"
+#include "runtime/output_hooks.h"
+
+namespace kel {
+
+namespace {
+
+// Parents register before their children.
+void register_datatypes() {
+    datatype::init();
+    unset::init();
+    none::init();
+    logic::init();
+    integer::init();
+    float_::init();
+    percent::init();
+    handle::init();
+    money::init();
+    series::init();
+    block::init();
+    paren::init();
+    path::init();
+}
+
+}  // namespace
+
+void runtime_init() {
+    output_hooks_init();
+    platform_init();
+    init_memory();
+    init_handle_table();
+    register_datatypes();
+    cycles_init();
+    case_folding_init();
+    stack::init();
+    externals_init();
+    collector_init_stats();
+}
+
+}  // namespace kel
