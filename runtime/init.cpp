@@ -1,5 +1,6 @@
 #include "runtime/init.h"
 
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/handle.h"
@@ -7,7 +8,10 @@
 #include "datatypes/logic.h"
 #include "datatypes/money.h"
 #include "datatypes/none.h"
+#include "datatypes/paren.h"
+#include "datatypes/path.h"
 #include "datatypes/percent.h"
+#include "datatypes/series.h"
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
@@ -33,6 +37,10 @@ void register_datatypes() {
     percent::init();
     handle::init();
     money::init();
+    series::init();
+    block::init();
+    paren::init();
+    path::init();
 }
 
 }  // namespace
