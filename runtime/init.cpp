@@ -1,9 +1,13 @@
 #include "runtime/init.h"
 
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/handle.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/paren.h"
+#include "datatypes/path.h"
+#include "datatypes/series.h"
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
@@ -25,6 +29,10 @@ void register_datatypes() {
     none::init();
     logic::init();
     handle::init();
+    series::init();
+    block::init();
+    paren::init();
+    path::init();
 }
 
 }  // namespace
