@@ -1,13 +1,18 @@
 #include "runtime/init.h"
 
 #include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
 #include "datatypes/handle.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/paren.h"
+#include "datatypes/percent.h"
 #include "datatypes/path.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
@@ -33,6 +38,11 @@ void register_datatypes() {
     block::init();
     paren::init();
     path::init();
+    integer::init();
+    float_::init();
+    percent::init();
+    string::init();
+    char_::init();
 }
 
 }  // namespace
