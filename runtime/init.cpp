@@ -1,6 +1,7 @@
 #include "runtime/init.h"
 
 #include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/handle.h"
@@ -12,6 +13,7 @@
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
@@ -32,15 +34,17 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    series::init();
+    block::init();
+    string::init();
     integer::init();
+    char_::init();
+    path::init();
+    paren::init();
     float_::init();
     percent::init();
     handle::init();
     money::init();
-    series::init();
-    block::init();
-    paren::init();
-    path::init();
 }
 
 }  // namespace
