@@ -12,6 +12,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/heap.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/sort.h"
 
 namespace kel {
@@ -269,6 +270,12 @@ void mark_roots() {
     drain_mark_stack();
     for (size_t i = 0; i < mark_callback_count; i++) {
         if (mark_callbacks[i]) mark_callbacks[i]();
+        drain_mark_stack();
+    }
+    // Ownership entries do not keep their series alive: swept once the rest is marked.
+    if (ownership_table) {
+        hashtable_mark(&ownership_table);
+        hashtable_sweep(&ownership_table);
         drain_mark_stack();
     }
 }

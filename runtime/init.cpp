@@ -23,6 +23,7 @@
 #include "runtime/memory.h"
 #include "runtime/os.h"
 #include "runtime/output_hooks.h"
+#include "runtime/ownership.h"
 
 namespace kel {
 
@@ -57,6 +58,7 @@ void runtime_init() {
     register_datatypes();
     cycles_init();
     case_folding_init();
+    ownership::init();
     stack::init();
     externals_init();
     collector_init_stats();

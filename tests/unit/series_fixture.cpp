@@ -3,18 +3,6 @@
 #include <cctype>
 #include <cstdio>
 
-namespace kel {
-
-// The stand-in owner: a series whose buffer carries the owned mark has an owner that
-// records what it is told.
-bool ownership::check(const cell* series, owner_action action, int32_t index, int32_t count) {
-    if (!(node_buffer(series_node(series))->flags & SERIES_OWNED)) return false;
-    testing::owner_calls.push_back({action, index, count});
-    return true;
-}
-
-}  // namespace kel
-
 namespace kel::testing {
 
 std::vector<owner_call> owner_calls;
@@ -290,9 +278,14 @@ void SeriesTest::SetUp() {
     };
     logic::random_hooks.secure_int = logic::random_hooks.next;
     owner_calls.clear();
+    ownership::init();
+    ownership::on_deep_change = [](const cell*, const cell*, const cell*, owner_action action, int32_t index,
+                                   int32_t count) { owner_calls.push_back({action, index, count}); };
 }
 
 void SeriesTest::TearDown() {
+    ownership::on_deep_change = nullptr;
+    ownership_table = 0;
     std::memcpy(type_actions, saved_actions_.get(), sizeof(action_entry) * TYPE_ROW * TYPE_ROW);
     std::memcpy(static_cast<void*>(type_names), saved_names_.get(), sizeof(type_name_record) * TYPE_ROW);
     highest_type = saved_highest_;

@@ -19,7 +19,7 @@
 
 namespace kel::testing {
 
-// Owner notifications seen by the stand-in owner (series whose buffer is marked owned).
+// Owner notifications seen by the owner that own() gives a series.
 struct owner_call {
     owner_action action;
     int32_t index;
@@ -88,7 +88,12 @@ public:
         return get_action_ptr_by_type<S>(TYPE_OF(series))(series, args...);
     }
 
-    static void own(const cell* series) { node_buffer(series_node(series))->flags |= SERIES_OWNED; }
+    // Gives the series an owner whose deep-change calls land in owner_calls.
+    static void own(const cell* series) {
+        cell owner{TYPE_OBJECT, 0, 0, alloc_cells(1)};
+        cell field{TYPE_NONE, 0, 0, 0};
+        ownership::mark_owned(series, &owner, &field);
+    }
 
 private:
     std::unique_ptr<action_entry[]> saved_actions_;
