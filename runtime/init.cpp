@@ -9,6 +9,7 @@
 #include "datatypes/none.h"
 #include "datatypes/percent.h"
 #include "datatypes/unset.h"
+#include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
@@ -40,6 +41,7 @@ void register_datatypes() {
 void runtime_init() {
     output_hooks_init();
     platform_init();
+    random_init();
     init_memory();
     init_handle_table();
     register_datatypes();
