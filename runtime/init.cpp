@@ -15,6 +15,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
+#include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
@@ -53,6 +54,7 @@ void register_datatypes() {
 void runtime_init() {
     output_hooks_init();
     platform_init();
+    random_init();
     init_memory();
     init_handle_table();
     register_datatypes();
