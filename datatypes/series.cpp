@@ -1,5 +1,8 @@
 #include "datatypes/series.h"
 
+#include "evaluator/random.h"
+#include "runtime/hashtable.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -332,12 +335,14 @@ const cell* take(cell* value, cell* part, bool, bool last) {
 }
 
 const cell* random(cell* value, bool seed, bool secure, bool only) {
-    // Seeding hashes the elements with the hash tables' murmur function, which joins with them.
-    if (seed) fire(internal_error::not_done);
-    auto draw = [secure](int32_t c) {
-        uint32_t r = secure ? logic::random_hooks.secure_int() : logic::random_hooks.next();
-        return static_cast<int32_t>(r % static_cast<uint32_t>(c)) + 1;
-    };
+    if (seed) {
+        series_buffer* b = buffer_of(value);
+        uint8_t* from = b->offset + static_cast<size_t>(head_of(value)) * b->unit();
+        size_t bytes = from < b->tail ? static_cast<size_t>(b->tail - from) : 0;
+        random_seed(murmur3_32(from, bytes, hash_seed));
+        return &unset_value;
+    }
+    auto draw = [secure](int32_t c) { return random_int(secure, c); };
     if (only) {
         int32_t len = length(value);
         if (len < 1) return &none_value;

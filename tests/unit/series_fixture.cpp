@@ -1,5 +1,7 @@
 #include "tests/unit/series_fixture.h"
 
+#include "evaluator/random.h"
+
 #include <cctype>
 #include <cstdio>
 
@@ -109,7 +111,6 @@ void register_test_type(uint32_t type, uint32_t parent, const char* name, form_f
     });
 }
 
-uint32_t lcg_state = 1;
 
 // --- Loader --------------------------------------------------------------------------
 
@@ -271,12 +272,7 @@ void SeriesTest::SetUp() {
     for (uint32_t t = TYPE_WORD; t <= TYPE_ISSUE; t++)
         register_test_type(t, 0, "word!", word_form, word_mold, word_compare);
     register_test_type(TYPE_STRING, 0, "string!", string_form, string_mold, string_compare);
-    lcg_state = 1;
-    logic::random_hooks.next = [] {
-        lcg_state = lcg_state * 1103515245u + 12345u;
-        return (lcg_state >> 1) & 0x7FFFFFFF;
-    };
-    logic::random_hooks.secure_int = logic::random_hooks.next;
+    random_seed(1);
     owner_calls.clear();
     ownership::init();
     ownership::on_deep_change = [](const cell*, const cell*, const cell*, owner_action action, int32_t index,
@@ -289,7 +285,6 @@ void SeriesTest::TearDown() {
     std::memcpy(type_actions, saved_actions_.get(), sizeof(action_entry) * TYPE_ROW * TYPE_ROW);
     std::memcpy(static_cast<void*>(type_names), saved_names_.get(), sizeof(type_name_record) * TYPE_ROW);
     highest_type = saved_highest_;
-    logic::random_hooks = {};
     block::call_sort_function = nullptr;
     cycles_reset();
     RuntimeTest::TearDown();
