@@ -4,6 +4,10 @@
 #include "datatypes/handle.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/context.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
@@ -24,6 +28,11 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    symbol::init();
+    _context::init();
+    word::init();
+    issue::init();
+    typeset::init();
     handle::init();
 }
 
@@ -38,6 +47,10 @@ void runtime_init() {
     cycles_init();
     case_folding_init();
     stack::init();
+    symbol::table_init();
+    _context::global_init();
+    words_init();
+    refinements_init();
     externals_init();
     collector_init_stats();
 }
