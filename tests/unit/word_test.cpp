@@ -166,7 +166,9 @@ TEST_F(Words, IndexOfAWord) {
         stack::arguments = stack::push(&c.value);
         reinterpret_cast<frame_fn>(type_action(TYPE_OF(&c.value), ACT_INDEX_Q))();
         EXPECT_EQ(TYPE_OF(stack::arguments), c.type);
-        if (c.type == TYPE_INTEGER) EXPECT_EQ(stack::arguments->w2, c.payload);
+        if (c.type == TYPE_INTEGER) {
+            EXPECT_EQ(stack::arguments->w2, c.payload);
+        }
         stack::arguments = saved;
     }
     EXPECT_EQ(type_action(TYPE_REFINEMENT, ACT_INDEX_Q), nullptr);
