@@ -9,11 +9,15 @@
 #include "datatypes/logic.h"
 #include "datatypes/money.h"
 #include "datatypes/none.h"
+#include "datatypes/context.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
 #include "datatypes/unset.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
@@ -40,10 +44,15 @@ void register_datatypes() {
     block::init();
     string::init();
     integer::init();
+    symbol::init();
+    _context::init();
+    word::init();
     char_::init();
     path::init();
     paren::init();
+    issue::init();
     float_::init();
+    typeset::init();
     percent::init();
     handle::init();
     money::init();
@@ -62,6 +71,10 @@ void runtime_init() {
     case_folding_init();
     ownership::init();
     stack::init();
+    symbol::table_init();
+    _context::global_init();
+    words_init();
+    refinements_init();
     externals_init();
     collector_init_stats();
 }
