@@ -22,19 +22,8 @@ void mark_symbol_roots() {
     if (symbol_table) collector_mark_series_values(&symbol_table);
 }
 
-// The candidate name may sit in a series buffer that interning moves: copy it first.
 uint32_t intern(const uint8_t* bytes, size_t length, bool insensitive_only) {
-    char small[64];
-    std::string large;
-    const uint8_t* name = bytes;
-    if (length <= sizeof small) {
-        std::memcpy(small, bytes, length);
-        name = reinterpret_cast<const uint8_t*>(small);
-    } else {
-        large.assign(reinterpret_cast<const char*>(bytes), length);
-        name = reinterpret_cast<const uint8_t*>(large.data());
-    }
-    return symbol_table_find(symbol_index, name, length, insensitive_only);
+    return symbol_table_find(symbol_index, bytes, length, insensitive_only);
 }
 
 inline uint32_t next_char(const uint8_t*& p, bool fold) {
