@@ -9,10 +9,10 @@
 #include "boot/locale.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
-#include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
+#include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/memory.h"
 
@@ -713,7 +713,7 @@ const cell* random(cell* value, bool seed, bool secure, bool) {
     uint32_t d = value->w1;
     double t = cell_float(value);
     if (seed) {
-        logic::random_hooks.seed(d + static_cast<uint32_t>(static_cast<int64_t>(t)));
+        random_seed(d + static_cast<uint32_t>(static_cast<int64_t>(t)));
         return &unset_value;
     }
     int32_t days = random_int(secure, to_days(d)) - 1;
@@ -721,7 +721,7 @@ const cell* random(cell* value, bool seed, bool secure, bool) {
         store(value, from_days(days, zone_of(d), false), 0);
         return value;
     }
-    uint32_t zone = logic::random_hooks.next() & ZONE_MASK;
+    uint32_t zone = random_next() & ZONE_MASK;
     double local = (random_int(secure, 3601) - 1) * 24.0;
     store(value, from_days(days, zone, true), 0);
     normalize(value, local, true);

@@ -5,11 +5,11 @@
 
 #include "boot/error_catalog.h"
 #include "datatypes/integer.h"
-#include "datatypes/logic.h"
 #include "datatypes/money.h"
 #include "datatypes/number_scan.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "evaluator/random.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
 
@@ -156,12 +156,12 @@ bool float32_almost_equal(float x, float y) {
 
 double random_float(double limit, bool secure) {
     if (secure) {
-        double r1 = logic::random_hooks.secure_int() & 0x7FFFFFFF;
-        double r2 = logic::random_hooks.secure_int() & 0x7FFFFFFF;
-        return (r2 + r1 / 2147483647.0) * limit / 2147483648.0;
+        double r1 = random_secure_int();
+        double r2 = random_secure_int();
+        return (r2 + r1 / 2147483647.0) / 2147483648.0 * limit;
     }
-    // The draw is unsigned: a negative one would give a result outside [0, limit].
-    return limit * (logic::random_hooks.next() & 0x7FFFFFFF) / 2147483647.0;
+    // The fraction first: a large limit times the draw would overflow.
+    return random_next() / 2147483647.0 * limit;
 }
 
 namespace float_ {
@@ -297,7 +297,7 @@ const cell* make(cell* proto, cell* spec, uint32_t type) {
 
 const cell* random(cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        logic::random_hooks.seed(value->w2 ^ value->w3);
+        random_seed(value->w2 ^ value->w3);
         return &unset_value;
     }
     set_cell_float(value, random_float(cell_float(value), secure));

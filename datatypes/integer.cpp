@@ -5,11 +5,11 @@
 #include "boot/error_catalog.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
-#include "datatypes/logic.h"
 #include "datatypes/money.h"
 #include "datatypes/number_scan.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "evaluator/random.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 
@@ -76,21 +76,6 @@ const char* form_signed(int32_t n) {
     } while (m);
     if (n < 0) *--p = '-';
     return p;
-}
-
-int32_t random_int(bool secure, int32_t n) {
-    auto draw = [secure] {
-        return secure ? logic::random_hooks.secure_int() : logic::random_hooks.next();
-    };
-    if (n == 0) return 0;
-    if (n == INT32_MIN) return static_cast<int32_t>(~draw());
-    uint32_t bound = n < 0 ? 0u - static_cast<uint32_t>(n) : static_cast<uint32_t>(n);
-    // Draws past the last whole multiple of the bound would favour the small results.
-    uint32_t limit = 0x7FFFFFFFu / bound;
-    uint32_t d;
-    do d = draw(); while (d >= bound * limit);
-    int32_t r = static_cast<int32_t>(d % bound) + 1;
-    return n < 0 ? -r : r;
 }
 
 namespace integer {
@@ -265,7 +250,7 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
 
 const cell* random(cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        logic::random_hooks.seed(value->w2);
+        random_seed(value->w2);
         return &unset_value;
     }
     value->w2 = static_cast<uint32_t>(random_int(secure, get(value)));

@@ -6,9 +6,9 @@
 
 #include "boot/error_catalog.h"
 #include "boot/locale.h"
-#include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/memory.h"
 
@@ -176,7 +176,7 @@ const cell* to(cell*, cell* spec, uint32_t) {
 
 const cell* random(cell* value, bool seed, bool, bool) {
     if (seed) {
-        logic::random_hooks.seed(value->w1 ^ value->w2 ^ value->w3 ^ (value->header & MONEY_SIGN));
+        random_seed(value->w1 ^ value->w2 ^ value->w3 ^ (value->header & MONEY_SIGN));
         return &unset_value;
     }
     // Each digit is drawn up to the original one until a smaller digit comes; from then on
@@ -188,14 +188,14 @@ const cell* random(cell* value, bool seed, bool, bool) {
         uint32_t digit = money_digit(amount, p);
         uint32_t draw;
         if (free) {
-            draw = logic::random_hooks.next() % 10;
+            draw = random_next() % 10;
         } else if (digit == 0) {
             continue;
         } else {
             for (;;) {
-                draw = logic::random_hooks.next() % (digit + 1);
+                draw = random_next() % (digit + 1);
                 if (draw < digit) break;
-                if (logic::random_hooks.next() % 1000 == logic::random_hooks.next() % 1000) break;
+                if (random_next() % 1000 == random_next() % 1000) break;
             }
             free = draw < digit;
         }

@@ -12,12 +12,11 @@
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
 
 namespace kel {
-
-word_name_reader read_word_name = nullptr;
 
 namespace {
 
@@ -121,13 +120,12 @@ const field_name time_fields[] = {
 }  // namespace
 
 int32_t lookup_field(const cell* word, const field_name* fields, size_t count) {
-    const char* name;
     size_t length;
-    if (!read_word_name || !read_word_name(word, &name, &length)) return -1;
+    const uint8_t* name = symbol::name_bytes(symbol::resolve(word->w2), &length);
     for (size_t f = 0; f < count; f++) {
         const char* candidate = fields[f].name;
         size_t i = 0;
-        while (i < length && candidate[i] && lower(name[i]) == candidate[i]) i++;
+        while (i < length && candidate[i] && lower(static_cast<char>(name[i])) == candidate[i]) i++;
         if (i == length && !candidate[i]) return fields[f].index;
     }
     return -1;

@@ -12,17 +12,12 @@ namespace kel {
 constexpr double SECONDS_PER_HOUR = 3600;
 constexpr double SECONDS_PER_MINUTE = 60;
 
-// The name of a word after alias resolution, for the field words of paths and pick. The word
-// module installs it; until then no word names a field.
-using word_name_reader = bool (*)(const cell* word, const char** name, size_t* length);
-extern word_name_reader read_word_name;
-
 struct field_name {
     const char* name;
     int32_t index;
 };
 
-// The index of the field a word names (letter case ignored), or -1.
+// The index of the field a word's symbol names (letter case ignored), or -1.
 int32_t lookup_field(const cell* word, const field_name* fields, size_t count);
 
 inline bool any_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE_GET_WORD; }

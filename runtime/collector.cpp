@@ -12,6 +12,8 @@
 #include "runtime/hashtable.h"
 #include "runtime/heap.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
+#include "runtime/sort.h"
 
 namespace kel {
 
@@ -262,9 +264,18 @@ void mark_roots() {
         else collector_mark_node(&r->node);
     }
     if (externals_node()) collector_mark_series_values(&externals_node());
+    // Cells a running sort holds only in its temporary buffer.
+    for (const sort_buffer* b = sort_cell_buffers; b; b = b->outer())
+        collector_mark_values(reinterpret_cast<cell*>(b->data()), reinterpret_cast<cell*>(b->data() + b->bytes()));
     drain_mark_stack();
     for (size_t i = 0; i < mark_callback_count; i++) {
         if (mark_callbacks[i]) mark_callbacks[i]();
+        drain_mark_stack();
+    }
+    // Ownership entries do not keep their series alive: swept once the rest is marked.
+    if (ownership_table) {
+        hashtable_mark(&ownership_table);
+        hashtable_sweep(&ownership_table);
         drain_mark_stack();
     }
 }

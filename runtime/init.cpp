@@ -1,5 +1,7 @@
 #include "runtime/init.h"
 
+#include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
@@ -8,9 +10,18 @@
 #include "datatypes/logic.h"
 #include "datatypes/money.h"
 #include "datatypes/none.h"
+#include "datatypes/context.h"
+#include "datatypes/paren.h"
+#include "datatypes/path.h"
 #include "datatypes/percent.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/time.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
 #include "datatypes/unset.h"
+#include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
@@ -19,6 +30,7 @@
 #include "runtime/memory.h"
 #include "runtime/os.h"
 #include "runtime/output_hooks.h"
+#include "runtime/ownership.h"
 
 namespace kel {
 
@@ -30,8 +42,19 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    series::init();
+    block::init();
+    string::init();
     integer::init();
+    symbol::init();
+    _context::init();
+    word::init();
+    char_::init();
+    path::init();
+    paren::init();
+    issue::init();
     float_::init();
+    typeset::init();
     percent::init();
     time::init();
     handle::init();
@@ -44,12 +67,18 @@ void register_datatypes() {
 void runtime_init() {
     output_hooks_init();
     platform_init();
+    random_init();
     init_memory();
     init_handle_table();
     register_datatypes();
     cycles_init();
     case_folding_init();
+    ownership::init();
     stack::init();
+    symbol::table_init();
+    _context::global_init();
+    words_init();
+    refinements_init();
     externals_init();
     collector_init_stats();
 }

@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "evaluator/random.h"
 #include "number_fixture.h"
 
 using namespace kel;
@@ -17,11 +18,6 @@ double steps_above(double d, int n) {
     while (n-- > 0) d = std::nextafter(d, INFINITY);
     return d;
 }
-
-uint32_t seeded;
-void seed(uint32_t s) { seeded = s; }
-uint32_t draw_value;
-uint32_t draw() { return draw_value; }
 
 }  // namespace
 
@@ -306,30 +302,24 @@ TEST_F(Float, PowerAndUnaryActions) {
 }
 
 TEST_F(Float, RandomStaysWithinTheLimit) {
-    logic::random_hooks = {seed, draw, draw};
     random_fn random = get_action_ptr_by_type<ACT_RANDOM>(TYPE_FLOAT);
     cell v = dec(1.5);
+    random_seed(v.w2 ^ v.w3);
+    uint32_t first = random_next();
     EXPECT_EQ(random(&v, true, false, false), &unset_value);
-    EXPECT_EQ(seeded, v.w2 ^ v.w3);
+    EXPECT_EQ(random_next(), first);
 
-    struct { uint32_t draw; bool secure; double expected; } cases[] = {
-        {0, false, 0.0},
-        {0x7FFFFFFF, false, 1.0},
-        {0xFFFFFFFF, false, 1.0},  // a draw with the top bit set is not negative
-        {0x80000000, false, 0.0},
-        {0x7FFFFFFF, true, 1.0},
-        {0, true, 0.0},
-    };
-    for (auto& c : cases) {
-        draw_value = c.draw;
-        v = dec(1.0);
-        random(&v, false, c.secure, false);
-        EXPECT_EQ(cell_float(&v), c.expected) << c.draw;
+    random_seed(1);
+    for (double limit : {1.0, -4.0, 1e300}) {
+        for (bool secure : {false, true}) {
+            for (int i = 0; i < 200; i++) {
+                v = dec(limit);
+                random(&v, false, secure, false);
+                double d = cell_float(&v);
+                EXPECT_TRUE(limit > 0 ? d >= 0 && d <= limit : d <= 0 && d >= limit) << limit;
+            }
+        }
     }
-    draw_value = 0x40000000;
-    double d = random_float(-4.0, false);
-    EXPECT_LE(d, 0.0);
-    EXPECT_GE(d, -4.0);
 }
 
 TEST_F(Float, Registration) {

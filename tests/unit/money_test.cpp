@@ -8,6 +8,7 @@
 #include "boot/error_catalog.h"
 #include "boot/locale.h"
 #include "evaluator/actions.h"
+#include "evaluator/random.h"
 #include "runtime_fixture.h"
 
 using namespace kel;
@@ -440,16 +441,8 @@ TEST_F(MoneyType, SignAndParity) {
     EXPECT_EQ(molded(result), "$4.00000");
 }
 
-namespace {
-uint32_t seeded;
-uint32_t state;
-void seed(uint32_t s) { seeded = s; }
-uint32_t next() { return (state = state * 1103515245u + 12345u) >> 1; }
-}  // namespace
-
 TEST_F(MoneyType, RandomStaysBetweenZeroAndTheValue) {
-    logic::random_hooks = {seed, next, next};
-    state = 7;
+    random_seed(7);
     const char* values[] = {"$1000", "-USD$123.45", "$0.00009", "$99999999999999999.99999"};
     for (const char* text : values) {
         cell value = m(text);
@@ -465,9 +458,10 @@ TEST_F(MoneyType, RandomStaysBetweenZeroAndTheValue) {
         }
     }
     cell v = m("-$1.5");
+    random_seed(v.w1 ^ v.w2 ^ v.w3 ^ MONEY_SIGN);
+    uint32_t first = random_next();
     EXPECT_EQ(TYPE_OF(money::random(&v, true, false, false)), uint32_t(TYPE_UNSET));
-    EXPECT_EQ(seeded, v.w1 ^ v.w2 ^ v.w3 ^ MONEY_SIGN);
-    logic::random_hooks = {};
+    EXPECT_EQ(random_next(), first);
 }
 
 TEST_F(MoneyType, CurrencyList) {

@@ -1,14 +1,15 @@
-// The number fixture with time! and date! registered, stand-in words for field names, and
+// The number fixture with time! and date! registered, symbols for field words, and
 // builders for blocks, dates and the path, pick and conversion entries.
 #pragma once
 #include <cstring>
-#include <deque>
 #include <initializer_list>
 #include <string>
 
 #include "datatypes/date.h"
+#include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "number_fixture.h"
+#include "runtime/case_folding.h"
 
 namespace kel::testing {
 
@@ -18,18 +19,20 @@ protected:
         NumberTest::SetUp();
         time::init();
         date::init();
-        read_word_name = word_name;
+        case_folding_init();
+        symbol::init();
+        symbol::table_init();
     }
     void TearDown() override {
-        read_word_name = nullptr;
-        words().clear();
+        collector_enabled = false;
+        symbol_index = 0;
+        symbol_table = 0;
         NumberTest::TearDown();
     }
 
-    // A word! whose name the stand-in reader gives back.
+    // An unbound word! of the name.
     static cell word(const char* name) {
-        words().emplace_back(name);
-        return cell{TYPE_WORD, static_cast<uint32_t>(words().size() - 1), 0, 0};
+        return cell{TYPE_WORD, 0, symbol::make(name), ~0u};
     }
 
     // A block! on the stack holding the values.
@@ -64,17 +67,6 @@ protected:
         return *get_action_ptr_by_type<ACT_PICK>(TYPE_OF(&value))(&value, n, &i);
     }
 
-private:
-    static std::deque<std::string>& words() {
-        static std::deque<std::string> names;
-        return names;
-    }
-    static bool word_name(const cell* w, const char** name, size_t* length) {
-        const std::string& s = words()[w->w1];
-        *name = s.data();
-        *length = s.size();
-        return true;
-    }
 };
 
 inline cell duration(double seconds) { return float_cell(TYPE_TIME, seconds); }
