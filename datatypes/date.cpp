@@ -755,8 +755,8 @@ int32_t mold(cell* value, cell* buffer, bool, bool, bool, cell* arg, int32_t par
     return form(value, buffer, arg, part);
 }
 
-const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell*, cell*, int32_t,
-                      bool, bool, bool, bool) {
+const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* prev_value,
+                      cell* prev_element, int32_t, bool, bool, bool, bool evt_q) {
     uint32_t type = TYPE_OF(element);
     int32_t field = -1;
     if (type == TYPE_INTEGER) {
@@ -767,8 +767,9 @@ const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell
     }
     if (field < 0) fire(script_error::invalid_path, path, element);
     if (!value) return get_field(parent, field);
-    // Change notification of an owning object joins with objects.
+    cell* old = evt_q ? stack::push(parent) : nullptr;
     set_field(parent, field, value);
+    if (old) notify_owner(prev_value, prev_element, old, parent);
     return value;
 }
 

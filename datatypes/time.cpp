@@ -7,6 +7,7 @@
 #include <string>
 
 #include "boot/error_catalog.h"
+#include "datatypes/context.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -129,6 +130,13 @@ int32_t lookup_field(const cell* word, const field_name* fields, size_t count) {
         if (i == length && !candidate[i]) return fields[f].index;
     }
     return -1;
+}
+
+// Owners that are series hear of changes through the ownership table, which has no
+// set-path action yet.
+void notify_owner(cell* owner, cell* word, cell* old_value, cell* new_value) {
+    if (owner && TYPE_OF(owner) == TYPE_OBJECT && _context::fire_on_set)
+        _context::fire_on_set(owner, word, old_value, new_value);
 }
 
 bool scan_time(const uint8_t* text, size_t length, double* seconds) {
@@ -303,9 +311,8 @@ int32_t mold(cell* value, cell* buffer, bool, bool, bool, cell*, int32_t part, i
 }
 
 // Reading pushes the field; setting changes the time in place and answers the value set.
-// Change notification of an owning object joins with objects.
-const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell*, cell*, int32_t,
-                      bool, bool, bool, bool) {
+const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* prev_value,
+                      cell* prev_element, int32_t, bool, bool, bool, bool evt_q) {
     uint32_t type = TYPE_OF(element);
     int32_t field = -1;
     if (type == TYPE_INTEGER) {
@@ -316,7 +323,9 @@ const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell
     }
     if (field < 0) fire(script_error::invalid_path, path, element);
     if (!value) return get_field(get(parent), field);
+    cell* old = evt_q ? stack::push(parent) : nullptr;
     set_cell_float(parent, set_field(get(parent), field, value));
+    if (old) notify_owner(prev_value, prev_element, old, parent);
     return value;
 }
 

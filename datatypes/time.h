@@ -22,6 +22,10 @@ int32_t lookup_field(const cell* word, const field_name* fields, size_t count);
 
 inline bool any_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE_GET_WORD; }
 
+// After a tracked path set of a field: an object owner's field-change notification runs
+// with the old and the new value.
+void notify_owner(cell* owner, cell* word, cell* old_value, cell* new_value);
+
 // Time literal text on ASCII bytes: [+|-]h:m, h:m:s, h:m:s.f or m:s.f, the whole numbers with
 // "'" separators, "." or "," as the decimal mark. False when the text is not time text.
 bool scan_time(const uint8_t* text, size_t length, double* seconds);

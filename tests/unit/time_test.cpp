@@ -2,7 +2,11 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "datatypes/context.h"
 #include "time_fixture.h"
 
 using namespace kel;
@@ -199,6 +203,29 @@ TEST_F(Time, NegativeTimesReadAndSetAlike) {
         cell h = path(t, word("hour"));
         EXPECT_EQ(integer::get(&h), time::hours(cell_float(&t)));
     }
+}
+
+// A tracked set through an object's field tells the object, with the old and the new value.
+TEST_F(Time, TrackedSetsNotifyTheOwningObject) {
+    static std::vector<std::pair<std::string, std::string>> seen;
+    seen.clear();
+    _context::fire_on_set = [](cell*, cell*, cell* old_value, cell* new_value) {
+        seen.emplace_back(formed(*old_value), formed(*new_value));
+    };
+    cell owner{TYPE_OBJECT, 0, 0, 0};
+    cell field = word("t");
+    auto set = [&](cell target, const char* element, cell value, bool tracked) {
+        cell e = word(element);
+        get_action_ptr_by_type<ACT_EVAL_PATH>(TYPE_OF(&target))(
+            &target, &e, &value, nullptr, &owner, &field, 2, false, false, true, tracked);
+    };
+    set(duration(5400), "hour", int_cell(2), true);
+    set(dt("1-Jan-2026"), "day", int_cell(2), true);
+    set(duration(5400), "hour", int_cell(3), false);
+    _context::fire_on_set = nullptr;
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], std::make_pair(std::string("1:30:00"), std::string("2:30:00")));
+    EXPECT_EQ(seen[1], std::make_pair(std::string("1-Jan-2026"), std::string("2-Jan-2026")));
 }
 
 TEST_F(Time, RoundAndParity) {
