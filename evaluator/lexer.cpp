@@ -342,6 +342,8 @@ void scan_word(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_
     }
     int32_t kind = TYPE_WORD;
     const uint8_t* last = end - 1;
+    // Only after skipped blanks can a sigil stand alone here.
+    if (end - start == 1 && (*start == ':' || *start == '\'')) lexer_throw_error(s, start, end, kind);
     if (*start == '\'') {
         kind = TYPE_LIT_WORD;
         if (end - start > 1 && *last == ':') lexer_throw_error(s, start, end, TYPE_LIT_WORD);

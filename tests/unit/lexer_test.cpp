@@ -224,6 +224,7 @@ TEST_F(LexerTest, ScanOnlyErrorsReportErrorWithoutRaising) {
         "\"abc",  "\"a\nb\"", "\xC0",    "\"a\xF8\"", "[a",          "]",        "(a]",
         "{a",     "{a{b}",    "#",       "'a:",       "a/",          "'a/b:",    "a/b:/c",
         ":",      "%%{x}% y", "#(nonsense)", "#(none x)", "}",       "a,",       "[(1, 2]",
+        "\xC2\xA0:", "\xC2\xA0'",
     };
     for (const std::string& text : bad) {
         EXPECT_EQ(raised_code([&] { EXPECT_EQ(scan(text).type, TYPE_ERROR) << text; }), 0u) << text;
@@ -256,6 +257,47 @@ TEST_F(LexerTest, LoadBuildsNestedSeriesWithLineMarks) {
     EXPECT_EQ(TYPE_OF(&inner[1]), TYPE_LOGIC);
     EXPECT_EQ(inner[1].w1, 1u);
     EXPECT_EQ(TYPE_OF(node_buffer(series_node(&inner[0]))->cells()), TYPE_NONE);
+}
+
+TEST_F(LexerTest, OneValueComesAloneUnlessWrapped) {
+    const std::string text = "#(none) #(true)";
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    cell* out = stack::push_cell();
+    size_t consumed = 0;
+    EXPECT_EQ(lexer_scan(out, bytes, text.size(), true, true, true, false, &consumed), TYPE_NONE);
+    EXPECT_EQ(TYPE_OF(out), TYPE_NONE);
+    EXPECT_EQ(consumed, 7u);
+    lexer_scan(out, bytes, text.size(), true, true, true, true, &consumed);
+    ASSERT_EQ(TYPE_OF(out), TYPE_BLOCK);
+    EXPECT_EQ(node_buffer(series_node(out))->used_bytes(), sizeof(cell));
+}
+
+// A handler may scan again (as a callback will): the inner scan's cells follow the outer
+// ones, and growth of the shared buffer during it keeps the outer values.
+TEST_F(LexerTest, NestedScanKeepsTheOuterValues) {
+    static cell inner;
+    inner = cell{};
+    lexer_scanners[TOKEN_COMMENT] = [](lexer_state*, const uint8_t*, const uint8_t*, uint32_t, bool) {
+        std::string deep = std::string(1500, '[') + std::string(1500, ']');
+        lexer_scan(stack::push_cell(), reinterpret_cast<const uint8_t*>(deep.data()), deep.size(),
+                   false, true, true, false, nullptr);
+        inner = *stack::top_cell();
+        // The outer scan runs on; the inner one is unlinked again.
+        EXPECT_TRUE(lexer_current_state && !lexer_current_state->nested_state);
+    };
+    cell outer = load("[#(none) #(true) ; nested\n #(false)]");
+    lexer_init();  // the own comment scanner again
+    EXPECT_EQ(lexer_current_state, nullptr);
+    ASSERT_EQ(TYPE_OF(&outer), TYPE_BLOCK);
+    cell* block = node_buffer(series_node(&outer))->cells();
+    ASSERT_EQ(TYPE_OF(block), TYPE_BLOCK);
+    cell* items = node_buffer(series_node(block))->cells();
+    ASSERT_EQ(node_buffer(series_node(block))->used_bytes(), 3 * sizeof(cell));
+    EXPECT_EQ(TYPE_OF(&items[0]), TYPE_NONE);
+    EXPECT_EQ(items[1].w1, 1u);
+    EXPECT_EQ(items[2].w1, 0u);
+    EXPECT_TRUE(items[2].header & CELL_NEW_LINE);
+    EXPECT_EQ(TYPE_OF(&inner), TYPE_BLOCK);
 }
 
 TEST_F(LexerTest, OutputBufferGrowsUnderDeepNesting) {
