@@ -340,6 +340,7 @@ void scan_word(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_
         end = find_unicode_blank(start, end);
         s->text_pos = s->token_end = end;
     }
+    if (start == end) return;  // only blanks: the loop skips such a word
     int32_t kind = TYPE_WORD;
     const uint8_t* last = end - 1;
     // Only after skipped blanks can a sigil stand alone here.
@@ -621,10 +622,6 @@ void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
         s->token_type = lexer_type_table[next];
         uint32_t k = next - LEXER_FINAL;
 
-        if (prescan && k <= TOKEN_QUOTED_STRING &&
-            run_handler(lexer_scanners[k], s, token_start, p, flags, false))
-            return;
-
         if (k == TOKEN_WORD && (flags & (CHARFLAG_WIDE2 | CHARFLAG_WIDE4))) {
             token_start = skip_unicode_blanks(token_start, p);
             if (token_start == p) {
@@ -634,7 +631,15 @@ void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
             }
         }
 
-        if (!prescan) {
+        if (prescan) {
+            // A value token inside a series or path does not end the prescan: its handler
+            // still settles where it ends (a point literal also leaves its entry state).
+            bool last = s->cells_end == s->cells_start && s->start_state != STATE_PATH;
+            if (k <= TOKEN_QUOTED_STRING || !last) {
+                lexer_handler h = lexer_scanners[k] ? lexer_scanners[k] : lexer_loaders[k];
+                if (run_handler(h, s, token_start, p, flags, false)) return;
+            }
+        } else {
             // Values are loaded only in a scan that makes them, whatever its mode.
             bool keep = s->make_values;
             lexer_handler scanner = lexer_scanners[k];

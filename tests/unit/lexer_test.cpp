@@ -231,6 +231,27 @@ TEST_F(LexerTest, ScanOnlyErrorsReportErrorWithoutRaising) {
     }
 }
 
+// Prescan gives the automaton's guess for a top-level token; inside a series every token
+// still ends where it should.
+TEST_F(LexerTest, PrescanGuessesTheFirstType) {
+    struct row {
+        std::string text;
+        int32_t type;
+    };
+    const row rows[] = {
+        {"1''0", TYPE_INTEGER},       {"a: 1", TYPE_WORD},          {"{a}", TYPE_STRING},
+        {"[(1, 2) #\"]\" x]", TYPE_BLOCK}, {"[%\"]\" <]> 5%]", TYPE_BLOCK}, {"a/#\"x\"/b", TYPE_PATH},
+        {"[a", TYPE_ERROR},           {"\"a", TYPE_ERROR},         {"", 0},
+    };
+    for (const row& r : rows) {
+        size_t consumed = 0;
+        EXPECT_EQ(lexer_scan(nullptr, reinterpret_cast<const uint8_t*>(r.text.data()), r.text.size(),
+                             false, false, false, false, &consumed),
+                  r.type)
+            << r.text;
+    }
+}
+
 TEST_F(LexerTest, NulEndsTheInput) {
     std::string text("a b\0c", 5);
     size_t consumed = 0;
