@@ -4,6 +4,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
+#include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/exits.h"
 
@@ -42,8 +43,6 @@ bool arg_false_q() { return !value_true_q(stack::arguments, false, nullptr); }
 
 namespace logic {
 
-random_source random_hooks{};
-
 void init() {
     register_datatype(TYPE_LOGIC, 0, "logic!", {
         entry<ACT_MAKE>(make), entry<ACT_RANDOM>(random), 0, entry<ACT_TO>(to),
@@ -80,7 +79,7 @@ cell* push(uint32_t value) {
 const cell* make(cell* proto, cell* spec, uint32_t type) {
     switch (TYPE_OF(spec)) {
         case TYPE_INTEGER:
-            return of(spec->w1 != 0);
+            return of(spec->w2 != 0);
         case TYPE_FLOAT:
         case TYPE_PERCENT:
             return of(cell_float(spec) != 0.0);  // a NaN is true
@@ -102,10 +101,10 @@ const cell* to(cell*, cell* spec, uint32_t) {
 
 const cell* random(cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        random_hooks.seed(value->w1);
+        random_seed(value->w1);
         return &unset_value;
     }
-    uint32_t draw = secure ? random_hooks.secure_int() : random_hooks.next();
+    uint32_t draw = secure ? random_secure_int() : random_next();
     return of(draw > 0x3FFFFFFF);
 }
 

@@ -332,7 +332,10 @@ static series_buffer* expand_buffer(series_buffer* buffer, size_t new_size, seri
     node_id node = buffer->node;
     if (new_size == 0) new_size = static_cast<size_t>(buffer->size) * 2;
     if (new_size > SERIES_MAX_DATA) fire(internal_error::no_memory);
+    // The allocation may collect: the node may move to another id, its buffer elsewhere.
+    root_node keep(node);
     series_buffer* fresh = alloc_series_buffer(new_size / unit, unit, 0);
+    node = keep.node;
     series_buffer* old = node_buffer(node);
     fresh->flags = (old->flags & ~(SERIES_BIG | SERIES_FIXED)) | (fresh->flags & SERIES_BIG);
     fresh->node = node;
@@ -366,9 +369,9 @@ series_buffer* expand_series_filled(series_buffer* buffer, size_t new_size, uint
 }
 
 node_id copy_series_buffer(series_buffer* buffer) {
-    node_id source = buffer->node;
+    root_node source(buffer->node);
     node_id node = alloc_series(buffer->size, 1, 0);
-    series_buffer* from = node_buffer(source);
+    series_buffer* from = node_buffer(source.node);
     series_buffer* to = node_buffer(node);
     size_t start = static_cast<size_t>(from->offset - from->data());
     to->flags = (from->flags & ~(SERIES_BIG | SERIES_FIXED)) | (to->flags & SERIES_BIG);
@@ -378,10 +381,11 @@ node_id copy_series_buffer(series_buffer* buffer) {
     return node;
 }
 
-node_id copy_series_part(node_id source, size_t start, size_t count) {
-    uint32_t unit = node_buffer(source)->unit();
+node_id copy_series_part(node_id source_node, size_t start, size_t count) {
+    root_node source(source_node);
+    uint32_t unit = node_buffer(source.node)->unit();
     node_id node = alloc_series(count, unit, 0);
-    series_buffer* from = node_buffer(source);
+    series_buffer* from = node_buffer(source.node);
     series_buffer* to = node_buffer(node);
     to->flags = (from->flags & ~(SERIES_OWNED | SERIES_BIG | SERIES_FIXED | SERIES_HEAD_MIDDLE)) |
                 (to->flags & SERIES_BIG);

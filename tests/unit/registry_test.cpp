@@ -184,10 +184,10 @@ TEST_F(Registry, StackPushPopAndTop) {
     cell one = integer_cell(1);
     cell* pushed = stack::push(&one);
     EXPECT_EQ(stack::top_cell(), pushed);
-    EXPECT_EQ(stack::top_cell()->w1, 1u);
+    EXPECT_EQ(stack::top_cell()->w2, 1u);
     cell two = integer_cell(2);
     EXPECT_EQ(stack::set_last(&two), stack::arguments);
-    EXPECT_EQ(stack::arguments->w1, 2u);
+    EXPECT_EQ(stack::arguments->w2, 2u);
     stack::pop(5);
     EXPECT_EQ(stack::top, stack::bottom);
 }

@@ -62,7 +62,7 @@ uint32_t raised_code(F&& f) {
     return 0;
 }
 
-inline cell integer_cell(int32_t n) { return cell{TYPE_INTEGER, static_cast<uint32_t>(n), 0, 0}; }
+inline cell integer_cell(int32_t n) { return cell{TYPE_INTEGER, 0, static_cast<uint32_t>(n), 0}; }
 inline cell float_cell(uint32_t type, double d) {
     cell c{type, 0, 0, 0};
     set_cell_float(&c, d);

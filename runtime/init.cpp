@@ -1,0 +1,82 @@
+#include "runtime/init.h"
+
+#include "datatypes/block.h"
+#include "datatypes/char.h"
+#include "datatypes/datatype.h"
+#include "datatypes/float.h"
+#include "datatypes/handle.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/money.h"
+#include "datatypes/none.h"
+#include "datatypes/context.h"
+#include "datatypes/paren.h"
+#include "datatypes/path.h"
+#include "datatypes/percent.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "datatypes/unset.h"
+#include "evaluator/random.h"
+#include "evaluator/stack.h"
+#include "runtime/case_folding.h"
+#include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/handle_table.h"
+#include "runtime/memory.h"
+#include "runtime/os.h"
+#include "runtime/output_hooks.h"
+#include "runtime/ownership.h"
+
+namespace kel {
+
+namespace {
+
+// Parents register before their children.
+void register_datatypes() {
+    datatype::init();
+    unset::init();
+    none::init();
+    logic::init();
+    series::init();
+    block::init();
+    string::init();
+    integer::init();
+    symbol::init();
+    _context::init();
+    word::init();
+    char_::init();
+    path::init();
+    paren::init();
+    issue::init();
+    float_::init();
+    typeset::init();
+    percent::init();
+    handle::init();
+    money::init();
+}
+
+}  // namespace
+
+void runtime_init() {
+    output_hooks_init();
+    platform_init();
+    random_init();
+    init_memory();
+    init_handle_table();
+    register_datatypes();
+    cycles_init();
+    case_folding_init();
+    ownership::init();
+    stack::init();
+    symbol::table_init();
+    _context::global_init();
+    words_init();
+    refinements_init();
+    externals_init();
+    collector_init_stats();
+}
+
+}  // namespace kel
