@@ -21,6 +21,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "datatypes/unset.h"
+#include "evaluator/lexer.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
@@ -79,6 +80,7 @@ void runtime_init() {
     _context::global_init();
     words_init();
     refinements_init();
+    lexer_init();
     externals_init();
     collector_init_stats();
 }
