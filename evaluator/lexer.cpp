@@ -663,7 +663,7 @@ void load_float_text(lexer_state* s, const uint8_t* start, const uint8_t* end, b
         if (text[i] != '\'') digits[n++] = text[i];
     std::ptrdiff_t unread = 0;
     double value = parse_float_text(digits, digits + n, shift, unread);
-    if (unread != 0 || std::isnan(value)) bad(s, start, end, type);
+    if (unread != 0 || !std::isfinite(value)) bad(s, start, end, type);
     if (!load) return;
     cell c{type, 0, 0, 0};
     set_cell_float(&c, value);
@@ -1143,6 +1143,7 @@ void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
             }
             if (keep && lexer_loaders[k]) {
                 uint32_t before = s->cells_end;
+                s->load = true;
                 lexer_loaders[k](s, token_start, s->token_end, flags, true);
                 if ((s->event_mask & LEXER_EVENT_LOAD) && s->cells_end > before &&
                     !fire_lexer_event(s, LEXER_EVENT_LOAD, s->token_type,

@@ -219,5 +219,96 @@ TEST_F(LexerLoadTest, LiteralsLoadAsTheirTypes) {
     }
 }
 
+TEST_F(LexerLoadTest, MalformedTextsRaiseTheTypesSyntaxError) {
+    struct row {
+        std::string text;
+        uint32_t type;  // 0: invalid character
+        std::string excerpt;
+    };
+    const row rows[] = {
+        {"1''0", TYPE_INTEGER, "1''0"},
+        {"Fh", TYPE_INTEGER, "Fh"},
+        {"100000000000000000000$", TYPE_INTEGER, "100000000000000000000$"},
+        {"1.5e", TYPE_FLOAT, "1.5e"},
+        {"1e400", TYPE_FLOAT, "1e400"},
+        {"1.#XYZ", TYPE_FLOAT, "1.#XYZ"},
+        {"$1,50", TYPE_MONEY, "$1,50"},
+        {"USDX$1", TYPE_MONEY, "USDX$1"},
+        {"$", TYPE_MONEY, "$"},
+        {"10:20,5", TYPE_TIME, "10:20,5"},
+        {"10:-5", TYPE_TIME, "10:-5"},
+        {"29-Feb-2001", TYPE_DATE, "29-Feb-2001"},
+        {"1-13-2000", TYPE_DATE, "1-13-2000"},
+        {"2020-W54", TYPE_DATE, "2020-W54"},
+        {"#\"^(110000)\"", TYPE_CHAR, "#\"^(110000)\""},
+        {"#\"\"", TYPE_CHAR, "#\"\""},
+        {"#\"ab\"", TYPE_CHAR, "#\"ab\""},
+        {"\"a^(zz)\"", TYPE_STRING, "\"a^(zz)\""},
+        {"\"\xC3\"", TYPE_STRING, "\"\xC3\x83\""},  // a stray byte stands for itself
+        {"{a", TYPE_STRING, "{a"},
+        {"%%{x}%", TYPE_STRING, "%%{x}%"},
+        {"1.2.300", TYPE_TUPLE, "1.2.300"},
+        {"1.2.3.4.5.6.7.8.9.10.11.12.13", TYPE_TUPLE, "1.2.3.4.5.6.7.8.9.10.11.12.13"},
+        {"1x2.5", TYPE_PAIR, "1x2.5"},
+        {"'a:", TYPE_LIT_WORD, "'a:"},
+        {"#", TYPE_ISSUE, "#"},
+        {"'a/b:", TYPE_LIT_PATH, "'a/b:"},
+        {"a/b/", TYPE_PATH, "a/b/"},
+        {"%\"abc", TYPE_FILE, "%\"abc"},
+        {"<a", TYPE_TAG, "<a"},
+        {"x \xFF y", 0, "\xC3\xBF y"},
+    };
+    for (const row& r : rows) {
+        uint32_t code = raised_code([&] { load(r.text); });
+        if (r.type == 0) {
+            EXPECT_EQ(code, error_code(ERR_SYNTAX, static_cast<uint32_t>(syntax_error::bad_char))) << r.text;
+            EXPECT_EQ(arg_text(1), r.excerpt) << r.text;
+            continue;
+        }
+        ASSERT_EQ(code, error_code(ERR_SYNTAX, static_cast<uint32_t>(syntax_error::invalid))) << r.text;
+        EXPECT_EQ(arg_text(0), "(line 1)") << r.text;
+        EXPECT_EQ(last_raised_error().args[1].w1, r.type) << r.text;
+        EXPECT_EQ(arg_text(2), r.excerpt) << r.text;
+    }
+}
+
+TEST_F(LexerLoadTest, ErrorsNameTheLineAndCutTheExcerpt) {
+    EXPECT_NE(raised_code([] { load("a\n{b\nc}\n\n  1''0 and more words after it to cut"); }), 0u);
+    EXPECT_EQ(arg_text(0), "(line 5)");
+    EXPECT_EQ(arg_text(2), "1''0 and more words after it t");
+}
+
+// Load, mold, load again: the same values.
+TEST_F(LexerLoadTest, MoldedValuesLoadBackEqual) {
+    const char* texts[] = {
+        "1 -2 1'000 2147483648 FFh 1.5 -0.0 1.5e-7 1.#INF 50% 0.5%",
+        "10:20 -1:30:15.25 1-Jan-2000 2000-02-29/23:59:59-5:00 $1.20 -EUR$3.5",
+        "#\"a\" #\"^/\" #\"^(1F600)\" #\"^@\" \"tab^-quote^\"\" {multi\nline} %{raw ^ text}%",
+        "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\" {with \"quotes\" and ^{braces^}}",
+        "word set: :get 'lit /ref #issue + - * / // < <= <> >= > = == ** caf\xC3\xA9",
+        "a/b/c :a/b 'a/b a/b: a/1/(x)/\"s\" obj/:field",
+        "[nested [deep [deeper]] (paren [mix])] ()",
+        "a ; comment\nb",
+    };
+    for (const char* text : texts) {
+        cell* top = stack::top;
+        uint32_t code = raised_code([&] {
+            cell* first = load(text);
+            std::string molded = reload(text);
+            cell* second = load(molded);
+            EXPECT_TRUE(actions::compare(first, second, COMP_STRICT_EQUAL))
+                << text << "\n -> " << molded << "\n -> " << mold(second);
+            EXPECT_EQ(reload(molded), molded) << text;
+        });
+        EXPECT_EQ(code, 0u) << text;
+        stack::top = top;
+    }
+}
+
+TEST_F(LexerLoadTest, NewLineMarksAndLines) {
+    cell* b = load("a\nb c\n\n[d\ne]");
+    EXPECT_EQ(reload("a\nb c\n\n[d\ne]"), "a\nb c\n[d\ne]");
+    EXPECT_EQ(block::ks_length_q(b), 4);
+}
 }  // namespace
 }  // namespace kel
