@@ -1171,6 +1171,7 @@ void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
 int32_t lexer_scan(cell* out, const uint8_t* bytes, size_t length, bool one, bool scan,
                    bool make_values, bool wrap, size_t* consumed, const cell* callback,
                    uint32_t event_mask, const cell* source, cell* into) {
+    if (!lexer_cells) lexer_init();  // a datatype may load text before start-up ends
     lexer_state s{};
     s.callback = callback;
     s.event_mask = callback ? event_mask : 0;

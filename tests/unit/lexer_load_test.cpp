@@ -1,5 +1,6 @@
 // Loading values from text: every literal, round trips through mold, syntax errors.
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -309,6 +310,150 @@ TEST_F(LexerLoadTest, NewLineMarksAndLines) {
     cell* b = load("a\nb c\n\n[d\ne]");
     EXPECT_EQ(reload("a\nb c\n\n[d\ne]"), "a\nb c\n[d\ne]");
     EXPECT_EQ(block::ks_length_q(b), 4);
+}
+
+// A string! on the stack from UTF-8 text.
+cell* push_string(const std::string& text) {
+    return load_string_push(reinterpret_cast<const uint8_t*>(text.data()), text.size(), 0);
+}
+
+TEST_F(LexerLoadTest, StringSourcesCountCharacters) {
+    cell* src = push_string("\xC3\xA9t\xC3\xA9 [a] rest");
+    cell* out = stack::push_cell();
+    size_t consumed = 0;
+    EXPECT_EQ(transcode_string(out, src, -1, true, true, true, false, &consumed), int32_t{TYPE_WORD});
+    EXPECT_EQ(mold(out), "\xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(consumed, 3u);  // characters, not bytes
+    src->w1 = 4;
+    transcode_string(out, src, -1, true, true, true, false, &consumed);
+    EXPECT_EQ(mold(out), "[a]");
+    src->w1 = 0;
+    transcode_string(out, src, 3, false, true, true, true, &consumed);  // /part in characters
+    EXPECT_EQ(mold(out), "[\xC3\xA9t\xC3\xA9]");
+    cell* into = load("x");
+    transcode_string(out, src, -1, false, true, true, false, nullptr, nullptr, 0, into);
+    EXPECT_EQ(mold(into), "[x \xC3\xA9t\xC3\xA9 [a] rest]");
+}
+
+TEST_F(LexerLoadTest, BinarySourcesSkipTheByteOrderMark) {
+    cell* src = push_string("x");
+    const std::string text = "\xEF\xBB\xBF" "a 1";
+    node_id node = alloc_series(text.size(), 1, 0);
+    std::memcpy(node_buffer(node)->offset, text.data(), text.size());
+    node_buffer(node)->tail = node_buffer(node)->offset + text.size();
+    set_series_value(src, TYPE_BINARY, node, 0);
+    cell* out = stack::push_cell();
+    size_t consumed = 0;
+    transcode_binary(out, src, -1, false, true, true, true, &consumed);
+    EXPECT_EQ(mold(out), "[a 1]");
+    EXPECT_EQ(consumed, text.size());
+}
+
+TEST_F(LexerLoadTest, ToWordAndToBlockGoThroughTheLexer) {
+    struct row {
+        std::string text;
+        uint32_t type;
+        std::string molded;  // empty: script invalid-chars for word!
+    };
+    const row rows[] = {
+        {"a b", TYPE_BLOCK, "[a b]"},
+        {"1 [2] \"x\"", TYPE_BLOCK, "[1 [2] \"x\"]"},
+        {"", TYPE_BLOCK, "[]"},
+        {"a (b)", TYPE_PAREN, "(a (b))"},
+        {"  'b c", TYPE_WORD, "b"},
+        {"x:", TYPE_SET_WORD, "x:"},
+        {"caf\xC3\xA9", TYPE_WORD, "caf\xC3\xA9"},
+        {"1", TYPE_WORD, ""},
+        {"a/b", TYPE_WORD, ""},
+        {"ABh", TYPE_WORD, ""},
+        {"1''0", TYPE_WORD, ""},
+    };
+    for (const row& r : rows) {
+        cell* top = stack::top;
+        stack::arguments = stack::top;
+        cell* proto = stack::push_cell();
+        *proto = cell{TYPE_DATATYPE, r.type, 0, 0};
+        cell* spec = push_string(r.text);
+        if (r.molded.empty()) {
+            EXPECT_EQ(raised_code([&] { to_dispatch(proto, spec, r.type); }),
+                      error_code(ERR_SCRIPT, static_cast<uint32_t>(script_error::invalid_chars)))
+                << r.text;
+        } else {
+            const cell* result = to_dispatch(proto, spec, r.type);
+            EXPECT_EQ(TYPE_OF(result), r.type) << r.text;
+            EXPECT_EQ(mold(result), r.molded) << r.text;
+        }
+        stack::top = top;
+    }
+}
+
+struct event_record {
+    uint32_t event;
+    int32_t type;
+    std::string token;
+};
+std::vector<event_record> events;
+uint32_t refused_event = 0;
+
+bool record_event(lexer_state*, uint32_t event, int32_t type, const cell*, const uint8_t* start,
+                  const uint8_t* end) {
+    events.push_back({event, type, std::string(start, end)});
+    return event != refused_event;
+}
+
+TEST_F(LexerLoadTest, CallbackEventsAndTheirResults) {
+    lexer_event_hook = record_event;
+    cell* callback = stack::push_cell();  // stands for the Kel function the hook calls
+    cell* out = stack::push_cell();
+    auto run = [&](const std::string& text, uint32_t mask, uint32_t refuse) {
+        events.clear();
+        refused_event = refuse;
+        lexer_scan(out, reinterpret_cast<const uint8_t*>(text.data()), text.size(), false, true,
+                   true, true, nullptr, callback, mask);
+    };
+    run("[a 1]", LEXER_EVENT_OPEN | LEXER_EVENT_CLOSE | LEXER_EVENT_LOAD, 0);
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].event, LEXER_EVENT_OPEN);
+    EXPECT_EQ(events[0].type, int32_t{TYPE_BLOCK});
+    EXPECT_EQ(events[1].event, LEXER_EVENT_LOAD);
+    EXPECT_EQ(events[1].token, "a");
+    EXPECT_EQ(events[2].type, int32_t{TYPE_INTEGER});
+    EXPECT_EQ(events[3].event, LEXER_EVENT_CLOSE);
+
+    run("a 1 b", LEXER_EVENT_LOAD, LEXER_EVENT_LOAD);  // a false load drops the value
+    EXPECT_EQ(mold(out), "[]");
+    run("a 1 b", LEXER_EVENT_SCAN, LEXER_EVENT_SCAN);  // a false scan loads nothing
+    EXPECT_EQ(mold(out), "[]");
+    EXPECT_EQ(events.size(), 3u);
+    run("a [b", LEXER_EVENTS_ALL, LEXER_EVENT_OPEN);  // the block is not opened
+    EXPECT_EQ(mold(out), "[a b]");
+
+    // A false error event stops the scan with what was made, open series closed.
+    run("a [b (c 1''0 d", LEXER_EVENT_ERROR, LEXER_EVENT_ERROR);
+    EXPECT_EQ(mold(out), "[a [b (c)]]");
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].type, int32_t{TYPE_INTEGER});
+    EXPECT_EQ(events[0].token, "1''0");
+    // A true one lets the error be raised.
+    EXPECT_EQ(raised_code([&] { run("1''0", LEXER_EVENT_ERROR, 0); }),
+              error_code(ERR_SYNTAX, static_cast<uint32_t>(syntax_error::invalid)));
+    // Without the mask bit, no event.
+    run("a", LEXER_EVENT_ERROR, 0);
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(lexer_current_state, nullptr);
+}
+
+// Values allocate while the text is scanned: under the stress build every one collects.
+TEST_F(LexerLoadTest, LoadingSurvivesCollectionsAtEveryValue) {
+    std::string text;
+    for (int i = 0; i < 200; i++)
+        text += "[w" + std::to_string(i) + " \"s" + std::to_string(i) + "\" {b\xC3\xA9} " +
+                std::to_string(i) + " 1.5 $2 10:00 1-Jan-2000 #\"c\" a/b/c]\n";
+    cell* b = load(text);
+    collector_collect();
+    cell* again = load(reload(text));
+    EXPECT_TRUE(actions::compare(b, again, COMP_STRICT_EQUAL));
+    EXPECT_EQ(block::ks_length_q(b), 200);
 }
 }  // namespace
 }  // namespace kel
