@@ -113,10 +113,13 @@ protected:
 
     static cell first(const std::string& text) { return *series_cell(series_node(load(text)), 0); }
 
+    // The raised error's arguments: all are rooted on the stack before any is read, since
+    // reading one allocates.
     static std::string arg_text(uint32_t n) {
-        cell* arg = stack::push(&last_raised_error().args[n]);
-        std::string text = utf8_of(arg);
-        stack::pop(1);
+        cell* top = stack::top;
+        for (const cell& arg : last_raised_error().args) stack::push(&arg);
+        std::string text = utf8_of(top + n);
+        stack::top = top;
         return text;
     }
 };
