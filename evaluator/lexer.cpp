@@ -480,10 +480,11 @@ bool decode_escape(const uint8_t*& p, const uint8_t* end, uint32_t& cp) {
     return false;
 }
 
-// Hex digits in a "^(...)" escape: the unit the string needs for it.
+// Hex digits in a "^(...)" escape: the unit the string needs for it (a name needs 1).
 uint32_t escape_unit(const uint8_t* p, const uint8_t* end) {
     size_t n = 0;
     while (p + n < end && hex_digit_q(p[n])) n++;
+    if (p + n == end || p[n] != ')') return 1;
     return n > 4 ? 4 : n > 2 ? 2 : 1;
 }
 
