@@ -1,5 +1,6 @@
 #include "runtime/init.h"
 
+#include "boot/catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
@@ -9,6 +10,8 @@
 #include "datatypes/logic.h"
 #include "datatypes/money.h"
 #include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/error.h"
 #include "datatypes/context.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
@@ -53,6 +56,8 @@ void register_datatypes() {
     issue::init();
     float_::init();
     typeset::init();
+    object::init();
+    error::init();
     percent::init();
     handle::init();
     money::init();
@@ -76,6 +81,7 @@ void runtime_init() {
     words_init();
     refinements_init();
     externals_init();
+    catalog::init();
     collector_init_stats();
 }
 
