@@ -672,7 +672,8 @@ const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell
 }
 
 int32_t compare(cell* value1, cell* value2, int32_t op) {
-    if (TYPE_OF(value2) != TYPE_OBJECT && TYPE_OF(value2) != TYPE_ERROR) return INCOMPARABLE;
+    // Errors compare as objects, but only with errors.
+    if (TYPE_OF(value2) != (TYPE_OF(value1) == TYPE_ERROR ? TYPE_ERROR : TYPE_OBJECT)) return INCOMPARABLE;
     if (value1->w1 == value2->w1) return 0;
     if (op == COMP_SAME) return -1;
     if (cycles_find_q(value1->w1)) return cycles_find_q(value2->w1) ? 0 : -1;
