@@ -3,6 +3,7 @@
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/handle.h"
 #include "datatypes/integer.h"
@@ -16,9 +17,11 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tag.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "datatypes/unset.h"
+#include "datatypes/url.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
@@ -43,6 +46,11 @@ void register_datatypes() {
     series::init();
     block::init();
     string::init();
+    url::init();
+    file::init();
+    tag::init();
+    email::init();
+    ref::init();
     integer::init();
     symbol::init();
     _context::init();
