@@ -87,6 +87,11 @@ const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell
         set_type(part, TYPE_STRING);
         return part;
     }
+    // A host set on an email without "@" gets one before it, or it would join the user.
+    if (host && found < 0) {
+        string::append_char(string::buffer_of(parent), '@');
+        start = length + 1;
+    }
     cell* position = stack::push(parent);
     position->w1 = head + start;
     string::change(position, value, static_cast<int32_t>(count), false, 1);

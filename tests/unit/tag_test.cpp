@@ -86,6 +86,7 @@ TEST_F(TagEmailRef, SettingUserOrHostChangesTheEmail) {
         {"name@host.org", "user", "", "@host.org"},
         {"a@", "host", "b", "a@b"},
         {"name", "user", "é", "é"},
+        {"name", "host", "h", "name@h"},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.result);
