@@ -3,6 +3,7 @@
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/handle.h"
@@ -18,10 +19,12 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tag.h"
+#include "datatypes/time.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "datatypes/unset.h"
 #include "datatypes/url.h"
+#include "evaluator/lexer.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
@@ -62,7 +65,9 @@ void register_datatypes() {
     float_::init();
     typeset::init();
     percent::init();
+    time::init();
     handle::init();
+    date::init();
     money::init();
 }
 
@@ -83,6 +88,7 @@ void runtime_init() {
     _context::global_init();
     words_init();
     refinements_init();
+    lexer_init();
     externals_init();
     collector_init_stats();
 }
