@@ -104,7 +104,7 @@ void change_bytes(const cell* value, std::vector<uint8_t>& out) {
         return;
     }
     cell* held = stack::push(value);
-    cell* text = string::make_at(stack::push_cell(), 16);
+    cell* text = string::make_at(stack::push(&none_value), 16);
     form_dispatch(held, text, nullptr, 0);
     append_utf8(text, -1, out);
     stack::pop(2);
@@ -297,7 +297,7 @@ void bitwise(int32_t op) {
     if (TYPE_OF(b) != TYPE_BINARY) fire(script_error::invalid_arg, b);
     uint32_t la = ks_length_q(a), lb = ks_length_q(b);
     uint32_t shorter = std::min(la, lb), longer = std::max(la, lb);
-    cell* result = make_at(stack::push_cell(), longer);
+    cell* result = make_at(stack::push(&none_value), longer);
     const uint8_t* pa = ks_head(a);
     const uint8_t* pb = ks_head(b);
     series_buffer* rb = buffer_of(result);
@@ -398,10 +398,7 @@ cell* load_in(const uint8_t* bytes, size_t n, cell* value) {
     return value;
 }
 
-cell* load(const uint8_t* bytes, size_t n) {
-    // The new node is not yet in the pushed cell while it is filled: nothing allocates then.
-    return load_in(bytes, n, stack::push_cell());
-}
+cell* load(const uint8_t* bytes, size_t n) { return load_in(bytes, n, stack::push(&none_value)); }
 
 cell* push(const cell* value) { return stack::push(value); }
 
