@@ -5,6 +5,7 @@
 
 #include "boot/error_catalog.h"
 #include "datatypes/binary.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/money.h"
 #include "datatypes/number_scan.h"
@@ -186,6 +187,18 @@ cell* do_math(int32_t op) {
             // Money refuses an integer divided by it itself.
             money::do_math(static_cast<uint32_t>(op));
             return left;
+        case TYPE_DATE: {
+            // Days added to a date: the date's arithmetic does it with the operands swapped.
+            if (op != OP_ADD) {
+                cell t = datatype_of(TYPE_INTEGER);
+                fire(script_error::not_related, nullptr, &t);
+            }
+            cell days = *left;
+            *left = *right;
+            *right = cell{TYPE_INTEGER, 0, days.w2, 0};
+            date::add();
+            return left;
+        }
         default:
             raise_invalid_type(TYPE_OF(right));
     }
@@ -227,6 +240,9 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
             break;
         case TYPE_MONEY:
             n = from_money(spec);
+            break;
+        case TYPE_DATE:
+            n = from_date(spec);
             break;
         case TYPE_STRING:
         case TYPE_FILE:

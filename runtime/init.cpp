@@ -4,6 +4,7 @@
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/handle.h"
 #include "datatypes/integer.h"
@@ -17,9 +18,11 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/time.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "datatypes/unset.h"
+#include "evaluator/lexer.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
@@ -56,7 +59,9 @@ void register_datatypes() {
     float_::init();
     typeset::init();
     percent::init();
+    time::init();
     handle::init();
+    date::init();
     money::init();
 }
 
@@ -77,6 +82,7 @@ void runtime_init() {
     _context::global_init();
     words_init();
     refinements_init();
+    lexer_init();
     externals_init();
     collector_init_stats();
 }
