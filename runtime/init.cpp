@@ -1,5 +1,6 @@
 #include "runtime/init.h"
 
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
@@ -49,11 +50,7 @@ void register_datatypes() {
     series::init();
     block::init();
     string::init();
-    url::init();
-    file::init();
-    tag::init();
-    email::init();
-    ref::init();
+    binary::init();
     integer::init();
     symbol::init();
     _context::init();
@@ -62,13 +59,18 @@ void register_datatypes() {
     path::init();
     paren::init();
     issue::init();
+    url::init();
+    file::init();
     float_::init();
     typeset::init();
     percent::init();
     time::init();
+    tag::init();
+    email::init();
     handle::init();
     date::init();
     money::init();
+    ref::init();
 }
 
 }  // namespace
