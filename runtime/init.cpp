@@ -5,8 +5,10 @@
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/handle.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/none.h"
 #include "datatypes/context.h"
@@ -53,6 +55,8 @@ void register_datatypes() {
     issue::init();
     float_::init();
     typeset::init();
+    map::init();
+    hash::init();
     percent::init();
     handle::init();
     money::init();
