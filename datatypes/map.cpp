@@ -273,9 +273,12 @@ const cell* reflect(cell* value, uint32_t field_symbol) {
     cell* result = block::push_only(what == BODY ? live * 2 : live);
     for (int32_t p = 0; p + 1 < cells_of(value); p += 2) {
         if (dead_q(entry_cell(value, p + 1))) continue;
-        cell key = given_key(entry_cell(value, p));
-        if (what != VALUES) {
-            if (what == BODY) key.header |= CELL_NEW_LINE;
+        if (what == WORDS) {
+            cell key = given_key(entry_cell(value, p));
+            block::ks_append(result, &key);
+        } else if (what == BODY) {
+            cell key = *entry_cell(value, p);
+            key.header |= CELL_NEW_LINE;
             block::ks_append(result, &key);
         }
         if (what != WORDS) block::ks_append(result, entry_cell(value, p + 1));
