@@ -8,8 +8,10 @@
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/handle.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/none.h"
 #include "datatypes/context.h"
@@ -63,6 +65,8 @@ void register_datatypes() {
     file::init();
     float_::init();
     typeset::init();
+    map::init();
+    hash::init();
     percent::init();
     time::init();
     tag::init();
