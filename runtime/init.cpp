@@ -1,13 +1,18 @@
 #include "runtime/init.h"
 
 #include "boot/catalog.h"
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
+#include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/handle.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -19,9 +24,13 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tag.h"
+#include "datatypes/time.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "datatypes/unset.h"
+#include "datatypes/url.h"
+#include "evaluator/lexer.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
@@ -46,6 +55,7 @@ void register_datatypes() {
     series::init();
     block::init();
     string::init();
+    binary::init();
     integer::init();
     symbol::init();
     _context::init();
@@ -54,13 +64,22 @@ void register_datatypes() {
     path::init();
     paren::init();
     issue::init();
+    url::init();
+    file::init();
     float_::init();
     typeset::init();
     object::init();
     error::init();
+    map::init();
+    hash::init();
     percent::init();
+    time::init();
+    tag::init();
+    email::init();
     handle::init();
+    date::init();
     money::init();
+    ref::init();
 }
 
 }  // namespace
@@ -80,6 +99,7 @@ void runtime_init() {
     _context::global_init();
     words_init();
     refinements_init();
+    lexer_init();
     externals_init();
     catalog::init();
     collector_init_stats();

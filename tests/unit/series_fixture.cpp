@@ -48,7 +48,7 @@ int32_t number_compare(cell* a, cell* b, int32_t) {
 }
 
 int32_t word_form(cell* value, cell* buffer, cell*, int32_t part) {
-    return string::form_text(buffer, symbol_names()[value->w1].c_str(), part);
+    return string::form_text(buffer, symbol_names()[value->w2].c_str(), part);
 }
 int32_t word_mold(cell* value, cell* buffer, bool, bool, bool, cell* arg, int32_t part, int32_t) {
     const char* prefix = TYPE_OF(value) == TYPE_LIT_WORD ? "'" : TYPE_OF(value) == TYPE_GET_WORD ? ":" : "";
@@ -59,8 +59,8 @@ int32_t word_mold(cell* value, cell* buffer, bool, bool, bool, cell* arg, int32_
 int32_t word_compare(cell* a, cell* b, int32_t op) {
     uint32_t tb = TYPE_OF(b);
     if (tb < TYPE_WORD || tb > TYPE_ISSUE) return INCOMPARABLE;
-    const std::string& x = symbol_names()[a->w1];
-    const std::string& y = symbol_names()[b->w1];
+    const std::string& x = symbol_names()[a->w2];
+    const std::string& y = symbol_names()[b->w2];
     switch (op) {
         case COMP_STRICT_EQUAL:
         case COMP_SAME:
@@ -228,7 +228,7 @@ cell* build(const item& it) {
             *c = float_cell(TYPE_FLOAT, it.number);
             break;
         case item::word: {
-            cell v{it.type, symbol(it.text), 0, 0};
+            cell v{it.type, 0, symbol(it.text), static_cast<uint32_t>(-1)};
             c = stack::push(&v);
             break;
         }
