@@ -26,6 +26,12 @@ const char* const currencies_list[] = {
 };
 static_assert(std::size(currencies_list) == 170);
 
+const char* const months_list[] = {
+    "January", "February", "March",     "April",   "May",      "June",
+    "July",    "August",   "September", "October", "November", "December",
+};
+static_assert(std::size(months_list) == MONTHS_COUNT);
+
 inline char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 
 }  // namespace
@@ -44,6 +50,10 @@ int32_t currency_index(const char* code, size_t length) {
             return static_cast<int32_t>(i + 1);
     }
     return -1;
+}
+
+const char* month_name(uint32_t month) {
+    return month >= 1 && month <= MONTHS_COUNT ? months_list[month - 1] : nullptr;
 }
 
 }  // namespace locale

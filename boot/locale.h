@@ -1,5 +1,5 @@
 // Locale data and options read by the datatypes: the currency list behind every money!
-// currency index and the number of decimals money text shows. The system object is built
+// currency index, the month names of date text and the number of decimals money text shows. The system object is built
 // from these values.
 #pragma once
 #include <cstddef>
@@ -21,6 +21,11 @@ uint32_t currency_count();
 const char* currency_code(uint32_t index);
 // The 1-based position of a code, compared without regard to letter case, or -1.
 int32_t currency_index(const char* code, size_t length);
+
+constexpr uint32_t MONTHS_COUNT = 12;
+
+// system/locale/months: the full name of a month 1..12, or null for any other number.
+const char* month_name(uint32_t month);
 
 }  // namespace locale
 

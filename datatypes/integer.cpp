@@ -1,8 +1,11 @@
 #include "datatypes/integer.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "boot/error_catalog.h"
+#include "datatypes/binary.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/money.h"
 #include "datatypes/number_scan.h"
@@ -59,6 +62,15 @@ int32_t from_text(const cell* text) {
                              string::ks_length(text), unit, error);
     if (error) raise_bad_to_arg(text);
     return n;
+}
+
+// The first bytes (at most 4) from the head, most significant first.
+int32_t from_binary(const cell* value) {
+    uint32_t n = std::min<uint32_t>(binary::ks_length_q(value), 4);
+    const uint8_t* p = binary::ks_head(value);
+    uint32_t result = 0;
+    for (uint32_t i = 0; i < n; i++) result = result << 8 | p[i];
+    return static_cast<int32_t>(result);
 }
 
 }  // namespace
@@ -175,6 +187,18 @@ cell* do_math(int32_t op) {
             // Money refuses an integer divided by it itself.
             money::do_math(static_cast<uint32_t>(op));
             return left;
+        case TYPE_DATE: {
+            // Days added to a date: the date's arithmetic does it with the operands swapped.
+            if (op != OP_ADD) {
+                cell t = datatype_of(TYPE_INTEGER);
+                fire(script_error::not_related, nullptr, &t);
+            }
+            cell days = *left;
+            *left = *right;
+            *right = cell{TYPE_INTEGER, 0, days.w2, 0};
+            date::add();
+            return left;
+        }
         default:
             raise_invalid_type(TYPE_OF(right));
     }
@@ -217,6 +241,9 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
         case TYPE_MONEY:
             n = from_money(spec);
             break;
+        case TYPE_DATE:
+            n = from_date(spec);
+            break;
         case TYPE_STRING:
         case TYPE_FILE:
         case TYPE_URL:
@@ -224,6 +251,9 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
         case TYPE_EMAIL:
         case TYPE_REF:
             n = from_text(spec);
+            break;
+        case TYPE_BINARY:
+            n = from_binary(spec);
             break;
         default:
             raise_bad_to_arg(spec);

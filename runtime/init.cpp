@@ -1,13 +1,18 @@
 #include "runtime/init.h"
 
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
+#include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
@@ -18,9 +23,13 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tag.h"
+#include "datatypes/time.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "datatypes/unset.h"
+#include "datatypes/url.h"
+#include "evaluator/lexer.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
@@ -45,6 +54,7 @@ void register_datatypes() {
     series::init();
     block::init();
     string::init();
+    binary::init();
     integer::init();
     symbol::init();
     _context::init();
@@ -53,6 +63,8 @@ void register_datatypes() {
     path::init();
     paren::init();
     issue::init();
+    url::init();
+    file::init();
     float_::init();
     typeset::init();
     native_datatype::init();
@@ -60,9 +72,16 @@ void register_datatypes() {
     op::init();
     function::init();
     routine::init();
+    map::init();
+    hash::init();
     percent::init();
+    time::init();
+    tag::init();
+    email::init();
     handle::init();
+    date::init();
     money::init();
+    ref::init();
 }
 
 }  // namespace
@@ -82,6 +101,7 @@ void runtime_init() {
     _context::global_init();
     words_init();
     refinements_init();
+    lexer_init();
     externals_init();
     collector_init_stats();
 }

@@ -48,7 +48,7 @@ int32_t number_compare(cell* a, cell* b, int32_t) {
 }
 
 int32_t word_form(cell* value, cell* buffer, cell*, int32_t part) {
-    return string::form_text(buffer, symbol_names()[value->w1].c_str(), part);
+    return string::form_text(buffer, symbol_names()[value->w2].c_str(), part);
 }
 int32_t word_mold(cell* value, cell* buffer, bool, bool, bool, cell* arg, int32_t part, int32_t) {
     const char* prefix = TYPE_OF(value) == TYPE_LIT_WORD ? "'" : TYPE_OF(value) == TYPE_GET_WORD ? ":" : "";
@@ -59,8 +59,8 @@ int32_t word_mold(cell* value, cell* buffer, bool, bool, bool, cell* arg, int32_
 int32_t word_compare(cell* a, cell* b, int32_t op) {
     uint32_t tb = TYPE_OF(b);
     if (tb < TYPE_WORD || tb > TYPE_ISSUE) return INCOMPARABLE;
-    const std::string& x = symbol_names()[a->w1];
-    const std::string& y = symbol_names()[b->w1];
+    const std::string& x = symbol_names()[a->w2];
+    const std::string& y = symbol_names()[b->w2];
     switch (op) {
         case COMP_STRICT_EQUAL:
         case COMP_SAME:
@@ -215,7 +215,9 @@ struct reader {
     }
 };
 
-cell stand_in_word(uint32_t type, const std::string& name) { return cell{type, symbol(name), 0, 0}; }
+cell stand_in_word(uint32_t type, const std::string& name) {
+    return cell{type, 0, symbol(name), static_cast<uint32_t>(-1)};
+}
 
 // Pushes the value the item denotes.
 cell* build(const item& it, word_builder make_word) {

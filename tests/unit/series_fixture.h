@@ -43,7 +43,7 @@ public:
     // Pushes the value the text denotes (a block for several values or brackets).
     static cell* load(const std::string& text);
     static cell* word(const std::string& name, uint32_t type = TYPE_WORD) {
-        cell w{type, symbol(name), 0, 0};
+        cell w{type, 0, symbol(name), static_cast<uint32_t>(-1)};  // unbound
         return stack::push(&w);
     }
     static cell* integer(int32_t n) {

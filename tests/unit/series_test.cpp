@@ -109,7 +109,7 @@ TEST_F(SeriesActions, Remove) {
         cell* base = frame({s});
         cell* part = nullptr;
         if (r.part) part = refine(r.part[0] == '@' ? at_head(s, r.part[1] - '0') : integer_value(std::atoi(r.part)));
-        cell* key = r.key ? refine(cell{TYPE_WORD, symbol(r.key), 0, 0}) : nullptr;
+        cell* key = r.key ? refine(cell{TYPE_WORD, 0, symbol(r.key), static_cast<uint32_t>(-1)}) : nullptr;
         const cell* result = act<ACT_REMOVE>(base, part, key);
         EXPECT_EQ(whole(base), r.expected) << r.series;
         EXPECT_EQ(TYPE_OF(result) == TYPE_NONE, r.none) << r.series;
