@@ -4,20 +4,22 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
+#include "datatypes/error.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
+#include "datatypes/function.h"
 #include "datatypes/handle.h"
 #include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
+#include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
-#include "datatypes/error.h"
-#include "datatypes/context.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
@@ -27,9 +29,9 @@
 #include "datatypes/tag.h"
 #include "datatypes/time.h"
 #include "datatypes/typeset.h"
-#include "datatypes/word.h"
 #include "datatypes/unset.h"
 #include "datatypes/url.h"
+#include "datatypes/word.h"
 #include "evaluator/lexer.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
@@ -61,14 +63,19 @@ void register_datatypes() {
     _context::init();
     word::init();
     char_::init();
+    native_datatype::init();
+    action_datatype::init();
+    op::init();
     path::init();
+    function::init();
+    routine::init();
     paren::init();
     issue::init();
     url::init();
     file::init();
+    object::init();
     float_::init();
     typeset::init();
-    object::init();
     error::init();
     map::init();
     hash::init();
