@@ -1,8 +1,10 @@
 #include "datatypes/integer.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "boot/error_catalog.h"
+#include "datatypes/binary.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/money.h"
@@ -60,6 +62,15 @@ int32_t from_text(const cell* text) {
                              string::ks_length(text), unit, error);
     if (error) raise_bad_to_arg(text);
     return n;
+}
+
+// The first bytes (at most 4) from the head, most significant first.
+int32_t from_binary(const cell* value) {
+    uint32_t n = std::min<uint32_t>(binary::ks_length_q(value), 4);
+    const uint8_t* p = binary::ks_head(value);
+    uint32_t result = 0;
+    for (uint32_t i = 0; i < n; i++) result = result << 8 | p[i];
+    return static_cast<int32_t>(result);
 }
 
 }  // namespace
@@ -240,6 +251,9 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
         case TYPE_EMAIL:
         case TYPE_REF:
             n = from_text(spec);
+            break;
+        case TYPE_BINARY:
+            n = from_binary(spec);
             break;
         default:
             raise_bad_to_arg(spec);
