@@ -9,13 +9,16 @@
 #include <vector>
 
 #include "boot/error_catalog.h"
+#include "datatypes/binary.h"
 #include "datatypes/date.h"
+#include "datatypes/map.h"
 #include "datatypes/money_amount.h"
 #include "datatypes/number_scan.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
+#include "datatypes/url.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
@@ -159,10 +162,16 @@ void close_series(lexer_state* s, uint32_t closing, const uint8_t* at) {
     } else if (closing == TYPE_SET_PATH) {
         kind = TYPE_SET_PATH;
     }
-    if (kind == TYPE_MAP && s->make_values) not_yet_loadable();
+    uint32_t count = s->cells_end - index - 1;
+    if (kind == TYPE_MAP && s->make_values) {
+        const cell* first = lexer_cells + index + 1;
+        bool keys_valid = count % 2 == 0;
+        for (uint32_t i = 0; keys_valid && i < count; i += 2)
+            keys_valid = map::valid_key_type_q(TYPE_OF(first + i));
+        if (!keys_valid) lexer_throw_error(s, s->text_start + marker->w3, at + 1, TYPE_MAP);
+    }
     node_id node = 0;
     if (s->make_values) {
-        uint32_t count = s->cells_end - index - 1;
         node = alloc_cells(count);  // may collect: the output cells are roots
         series_buffer* b = node_buffer(node);
         std::memcpy(b->offset, lexer_cells + index + 1, count * sizeof(cell));
@@ -171,7 +180,12 @@ void close_series(lexer_state* s, uint32_t closing, const uint8_t* at) {
     cell* m = lexer_cells + index;
     uint32_t enclosing = m->w1;
     uint32_t flags = m->header & ~0xFFu;
-    set_series_value(m, kind, node, 0);
+    if (kind == TYPE_MAP && s->make_values) {
+        set_series_value(m, TYPE_BLOCK, node, 0);
+        map::make_at(m, m, static_cast<int32_t>(count / 2));  // the block is output, so rooted
+    } else {
+        set_series_value(m, kind, node, 0);
+    }
     m->header |= flags;
     s->cells_parent = enclosing;
     s->cells_end = index + 1;
@@ -545,25 +559,17 @@ void load_text(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_
     load_decoded(s, load, type, unit);
 }
 
-// "%XX" sequences of files and urls become the byte they name.
-void decode_percent_escapes(lexer_state* s, const uint8_t* error_start, const uint8_t* end,
-                            uint32_t type) {
-    size_t out = 0;
-    for (size_t i = 0; i < text_scratch.size(); i++) {
-        uint32_t cp = text_scratch[i];
-        if (cp == '%') {
-            if (i + 2 >= text_scratch.size() + 0 || text_scratch[i + 1] > 0x7F ||
-                text_scratch[i + 2] > 0x7F ||
-                !hex_digit_q(static_cast<uint8_t>(text_scratch[i + 1])) ||
-                !hex_digit_q(static_cast<uint8_t>(text_scratch[i + 2])))
-                bad(s, error_start, end, type);
-            cp = hex_value(static_cast<uint8_t>(text_scratch[i + 1])) << 4 |
-                 hex_value(static_cast<uint8_t>(text_scratch[i + 2]));
-            i += 2;
-        }
-        text_scratch[out++] = cp;
-    }
-    text_scratch.resize(out);
+// Files and urls: "%XX" escapes decoded, an escaped UTF-8 sequence giving its character.
+void load_escaped_text(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags,
+                       bool load, uint32_t type, const uint8_t* error_start) {
+    if (!(flags & CHARFLAG_PERCENT)) return load_text(s, start, end, flags, load, type, false, error_start);
+    uint32_t unit = 1;
+    if (!decode_text(start, end, false, unit)) bad(s, error_start, end, type);
+    if (!load) return;
+    cell value = *url::load_decoded(start, static_cast<size_t>(end - start));
+    stack::pop(1);
+    value.header = type;
+    emit(s, value);
 }
 
 // "..." or, from a multi-line string's close, its content.
@@ -762,19 +768,13 @@ void load_file(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_
         s->text_pos++;
         return load_text(s, start + 2, end, flags, load, TYPE_FILE, true, start);
     }
-    uint32_t unit = unit_of_flags(flags);
-    if (!decode_text(start + 1, end, false, unit)) bad(s, start, end, TYPE_FILE);
-    if (flags & CHARFLAG_PERCENT) decode_percent_escapes(s, start, end, TYPE_FILE);
-    load_decoded(s, load, TYPE_FILE, unit);
+    load_escaped_text(s, start + 1, end, flags, load, TYPE_FILE, start);
 }
 
 void load_url(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
     if (*start == ':') bad(s, start, end, TYPE_GET_WORD);
     if (*start == '\'') bad(s, start, end, TYPE_LIT_WORD);
-    uint32_t unit = unit_of_flags(flags);
-    if (!decode_text(start, end, false, unit)) bad(s, start, end, TYPE_URL);
-    if (flags & CHARFLAG_PERCENT) decode_percent_escapes(s, start, end, TYPE_URL);
-    load_decoded(s, load, TYPE_URL, unit);
+    load_escaped_text(s, start, end, flags, load, TYPE_URL, start);
 }
 
 void load_email(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
@@ -791,9 +791,45 @@ void load_tag(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t
     load_text(s, start + 1, end, flags, load, TYPE_TAG, false, start);
 }
 
-void load_binary(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t, bool load) {
+inline bool base64_digit_q(uint8_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/';
+}
+
+// #{...}, 2#{...}, 16#{...}, 64#{...}: blanks, line breaks and comments between digits.
+void load_binary(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
     s->text_pos++;  // the "}"
-    if (load) not_yet_loadable();
+    const uint8_t* hash = start;
+    while (*hash != '#') hash++;
+    size_t prefix = static_cast<size_t>(hash - start);
+    int32_t base = prefix == 0 ? 16 : same_name_q(start, prefix, "16") ? 16
+                 : same_name_q(start, prefix, "2") ? 2 : same_name_q(start, prefix, "64") ? 64 : 0;
+    if (!base) bad(s, start, end + 1, TYPE_BINARY);
+    std::string digits;
+    for (const uint8_t* p = hash + 2; p < end; p++) {
+        uint8_t c = *p;
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+        if (c == ';') {
+            while (p + 1 < end && p[1] != '\n') p++;
+            continue;
+        }
+        bool valid = base == 16 ? hex_digit_q(c) : base == 2 ? c == '0' || c == '1'
+                   : base64_digit_q(c) || (c == '=' && !digits.empty());
+        if (!valid || (base == 64 && !digits.empty() && digits.back() == '=' && c != '='))
+            bad(s, p, end + 1, TYPE_BINARY);
+        digits += static_cast<char>(c);
+    }
+    size_t n = digits.size();
+    if ((base == 16 && n % 2) || (base == 2 && n % 8) || (base == 64 && n % 4 == 1))
+        bad(s, start, end + 1, TYPE_BINARY);
+    if (!load) return;
+    cell* text = load_string_push(reinterpret_cast<const uint8_t*>(digits.data()), n, 0);
+    cell* out = stack::push_cell();
+    bool decoded = binary::decode(base, text, out) != nullptr;
+    cell value = *out;
+    stack::pop(2);
+    if (!decoded) bad(s, start, end + 1, TYPE_BINARY);
+    emit(s, value);
 }
 
 void load_pair(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {

@@ -5,20 +5,26 @@
 #include <vector>
 
 #include "boot/error_catalog.h"
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/date.h"
+#include "datatypes/file.h"
 #include "datatypes/float.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
+#include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tag.h"
 #include "datatypes/time.h"
 #include "datatypes/typeset.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/lexer.h"
@@ -41,6 +47,7 @@ protected:
         series::init();
         block::init();
         string::init();
+        binary::init();
         integer::init();
         symbol::init();
         _context::init();
@@ -49,12 +56,19 @@ protected:
         path::init();
         paren::init();
         issue::init();
+        url::init();
+        file::init();
         float_::init();
         typeset::init();
+        map::init();
+        hash::init();
         percent::init();
         time::init();
+        tag::init();
+        email::init();
         date::init();
         money::init();
+        ref::init();
         cycles_init();
         case_folding_init();
         ownership::init();
@@ -203,6 +217,25 @@ TEST_F(LexerLoadTest, LiteralsLoadAsTheirTypes) {
         {":a/b", TYPE_GET_PATH, ":a/b"},
         {"'a/b", TYPE_LIT_PATH, "'a/b"},
         {"a/1/(b)", TYPE_PATH, "a/1/(b)"},
+        {"#{00FF}", TYPE_BINARY, "#{00FF}"},
+        {"#{0 0\n ff ; note\n 1A}", TYPE_BINARY, "#{00FF1A}"},
+        {"16#{}", TYPE_BINARY, "#{}"},
+        {"2#{00001111 11110000}", TYPE_BINARY, "#{0FF0}"},
+        {"64#{AAEC}", TYPE_BINARY, "#{000102}"},
+        {"64#{AQ==}", TYPE_BINARY, "#{01}"},
+        {"%name.txt", TYPE_FILE, "%name.txt"},
+        {"%/dir/sub/", TYPE_FILE, "%/dir/sub/"},
+        {"%\"with space\"", TYPE_FILE, "%\"with space\""},
+        {"%a%20b", TYPE_FILE, "%\"a b\""},
+        {"http://example.org/a?b=1", TYPE_URL, "http://example.org/a?b=1"},
+        {"ftp://h/caf%C3%A9", TYPE_URL, "ftp://h/caf%C3%A9"},
+        {"mailto:a@b", TYPE_URL, "mailto:a@b"},
+        {"user@host.org", TYPE_EMAIL, "user@host.org"},
+        {"@ref", TYPE_REF, "@ref"},
+        {"<tag attr=\"1\">", TYPE_TAG, "<tag attr=\"1\">"},
+        {"</b>", TYPE_TAG, "</b>"},
+        {"#[a 1 \"b\" [2]]", TYPE_MAP, "#[\n    a: 1\n    \"b\" [2]\n]"},
+        {"#[]", TYPE_MAP, "#[]"},
         {"#(none)", TYPE_NONE, "none"},
         {"#(true)", TYPE_LOGIC, "true"},
         {"#(integer!)", TYPE_DATATYPE, "integer!"},
@@ -259,6 +292,13 @@ TEST_F(LexerLoadTest, MalformedTextsRaiseTheTypesSyntaxError) {
         {"'a/b:", TYPE_LIT_PATH, "'a/b:"},
         {"a/b/", TYPE_PATH, "a/b/"},
         {"%\"abc", TYPE_FILE, "%\"abc"},
+        {"#[a 1 b]", TYPE_MAP, "#[a 1 b]"},
+        {"#[[a] 1]", TYPE_MAP, "#[[a] 1]"},
+        {"#{ABC}", TYPE_BINARY, "#{ABC}"},
+        {"#{0G}", TYPE_BINARY, "G}"},
+        {"3#{00}", TYPE_BINARY, "3#{00}"},
+        {"2#{0101}", TYPE_BINARY, "2#{0101}"},
+        {"64#{A=B=}", TYPE_BINARY, "B=}"},
         {"<a", TYPE_TAG, "<a"},
         {"x \xFF y", 0, "\xC3\xBF y"},
     };
@@ -293,6 +333,8 @@ TEST_F(LexerLoadTest, MoldedValuesLoadBackEqual) {
         "a/b/c :a/b 'a/b a/b: a/1/(x)/\"s\" obj/:field",
         "[nested [deep [deeper]] (paren [mix])] ()",
         "a ; comment\nb",
+        "#{00FF} 2#{10000000} 64#{AQID} %file.txt %\"a b\" %a%20c http://h.org/p?q=1#x",
+        "user@host.org @ref <tag a=\"1\"> </tag> #[a 1 \"k\" [v] 2 #{01}]",
     };
     for (const char* text : texts) {
         cell* top = stack::top;

@@ -383,7 +383,7 @@ TEST_F(LexerTest, MissingNamesTheCharacterThatIsNeeded) {
 
 // Types whose datatype is not in the runtime yet.
 TEST_F(LexerTest, MakingAValueOfAPendingTypeIsAnInternalError) {
-    for (const char* text : {"#[#(none) #(none)]", "1x2", "(1, 2)", "#{00}", "1.2.3"}) {
+    for (const char* text : {"1x2", "(1, 2)", "1.2.3"}) {
         EXPECT_EQ(raised_code([&] { load(text); }),
                   error_code(ERR_INTERNAL, static_cast<uint32_t>(internal_error::not_done)))
             << text;
