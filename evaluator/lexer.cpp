@@ -1148,6 +1148,14 @@ void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
 
         if ((s->event_mask & LEXER_EVENT_PRESCAN) &&
             !fire_lexer_event(s, LEXER_EVENT_PRESCAN, s->token_type, nullptr, token_start, p)) {
+            if (s->text_pos == p) {  // not moved by the callback: step over the token
+                if (k >= TOKEN_QUOTED_STRING) {
+                    lexer_handler h = lexer_scanners[k] ? lexer_scanners[k] : lexer_loaders[k];
+                    (void)run_handler(h, s, token_start, p, flags, false);
+                } else if (p < text_end && k != TOKEN_COMMENT) {
+                    s->text_pos = p + 1;
+                }
+            }
             continue;
         }
 

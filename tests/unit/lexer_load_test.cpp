@@ -472,6 +472,8 @@ TEST_F(LexerLoadTest, CallbackEventsAndTheirResults) {
     EXPECT_EQ(events.size(), 3u);
     run("a [b", LEXER_EVENTS_ALL, LEXER_EVENT_OPEN);  // the block is not opened
     EXPECT_EQ(mold(out), "[a b]");
+    run("a \"s\" [b] {c} #(none) d", LEXER_EVENT_PRESCAN, LEXER_EVENT_PRESCAN);  // nothing scanned
+    EXPECT_EQ(mold(out), "[]");
 
     // A false error event stops the scan with what was made, open series closed.
     run("a [b (c 1''0 d", LEXER_EVENT_ERROR, LEXER_EVENT_ERROR);
