@@ -17,24 +17,25 @@ namespace {
 constexpr size_t SOURCE_BYTES = 10u << 20;
 constexpr int ROUNDS = 5;
 
-// Code-like lines of every common literal kind, nested blocks and comments.
+// Code-like lines of the common literal kinds, nested blocks and comments.
 std::string make_source() {
     const char* lines[] = {
         "total: add total item/price * 1'000 ; running sum\n",
         "if any [x > 10 y <= -3.5e2] [print [\"large\" x y 50%]]\n",
         "record: [name \"caf\xC3\xA9 \xE2\x82\xAC\" born 12-Mar-1990/10:20:30+1:00 due 2:30:00 fee $12.50]\n",
         "ratio: 0.75 mask: FFh text: {multi {nested} line\n  string} key: #issue-42\n",
+        "data: #{DEADBEEF 0102} at: %dir/file.txt from: http://example.org/a?b=1 to: a@b.org\n",
         "foreach [a b] list [append out reduce [a * 2 to-integer b 'tag :value /refine]]\n",
         "msg: \"tab^-and newline^/ and ^(2603) escapes\" ch: #\"^(tab)\" raw: %{C:\\path}%\n",
     };
     std::string text;
     text.reserve(SOURCE_BYTES + 256);
-    for (size_t i = 0; text.size() < SOURCE_BYTES; i++) {
+    size_t i = 0;
+    for (; text.size() < SOURCE_BYTES || i % 40 != 0; i++) {
         if (i % 40 == 0) text += "[\n";
-        text += lines[i % 6];
+        text += lines[i % 7];
         if (i % 40 == 39) text += "]\n";
     }
-    if (text.back() != '\n' || text[text.size() - 2] != ']') text += "]\n";
     return text;
 }
 
