@@ -9,6 +9,7 @@
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/handle_table.h"
+#include "runtime/hashtable.h"
 #include "runtime/heap.h"
 #include "runtime/memory.h"
 
@@ -290,12 +291,12 @@ void mark_object_cell(cell* value) {
     if (value->w3) collector_mark_series_values(&value->w3);
 }
 void mark_context_cell(cell* value) {
-    if (value->w1) collector_mark_node(&value->w1);
+    if (value->w1) hashtable_mark(&value->w1);
     if (value->w2 && !(value->header & CTX_ON_STACK)) collector_mark_series_values(&value->w2);
 }
 void mark_map_cell(cell* value) {
     if (value->w2) collector_mark_series_values(&value->w2);
-    if (value->w3) collector_mark_node(&value->w3);
+    if (value->w3) hashtable_mark(&value->w3);
 }
 void mark_function_cell(cell* value) {
     if (value->w1) collector_mark_context(&value->w1);

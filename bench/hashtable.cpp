@@ -1,0 +1,110 @@
+// Insert and lookup of 1M integer keys and 1M string keys in a hash! index, against
+// std::unordered_map doing the same work.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "datatypes/registry.h"
+#include "runtime/hashtable.h"
+#include "runtime/memory.h"
+
+using namespace kel;
+
+namespace {
+
+constexpr uint32_t N = 1000000;
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The bench's stand-in for the string! compare entry: byte strings, ASCII case folded.
+int32_t compare_text(cell* a, cell* b, int32_t) {
+    series_buffer* x = node_buffer(a->w2);
+    series_buffer* y = node_buffer(b->w2);
+    size_t n = x->used_bytes();
+    if (n != y->used_bytes()) return 1;
+    return compare_bytes(x->offset, y->offset, n, false) ? 0 : 1;
+}
+
+cell text_cell(const std::string& s) {
+    node_id n = alloc_bytes(s.size());
+    series_buffer* b = node_buffer(n);
+    std::memcpy(b->offset, s.data(), s.size());
+    b->tail = b->offset + s.size();
+    cell c{};
+    set_series_value(&c, TYPE_STRING, n, 0);
+    return c;
+}
+
+struct timing {
+    double insert;
+    double lookup;
+};
+
+timing run_kel(const std::vector<cell>& keys) {
+    node_id block = alloc_cells(N);
+    node_id table = hashtable_make(N, block, HASH_KIND_HASH);
+    auto start = std::chrono::steady_clock::now();
+    for (uint32_t i = 0; i < N; i++) {
+        *alloc_tail_buffer(node_buffer(block)) = keys[i];
+        hashtable_put(table, i);
+    }
+    timing t{seconds_since(start), 0};
+    start = std::chrono::steady_clock::now();
+    uint64_t sum = 0;
+    for (uint32_t i = 0; i < N; i++) sum += static_cast<uint32_t>(hashtable_find(table, &keys[i], 0, false, false, 0));
+    t.lookup = seconds_since(start);
+    if (sum != uint64_t{N} * (N - 1) / 2) std::printf("  (kel lookups went wrong)\n");
+    return t;
+}
+
+template <class K>
+timing run_std(const std::vector<K>& keys) {
+    std::unordered_map<K, uint32_t> map;
+    map.reserve(N);
+    auto start = std::chrono::steady_clock::now();
+    for (uint32_t i = 0; i < N; i++) map.emplace(keys[i], i);
+    timing t{seconds_since(start), 0};
+    start = std::chrono::steady_clock::now();
+    uint64_t sum = 0;
+    for (uint32_t i = 0; i < N; i++) sum += map.find(keys[i])->second;
+    t.lookup = seconds_since(start);
+    if (sum != uint64_t{N} * (N - 1) / 2) std::printf("  (std lookups went wrong)\n");
+    return t;
+}
+
+void report(const char* what, timing kel, timing std_map) {
+    std::printf("%s\n", what);
+    std::printf("  insert: kel %.1f ms, std %.1f ms, ratio %.2f\n", kel.insert * 1e3, std_map.insert * 1e3,
+                kel.insert / std_map.insert);
+    std::printf("  lookup: kel %.1f ms, std %.1f ms, ratio %.2f\n", kel.lookup * 1e3, std_map.lookup * 1e3,
+                kel.lookup / std_map.lookup);
+}
+
+}  // namespace
+
+int main() {
+    init_memory();
+    type_actions[TYPE_STRING * TYPE_ROW + ACT_COMPARE - 1] = entry<ACT_COMPARE>(compare_text);
+
+    std::vector<cell> int_cells;
+    std::vector<int32_t> ints;
+    for (uint32_t i = 0; i < N; i++) {
+        auto v = static_cast<int32_t>(i * 2654435761u);
+        ints.push_back(v);
+        int_cells.push_back(cell{TYPE_INTEGER, 0, static_cast<uint32_t>(v), 0});
+    }
+    report("1M integer keys (ratio: kel / std::unordered_map)", run_kel(int_cells), run_std(ints));
+
+    std::vector<cell> text_cells;
+    std::vector<std::string> texts;
+    for (uint32_t i = 0; i < N; i++) {
+        texts.push_back("key-" + std::to_string(i * 2654435761u));
+        text_cells.push_back(text_cell(texts.back()));
+    }
+    report("1M string keys (ratio: kel / std::unordered_map)", run_kel(text_cells), run_std(texts));
+    return 0;
+}

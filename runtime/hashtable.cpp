@@ -1,0 +1,1180 @@
+#include "runtime/hashtable.h"
+
+#include "runtime/case_folding.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "datatypes/registry.h"
+#include "evaluator/actions.h"
+#include "runtime/collector.h"
+#include "runtime/heap.h"
+
+namespace kel {
+
+uint32_t hash_seed = 0x5BD1E995;
+node_id symbol_table = 0;
+
+void hash_set_seed(uint32_t seed) { hash_seed = seed; }
+
+namespace {
+
+// ---- Raw access -------------------------------------------------------------------------
+
+inline uint32_t* flags_words(int32_t flags) {
+    return reinterpret_cast<uint32_t*>(node_buffer(static_cast<node_id>(flags))->offset);
+}
+inline int32_t* int_array(int32_t node) {
+    return reinterpret_cast<int32_t*>(node_buffer(static_cast<node_id>(node))->offset);
+}
+inline uint32_t int_array_length(int32_t node) {
+    return static_cast<uint32_t>(node_buffer(static_cast<node_id>(node))->used_bytes() / 4);
+}
+inline cell* block_at(int32_t block, uint32_t position) {
+    return node_buffer(static_cast<node_id>(block))->cells() + position;
+}
+inline uint32_t block_length(int32_t block) {
+    return static_cast<uint32_t>(node_buffer(static_cast<node_id>(block))->used_bytes() / sizeof(cell));
+}
+
+inline uint32_t state_at(const uint32_t* flags, uint32_t i) {
+    return (flags[i >> 4] >> ((i & 15) << 1)) & 3;
+}
+inline void set_state(uint32_t* flags, uint32_t i, uint32_t state) {
+    uint32_t shift = (i & 15) << 1;
+    flags[i >> 4] = (flags[i >> 4] & ~(3u << shift)) | (state << shift);
+}
+
+inline int32_t bound_of(uint32_t buckets) { return static_cast<int32_t>(buckets * 0.77); }
+
+// Bucket states, all empty.
+node_id make_flags(uint32_t buckets) {
+    node_id flags = alloc_bytes_filled(buckets / 4, 0xAA);
+    series_buffer* b = node_buffer(flags);
+    b->tail = b->offset + buckets / 4;
+    return flags;
+}
+
+// n int32 words, every byte `fill`.
+node_id make_int_array(uint32_t n, uint8_t fill) {
+    node_id a = alloc_bytes_filled(static_cast<size_t>(n) * 4, fill);
+    series_buffer* b = node_buffer(a);
+    b->flags = (b->flags & ~SERIES_UNIT_MASK) | 4;
+    b->tail = b->offset + static_cast<size_t>(n) * 4;
+    return a;
+}
+
+// Grows an int array to n words, the new ones filled with `fill`.
+void int_array_extend(int32_t array, uint32_t n, uint8_t fill) {
+    node_id a = static_cast<node_id>(array);
+    series_buffer* b = node_buffer(a);
+    size_t need = static_cast<size_t>(n) * 4;
+    if (b->used_bytes() >= need) return;
+    size_t room = static_cast<size_t>(b->data_end() - b->offset);
+    if (room < need) b = expand_series(b, std::max(need, static_cast<size_t>(b->size) * 2));
+    std::memset(b->tail, fill, need - b->used_bytes());
+    b->tail = b->offset + need;
+}
+
+void int_array_append(int32_t array, int32_t word) {
+    std::memcpy(alloc_tail_bytes(node_buffer(static_cast<node_id>(array)), 4), &word, 4);
+}
+
+// ---- Key equality -------------------------------------------------------------------------
+
+inline uint32_t fold_char(uint32_t cp) { return case_fold_char(cp, 1); }
+
+// Candidates already have the key's type. An integer equals by value under every
+// equality the tables use, so it skips the dispatch.
+inline bool keys_equal(cell* key, cell* candidate, int32_t op) {
+    if (TYPE_OF(key) == TYPE_INTEGER) return key->w2 == candidate->w2;
+    return actions::compare(key, candidate, op);
+}
+
+// ---- Hashing pieces ------------------------------------------------------------------------
+
+template <class T>
+uint32_t hash_units(const uint8_t* at, size_t n, bool case_sensitive) {
+    uint32_t h = hash_seed;
+    for (size_t i = 0; i < n; i++) {
+        T u;
+        std::memcpy(&u, at + i * sizeof(T), sizeof(T));
+        uint32_t cp = u;
+        h = hash_mix_block(h, case_sensitive ? cp : fold_char(cp));
+    }
+    h ^= static_cast<uint32_t>(n * 4);
+    return hash_fmix(h);
+}
+
+// Equal doubles hash alike: -0.0 as 0.0, every NaN as one pattern.
+inline uint64_t canonical_double(uint32_t lo, uint32_t hi) {
+    uint64_t bits = (static_cast<uint64_t>(hi) << 32) | lo;
+    if ((bits << 1) == 0) return 0;
+    if ((bits & 0x7FF0000000000000ull) == 0x7FF0000000000000ull && (bits & 0xFFFFFFFFFFFFFull))
+        return 0x7FF8000000000000ull;
+    return bits;
+}
+inline uint32_t canonical_single(uint32_t bits) {
+    if ((bits << 1) == 0) return 0;
+    if ((bits & 0x7F800000) == 0x7F800000 && (bits & 0x7FFFFF)) return 0x7FC00000;
+    return bits;
+}
+
+uint32_t symbol_name_hash(const cell* record) {
+    const series_buffer* b = node_buffer(record->w3);
+    return hash_binary(b->offset, b->used_bytes());
+}
+
+// The hash of the key an entry refers to (a bucket's int32).
+uint32_t entry_hash(const hashtable_record* r, int32_t key) {
+    switch (r->kind) {
+    case HASH_KIND_HASH:
+    case HASH_KIND_MAP: {
+        uint32_t position = key >= 0 ? static_cast<uint32_t>(key)
+                                     : static_cast<uint32_t>(int_array(int_array(r->duplicates)[~key])[0]);
+        return hash_value(block_at(r->block, position), false);
+    }
+    case HASH_KIND_SYMBOL: {
+        const cell* c = block_at(r->block, static_cast<uint32_t>(key));
+        return TYPE_OF(c) == TYPE_SYMBOL ? symbol_name_hash(c) : hash_int(canonical_symbol(c->w2));
+    }
+    default:
+        return hash_int(block_at(r->block, static_cast<uint32_t>(key))->w1);
+    }
+}
+
+// First empty bucket on the probe sequence (rebuilds: keys are known distinct).
+inline uint32_t free_bucket(const uint32_t* flags, uint32_t mask, uint32_t hash) {
+    uint32_t i = hash & mask;
+    for (uint32_t step = 1; state_at(flags, i) != BUCKET_EMPTY; step++) i = (i + step) & mask;
+    return i;
+}
+
+// Switches node evacuation off while node ids are held in locals across allocations
+// (every allocating entry point, and rebuilds that re-key nodes); restored on every
+// path, errors included.
+struct evacuation_off {
+    bool saved = node_evacuation;
+    evacuation_off() { node_evacuation = false; }
+    ~evacuation_off() { node_evacuation = saved; }
+};
+
+// Positions of a value-keyed bucket's entry: one, or a chain's.
+struct entry_positions {
+    const int32_t* at;
+    uint32_t count;
+    int32_t single;
+};
+inline entry_positions positions_of(const hashtable_record* r, int32_t key) {
+    if (key >= 0) return {nullptr, 1, key};
+    int32_t chain = int_array(r->duplicates)[~key];
+    return {int_array(chain), int_array_length(chain), 0};
+}
+inline int32_t position_at(const entry_positions& p, uint32_t i) { return p.at ? p.at[i] : p.single; }
+
+// Drops `position` from the bucket of a kind-0 table; the bucket is deleted when empty.
+void unindex_position(node_id table, uint32_t bucket, int32_t position) {
+    hashtable_record* r = hashtable_of(table);
+    int32_t* keys = int_array(r->keys);
+    int32_t key = keys[bucket];
+    if (key < 0) {
+        int32_t chain = int_array(r->duplicates)[~key];
+        series_buffer* b = node_buffer(static_cast<node_id>(chain));
+        int32_t* at = reinterpret_cast<int32_t*>(b->offset);
+        uint32_t n = int_array_length(chain);
+        uint32_t i = 0;
+        while (i < n && at[i] != position) i++;
+        if (i == n) return;
+        std::memmove(at + i, at + i + 1, (n - i - 1) * 4);
+        b->tail -= 4;
+        r->size--;
+        if (n - 1 == 1) {  // back to a plain bucket
+            keys[bucket] = at[0];
+            int_array(r->duplicates)[~key] = 0;
+        }
+        return;
+    }
+    if (key != position) return;
+    set_state(flags_words(r->flags), bucket, BUCKET_DELETED);
+    r->size--;
+}
+
+// Bucket of a kind-1 entry at `position`, or -1.
+int32_t bucket_of_position(node_id table, uint32_t position) {
+    hashtable_record* r = hashtable_of(table);
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
+    uint32_t first = hash_value(block_at(r->block, position), false) & mask;
+    const uint32_t* flags = flags_words(r->flags);
+    const int32_t* keys = int_array(r->keys);
+    uint32_t i = first;
+    for (uint32_t step = 1;; step++) {
+        uint32_t s = state_at(flags, i);
+        if (s == BUCKET_EMPTY) return -1;
+        if (s == BUCKET_USED && keys[i] == static_cast<int32_t>(position)) return static_cast<int32_t>(i);
+        i = (i + step) & mask;
+        if (i == first) return -1;
+    }
+}
+
+// Sets the per-position index of a kind-0 table, growing it with -1 as needed.
+void record_index(node_id table, uint32_t position, uint32_t bucket) {
+    int32_t indexes = hashtable_of(table)->indexes;
+    if (int_array_length(indexes) <= position) int_array_extend(indexes, position + 1, 0xFF);
+    int_array(indexes)[position] = static_cast<int32_t>(bucket);
+}
+
+// Turns a kind-0 bucket into a chain holding its position and `position`, sorted.
+void chain_add(node_id table, uint32_t bucket, int32_t position) {
+    hashtable_record* r = hashtable_of(table);
+    int32_t key = int_array(r->keys)[bucket];
+    if (key >= 0) {
+        node_id chain = make_int_array(0, 0);
+        root_node keep(chain, false);
+        int_array_append(static_cast<int32_t>(chain), key);
+        r = hashtable_of(table);
+        int32_t slot = static_cast<int32_t>(int_array_length(r->duplicates));
+        int_array_append(r->duplicates, static_cast<int32_t>(chain));
+        r = hashtable_of(table);
+        int_array(r->keys)[bucket] = ~slot;
+        key = ~slot;
+    }
+    int32_t chain = int_array(r->duplicates)[~key];
+    int_array_append(chain, position);
+    int32_t* at = int_array(chain);
+    uint32_t n = int_array_length(chain);
+    for (uint32_t i = n - 1; i > 0 && at[i - 1] > position; i--) std::swap(at[i], at[i - 1]);
+    hashtable_of(table)->size++;
+}
+
+// Loads a whole kind-2 block of symbol records or key words into an empty index.
+void load_symbols(node_id table) {
+    hashtable_record* r = hashtable_of(table);
+    uint32_t n = block_length(r->block);
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
+    for (uint32_t p = 0; p < n; p++) {
+        uint32_t i = free_bucket(flags_words(r->flags), mask, entry_hash(r, static_cast<int32_t>(p)));
+        set_state(flags_words(r->flags), i, BUCKET_USED);
+        int_array(r->keys)[i] = static_cast<int32_t>(p);
+        r->size++;
+        r->occupied++;
+    }
+}
+
+// Re-keys a node-keyed table into `buckets`, dropping deleted entries from its block.
+void rebuild_node_keyed(node_id table, uint32_t buckets) {
+    evacuation_off guard;
+    node_id flags = make_flags(buckets);
+    root_node keep_flags(flags, false);
+    node_id keys = make_int_array(buckets, 0);
+    hashtable_record* r = hashtable_of(table);
+    r->flags = static_cast<int32_t>(flags);
+    r->keys = static_cast<int32_t>(keys);
+    r->buckets = static_cast<int32_t>(buckets);
+    r->upper_bound = bound_of(buckets);
+    uint32_t per_entry = static_cast<uint32_t>(r->indexes) / sizeof(cell);
+    series_buffer* b = node_buffer(static_cast<node_id>(r->block));
+    cell* cells = b->cells();
+    uint32_t n = static_cast<uint32_t>(b->used_bytes() / sizeof(cell));
+    uint32_t kept = 0;
+    uint32_t* f = flags_words(r->flags);
+    int32_t* k = int_array(r->keys);
+    for (uint32_t p = 0; p + per_entry <= n; p += per_entry) {
+        if (cells[p].header == 0) continue;
+        if (p != kept) std::memmove(cells + kept, cells + p, per_entry * sizeof(cell));
+        uint32_t i = free_bucket(f, buckets - 1, hash_int(cells[kept].w1));
+        set_state(f, i, BUCKET_USED);
+        k[i] = static_cast<int32_t>(kept);
+        kept += per_entry;
+    }
+    b->tail = b->offset + kept * sizeof(cell);
+    r->size = r->occupied = static_cast<int32_t>(kept / per_entry);
+    r->stamp = static_cast<int32_t>(nodes_cycles + 1);
+}
+
+// Rebuild of a hash! from its whole block.
+void resize_values(node_id table) {
+    evacuation_off guard;
+    hashtable_record* r = hashtable_of(table);
+    uint32_t n = block_length(r->block);
+    uint32_t buckets = std::max(round_pow2(static_cast<uint32_t>(n * 1.5)), 4u);
+    node_id flags = make_flags(buckets);
+    root_node keep_flags(flags, false);
+    node_id keys = make_int_array(buckets, 0);
+    root_node keep_keys(keys, false);
+    node_id indexes = make_int_array(n, 0xFF);
+    root_node keep_indexes(indexes, false);
+    node_id duplicates = make_int_array(0, 0);
+    r = hashtable_of(table);
+    r->flags = static_cast<int32_t>(flags);
+    r->keys = static_cast<int32_t>(keys);
+    r->indexes = static_cast<int32_t>(indexes);
+    r->duplicates = static_cast<int32_t>(duplicates);
+    r->buckets = static_cast<int32_t>(buckets);
+    r->upper_bound = bound_of(buckets);
+    r->size = r->occupied = 0;
+    if (r->stamp) r->stamp = static_cast<int32_t>(nodes_cycles + 1);
+    hashtable_load_block(table, 0, 1);
+}
+
+}  // namespace
+
+// ---- Hashing ------------------------------------------------------------------------------
+
+uint32_t hash_string(const cell* value, bool case_sensitive) {
+    const series_buffer* b = node_buffer(value->w2);
+    uint32_t unit = b->unit();
+    size_t n = b->used_bytes() / unit;
+    size_t head = value->w1 < n ? value->w1 : n;
+    const uint8_t* at = b->offset + head * unit;
+    n -= head;
+    if (unit == 1) return hash_units<uint8_t>(at, n, case_sensitive);
+    if (unit == 2) return hash_units<uint16_t>(at, n, case_sensitive);
+    return hash_units<uint32_t>(at, n, case_sensitive);
+}
+
+uint32_t hash_binary(const uint8_t* bytes, size_t length) {
+    return murmur3_32(scratch_buffer(bytes, length), length, hash_seed);
+}
+
+bool identity_hashed_type_q(const cell* value) {
+    switch (TYPE_OF(value)) {
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH:
+    case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_MAP: case TYPE_IMAGE: case TYPE_EVENT:
+    case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT: case TYPE_NATIVE: case TYPE_ACTION:
+    case TYPE_OP: case TYPE_FUNCTION:
+        return true;
+    default:
+        return false;
+    }
+}
+
+uint32_t hash_value(const cell* value, bool case_sensitive) {
+    switch (TYPE_OF(value)) {
+    case TYPE_INTEGER: case TYPE_CHAR:
+        return hash_int(value->w2);
+    case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+    case TYPE_REFINEMENT: case TYPE_ISSUE:
+        return hash_int(canonical_symbol(value->w2));
+    case TYPE_SYMBOL:
+        return symbol_name_hash(value);
+    case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+        return hash_string(value, case_sensitive);
+    case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME: {
+        uint64_t bits = canonical_double(value->w2, value->w3);
+        return murmur3_32(&bits, 8, hash_seed);
+    }
+    case TYPE_PAIR:
+        return murmur3_32(&value->w2, 8, hash_seed);
+    case TYPE_POINT2D: {
+        uint32_t xy[2] = {canonical_single(value->w1), canonical_single(value->w2)};
+        return murmur3_32(xy, 8, hash_seed);
+    }
+    case TYPE_POINT3D: {
+        uint32_t xyz[3] = {canonical_single(value->w1), canonical_single(value->w2),
+                           canonical_single(value->w3)};
+        return murmur3_32(xyz, 12, hash_seed);
+    }
+    case TYPE_OP: case TYPE_FUNCTION: case TYPE_TYPESET: case TYPE_TRIPLE: case TYPE_DATE:
+        return murmur3_32(&value->w1, 12, hash_seed);
+    case TYPE_TUPLE:
+        return murmur3_32(&value->w1, (value->header >> 19) & 15, hash_seed);
+    case TYPE_MONEY: {
+        // A zero amount has no sign.
+        cell c = *value;
+        c.header &= 0xFF | 0x4000;
+        if ((c.w1 >> 8) == 0 && c.w2 == 0 && c.w3 == 0) c.header &= 0xFF;
+        return murmur3_32(&c, 16, hash_seed);
+    }
+    case TYPE_BINARY: {
+        const series_buffer* b = node_buffer(value->w2);
+        size_t n = b->used_bytes();
+        size_t head = value->w1 < n ? value->w1 : n;
+        return murmur3_32(b->offset + head, n - head, hash_seed);
+    }
+    case TYPE_NONE:
+        return static_cast<uint32_t>(-1);
+    case TYPE_UNSET:
+        return static_cast<uint32_t>(-2);
+    case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT: case TYPE_LOGIC: case TYPE_DATATYPE:
+        return hash_int(value->w1);
+    case TYPE_NATIVE: case TYPE_ACTION:
+        return hash_int(value->w3);
+    case TYPE_EVENT: case TYPE_HANDLE: case TYPE_MAP:
+        return hash_int(value->w2);
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH:
+    case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_IMAGE:
+        return murmur3_32(&value->w1, 8, hash_seed);
+    default:
+        return 0;
+    }
+}
+
+const uint8_t* scratch_buffer(const uint8_t* bytes, size_t length) {
+    static uint8_t* scratch = nullptr;
+    static size_t capacity = 0;
+    if (length > capacity) {
+        heap_free(scratch);
+        capacity = std::max<size_t>(256, length);
+        scratch = static_cast<uint8_t*>(heap_alloc(capacity));
+    }
+    for (size_t i = 0; i < length; i++) {
+        uint8_t c = bytes[i];
+        scratch[i] = c >= 'A' && c <= 'Z' ? static_cast<uint8_t>(c + 32) : c;
+    }
+    return scratch;
+}
+
+bool compare_bytes(const uint8_t* a, const uint8_t* b, size_t length, bool case_sensitive) {
+    if (case_sensitive) return std::memcmp(a, b, length) == 0;
+    for (size_t i = 0; i < length; i++) {
+        uint8_t x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x += 32;
+        if (y >= 'A' && y <= 'Z') y += 32;
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// ---- Creation -------------------------------------------------------------------------------
+
+node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t value_cells,
+                       map_key_check check_key) {
+    evacuation_off guard;
+    if (kind == HASH_KIND_SYMBOL && size >= 4000) size *= 2;
+    size = std::max(size, 4u);
+    uint32_t buckets = round_pow2(static_cast<uint32_t>(size / 0.77));
+    node_id table = alloc_bytes_filled(sizeof(hashtable_record), 0);
+    // Held as a map! value, the record is marked as a table while it is filled.
+    root_cell keep_table(cell{TYPE_MAP, 0, 0, table});
+    node_buffer(table)->tail = node_buffer(table)->offset + sizeof(hashtable_record);
+    {
+        hashtable_record* r = hashtable_of(table);
+        r->buckets = static_cast<int32_t>(buckets);
+        r->upper_bound = bound_of(buckets);
+        r->kind = kind;
+        if (kind >= HASH_KIND_NODE) {
+            r->indexes = static_cast<int32_t>((value_cells + 1) * sizeof(cell));
+            r->stamp = static_cast<int32_t>(nodes_cycles + 1);
+        }
+    }
+    node_id node = make_flags(buckets);
+    hashtable_of(table)->flags = static_cast<int32_t>(node);
+    node = make_int_array(buckets, 0);
+    hashtable_of(table)->keys = static_cast<int32_t>(node);
+    if (kind == HASH_KIND_HASH) {
+        node = make_int_array(block ? block_length(static_cast<int32_t>(block)) : 0, 0xFF);
+        hashtable_of(table)->indexes = static_cast<int32_t>(node);
+        node = make_int_array(0, 0);
+        hashtable_of(table)->duplicates = static_cast<int32_t>(node);
+    }
+    if (kind >= HASH_KIND_NODE || !block) {
+        uint32_t cells = kind >= HASH_KIND_NODE ? size * (value_cells + 1) : size;
+        block = alloc_cells(cells);
+    }
+    hashtable_of(table)->block = static_cast<int32_t>(block);
+    if (kind == HASH_KIND_HASH) {
+        if (hashtable_load_block(table, 0, 1) == HASH_FULL) resize_values(table);
+    } else if (kind == HASH_KIND_MAP) {
+        hashtable_load_block(table, 0, 2, check_key);
+    }
+    else if (kind == HASH_KIND_SYMBOL) load_symbols(table);
+    return table;
+}
+
+// ---- Value-keyed kinds ------------------------------------------------------------------------
+
+int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32_t op) {
+    evacuation_off guard;
+    hashtable_check_stamp(table);
+    hashtable_record* r = hashtable_of(table);
+    if (r->occupied >= r->upper_bound) {
+        if (r->kind == HASH_KIND_HASH) {
+            *status = HASH_FULL;
+            return static_cast<int32_t>(position);
+        }
+        hashtable_rehash(table, static_cast<uint32_t>(r->buckets) + 1);
+        r = hashtable_of(table);
+    }
+    cell key = *block_at(r->block, position);
+    if (r->kind == HASH_KIND_HASH && r->stamp == 0 && identity_hashed_type_q(&key))
+        r->stamp = static_cast<int32_t>(nodes_cycles + 1);
+    uint32_t type = TYPE_OF(&key);
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
+    uint32_t first = hash_value(&key, false) & mask;
+    uint32_t i = first;
+    int32_t deleted = -1;
+    for (uint32_t step = 1;; step++) {
+        // The comparison may allocate: the arrays are re-read on every step.
+        r = hashtable_of(table);
+        uint32_t s = state_at(flags_words(r->flags), i);
+        if (s == BUCKET_EMPTY) break;
+        if (s == BUCKET_USED) {
+            int32_t k = int_array(r->keys)[i];
+            int32_t at = k >= 0 ? k : int_array(int_array(r->duplicates)[~k])[0];
+            cell* c = block_at(r->block, static_cast<uint32_t>(at));
+            if (TYPE_OF(c) == type && static_cast<uint32_t>(at) != position && keys_equal(&key, c, op)) {
+                if (r->kind != HASH_KIND_HASH) {
+                    *status = HASH_EXISTED;
+                    return at;
+                }
+                chain_add(table, i, static_cast<int32_t>(position));
+                record_index(table, position, i);
+                *status = HASH_INSERTED;
+                return static_cast<int32_t>(position);
+            }
+        } else {
+            deleted = static_cast<int32_t>(i);
+        }
+        i = (i + step) & mask;
+        if (i == first) break;
+    }
+    bool reuse = deleted >= 0;
+    if (reuse) i = static_cast<uint32_t>(deleted);
+    r = hashtable_of(table);
+    set_state(flags_words(r->flags), i, BUCKET_USED);
+    int_array(r->keys)[i] = static_cast<int32_t>(position);
+    r->size++;
+    if (!reuse) r->occupied++;
+    if (r->kind == HASH_KIND_HASH) record_index(table, position, i);
+    *status = HASH_INSERTED;
+    return static_cast<int32_t>(position);
+}
+
+void hashtable_put(node_id table, uint32_t position) {
+    int status;
+    hashtable_put_value(table, position, &status);
+    if (status == HASH_FULL) hashtable_resize(table, 0);
+}
+
+int32_t hashtable_get_map(node_id table, const cell* key_cell, hashtable_cursor* cursor) {
+    hashtable_check_stamp(table);
+    cell key = *key_cell;
+    if (cursor->bucket == -2) return -1;
+    hashtable_record* r = hashtable_of(table);
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
+    if (cursor->bucket == -1) {
+        cursor->first = cursor->bucket = static_cast<int32_t>(hash_value(&key, false) & mask);
+        cursor->step = 0;
+        cursor->chain = 0;
+    }
+    for (;;) {
+        r = hashtable_of(table);
+        uint32_t i = static_cast<uint32_t>(cursor->bucket);
+        uint32_t s = state_at(flags_words(r->flags), i);
+        if (s == BUCKET_EMPTY) break;
+        if (s == BUCKET_USED) {
+            entry_positions p = positions_of(r, int_array(r->keys)[i]);
+            if (static_cast<uint32_t>(cursor->chain) < p.count) {
+                int32_t at = position_at(p, static_cast<uint32_t>(cursor->chain++));
+                cell* c = block_at(r->block, static_cast<uint32_t>(at));
+                if (TYPE_OF(c) == TYPE_OF(&key) && keys_equal(&key, c, 0)) return at;
+                continue;
+            }
+        }
+        cursor->chain = 0;
+        cursor->step++;
+        uint32_t next = (i + static_cast<uint32_t>(cursor->step)) & mask;
+        if (next == static_cast<uint32_t>(cursor->first)) break;
+        cursor->bucket = static_cast<int32_t>(next);
+    }
+    cursor->bucket = -2;  // spent: later calls find nothing
+    return -1;
+}
+
+int32_t hashtable_find(node_id table, const cell* key_cell, uint32_t start, bool last, bool reverse,
+                       int32_t op, uint32_t skip) {
+    hashtable_check_stamp(table);
+    cell key = *key_cell;
+    uint32_t type = TYPE_OF(&key);
+    bool by_payload = type == TYPE_INTEGER;
+    bool want_greatest = last || reverse;
+    const hashtable_record* r = hashtable_of(table);
+    bool one_bucket = r->kind == HASH_KIND_HASH;
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
+    uint32_t first = hash_value(&key, false) & mask;
+    // Only a call to the compare action can move the buffers read here.
+    const uint32_t* flags;
+    const int32_t* keys;
+    cell* cells;
+    auto read = [&] {
+        r = hashtable_of(table);
+        flags = flags_words(r->flags);
+        keys = int_array(r->keys);
+        cells = node_buffer(static_cast<node_id>(r->block))->cells();
+    };
+    read();
+    int32_t best = -1;
+    auto consider = [&](int32_t at) {
+        uint32_t pos = static_cast<uint32_t>(at);
+        if (reverse ? pos > start : pos < start) return;
+        if (skip > 1 && (reverse ? start - pos : pos - start) % skip != 0) return;
+        if (best >= 0 && (want_greatest ? at <= best : at >= best)) return;
+        cell* c = cells + pos;
+        if (TYPE_OF(c) != type) return;
+        if (by_payload) {
+            if (c->w2 == key.w2) best = at;
+            return;
+        }
+        bool equal = actions::compare(&key, c, op);
+        read();
+        if (equal) best = at;
+    };
+    uint32_t i = first;
+    for (uint32_t step = 1;; step++) {
+        uint32_t s = state_at(flags, i);
+        if (s == BUCKET_EMPTY) break;
+        if (s == BUCKET_USED) {
+            int32_t k = keys[i];
+            if (k >= 0) {
+                consider(k);
+            } else {
+                int32_t chain = int_array(r->duplicates)[~k];
+                for (uint32_t n = 0; n < int_array_length(chain); n++) consider(int_array(chain)[n]);
+            }
+            // A hash! keeps every value equal to the key in one bucket.
+            if (best >= 0 && one_bucket) break;
+        }
+        i = (i + step) & mask;
+        if (i == first) break;
+    }
+    return best;
+}
+
+void hashtable_delete(node_id table, uint32_t position) {
+    hashtable_check_stamp(table);
+    hashtable_record* r = hashtable_of(table);
+    if (r->kind == HASH_KIND_HASH) {
+        if (position >= int_array_length(r->indexes)) return;
+        int32_t bucket = int_array(r->indexes)[position];
+        if (bucket < 0) return;
+        unindex_position(table, static_cast<uint32_t>(bucket), static_cast<int32_t>(position));
+        int_array(hashtable_of(table)->indexes)[position] = -1;
+        return;
+    }
+    int32_t bucket = bucket_of_position(table, position);
+    if (bucket < 0) return;
+    r = hashtable_of(table);
+    set_state(flags_words(r->flags), static_cast<uint32_t>(bucket), BUCKET_DELETED);
+    r->size--;
+}
+
+int hashtable_refresh(node_id table, int32_t delta, uint32_t start, uint32_t count, bool shift) {
+    evacuation_off guard;
+    if (count > HASH_REFRESH_LIMIT) return 1;
+    hashtable_record* r = hashtable_of(table);
+    if (shift && delta < 0) {
+        for (uint32_t p = start - static_cast<uint32_t>(-delta); p < start; p++) hashtable_delete(table, p);
+        r = hashtable_of(table);
+    }
+    uint32_t known = int_array_length(r->indexes);
+    std::vector<bool> chains_done(int_array_length(r->duplicates));
+    int32_t* keys = int_array(r->keys);
+    for (uint32_t p = start; p < start + count && p < known; p++) {
+        int32_t bucket = int_array(r->indexes)[p];
+        if (bucket < 0) continue;
+        int32_t k = keys[bucket];
+        if (k >= 0) {
+            keys[bucket] = k + delta;
+            continue;
+        }
+        uint32_t slot = static_cast<uint32_t>(~k);
+        if (chains_done[slot]) continue;
+        chains_done[slot] = true;
+        int32_t chain = int_array(r->duplicates)[slot];
+        int32_t* at = int_array(chain);
+        for (uint32_t n = 0, len = int_array_length(chain); n < len; n++)
+            if (static_cast<uint32_t>(at[n]) >= start) at[n] += delta;
+    }
+    if (!shift) return 0;
+    uint32_t end = std::min(start + count, known);
+    if (end <= start) return 0;
+    if (delta > 0) {
+        int_array_extend(r->indexes, end + static_cast<uint32_t>(delta), 0xFF);
+        int32_t* idx = int_array(hashtable_of(table)->indexes);
+        std::memmove(idx + start + delta, idx + start, (end - start) * 4);
+        std::fill(idx + start, idx + start + delta, -1);
+    } else {
+        int32_t* idx = int_array(r->indexes);
+        std::memmove(idx + start + delta, idx + start, (end - start) * 4);
+        series_buffer* b = node_buffer(static_cast<node_id>(r->indexes));
+        if (end == known) b->tail -= static_cast<size_t>(-delta) * 4;
+        else std::fill(idx + end + delta, idx + end, -1);
+    }
+    return 0;
+}
+
+void hashtable_remove_range(node_id table, uint32_t position, uint32_t n) {
+    if (n == 0) return;
+    uint32_t known = int_array_length(hashtable_of(table)->indexes);
+    uint32_t behind = known > position + n ? known - position - n : 0;
+    if (hashtable_refresh(table, -static_cast<int32_t>(n), position + n, behind, true) != 0)
+        hashtable_resize(table, 0);
+}
+
+void hashtable_move(node_id table, uint32_t from, uint32_t n, uint32_t to) {
+    if (n == 0 || from == to) return;
+    // The range between holds the same positions before and after: re-index it whole.
+    uint32_t low = std::min(from, to), high = std::max(from, to) + n;
+    if (high - low > HASH_REFRESH_LIMIT) {
+        hashtable_resize(table, 0);
+        return;
+    }
+    for (uint32_t p = low; p < high; p++) hashtable_delete(table, p);
+    for (uint32_t p = low; p < high; p++) hashtable_put(table, p);
+}
+
+// ---- Copies, clearing, rebuilding -------------------------------------------------------------
+
+node_id hashtable_copy(node_id table, node_id block) {
+    evacuation_off guard;
+    node_id copy = copy_series_buffer(node_buffer(table));
+    root_cell keep(cell{TYPE_MAP, 0, 0, copy});
+    int32_t hashtable_record::*arrays[] = {&hashtable_record::flags, &hashtable_record::keys,
+                                          &hashtable_record::indexes, &hashtable_record::duplicates};
+    uint32_t n_arrays = hashtable_of(table)->kind == HASH_KIND_HASH ? 4 : 2;
+    for (uint32_t a = 0; a < n_arrays; a++) {
+        node_id array = copy_series_buffer(node_buffer(static_cast<node_id>(hashtable_of(table)->*arrays[a])));
+        hashtable_of(copy)->*arrays[a] = static_cast<int32_t>(array);
+    }
+    if (hashtable_of(table)->kind == HASH_KIND_HASH) {
+        uint32_t chains = int_array_length(hashtable_of(copy)->duplicates);
+        for (uint32_t c = 0; c < chains; c++) {
+            int32_t chain = int_array(hashtable_of(copy)->duplicates)[c];
+            if (!chain) continue;
+            node_id fresh = copy_series_buffer(node_buffer(static_cast<node_id>(chain)));
+            int_array(hashtable_of(copy)->duplicates)[c] = static_cast<int32_t>(fresh);
+        }
+    }
+    hashtable_of(copy)->block = static_cast<int32_t>(block);
+    return copy;
+}
+
+node_id hashtable_copy_index(node_id table, node_id block) { return hashtable_copy(table, block); }
+
+void hashtable_clear(node_id table) {
+    hashtable_record* r = hashtable_of(table);
+    series_buffer* f = node_buffer(static_cast<node_id>(r->flags));
+    std::memset(f->offset, 0xAA, f->used_bytes());
+    r->size = r->occupied = 0;
+    if (r->kind == HASH_KIND_HASH) {
+        node_buffer(static_cast<node_id>(r->indexes))->tail = node_buffer(static_cast<node_id>(r->indexes))->offset;
+        node_buffer(static_cast<node_id>(r->duplicates))->tail = node_buffer(static_cast<node_id>(r->duplicates))->offset;
+    }
+    // Left in the block, dropped entries would come back at the next re-keying.
+    if (r->kind >= HASH_KIND_NODE) node_buffer(static_cast<node_id>(r->block))->tail = node_buffer(static_cast<node_id>(r->block))->offset;
+}
+
+void hashtable_resize(node_id table, uint32_t buckets) {
+    int32_t kind = hashtable_of(table)->kind;
+    if (kind == HASH_KIND_HASH) resize_values(table);
+    else if (kind >= HASH_KIND_NODE) rebuild_node_keyed(table, std::max(round_pow2(buckets), 4u));
+    else {
+        evacuation_off guard;
+        hashtable_rehash(table, buckets);
+    }
+}
+
+void hashtable_rehash(node_id table, uint32_t buckets) {
+    evacuation_off guard;
+    buckets = std::max(round_pow2(buckets), 4u);
+    hashtable_record* r = hashtable_of(table);
+    if (r->size >= static_cast<int32_t>(buckets * 0.77 + 0.5)) return;
+    node_id flags = make_flags(buckets);
+    root_node keep_flags(flags, false);
+    node_id keys = make_int_array(buckets, 0);
+    r = hashtable_of(table);
+    const uint32_t* old_flags = flags_words(r->flags);
+    const int32_t* old_keys = int_array(r->keys);
+    uint32_t* f = flags_words(static_cast<int32_t>(flags));
+    int32_t* k = int_array(static_cast<int32_t>(keys));
+    uint32_t used = 0;
+    for (uint32_t b = 0; b < static_cast<uint32_t>(r->buckets); b++) {
+        if (state_at(old_flags, b) != BUCKET_USED) continue;
+        int32_t key = old_keys[b];
+        uint32_t i = free_bucket(f, buckets - 1, entry_hash(r, key));
+        set_state(f, i, BUCKET_USED);
+        k[i] = key;
+        used++;
+        if (r->kind == HASH_KIND_HASH) {
+            entry_positions p = positions_of(r, key);
+            int32_t* idx = int_array(r->indexes);
+            for (uint32_t n = 0; n < p.count; n++) idx[position_at(p, n)] = static_cast<int32_t>(i);
+        }
+    }
+    r->flags = static_cast<int32_t>(flags);
+    r->keys = static_cast<int32_t>(keys);
+    r->buckets = static_cast<int32_t>(buckets);
+    r->upper_bound = bound_of(buckets);
+    r->occupied = static_cast<int32_t>(used);
+}
+
+int hashtable_load_block(node_id table, uint32_t start, uint32_t step, map_key_check check_key) {
+    evacuation_off guard;
+    uint32_t p = start;
+    while (p < block_length(hashtable_of(table)->block)) {
+        if (step == 1) {
+            int status;
+            hashtable_put_value(table, p, &status);
+            if (status == HASH_FULL) return HASH_FULL;
+            p++;
+            continue;
+        }
+        if (p + 1 >= block_length(hashtable_of(table)->block)) break;
+        int32_t found = hashtable_find(table, block_at(hashtable_of(table)->block, p), 0, false, false, 2);
+        if (found >= 0 && static_cast<uint32_t>(found) != p) {
+            // The later value wins, at the place of the first key; the later pair goes.
+            series_buffer* b = node_buffer(static_cast<node_id>(hashtable_of(table)->block));
+            cell* cells = b->cells();
+            cells[found + 1] = cells[p + 1];
+            std::memmove(cells + p, cells + p + 2, b->used_bytes() - (p + 2) * sizeof(cell));
+            b->tail -= 2 * sizeof(cell);
+            continue;
+        }
+        int status;
+        hashtable_put_value(table, p, &status, 2);
+        if (check_key) check_key(static_cast<node_id>(hashtable_of(table)->block), p);
+        p += 2;
+    }
+    return HASH_INSERTED;
+}
+
+// ---- Node-keyed kinds -------------------------------------------------------------------------
+
+namespace {
+
+// Bucket holding the key's entry (-1 when absent); *slot gets the insertion bucket.
+int32_t probe_node(const hashtable_record* r, node_id key, uint32_t* slot) {
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
+    const uint32_t* flags = flags_words(r->flags);
+    const int32_t* keys = int_array(r->keys);
+    const cell* cells = node_buffer(static_cast<node_id>(r->block))->cells();
+    uint32_t first = hash_int(key) & mask;
+    uint32_t i = first;
+    int32_t deleted = -1;
+    for (uint32_t step = 1;; step++) {
+        uint32_t s = state_at(flags, i);
+        if (s == BUCKET_EMPTY) break;
+        if (s == BUCKET_USED) {
+            if (cells[keys[i]].w1 == key) return static_cast<int32_t>(i);
+        } else {
+            deleted = static_cast<int32_t>(i);
+        }
+        i = (i + step) & mask;
+        if (i == first) break;
+    }
+    *slot = deleted >= 0 ? static_cast<uint32_t>(deleted) : i;
+    return -1;
+}
+
+}  // namespace
+
+void hashtable_check_stamp(node_id table) {
+    hashtable_record* r = hashtable_of(table);
+    if (r->stamp == 0 || r->stamp == static_cast<int32_t>(nodes_cycles + 1) || collector_active_q()) return;
+    if (r->kind >= HASH_KIND_NODE) hashtable_rebuild_index(table);
+    else hashtable_resize(table, block_length(r->block));
+}
+
+void hashtable_rebuild_index(node_id table) {
+    rebuild_node_keyed(table, static_cast<uint32_t>(hashtable_of(table)->buckets));
+}
+
+cell* hashtable_put_key(node_id table, node_id key) {
+    evacuation_off guard;
+    hashtable_check_stamp(table);
+    uint32_t slot;
+    hashtable_record* r = hashtable_of(table);
+    int32_t found = probe_node(r, key, &slot);
+    if (found >= 0) return block_at(r->block, static_cast<uint32_t>(int_array(r->keys)[found]) + 1);
+    if (r->occupied >= r->upper_bound) {
+        uint32_t buckets = static_cast<uint32_t>(r->buckets);
+        rebuild_node_keyed(table, r->size * 2 < r->buckets ? buckets : buckets * 2);
+    }
+    r = hashtable_of(table);
+    uint32_t entry_bytes = static_cast<uint32_t>(r->indexes);
+    alloc_tail_bytes(node_buffer(static_cast<node_id>(r->block)), entry_bytes);
+    hashtable_check_stamp(table);
+    r = hashtable_of(table);
+    series_buffer* b = node_buffer(static_cast<node_id>(r->block));
+    cell* entry = reinterpret_cast<cell*>(b->tail - entry_bytes);
+    entry[0] = cell{TYPE_UNSET, key, 0, 0};
+    for (uint32_t c = 1; c < entry_bytes / sizeof(cell); c++) entry[c] = cell{TYPE_UNSET, 0, 0, 0};
+    probe_node(r, key, &slot);
+    uint32_t* flags = flags_words(r->flags);
+    if (state_at(flags, slot) == BUCKET_EMPTY) r->occupied++;
+    set_state(flags, slot, BUCKET_USED);
+    int_array(r->keys)[slot] = static_cast<int32_t>(entry - b->cells());
+    r->size++;
+    return entry + 1;
+}
+
+cell* hashtable_get_key(node_id table, node_id key) {
+    hashtable_check_stamp(table);
+    uint32_t slot;
+    hashtable_record* r = hashtable_of(table);
+    int32_t found = probe_node(r, key, &slot);
+    return found < 0 ? nullptr : block_at(r->block, static_cast<uint32_t>(int_array(r->keys)[found]) + 1);
+}
+
+void hashtable_delete_key(node_id table, node_id key) {
+    hashtable_check_stamp(table);
+    uint32_t slot;
+    hashtable_record* r = hashtable_of(table);
+    int32_t found = probe_node(r, key, &slot);
+    if (found < 0) return;
+    *block_at(r->block, static_cast<uint32_t>(int_array(r->keys)[found])) = cell{0, 0, 0, 0};
+    set_state(flags_words(r->flags), static_cast<uint32_t>(found), BUCKET_DELETED);
+    r->size--;
+}
+
+// ---- Symbol-keyed kind ------------------------------------------------------------------------
+
+uint32_t symbol_table_find(node_id table, const uint8_t* name, size_t length, bool insensitive_only) {
+    evacuation_off guard;
+    hashtable_record* r = hashtable_of(table);
+    if (r->occupied >= r->upper_bound)
+        hashtable_rehash(table, static_cast<uint32_t>(r->size * 2 < r->buckets ? r->buckets - 1 : r->buckets + 1));
+    r = hashtable_of(table);
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
+    uint32_t first = hash_binary(name, length) & mask;
+    const uint32_t* flags = flags_words(r->flags);
+    const int32_t* keys = int_array(r->keys);
+    const cell* records = node_buffer(static_cast<node_id>(r->block))->cells();
+    int32_t alias = -1;
+    uint32_t slot = 0;
+    for (int pass = insensitive_only ? 1 : 0; pass < 2 && alias < 0; pass++) {
+        uint32_t i = first;
+        int32_t deleted = -1;
+        for (uint32_t step = 1;; step++) {
+            uint32_t s = state_at(flags, i);
+            if (s == BUCKET_EMPTY) break;
+            if (s == BUCKET_USED) {
+                const cell* record = records + keys[i];
+                const series_buffer* b = node_buffer(record->w3);
+                if (b->used_bytes() == length && compare_bytes(b->offset, name, length, pass == 0)) {
+                    uint32_t id = static_cast<uint32_t>(keys[i]) + 1;
+                    if (pass == 0 || insensitive_only) return id;
+                    int32_t a = static_cast<int32_t>(record->w1);
+                    alias = a > 0 ? a : static_cast<int32_t>(id);
+                    break;
+                }
+            } else {
+                deleted = static_cast<int32_t>(i);
+            }
+            i = (i + step) & mask;
+            if (i == first) break;
+        }
+        if (pass == 0 || insensitive_only) slot = deleted >= 0 ? static_cast<uint32_t>(deleted) : i;
+    }
+    // The name may live in a series buffer that the allocations below move.
+    std::string copy(reinterpret_cast<const char*>(name), length);
+    node_id bytes = alloc_bytes(length + 1);
+    root_node keep(bytes, false);
+    series_buffer* nb = node_buffer(bytes);
+    std::memcpy(nb->offset, copy.data(), length);
+    nb->offset[length] = 0;
+    nb->tail = nb->offset + length;
+    cell* record = alloc_tail_buffer(node_buffer(static_cast<node_id>(hashtable_of(table)->block)));
+    *record = cell{TYPE_SYMBOL, static_cast<uint32_t>(alias), 0, bytes};
+    r = hashtable_of(table);
+    uint32_t position = block_length(r->block) - 1;
+    uint32_t* f = flags_words(r->flags);
+    if (state_at(f, slot) == BUCKET_EMPTY) r->occupied++;
+    set_state(f, slot, BUCKET_USED);
+    int_array(r->keys)[slot] = static_cast<int32_t>(position);
+    r->size++;
+    return position + 1;
+}
+
+uint32_t context_table_put(node_id table, cell word) {
+    evacuation_off guard;
+    hashtable_record* r = hashtable_of(table);
+    if (r->occupied >= r->upper_bound)
+        hashtable_rehash(table, static_cast<uint32_t>(r->size * 2 < r->buckets ? r->buckets - 1 : r->buckets + 1));
+    cell* key = alloc_tail_buffer(node_buffer(static_cast<node_id>(hashtable_of(table)->block)));
+    r = hashtable_of(table);
+    uint32_t position = block_length(r->block) - 1;
+    word.w3 = position;
+    *key = word;
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
+    uint32_t* f = flags_words(r->flags);
+    uint32_t i = hash_int(canonical_symbol(word.w2)) & mask;
+    int32_t deleted = -1;
+    for (uint32_t step = 1; state_at(f, i) != BUCKET_EMPTY; step++) {
+        if (state_at(f, i) == BUCKET_DELETED) deleted = static_cast<int32_t>(i);
+        i = (i + step) & mask;
+    }
+    if (deleted >= 0) i = static_cast<uint32_t>(deleted);
+    else r->occupied++;
+    set_state(f, i, BUCKET_USED);
+    int_array(r->keys)[i] = static_cast<int32_t>(position);
+    r->size++;
+    return position;
+}
+
+int32_t context_table_find(node_id table, uint32_t symbol, bool case_insensitive) {
+    const hashtable_record* r = hashtable_of(table);
+    uint32_t canonical = canonical_symbol(symbol);
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
+    const uint32_t* flags = flags_words(r->flags);
+    const int32_t* keys = int_array(r->keys);
+    const cell* words = node_buffer(static_cast<node_id>(r->block))->cells();
+    uint32_t first = hash_int(canonical) & mask;
+    uint32_t i = first;
+    for (uint32_t step = 1;; step++) {
+        uint32_t s = state_at(flags, i);
+        if (s == BUCKET_EMPTY) return -1;
+        if (s == BUCKET_USED) {
+            uint32_t sym = words[keys[i]].w2;
+            if (sym == symbol || (case_insensitive && canonical_symbol(sym) == canonical)) return keys[i];
+        }
+        i = (i + step) & mask;
+        if (i == first) return -1;
+    }
+}
+
+// ---- Collector passes -------------------------------------------------------------------------
+
+namespace {
+inline bool is_marked(node_id node) { return (node_buffer(node)->flags & SERIES_MARK) != 0; }
+}  // namespace
+
+void hashtable_mark(node_id* table) {
+    if (!collector_mark_node(table)) return;
+    hashtable_record* r = hashtable_of(*table);
+    auto mark_field = [&](int32_t& field) {
+        node_id n = static_cast<node_id>(field);
+        if (n) collector_mark_node(&n);
+        field = static_cast<int32_t>(n);
+    };
+    mark_field(r->flags);
+    mark_field(r->keys);
+    if (r->kind == HASH_KIND_HASH) {
+        mark_field(r->indexes);
+        mark_field(r->duplicates);
+        if (r->duplicates) {
+            int32_t* chains = int_array(r->duplicates);
+            for (uint32_t c = 0, n = int_array_length(r->duplicates); c < n; c++) mark_field(chains[c]);
+        }
+    }
+    // The ownership table is weak: hashtable_sweep decides. A table being made has no block yet.
+    if (r->kind == HASH_KIND_OWNERSHIP || !r->block) return;
+    node_id block = static_cast<node_id>(r->block);
+    collector_mark_series_values(&block);
+    r->block = static_cast<int32_t>(block);
+    if (r->kind != HASH_KIND_NODE) return;
+    // Key cells carry their node where value marking does not look.
+    series_buffer* b = node_buffer(block);
+    uint32_t per_entry = static_cast<uint32_t>(r->indexes) / sizeof(cell);
+    cell* cells = b->cells();
+    uint32_t n = static_cast<uint32_t>(b->used_bytes() / sizeof(cell));
+    for (uint32_t p = 0; p + per_entry <= n; p += per_entry) {
+        if (cells[p].header == 0) continue;
+        node_id key = cells[p].w1;
+        if (node_buffer(key)->unit() == sizeof(cell)) collector_mark_series_values(&key);
+        else collector_mark_node(&key);
+        cells[p].w1 = key;
+    }
+}
+
+void hashtable_sweep(node_id* table) {
+    hashtable_record* r = hashtable_of(*table);
+    series_buffer* b = node_buffer(static_cast<node_id>(r->block));
+    uint32_t per_entry = static_cast<uint32_t>(r->indexes) / sizeof(cell);
+    uint32_t n = static_cast<uint32_t>(b->used_bytes() / sizeof(cell));
+    for (uint32_t p = 0; p + per_entry <= n; p += per_entry) {
+        cell* entry = b->cells() + p;
+        if (entry[0].header == 0) continue;
+        node_id key = collector_forward(entry[0].w1);
+        bool alive = is_marked(key);
+        if (alive && r->kind == HASH_KIND_OWNERSHIP && per_entry > 2) {
+            node_id owner = entry[2].w1;
+            alive = owner == 0 || is_marked(collector_forward(owner));
+        }
+        if (alive) {
+            entry[0].w1 = key;
+            continue;
+        }
+        uint32_t slot;
+        int32_t bucket = probe_node(r, entry[0].w1, &slot);
+        if (bucket >= 0) set_state(flags_words(r->flags), static_cast<uint32_t>(bucket), BUCKET_DELETED);
+        std::memset(static_cast<void*>(entry), 0, per_entry * sizeof(cell));
+        r->size--;
+    }
+    // What the survivors hold is reached already; marking it relocates its nodes.
+    node_id block = static_cast<node_id>(r->block);
+    collector_mark_series_values(&block);
+    r->block = static_cast<int32_t>(block);
+}
+
+// ---- Int table ---------------------------------------------------------------------------------
+
+inttable* inttable_make(uint32_t buckets) {
+    auto* t = static_cast<inttable*>(heap_alloc_zeroed(sizeof(inttable)));
+    buckets = std::max(round_pow2(buckets), 4u);
+    t->buckets = static_cast<int32_t>(buckets);
+    t->upper_bound = bound_of(buckets);
+    size_t flag_words = (buckets + 15) / 16;
+    t->flags = static_cast<uint32_t*>(heap_alloc(flag_words * 4));
+    std::memset(t->flags, 0xAA, flag_words * 4);
+    t->pairs = static_cast<inttable_pair*>(heap_alloc(buckets * sizeof(inttable_pair)));
+    return t;
+}
+
+int32_t inttable_find(const inttable* t, int32_t key) {
+    uint32_t mask = static_cast<uint32_t>(t->buckets) - 1;
+    uint32_t first = hash_int(static_cast<uint32_t>(key)) & mask;
+    uint32_t i = first;
+    for (uint32_t step = 1;; step++) {
+        uint32_t s = state_at(t->flags, i);
+        if (s == BUCKET_EMPTY) return -1;
+        if (s == BUCKET_USED && t->pairs[i].key == key) return static_cast<int32_t>(i);
+        i = (i + step) & mask;
+        if (i == first) return -1;
+    }
+}
+
+int32_t* inttable_get(inttable* t, int32_t key) {
+    int32_t i = inttable_find(t, key);
+    return i < 0 ? nullptr : &t->pairs[i].value;
+}
+
+void inttable_put(inttable* t, int32_t key, int32_t value) {
+    if (int32_t* at = inttable_get(t, key)) {
+        *at = value;
+        return;
+    }
+    if (t->occupied >= t->upper_bound) inttable_resize(t, static_cast<uint32_t>(t->buckets) * 2);
+    uint32_t mask = static_cast<uint32_t>(t->buckets) - 1;
+    uint32_t i = hash_int(static_cast<uint32_t>(key)) & mask;
+    int32_t deleted = -1;
+    for (uint32_t step = 1; state_at(t->flags, i) != BUCKET_EMPTY; step++) {
+        if (state_at(t->flags, i) == BUCKET_DELETED) deleted = static_cast<int32_t>(i);
+        i = (i + step) & mask;
+    }
+    if (deleted >= 0) i = static_cast<uint32_t>(deleted);
+    else t->occupied++;
+    set_state(t->flags, i, BUCKET_USED);
+    t->pairs[i] = {key, value};
+    t->size++;
+}
+
+void inttable_resize(inttable* t, uint32_t buckets) {
+    inttable* fresh = inttable_make(buckets);
+    for (uint32_t i = 0; i < static_cast<uint32_t>(t->buckets); i++)
+        if (state_at(t->flags, i) == BUCKET_USED) inttable_put(fresh, t->pairs[i].key, t->pairs[i].value);
+    heap_free(t->flags);
+    heap_free(t->pairs);
+    *t = *fresh;
+    heap_free(fresh);
+}
+
+void inttable_free(inttable* t) {
+    if (!t) return;
+    heap_free(t->flags);
+    heap_free(t->pairs);
+    heap_free(t);
+}
+
+}  // namespace kel

@@ -1,0 +1,285 @@
+// Hash tables: one open-addressing design for hash! and map! values, symbol-keyed
+// indexes (the symbol table, context key words), node-keyed tables and the ownership
+// table; plus the small int table of the collector's node forwarding.
+//
+// Buckets are a power of two with a 2-bit state each (10 empty, 01 deleted, 00 in use),
+// probing is triangular and a table is kept at most 77% occupied. A bucket holds no key:
+// it holds the entry's position in the table's block and the key is read from there.
+//
+// Collector rule: every function here may allocate unless it says otherwise, so callers
+// keep node ids and positions across calls, never cell addresses.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+namespace kel {
+
+enum hashtable_kind : int32_t {
+    HASH_KIND_HASH = 0,       // hash!: index over every cell of a block, duplicates chained
+    HASH_KIND_MAP = 1,        // map!: key/value pairs, one entry per key
+    HASH_KIND_SYMBOL = 2,     // symbol records (the symbol table) or context key words
+    HASH_KIND_NODE = 3,       // keys are nodes, each with a fixed number of value cells
+    HASH_KIND_OWNERSHIP = 4,  // node-keyed, entries dropped when key or owner dies
+};
+
+// The record: 44 bytes in a byte series, reached through its node. Node fields hold
+// node ids.
+struct hashtable_record {
+    int32_t size;        // live entries
+    int32_t indexes;     // kind 0: node of int32 bucket per block position (-1 none);
+                         // kinds 3, 4: bytes per entry, (value cells + 1) * 16
+    int32_t duplicates;  // kind 0: node of the list of chain nodes (int32 each)
+    int32_t flags;       // node of the bucket states, 16 buckets per 32-bit word
+    int32_t keys;        // node of int32 per bucket: the entry's cell position in the block
+    int32_t block;       // node of the block holding the keys
+    int32_t occupied;    // buckets not empty (live plus deleted)
+    int32_t buckets;     // a power of two
+    int32_t upper_bound; // trunc(buckets * 0.77)
+    int32_t kind;
+    int32_t stamp;       // 0, or nodes_cycles + 1 when the index was built
+};
+static_assert(sizeof(hashtable_record) == 44);
+
+constexpr uint32_t BUCKET_USED = 0;
+constexpr uint32_t BUCKET_DELETED = 1;
+constexpr uint32_t BUCKET_EMPTY = 2;
+
+// hashtable_put_value and hashtable_load_block statuses.
+constexpr int HASH_INSERTED = 0;
+constexpr int HASH_EXISTED = 1;  // map!: the key is there; the caller replaces the value
+constexpr int HASH_FULL = 2;     // hash!: nothing inserted; rebuild with hashtable_resize
+
+// Above this many values hashtable_refresh gives up (returns 1) and changes nothing.
+constexpr uint32_t HASH_REFRESH_LIMIT = 30000;
+
+inline hashtable_record* hashtable_of(node_id table) {
+    return reinterpret_cast<hashtable_record*>(node_buffer(table)->offset);
+}
+
+// ---- Hashing ------------------------------------------------------------------------
+
+// Fixed once when the runtime starts; hashes never leave the process.
+extern uint32_t hash_seed;
+void hash_set_seed(uint32_t seed);
+
+inline uint32_t hash_rotl(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
+
+inline uint32_t hash_fmix(uint32_t h) {
+    h ^= h >> 16;
+    h *= 0x85EBCA6B;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35;
+    h ^= h >> 16;
+    return h;
+}
+
+inline uint32_t hash_mix_block(uint32_t h, uint32_t k) {
+    k *= 0xCC9E2D51;
+    k = hash_rotl(k, 15);
+    k *= 0x1B873593;
+    h ^= k;
+    h = hash_rotl(h, 13);
+    return h * 5 + 0xE6546B64;
+}
+
+// MurmurHash3 x86 32-bit.
+inline uint32_t murmur3_32(const void* key, size_t len, uint32_t seed) {
+    const uint8_t* data = static_cast<const uint8_t*>(key);
+    uint32_t h = seed;
+    size_t blocks = len / 4;
+    for (size_t i = 0; i < blocks; i++) {
+        uint32_t k;
+        std::memcpy(&k, data + i * 4, 4);
+        h = hash_mix_block(h, k);
+    }
+    const uint8_t* tail = data + blocks * 4;
+    uint32_t k = 0;
+    switch (len & 3) {
+    case 3: k ^= static_cast<uint32_t>(tail[2]) << 16; [[fallthrough]];
+    case 2: k ^= static_cast<uint32_t>(tail[1]) << 8; [[fallthrough]];
+    case 1:
+        k ^= tail[0];
+        k *= 0xCC9E2D51;
+        k = hash_rotl(k, 15);
+        k *= 0x1B873593;
+        h ^= k;
+    }
+    h ^= static_cast<uint32_t>(len);
+    return hash_fmix(h);
+}
+
+// The finaliser alone: no seed, no block mixing.
+inline uint32_t hash_int(uint32_t n) { return hash_fmix(n); }
+
+// Characters of a string value from head to tail, one 32-bit block each, upper-cased
+// (as case-insensitive comparison does) unless case-sensitive.
+uint32_t hash_string(const cell* value, bool case_sensitive);
+// The bytes with ASCII letters lowered: the symbol table's name hash.
+uint32_t hash_binary(const uint8_t* bytes, size_t length);
+// Equal values (by the equality of `=`) hash alike: -0.0 hashes as 0.0 and every NaN
+// alike. Lookups stay exact: no tolerance is applied, so two floats that `=` calls equal
+// only within its tolerance need not find each other. Never allocates.
+uint32_t hash_value(const cell* value, bool case_sensitive);
+bool identity_hashed_type_q(const cell* value);
+
+// Smallest power of two >= n.
+inline uint32_t round_pow2(uint32_t n) {
+    n--;
+    n |= n >> 1;
+    n |= n >> 2;
+    n |= n >> 4;
+    n |= n >> 8;
+    n |= n >> 16;
+    return n + 1;
+}
+
+// Copies a name into a reusable process-heap buffer with ASCII A-Z lowered.
+const uint8_t* scratch_buffer(const uint8_t* bytes, size_t length);
+// Equal bytes, case-sensitively or ignoring ASCII case.
+bool compare_bytes(const uint8_t* a, const uint8_t* b, size_t length, bool case_sensitive);
+
+// ---- The one table --------------------------------------------------------------------
+
+using map_key_check = void (*)(node_id block, uint32_t position);
+
+// size entries (at least 4); block: the node of the block to index (kinds 0-2) or 0 for a
+// new one of size cells; value_cells: cells per key of kinds 3 and 4. A given block is
+// loaded at once: hash! every cell, map! its key/value pairs (as hashtable_load_block,
+// check_key being the map! key check), kind 2 its symbol records or key words.
+node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t value_cells = 0,
+                       map_key_check check_key = nullptr);
+
+// Indexes the cell at `position` of the table's block. op is the equality that decides
+// whether the key is already there (map! callers pass the operation they looked up with).
+// Returns the position of the existing entry for HASH_EXISTED, else `position`.
+int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32_t op = 0);
+// put_value; a full hash! is rebuilt (which indexes the whole block, this cell included).
+void hashtable_put(node_id table, uint32_t position);
+
+struct hashtable_cursor {
+    int32_t bucket = -1;  // -1 to start
+    int32_t first = 0;
+    int32_t step = 0;
+    int32_t chain = 0;    // next chain index within the current bucket
+};
+// The next position whose cell equals the key (same type, equality), -1 when none is left.
+// Repeated calls with the same cursor enumerate every equal entry.
+int32_t hashtable_get_map(node_id table, const cell* key, hashtable_cursor* cursor);
+
+// Position of an entry equal to the key under op (0 equal, 2 strict, 9 same, 12 find), or
+// -1. Candidates from `start` on, aligned on `skip` from it; last: the greatest such
+// position; reverse: the greatest position at or before `start`.
+int32_t hashtable_find(node_id table, const cell* key, uint32_t start, bool last, bool reverse,
+                       int32_t op, uint32_t skip = 1);
+
+// Removes the entry at a block position (a map! key's position); a chain of equal values
+// just loses the position.
+void hashtable_delete(node_id table, uint32_t position);
+
+// hash! upkeep, called AFTER the block was edited. Positions are those before the edit.
+//
+// !!! hashtable_refresh answers 1 when asked for more than HASH_REFRESH_LIMIT values and
+// !!! then changes NOTHING: the index is stale. EVERY caller that gets 1 MUST rebuild the
+// !!! table (hashtable_resize) before using it again.
+//
+// `count` values from `start` moved by `delta` places (positive after an insertion of delta
+// values before them, negative after a removal of -delta values just before `start`).
+// With shift: a removal first drops the removed values from the index, and the per-position
+// index is moved by delta places (an insertion leaves -1 in the gap for the caller to put).
+[[nodiscard]] int hashtable_refresh(node_id table, int32_t delta, uint32_t start, uint32_t count,
+                                    bool shift);
+// n values removed at `position`; rebuilds by itself when the refresh gives up.
+void hashtable_remove_range(node_id table, uint32_t position, uint32_t n);
+// n values moved from `from` to `to` (the new position of the first) inside the block.
+void hashtable_move(node_id table, uint32_t from, uint32_t n, uint32_t to);
+
+// A copy of the table (every array copied) for `block`, the copy of the table's block.
+node_id hashtable_copy(node_id table, node_id block);
+// A copy of a symbol-keyed index over `block` (a cloned context's key words).
+node_id hashtable_copy_index(node_id table, node_id block);
+// Size 0, every bucket empty; node-keyed tables also drop their entries.
+void hashtable_clear(node_id table);
+// Rebuilds: hash! from its whole block, map! and kind 2 by rehashing into `buckets`,
+// node-keyed tables by re-keying into `buckets`. Node evacuation is off meanwhile.
+void hashtable_resize(node_id table, uint32_t buckets);
+void hashtable_rehash(node_id table, uint32_t buckets);
+// Loads the block from `start`: step 1 every cell, step 2 key/value pairs (map!). A pair
+// whose key is already there (strictly) gives its value to it and is removed from the
+// block; a new key is indexed and then handed to check_key (the map! key check).
+// Returns HASH_FULL when a hash! filled up (the caller resizes), else HASH_INSERTED.
+int hashtable_load_block(node_id table, uint32_t start, uint32_t step,
+                         map_key_check check_key = nullptr);
+
+// ---- Node-keyed tables (kinds 3 and 4) ------------------------------------------------
+// An entry is a key cell (header 2, the key node in w1; zeroed when deleted) followed by
+// the value cells. Every access first checks the stamp: after a collection renumbered
+// nodes the index is rebuilt once.
+
+// The entry's first value cell (new entries: unset cells). The address is good until the
+// next allocation.
+cell* hashtable_put_key(node_id table, node_id key);
+cell* hashtable_get_key(node_id table, node_id key);
+void hashtable_delete_key(node_id table, node_id key);
+void hashtable_check_stamp(node_id table);
+void hashtable_rebuild_index(node_id table);
+
+// ---- Symbol-keyed tables --------------------------------------------------------------
+
+// The node of the symbol-table block (symbol records, id n at cell n - 1); set at start-up.
+extern node_id symbol_table;
+// The canonical id of a symbol id (its alias when it is a case variant).
+inline uint32_t canonical_symbol(uint32_t id) {
+    int32_t alias = static_cast<int32_t>(series_cell(symbol_table, id - 1)->w1);
+    return alias > 0 ? static_cast<uint32_t>(alias) : id;
+}
+
+// The symbol id of a UTF-8 name, interning it when absent. A name differing from a known
+// one only in ASCII case gets a new id whose alias is the canonical one; insensitive_only
+// answers the canonical symbol instead and makes no variant.
+uint32_t symbol_table_find(node_id table, const uint8_t* name, size_t length,
+                           bool insensitive_only);
+
+// Appends a copy of the key word to the context's key-word block (its w3 set to the new
+// slot) and indexes it by canonical symbol; returns the slot.
+uint32_t context_table_put(node_id table, cell word);
+// Slot of the symbol in a context's index, exactly or by canonical id; -1 when absent.
+int32_t context_table_find(node_id table, uint32_t symbol, bool case_insensitive);
+
+// ---- Collector passes ------------------------------------------------------------------
+
+// Marks the table behind *table and what it holds, rewriting every node field that was
+// relocated. The ownership table is weak: its entries are left to hashtable_sweep.
+void hashtable_mark(node_id* table);
+// After marking (ownership table): drops entries whose key node, or whose owner's context,
+// was not marked, then marks what the survivors hold.
+void hashtable_sweep(node_id* table);
+
+// ---- Int table (process heap; the collector's node forwarding) -----------------------
+
+struct inttable_pair {
+    int32_t key;
+    int32_t value;
+};
+struct inttable {
+    int32_t size;
+    uint32_t* flags;
+    inttable_pair* pairs;
+    int32_t occupied;
+    int32_t buckets;
+    int32_t upper_bound;
+};
+
+inttable* inttable_make(uint32_t buckets);
+void inttable_put(inttable* t, int32_t key, int32_t value);
+// Address of the key's value, or null.
+int32_t* inttable_get(inttable* t, int32_t key);
+// The key's bucket, or -1.
+int32_t inttable_find(const inttable* t, int32_t key);
+void inttable_resize(inttable* t, uint32_t buckets);
+void inttable_free(inttable* t);
+
+}  // namespace kel
