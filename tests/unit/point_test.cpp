@@ -284,3 +284,20 @@ TEST_F(Point, Registration) {
             EXPECT_EQ(type_action(type, slot), nullptr) << type << " " << slot;
     }
 }
+
+TEST_F(Point, Constructors) {
+    cell c{TYPE_INTEGER | CELL_NEW_LINE, 0, 0, 7};
+    point2D::set(&c, 1.5, 2);
+    EXPECT_EQ(c.header, TYPE_POINT2D | CELL_NEW_LINE);
+    EXPECT_EQ(form_of(c), "(1.5, 2)");
+    point3D::make_at(&c, 1, 2, 3);
+    EXPECT_EQ(c.header, TYPE_POINT3D | CELL_NEW_LINE);
+    cell* block = block_of({});
+    point2D::make_in(block, 0.5, 1);
+    point3D::make_in(block, 1, 2, 3);
+    cell* cells = node_buffer(series_node(block))->cells();
+    EXPECT_EQ(form_of(cells[0]), "(0.5, 1)");
+    cells = node_buffer(series_node(block))->cells();  // form_of may have moved the buffer
+    EXPECT_EQ(form_of(cells[1]), "(1, 2, 3)");
+    EXPECT_EQ(form_of(*point3D::push(4, 5, 6)), "(4, 5, 6)");
+}
