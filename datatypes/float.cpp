@@ -5,10 +5,11 @@
 
 #include "boot/error_catalog.h"
 #include "datatypes/integer.h"
-#include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/number_scan.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "evaluator/random.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
 
@@ -155,12 +156,12 @@ bool float32_almost_equal(float x, float y) {
 
 double random_float(double limit, bool secure) {
     if (secure) {
-        double r1 = logic::random_hooks.secure_int() & 0x7FFFFFFF;
-        double r2 = logic::random_hooks.secure_int() & 0x7FFFFFFF;
-        return (r2 + r1 / 2147483647.0) * limit / 2147483648.0;
+        double r1 = random_secure_int();
+        double r2 = random_secure_int();
+        return (r2 + r1 / 2147483647.0) / 2147483648.0 * limit;
     }
-    // The draw is unsigned: a negative one would give a result outside [0, limit].
-    return limit * (logic::random_hooks.next() & 0x7FFFFFFF) / 2147483647.0;
+    // The fraction first: a large limit times the draw would overflow.
+    return random_next() / 2147483647.0 * limit;
 }
 
 namespace float_ {
@@ -235,6 +236,9 @@ cell* do_math(int32_t op) {
     cell* right = left + 1;
     uint32_t lt = TYPE_OF(left), rt = TYPE_OF(right);
     switch (rt) {
+        case TYPE_MONEY:
+            money::do_math(static_cast<uint32_t>(op));
+            return left;
         case TYPE_INTEGER:
         case TYPE_FLOAT:
         case TYPE_PERCENT:
@@ -265,6 +269,9 @@ const cell* make(cell* proto, cell* spec, uint32_t type) {
         case TYPE_TIME:
             d = number_of(spec);
             break;
+        case TYPE_MONEY:
+            d = money_to_float(spec);
+            break;
         case TYPE_BLOCK:
         case TYPE_PAREN:
             d = from_block(spec, type);
@@ -290,7 +297,7 @@ const cell* make(cell* proto, cell* spec, uint32_t type) {
 
 const cell* random(cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        logic::random_hooks.seed(value->w2 ^ value->w3);
+        random_seed(value->w2 ^ value->w3);
         return &unset_value;
     }
     set_cell_float(value, random_float(cell_float(value), secure));
@@ -311,6 +318,13 @@ int32_t compare(cell* value1, cell* value2, int32_t op) {
     uint32_t type = TYPE_OF(value2);
     if ((op == COMP_STRICT_EQUAL || op == COMP_SAME || op == COMP_FIND) && type != TYPE_OF(value1))
         return 1;
+    if (type == TYPE_MONEY) {
+        // Money orders against a float exactly; the order is only turned round here.
+        cell f{TYPE_FLOAT, 0, 0, 0};
+        set_cell_float(&f, cell_float(value1));
+        int32_t order = money::compare(value2, &f, op);
+        return order == INCOMPARABLE ? order : -order;
+    }
     if (type != TYPE_INTEGER && type != TYPE_FLOAT && type != TYPE_PERCENT && type != TYPE_TIME)
         return INCOMPARABLE;
     double x = cell_float(value1), y = number_of(value2);

@@ -1,13 +1,17 @@
 #include "datatypes/integer.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "boot/error_catalog.h"
+#include "datatypes/binary.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
-#include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/number_scan.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "evaluator/random.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 
@@ -60,6 +64,15 @@ int32_t from_text(const cell* text) {
     return n;
 }
 
+// The first bytes (at most 4) from the head, most significant first.
+int32_t from_binary(const cell* value) {
+    uint32_t n = std::min<uint32_t>(binary::ks_length_q(value), 4);
+    const uint8_t* p = binary::ks_head(value);
+    uint32_t result = 0;
+    for (uint32_t i = 0; i < n; i++) result = result << 8 | p[i];
+    return static_cast<int32_t>(result);
+}
+
 }  // namespace
 
 const char* form_signed(int32_t n) {
@@ -74,21 +87,6 @@ const char* form_signed(int32_t n) {
     } while (m);
     if (n < 0) *--p = '-';
     return p;
-}
-
-int32_t random_int(bool secure, int32_t n) {
-    auto draw = [secure] {
-        return secure ? logic::random_hooks.secure_int() : logic::random_hooks.next();
-    };
-    if (n == 0) return 0;
-    if (n == INT32_MIN) return static_cast<int32_t>(~draw());
-    uint32_t bound = n < 0 ? 0u - static_cast<uint32_t>(n) : static_cast<uint32_t>(n);
-    // Draws past the last whole multiple of the bound would favour the small results.
-    uint32_t limit = 0x7FFFFFFFu / bound;
-    uint32_t d;
-    do d = draw(); while (d >= bound * limit);
-    int32_t r = static_cast<int32_t>(d % bound) + 1;
-    return n < 0 ? -r : r;
 }
 
 namespace integer {
@@ -185,6 +183,22 @@ cell* do_math(int32_t op) {
         case TYPE_PERCENT:
         case TYPE_TIME:
             return float_::do_math(op);
+        case TYPE_MONEY:
+            // Money refuses an integer divided by it itself.
+            money::do_math(static_cast<uint32_t>(op));
+            return left;
+        case TYPE_DATE: {
+            // Days added to a date: the date's arithmetic does it with the operands swapped.
+            if (op != OP_ADD) {
+                cell t = datatype_of(TYPE_INTEGER);
+                fire(script_error::not_related, nullptr, &t);
+            }
+            cell days = *left;
+            *left = *right;
+            *right = cell{TYPE_INTEGER, 0, days.w2, 0};
+            date::add();
+            return left;
+        }
         default:
             raise_invalid_type(TYPE_OF(right));
     }
@@ -224,6 +238,12 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
         case TYPE_TIME:
             n = from_double(cell_float(spec) + 0.5);
             break;
+        case TYPE_MONEY:
+            n = from_money(spec);
+            break;
+        case TYPE_DATE:
+            n = from_date(spec);
+            break;
         case TYPE_STRING:
         case TYPE_FILE:
         case TYPE_URL:
@@ -231,6 +251,9 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
         case TYPE_EMAIL:
         case TYPE_REF:
             n = from_text(spec);
+            break;
+        case TYPE_BINARY:
+            n = from_binary(spec);
             break;
         default:
             raise_bad_to_arg(spec);
@@ -241,7 +264,7 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
 
 const cell* random(cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        logic::random_hooks.seed(value->w2);
+        random_seed(value->w2);
         return &unset_value;
     }
     value->w2 = static_cast<uint32_t>(random_int(secure, get(value)));
@@ -271,6 +294,10 @@ int32_t compare(cell* value1, cell* value2, int32_t op) {
             cell f{TYPE_FLOAT, 0, 0, 0};
             set_cell_float(&f, get(value1));
             return float_::compare(&f, value2, op);
+        }
+        case TYPE_MONEY: {
+            cell m;
+            return money::compare(integer_to_money(&m, get(value1)), value2, op);
         }
         default:
             return INCOMPARABLE;

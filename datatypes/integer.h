@@ -24,10 +24,6 @@ enum math_op : int32_t {
 // Decimal text of n in a static buffer, valid until the next call.
 const char* form_signed(int32_t n);
 
-// A uniform draw from the process generator (the random hooks of logic.h): 1..n for n > 0,
-// n..-1 for n < 0, 0 for 0.
-int32_t random_int(bool secure, int32_t n);
-
 namespace integer {
 
 void init();

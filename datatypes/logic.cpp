@@ -4,6 +4,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
+#include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/exits.h"
 
@@ -41,8 +42,6 @@ bool result_true_q() {
 bool arg_false_q() { return !value_true_q(stack::arguments, false, nullptr); }
 
 namespace logic {
-
-random_source random_hooks{};
 
 void init() {
     register_datatype(TYPE_LOGIC, 0, "logic!", {
@@ -102,10 +101,10 @@ const cell* to(cell*, cell* spec, uint32_t) {
 
 const cell* random(cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        random_hooks.seed(value->w1);
+        random_seed(value->w1);
         return &unset_value;
     }
-    uint32_t draw = secure ? random_hooks.secure_int() : random_hooks.next();
+    uint32_t draw = secure ? random_secure_int() : random_next();
     return of(draw > 0x3FFFFFFF);
 }
 

@@ -24,14 +24,6 @@ bool arg_false_q();
 
 namespace logic {
 
-// The process random generator, wired in by the evaluator once it stands.
-struct random_source {
-    void (*seed)(uint32_t seed);
-    uint32_t (*next)();        // 31-bit draws
-    uint32_t (*secure_int)();  // 31-bit draws from the cryptographic source
-};
-extern random_source random_hooks;
-
 void init();
 
 inline uint32_t value(const cell* c) { return c->w1; }

@@ -12,6 +12,8 @@
 #include "runtime/hashtable.h"
 #include "runtime/heap.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
+#include "runtime/sort.h"
 
 namespace kel {
 
@@ -262,9 +264,18 @@ void mark_roots() {
         else collector_mark_node(&r->node);
     }
     if (externals_node()) collector_mark_series_values(&externals_node());
+    // Cells a running sort holds only in its temporary buffer.
+    for (const sort_buffer* b = sort_cell_buffers; b; b = b->outer())
+        collector_mark_values(reinterpret_cast<cell*>(b->data()), reinterpret_cast<cell*>(b->data() + b->bytes()));
     drain_mark_stack();
     for (size_t i = 0; i < mark_callback_count; i++) {
         if (mark_callbacks[i]) mark_callbacks[i]();
+        drain_mark_stack();
+    }
+    // Ownership entries do not keep their series alive: swept once the rest is marked.
+    if (ownership_table) {
+        hashtable_mark(&ownership_table);
+        hashtable_sweep(&ownership_table);
         drain_mark_stack();
     }
 }
@@ -288,7 +299,13 @@ void mark_bytes_cell(cell* value) {
 }
 void mark_object_cell(cell* value) {
     if (value->w1) collector_mark_context(&value->w1);
-    if (value->w3) collector_mark_series_values(&value->w3);
+    // The events record's pair cells hold the handlers' spec nodes in w3: kept current
+    // so that a replaced handler is still told apart after nodes move.
+    if (value->w3 && collector_mark_node(&value->w3)) {
+        series_buffer* events = node_buffer(value->w3);
+        for (cell* c = events->cells(); c < events->cells_tail(); c++)
+            if (c->w3) collector_mark_node(&c->w3);
+    }
 }
 void mark_context_cell(cell* value) {
     if (value->w1) hashtable_mark(&value->w1);

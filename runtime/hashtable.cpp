@@ -933,6 +933,9 @@ void hashtable_delete_key(node_id table, node_id key) {
 uint32_t symbol_table_find(node_id table, const uint8_t* name, size_t length, bool insensitive_only) {
     evacuation_off guard;
     hashtable_record* r = hashtable_of(table);
+    // The name may live in a series buffer that the rehash, or the allocations below, move.
+    std::string copy(reinterpret_cast<const char*>(name), length);
+    name = reinterpret_cast<const uint8_t*>(copy.data());
     if (r->occupied >= r->upper_bound)
         hashtable_rehash(table, static_cast<uint32_t>(r->size * 2 < r->buckets ? r->buckets - 1 : r->buckets + 1));
     r = hashtable_of(table);
@@ -967,8 +970,6 @@ uint32_t symbol_table_find(node_id table, const uint8_t* name, size_t length, bo
         }
         if (pass == 0 || insensitive_only) slot = deleted >= 0 ? static_cast<uint32_t>(deleted) : i;
     }
-    // The name may live in a series buffer that the allocations below move.
-    std::string copy(reinterpret_cast<const char*>(name), length);
     node_id bytes = alloc_bytes(length + 1);
     root_node keep(bytes, false);
     series_buffer* nb = node_buffer(bytes);

@@ -1,10 +1,37 @@
 #include "runtime/init.h"
 
+#include "boot/catalog.h"
+#include "datatypes/binary.h"
+#include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
+#include "datatypes/file.h"
+#include "datatypes/float.h"
 #include "datatypes/handle.h"
+#include "datatypes/hash.h"
+#include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
+#include "datatypes/money.h"
 #include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/error.h"
+#include "datatypes/context.h"
+#include "datatypes/paren.h"
+#include "datatypes/path.h"
+#include "datatypes/percent.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/tag.h"
+#include "datatypes/time.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
 #include "datatypes/unset.h"
+#include "datatypes/url.h"
+#include "evaluator/lexer.h"
+#include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
@@ -13,6 +40,7 @@
 #include "runtime/memory.h"
 #include "runtime/os.h"
 #include "runtime/output_hooks.h"
+#include "runtime/ownership.h"
 
 namespace kel {
 
@@ -24,7 +52,34 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    series::init();
+    block::init();
+    string::init();
+    binary::init();
+    integer::init();
+    symbol::init();
+    _context::init();
+    word::init();
+    char_::init();
+    path::init();
+    paren::init();
+    issue::init();
+    url::init();
+    file::init();
+    float_::init();
+    typeset::init();
+    object::init();
+    error::init();
+    map::init();
+    hash::init();
+    percent::init();
+    time::init();
+    tag::init();
+    email::init();
     handle::init();
+    date::init();
+    money::init();
+    ref::init();
 }
 
 }  // namespace
@@ -32,13 +87,21 @@ void register_datatypes() {
 void runtime_init() {
     output_hooks_init();
     platform_init();
+    random_init();
     init_memory();
     init_handle_table();
     register_datatypes();
     cycles_init();
     case_folding_init();
+    ownership::init();
     stack::init();
+    symbol::table_init();
+    _context::global_init();
+    words_init();
+    refinements_init();
+    lexer_init();
     externals_init();
+    catalog::init();
     collector_init_stats();
 }
 

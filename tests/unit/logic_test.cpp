@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "evaluator/actions.h"
+#include "evaluator/random.h"
 #include "runtime_fixture.h"
 
 using namespace kel;
@@ -13,12 +15,6 @@ namespace {
 class SmallTypes : public RuntimeTest {};
 
 cell logic_cell(uint32_t w1) { return cell{TYPE_LOGIC, w1, 0, 0}; }
-
-uint32_t last_seed;
-uint32_t next_draw;
-void record_seed(uint32_t seed) { last_seed = seed; }
-uint32_t draw() { return next_draw; }
-uint32_t secure_draw() { return 0x7FFFFFFF; }
 
 }  // namespace
 
@@ -141,19 +137,19 @@ TEST_F(SmallTypes, SeriesActionsOnNoneAnswerNone) {
 }
 
 TEST_F(SmallTypes, RandomDrawsFromTheGenerator) {
-    logic::random_hooks = {record_seed, draw, secure_draw};
     cell t = true_value;
     random_fn random = get_action_ptr_by_type<ACT_RANDOM>(TYPE_LOGIC);
+    random_seed(1);
+    std::vector<uint32_t> draws;
+    for (int i = 0; i < 40; i++) draws.push_back(random_next());
 
-    EXPECT_EQ(random(&t, true, false, false), &unset_value);
-    EXPECT_EQ(last_seed, 1u);
-    next_draw = 0x3FFFFFFF;
-    EXPECT_EQ(random(&t, false, false, false), &false_value);
-    next_draw = 0x40000000;
-    EXPECT_EQ(random(&t, false, false, false), &true_value);
-    next_draw = 0;
-    EXPECT_EQ(random(&t, false, true, false), &true_value);  // the secure source
-    logic::random_hooks = {};
+    random_seed(0);
+    EXPECT_EQ(random(&t, true, false, false), &unset_value);  // seeds with 1
+    for (uint32_t d : draws) EXPECT_EQ(random(&t, false, false, false), d > 0x3FFFFFFF ? &true_value : &false_value);
+    int trues = 0;
+    for (int i = 0; i < 200; i++) trues += random(&t, false, true, false) == &true_value;
+    EXPECT_GT(trues, 0);  // the secure source gives both
+    EXPECT_LT(trues, 200);
 }
 
 TEST_F(SmallTypes, TruthOfValues) {

@@ -1,0 +1,320 @@
+#include "datatypes/context.h"
+
+#include "boot/error_catalog.h"
+#include "datatypes/registry.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "runtime/cycles.h"
+#include "runtime/exits.h"
+
+namespace kel {
+
+node_id global_context = 0;
+
+namespace _context {
+
+on_set_hook fire_on_set = nullptr;
+
+namespace {
+
+void mark_global_context() {
+    if (global_context) collector_mark_context(&global_context);
+}
+
+inline cell* owner_of(node_id ctx) { return series_cell(ctx, 1); }
+
+inline node_id values_node(node_id ctx) {
+    const cell* c = ctx_cell(ctx);
+    return c->header & CTX_ON_STACK ? 0 : c->w2;
+}
+
+// One unset value at the tail of the values block; nothing for on-stack values.
+void append_value(node_id ctx, const cell& value) {
+    node_id values = values_node(ctx);
+    if (values) *alloc_tail_buffer(node_buffer(values)) = value;
+}
+
+void bind_cells(node_id block, uint32_t head, node_id ctx, bool self) {
+    if (cycles_find_q(block)) return;
+    cycles_guard guard(block);
+    series_buffer* b = node_buffer(block);
+    cell* end = b->cells_tail();
+    for (cell* c = b->cells() + head; c < end; c++) {
+        switch (TYPE_OF(c)) {
+            case TYPE_BLOCK:
+            case TYPE_PAREN:
+            case TYPE_PATH:
+            case TYPE_LIT_PATH:
+            case TYPE_SET_PATH:
+            case TYPE_GET_PATH:
+            case TYPE_HASH:
+                if (c->w2) bind_cells(c->w2, c->w1, ctx, self);
+                break;
+            case TYPE_WORD:
+                if (self && c->w2 == runtime_symbols[SYM_SELF]) {
+                    c->w1 = ctx;
+                    c->w3 = static_cast<uint32_t>(-1);
+                    break;
+                }
+                [[fallthrough]];
+            case TYPE_SET_WORD:
+            case TYPE_LIT_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_REFINEMENT:
+                bind_word(ctx, c);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+void init() {
+    register_datatype(TYPE_CONTEXT, 0, "context!", {
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0,
+    });
+}
+
+void global_init() {
+    static bool rooted = false;
+    if (!rooted) {
+        collector_add_mark_callback(mark_global_context);
+        rooted = true;
+    }
+    global_context = 0;
+    global_context = create(GLOBAL_CONTEXT_SIZE, false, false, 0, CTX_GLOBAL);
+}
+
+node_id create(uint32_t slots, bool on_stack, bool self, node_id key_words, uint32_t kind) {
+    root_node keep_keys(key_words);
+    root_node ctx(alloc_cells(2));
+    {
+        series_buffer* b = node_buffer(ctx.node);
+        cell* c = b->cells();
+        c[0] = cell{TYPE_CONTEXT | (kind << CTX_KIND_SHIFT) | (on_stack ? CTX_ON_STACK : 0) | (self ? CTX_SELF : 0),
+                    0, 0, 0};
+        c[1] = cell{TYPE_UNSET, 0, 0, 0};
+        b->tail = reinterpret_cast<uint8_t*>(c + 2);
+    }
+    if (!slots) slots = 1;
+    node_id table = hashtable_make(slots, keep_keys.node, HASH_KIND_SYMBOL);
+    ctx_cell(ctx.node)->w1 = table;
+    if (!on_stack) {
+        node_id values = alloc_cells(slots);
+        ctx_cell(ctx.node)->w2 = values;
+    }
+    return ctx.node;
+}
+
+node_id make_from_spec(const cell* spec, bool on_stack, bool self, uint32_t kind) {
+    root_node block(series_node(spec));
+    uint32_t head = series_head(spec);
+    series_buffer* b = node_buffer(block.node);
+    uint32_t length = static_cast<uint32_t>(b->cells_tail() - b->cells());
+    length = length > head ? length - head : 0;
+    root_node ctx(create(length, on_stack, self, 0, kind));
+    uint32_t words = 0;
+    for (uint32_t i = 0; i < length; i++) {
+        const cell* c = series_cell(block.node, head + i);
+        uint32_t type = TYPE_OF(c);
+        if (type != TYPE_WORD && type != TYPE_GET_WORD && type != TYPE_LIT_WORD && type != TYPE_REFINEMENT)
+            continue;
+        int32_t index;
+        add_symbol(ctx.node, c->w2, true, &index);
+        words++;
+    }
+    if (node_id values = values_node(ctx.node)) {
+        series_buffer* vb = node_buffer(values);
+        cell* v = vb->cells();
+        for (uint32_t i = 0; i < words; i++) v[i] = cell{TYPE_UNSET, 0, 0, 0};
+        vb->tail = reinterpret_cast<uint8_t*>(v + words);
+    }
+    return ctx.node;
+}
+
+node_id clone_for_object(cell* object, uint32_t kind) {
+    root_node old(object->w1);
+    const cell* oc = ctx_cell(old.node);
+    uint32_t slots = ctx_slot_count(oc);
+    bool on_stack = oc->header & CTX_ON_STACK;
+    bool self = oc->header & CTX_SELF;
+    root_node keys(copy_series_buffer(ctx_key_words_buffer(oc)));
+    node_id ctx = create(slots, on_stack, self, keys.node, kind);
+    series_buffer* kb = node_buffer(ctx_key_words_node(ctx_cell(ctx)));
+    for (cell* k = kb->cells(); k < kb->cells_tail(); k++) k->w1 = ctx;
+    if (node_id values = values_node(ctx)) {
+        series_buffer* vb = node_buffer(values);
+        cell* v = vb->cells();
+        for (uint32_t i = 0; i < slots; i++) v[i] = cell{TYPE_UNSET, 0, 0, 0};
+        vb->tail = reinterpret_cast<uint8_t*>(v + slots);
+    }
+    object->w1 = ctx;
+    return ctx;
+}
+
+int32_t find_word(node_id ctx, uint32_t symbol, bool case_insensitive) {
+    return context_table_find(ctx_cell(ctx)->w1, symbol, case_insensitive);
+}
+
+int32_t add_symbol(node_id ctx, uint32_t symbol, bool case_insensitive, int32_t* index) {
+    node_id table = ctx_cell(ctx)->w1;
+    int32_t found = context_table_find(table, symbol, case_insensitive);
+    if (found >= 0) return found;
+    *index = static_cast<int32_t>(context_table_put(table, cell{TYPE_WORD, ctx, symbol, 0}));
+    return -1;
+}
+
+int32_t add_word(node_id ctx, uint32_t symbol) {
+    int32_t index;
+    int32_t found = add_symbol(ctx, symbol, true, &index);
+    if (found >= 0) return found;
+    append_value(ctx, cell{TYPE_UNSET, 0, 0, 0});
+    return index;
+}
+
+cell* put_value(node_id ctx, uint32_t symbol, const cell* value) {
+    int32_t index;
+    int32_t found = add_symbol(ctx, symbol, true, &index);
+    if (found >= 0) {
+        cell* slot = values(ctx_cell(ctx)) + found;
+        *slot = *value;
+        return slot;
+    }
+    root_cell keep(*value);
+    root_node keep_ctx(ctx);
+    append_value(ctx, keep.value);
+    return values(ctx_cell(keep_ctx.node)) + index;
+}
+
+cell* add_with_value(node_id ctx, uint32_t symbol, const cell* value) {
+    int32_t index;
+    root_cell keep(*value);
+    root_node keep_ctx(ctx);
+    if (add_symbol(ctx, symbol, true, &index) >= 0) return nullptr;
+    append_value(keep_ctx.node, keep.value);
+    return values(ctx_cell(keep_ctx.node)) + index;
+}
+
+bool collect_set_words(node_id ctx, const cell* block) {
+    root_node keep_ctx(ctx);
+    root_node keep_block(series_node(block));
+    series_buffer* b = node_buffer(keep_block.node);
+    uint32_t length = static_cast<uint32_t>(b->cells_tail() - b->cells());
+    uint32_t before = ctx_slot_count(ctx_cell(ctx));
+    for (uint32_t i = series_head(block); i < length; i++) {
+        const cell* c = series_cell(keep_block.node, i);
+        if (TYPE_OF(c) == TYPE_SET_WORD) add_word(keep_ctx.node, c->w2);
+    }
+    return ctx_slot_count(ctx_cell(keep_ctx.node)) > before;
+}
+
+cell add_global_word(uint32_t symbol, bool case_insensitive, bool keep_spelling) {
+    int32_t index;
+    int32_t found = add_symbol(global_context, symbol, case_insensitive, &index);
+    if (found >= 0) {
+        cell word = *ctx_key_word(ctx_cell(global_context), static_cast<uint32_t>(found));
+        if (case_insensitive && keep_spelling) word.w2 = symbol;
+        return word;
+    }
+    // A new spelling of a known name shares the value of the spelling added first.
+    if (symbol::alias_of(symbol) > 0) {
+        const cell* gc = ctx_cell(global_context);
+        ctx_key_word(gc, static_cast<uint32_t>(index))->w3 =
+            static_cast<uint32_t>(context_table_find(gc->w1, symbol, true));
+    }
+    append_value(global_context, cell{TYPE_UNSET, 0, 0, 0});
+    return *ctx_key_word(ctx_cell(global_context), static_cast<uint32_t>(index));
+}
+
+cell global_word_for_symbol(uint32_t symbol) { return add_global_word(symbol, false, true); }
+
+cell* value_of_symbol(node_id ctx, uint32_t symbol) {
+    if (ctx_cell(ctx)->header & CTX_ON_STACK) ctx = global_context;
+    return values(ctx_cell(ctx)) + find_word(ctx, symbol, true);
+}
+
+int32_t bind_word(node_id ctx, cell* word) {
+    int32_t index = find_word(ctx, word->w2, true);
+    if (index >= 0) {
+        word->w1 = ctx;
+        word->w3 = static_cast<uint32_t>(index);
+    }
+    return index;
+}
+
+cell* bind(cell* block, node_id ctx, bool self) {
+    if (series_node(block)) bind_cells(series_node(block), series_head(block), ctx, self);
+    return block;
+}
+
+cell* get_in(const cell* word, node_id ctx) {
+    int32_t index = static_cast<int32_t>(word->w3);
+    if (index < 0 || !ctx) {
+        if (word->w1 && word->w2 == runtime_symbols[SYM_SELF]) return owner_of(word->w1);
+        fire(script_error::no_value, word);
+    }
+    cell* v = values(ctx_cell(ctx));
+    if (!v) fire(script_error::not_in_context, word);
+    return v + index;
+}
+
+cell* set_in(cell* word, const cell* value, node_id ctx, bool fire) {
+    if (static_cast<int32_t>(word->w3) < 0) {
+        int32_t index = find_word(ctx, word->w2, false);
+        if (index < 0) {
+            root_cell keep(*value);
+            root_node keep_ctx(ctx);
+            index = add_word(ctx, word->w2);
+            ctx = keep_ctx.node;
+            word->w3 = static_cast<uint32_t>(index);
+            return set_in(word, &keep.value, ctx, fire);
+        }
+        word->w3 = static_cast<uint32_t>(index);
+    }
+    uint32_t index = word->w3;
+    cell* c = ctx_cell(ctx);
+    if (!c->w2) kel::fire(script_error::not_defined, word);
+    cell* slot = values(c) + index;
+    if (!(c->header & CTX_ON_STACK) && ctx_kind(c) == CTX_OBJECT) {
+        ctx_key_word(c, index)->header |= CELL_FIELD_SET;
+        const cell* owner = owner_of(ctx);
+        if (fire && owner->w3 && fire_on_set) {
+            root_node keep_ctx(ctx);
+            cell* saved_top = stack::top;
+            struct restore_top {
+                cell* top;
+                ~restore_top() { stack::top = top; }
+            } restore{saved_top};
+            cell* args = stack::push(owner);
+            stack::push(word);
+            stack::push(slot);
+            stack::push(value);
+            *slot = *value;
+            fire_on_set(args, args + 1, args + 2, args + 3);
+            return values(ctx_cell(keep_ctx.node)) + index;
+        }
+    }
+    *slot = *value;
+    return slot;
+}
+
+frame_guard::frame_guard(node_id ctx, const cell* first) : ctx_(ctx) {
+    // Slot 0 is the outermost frame's result, never a function's arguments.
+    KEL_ASSERT(first > stack::bottom);
+    cell* c = ctx_cell(ctx);
+    saved_ = c->w2;
+    c->w2 = static_cast<uint32_t>(first - stack::bottom);
+}
+
+frame_guard::~frame_guard() { ctx_cell(ctx_.node)->w2 = saved_; }
+
+}  // namespace _context
+}  // namespace kel

@@ -1,0 +1,721 @@
+// The lexer's scan loop, output buffer, structure scanners and syntax errors.
+#include "evaluator/lexer.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "boot/error_catalog.h"
+#include "datatypes/registry.h"
+#include "evaluator/stack.h"
+#include "runtime/collector.h"
+#include "runtime/exits.h"
+#include "runtime/memory.h"
+
+namespace kel {
+
+lexer_state* lexer_current_state = nullptr;
+cell* lexer_cells = nullptr;
+uint32_t lexer_cells_capacity = 0;
+lexer_handler lexer_scanners[TOKEN_CLASSES];
+lexer_handler lexer_loaders[TOKEN_CLASSES];
+
+namespace {
+
+constexpr uint32_t LEXER_CELLS_INITIAL = 1000;
+constexpr size_t EXCERPT_BYTES = 30;
+
+// An open series sits in the output as a triple! marker: w1 the enclosing marker's index,
+// w2 the series type (a point marker keeps its comma count above the type byte), w3 the
+// byte offset of the opening character.
+constexpr uint32_t MARKER_COMMA_SHIFT = 8;
+
+inline bool path_type_q(uint32_t type) { return type >= TYPE_PATH && type <= TYPE_GET_PATH; }
+
+inline uint32_t marker_kind(const cell* marker) { return marker->w2 & 0xFF; }
+
+inline uint32_t innermost_kind(const lexer_state* s) {
+    return s->cells_parent == LEXER_NO_PARENT ? 0 : marker_kind(lexer_cells + s->cells_parent);
+}
+
+inline uint32_t byte_class(uint8_t byte) { return lexer_char_classes[byte] & 0xFF; }
+
+// Runs a handler under the lexer's own catch; true when a scan-only error ended it.
+template <class F>
+inline bool lexer_catch(lexer_state* s, bool load, F&& f) {
+    s->load = load;
+    return catch_exit(THROW_LEXER, f) != 0;
+}
+
+inline bool run_handler(lexer_handler h, lexer_state* s, const uint8_t* start, const uint8_t* end,
+                        uint32_t flags, bool load) {
+    return lexer_catch(s, load, [&] { h(s, start, end, flags, load); });
+}
+
+[[noreturn]] void not_yet_loadable() { fire(internal_error::not_done); }
+
+// One UTF-8 character at p (p < end): its code point, and p moved past it. A malformed
+// sequence gives an impossible code point and moves one byte.
+uint32_t next_code_point(const uint8_t*& p, const uint8_t* end) {
+    uint32_t b = *p++;
+    if (b < 0xC0) return b;
+    uint32_t extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
+    if (static_cast<size_t>(end - p) < extra) return 0xFFFFFFFF;
+    uint32_t cp = b & (0x3F >> extra);
+    for (uint32_t i = 0; i < extra; i++) {
+        if ((p[i] & 0xC0) != 0x80) return 0xFFFFFFFF;
+        cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    p += extra;
+    return cp;
+}
+
+// The first byte at or after p that does not begin a Unicode blank.
+const uint8_t* skip_unicode_blanks(const uint8_t* p, const uint8_t* end) {
+    while (p < end && *p >= 0xC2) {
+        const uint8_t* q = p;
+        if (!unicode_blank_q(next_code_point(q, end))) break;
+        p = q;
+    }
+    return p;
+}
+
+// The first Unicode blank in [p, end), or end.
+const uint8_t* find_unicode_blank(const uint8_t* p, const uint8_t* end) {
+    while (p < end) {
+        if (*p < 0xC2) {
+            p++;
+            continue;
+        }
+        const uint8_t* q = p;
+        if (unicode_blank_q(next_code_point(q, end))) return p;
+        p = q;
+    }
+    return end;
+}
+
+void grow_cells() {
+    uint32_t capacity = lexer_cells_capacity ? lexer_cells_capacity * 2 : LEXER_CELLS_INITIAL;
+    void* moved = capacity > lexer_cells_capacity
+                      ? std::realloc(lexer_cells, static_cast<size_t>(capacity) * sizeof(cell))
+                      : nullptr;
+    if (!moved) fire(internal_error::no_memory);
+    lexer_cells = static_cast<cell*>(moved);
+    lexer_cells_capacity = capacity;
+}
+
+// --- Series markers ------------------------------------------------------------------
+
+void push_marker(lexer_state* s, uint32_t kind, const uint8_t* opening) {
+    uint32_t index = s->cells_end;
+    cell* m = lexer_alloc_cell(s);
+    m->header = (m->header & CELL_NEW_LINE) | TYPE_TRIPLE;
+    m->w1 = s->cells_parent;
+    m->w2 = kind;
+    m->w3 = static_cast<uint32_t>(opening - s->text_start);
+    s->cells_parent = index;
+}
+
+inline bool closes_q(uint32_t closing, uint32_t marker) {
+    return closing == marker || (closing == TYPE_BLOCK && marker == TYPE_MAP) ||
+           (closing == TYPE_SET_PATH && marker == TYPE_PATH) ||
+           (closing == TYPE_PAREN && marker == TYPE_POINT2D);
+}
+
+// Replaces the innermost marker by the series of the cells above it.
+void close_series(lexer_state* s, uint32_t closing, const uint8_t* at) {
+    if (s->cells_parent == LEXER_NO_PARENT) {
+        s->closer = static_cast<int32_t>(closing);
+        lexer_throw_error(s, at, at, LEXER_MISSING);
+    }
+    uint32_t index = s->cells_parent;
+    const cell* marker = lexer_cells + index;
+    uint32_t kind = marker_kind(marker);
+    if (!closes_q(closing, kind)) {
+        s->closer = static_cast<int32_t>(kind);
+        lexer_throw_error(s, at, at, LEXER_MISSING);
+    }
+    if (kind == TYPE_POINT2D) {
+        if (marker->w2 >> MARKER_COMMA_SHIFT > 1) kind = TYPE_POINT3D;
+        // What a point built from expressions holds is decided with the point datatypes.
+        if (s->make_values) not_yet_loadable();
+    } else if (closing == TYPE_SET_PATH) {
+        kind = TYPE_SET_PATH;
+    }
+    if (kind == TYPE_MAP && s->make_values) not_yet_loadable();
+    node_id node = 0;
+    if (s->make_values) {
+        uint32_t count = s->cells_end - index - 1;
+        node = alloc_cells(count);  // may collect: the output cells are roots
+        series_buffer* b = node_buffer(node);
+        std::memcpy(b->offset, lexer_cells + index + 1, count * sizeof(cell));
+        b->tail = b->offset + count * sizeof(cell);
+    }
+    cell* m = lexer_cells + index;
+    uint32_t enclosing = m->w1;
+    uint32_t flags = m->header & ~0xFFu;
+    set_series_value(m, kind, node, 0);
+    m->header |= flags;
+    s->cells_parent = enclosing;
+    s->cells_end = index + 1;
+    s->token_type = static_cast<int32_t>(kind);
+    s->start_state = path_type_q(innermost_kind(s)) ? STATE_PATH : STATE_START;
+}
+
+// --- Structure scanners ----------------------------------------------------------------
+
+void scan_end(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t, bool) {
+    s->text_pos = s->text_end;
+}
+
+void scan_bad(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool) {
+    uint32_t type = lexer_type_table[static_cast<uint32_t>(s->previous_state)];
+    if (s->start_state == STATE_BRACED) start = s->braced_start;
+    if (type == TYPE_BLOCK || type == TYPE_PAREN || path_type_q(type)) start = nullptr;
+    lexer_throw_error(s, start, end, type ? static_cast<int32_t>(type) : LEXER_BAD_CHAR);
+}
+
+// "(" followed by a number list up to a comma starts a point literal, scanned as one token.
+bool point_literal_q(const lexer_state* s) {
+    const uint8_t* p = s->text_pos + 1;
+    if (s->text_end - p < 3) return false;
+    while (p < s->text_end && lexer_point_chars[*p]) p++;
+    return p == s->text_end || *p == ',';
+}
+
+void scan_open(lexer_state* s, const uint8_t*, const uint8_t* end, uint32_t, bool) {
+    const uint8_t* opening = s->text_pos;
+    bool paren = *opening == '(';
+    if (paren && point_literal_q(s)) {
+        s->line_marks = s->line_count;
+        s->token_type = 0;
+        s->start_state = STATE_POINT;
+        s->text_pos++;
+        return;
+    }
+    if (innermost_kind(s) == TYPE_POINT2D) lexer_throw_error(s, opening, end, TYPE_POINT2D);
+    push_marker(s, paren ? TYPE_PAREN : TYPE_BLOCK, opening);
+    s->start_state = STATE_START;
+    s->text_pos++;
+}
+
+void scan_map_open(lexer_state* s, const uint8_t* start, const uint8_t*, uint32_t, bool) {
+    push_marker(s, TYPE_MAP, start);
+    s->start_state = STATE_START;
+    s->text_pos++;
+}
+
+void scan_block_close(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t, bool) {
+    close_series(s, TYPE_BLOCK, s->text_pos);
+    s->text_pos++;
+}
+
+void scan_paren_close(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t, bool) {
+    close_series(s, TYPE_PAREN, s->text_pos);
+    s->text_pos++;
+}
+
+void scan_braced_open(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t flags, bool) {
+    if (s->braced_depth == 0) {
+        s->braced_start = s->text_pos;
+        s->braced_flags = 0;
+        s->braced_new_line = s->line_count >= 1;
+    }
+    s->braced_depth++;
+    s->braced_flags |= flags;
+    s->start_state = STATE_BRACED;
+    s->text_pos++;
+}
+
+void scan_braced_close(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t flags, bool load) {
+    const uint8_t* closing = s->text_pos++;
+    s->braced_flags |= flags;
+    if (--s->braced_depth > 0) {
+        if (s->text_pos == s->text_end) lexer_throw_error(s, s->braced_start, closing, TYPE_STRING);
+        return;
+    }
+    s->start_state = STATE_START;
+    if (load) {
+        s->line_count = s->braced_new_line ? 1 : 0;
+        s->value_type = TYPE_STRING;
+        lexer_loaders[TOKEN_QUOTED_STRING](s, s->braced_start + 1, closing, s->braced_flags, true);
+    }
+}
+
+// The first segment is a word; the "/" after it is consumed and segments follow.
+void scan_path_sep(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags,
+                   bool load) {
+    uint32_t kind = *start == '\'' ? TYPE_LIT_PATH : *start == ':' ? TYPE_GET_PATH : TYPE_PATH;
+    push_marker(s, kind, start);
+    if (load) {
+        s->value_type = TYPE_WORD;
+        lexer_loaders[TOKEN_WORD](s, start + (kind != TYPE_PATH), end, flags, true);
+    }
+    s->start_state = STATE_PATH;
+    s->text_pos++;
+}
+
+// After a path segment: "/" goes on to the next one, anything else closes the path, a ":"
+// making it a set-path!.
+void path_end_check(lexer_state* s) {
+    const uint8_t* p = s->text_pos;
+    const uint8_t* end = s->text_end;
+    if (p < end && *p == '/') {
+        if (p + 1 == end) lexer_throw_error(s, nullptr, p, TYPE_PATH);
+        s->text_pos++;
+        return;
+    }
+    if (p < end && *p == ':') {
+        if (innermost_kind(s) != TYPE_PATH) {
+            lexer_throw_error(s, nullptr, p, static_cast<int32_t>(innermost_kind(s)));
+        }
+        if (p + 1 < end && p[1] == '/') lexer_throw_error(s, nullptr, p, TYPE_PATH);
+        s->text_pos++;
+        close_series(s, TYPE_SET_PATH, p);
+        return;
+    }
+    close_series(s, innermost_kind(s), p);
+}
+
+inline uint8_t ascii_lower(uint8_t c) { return c >= 'A' && c <= 'Z' ? c | 0x20 : c; }
+
+bool same_name_q(const uint8_t* text, size_t length, const char* name, size_t name_length) {
+    if (name_length != length) return false;
+    for (size_t i = 0; i < length; i++)
+        if (ascii_lower(text[i]) != ascii_lower(static_cast<uint8_t>(name[i]))) return false;
+    return true;
+}
+
+bool same_name_q(const uint8_t* text, size_t length, const char* name) {
+    return same_name_q(text, length, name, std::strlen(name));
+}
+
+// "#(name)": a logic, none or unset value, or a datatype by its name with or without "!".
+void scan_construct(lexer_state* s, const uint8_t* start, const uint8_t*, uint32_t, bool load) {
+    const uint8_t* name = start + 2;
+    size_t length = static_cast<size_t>(s->text_pos - name);
+    cell value{};
+    if (same_name_q(name, length, "true") || same_name_q(name, length, "false")) {
+        value = cell{TYPE_LOGIC, *name == 't' || *name == 'T' ? 1u : 0u, 0, 0};
+    } else if (same_name_q(name, length, "none")) {
+        value = cell{TYPE_NONE, 0, 0, 0};
+    } else if (same_name_q(name, length, "unset")) {
+        value = cell{TYPE_UNSET, 0, 0, 0};
+    } else {
+        for (uint32_t t = 1; t <= highest_type && !value.header; t++) {
+            const type_name_record& r = type_names[t];
+            if (!r.name) continue;
+            if (same_name_q(name, length, r.name) || same_name_q(name, length, r.name, r.length))
+                value = cell{TYPE_DATATYPE, t, 0, 0};
+        }
+        if (!value.header) lexer_throw_error(s, start, s->text_pos, LEXER_MALCONSTRUCT);
+    }
+    s->text_pos++;
+    s->token_type = static_cast<int32_t>(TYPE_OF(&value));
+    if (load) {
+        cell* c = lexer_alloc_cell(s);
+        value.header |= c->header & CELL_NEW_LINE;
+        *c = value;
+    }
+}
+
+void scan_comment(lexer_state*, const uint8_t*, const uint8_t*, uint32_t, bool) {}
+
+// A comma turns the paren it stands in into a point; each further one adds a coordinate.
+void scan_comma(lexer_state* s, const uint8_t*, const uint8_t* end, uint32_t, bool) {
+    uint32_t kind = innermost_kind(s);
+    if (kind != TYPE_PAREN && kind != TYPE_POINT2D)
+        lexer_throw_error(s, s->text_pos, end, TYPE_POINT2D);
+    cell* m = lexer_cells + s->cells_parent;
+    m->w2 = TYPE_POINT2D | (((m->w2 >> MARKER_COMMA_SHIFT) + 1) << MARKER_COMMA_SHIFT);
+    s->text_pos++;
+}
+
+// --- Word-like tokens ------------------------------------------------------------------
+
+// A word ends at its first Unicode blank; its sigils give its kind.
+void scan_word(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool) {
+    if (flags & (CHARFLAG_WIDE2 | CHARFLAG_WIDE4)) {
+        end = find_unicode_blank(start, end);
+        s->text_pos = s->token_end = end;
+    }
+    if (start == end) return;  // only blanks: the loop skips such a word
+    int32_t kind = TYPE_WORD;
+    const uint8_t* last = end - 1;
+    // Only after skipped blanks can a sigil stand alone here.
+    if (end - start == 1 && (*start == ':' || *start == '\'')) lexer_throw_error(s, start, end, kind);
+    if (*start == '\'') {
+        kind = TYPE_LIT_WORD;
+        if (end - start > 1 && *last == ':') lexer_throw_error(s, start, end, TYPE_LIT_WORD);
+    } else if (*start == ':' && end - start > 1) {
+        kind = TYPE_GET_WORD;
+    } else if (*last == ':' && end - start > 1) {
+        kind = TYPE_SET_WORD;
+        last--;
+    }
+    if (flags & CHARFLAG_COLON) {
+        for (const uint8_t* p = start + 1; p <= last; p++)
+            if (*p == ':') lexer_throw_error(s, start, end, kind);
+    }
+    s->token_type = kind;
+    s->value_type = kind;
+}
+
+void scan_issue(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool) {
+    if (end - start < 2) lexer_throw_error(s, start, end, TYPE_ISSUE);
+}
+
+void scan_quoted_string(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t, bool) {
+    s->text_pos++;  // the closing quote
+}
+
+// --- Loaders ---------------------------------------------------------------------------
+// Each datatype brings its loader; until then only the token's extent is settled here and
+// making the value raises internal not-done.
+
+void load_pending(lexer_state*, const uint8_t*, const uint8_t*, uint32_t, bool load) {
+    if (load) not_yet_loadable();
+}
+
+// Tokens that end on their own closing character step past it.
+void load_pending_closed(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t, bool load) {
+    s->text_pos++;
+    if (load) not_yet_loadable();
+}
+
+void load_pending_file(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t, bool load) {
+    if (s->previous_state == 8) s->text_pos++;  // %"quoted name"
+    if (load) not_yet_loadable();
+}
+
+void load_pending_point(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t,
+                        bool load) {
+    s->text_pos++;
+    s->line_count = s->line_marks;
+    s->start_state = STATE_START;
+    uint32_t commas = 0;
+    for (const uint8_t* p = start; p < end; p++) commas += *p == ',';
+    if (commas > 1) s->token_type = TYPE_POINT3D;
+    if (load) not_yet_loadable();
+}
+
+// n leading "%" need "}" and n "%": a shorter close seen by the automaton is not the end.
+void load_raw_string(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+    size_t opening = 0;
+    while (start + opening < end && start[opening] == '%') opening++;
+    size_t closing = 0;
+    while (end - closing > start && end[-1 - static_cast<ptrdiff_t>(closing)] == '%') closing++;
+    if (closing < opening) {
+        const uint8_t* p = s->text_pos;
+        const uint8_t* found = nullptr;
+        for (; static_cast<size_t>(s->text_end - p) > opening; p++) {
+            if (*p == '\n') s->line++;  // the automaton did not walk this part
+            if (*p != '}') continue;
+            size_t n = 0;
+            while (n < opening && p[1 + n] == '%') n++;
+            if (n == opening) {
+                found = p;
+                break;
+            }
+        }
+        if (!found) lexer_throw_error(s, start, s->text_end, TYPE_STRING);
+        s->text_pos = s->token_end = found + 1 + opening;
+    }
+    if (load) not_yet_loadable();
+}
+
+constexpr lexer_handler_pair handler_pairs[TOKEN_CLASSES] = {
+    {scan_end, nullptr},                      // TOKEN_END
+    {scan_bad, nullptr},                      // TOKEN_BAD
+    {scan_open, nullptr},                     // TOKEN_BLOCK_OPEN
+    {scan_block_close, nullptr},              // TOKEN_BLOCK_CLOSE
+    {scan_open, nullptr},                     // TOKEN_PAREN_OPEN
+    {scan_paren_close, nullptr},              // TOKEN_PAREN_CLOSE
+    {scan_braced_open, nullptr},              // TOKEN_BRACED_OPEN
+    {scan_braced_close, nullptr},             // TOKEN_BRACED_CLOSE
+    {scan_map_open, nullptr},                 // TOKEN_MAP_OPEN
+    {scan_path_sep, nullptr},                 // TOKEN_PATH_SEP
+    {scan_construct, nullptr},                // TOKEN_CONSTRUCT
+    {scan_comment, nullptr},                  // TOKEN_COMMENT
+    {scan_comma, nullptr},                    // TOKEN_COMMA
+    {scan_quoted_string, load_pending},       // TOKEN_QUOTED_STRING
+    {scan_word, load_pending},                // TOKEN_WORD
+    {scan_issue, load_pending},               // TOKEN_ISSUE
+    {nullptr, load_pending},                  // TOKEN_INTEGER
+    {nullptr, load_pending},                  // TOKEN_REFINEMENT
+    {nullptr, load_pending_closed},           // TOKEN_CHAR
+    {nullptr, load_pending_file},             // TOKEN_FILE
+    {nullptr, load_pending_closed},           // TOKEN_BINARY
+    {nullptr, load_pending_closed},           // TOKEN_PERCENT
+    {nullptr, load_pending},                  // TOKEN_FLOAT
+    {nullptr, load_pending},                  // TOKEN_FLOAT_SPECIAL
+    {nullptr, load_pending},                  // TOKEN_TUPLE
+    {nullptr, load_pending},                  // TOKEN_DATE
+    {nullptr, load_pending},                  // TOKEN_PAIR
+    {nullptr, load_pending_point},            // TOKEN_POINT
+    {nullptr, load_pending},                  // TOKEN_TIME
+    {nullptr, load_pending},                  // TOKEN_MONEY
+    {nullptr, load_pending_closed},           // TOKEN_TAG
+    {nullptr, load_pending},                  // TOKEN_URL
+    {nullptr, load_pending},                  // TOKEN_EMAIL
+    {nullptr, load_pending},                  // TOKEN_HEX
+    {nullptr, load_raw_string},               // TOKEN_RAW_STRING
+    {nullptr, load_pending},                  // TOKEN_REF
+};
+
+// --- Syntax errors ---------------------------------------------------------------------
+
+// From start: whole characters, stopping before a line break, at the end, or once 30 bytes
+// are taken.
+std::string error_excerpt(const uint8_t* start, const uint8_t* end) {
+    const uint8_t* p = start;
+    while (p < end && *p != '\n' && static_cast<size_t>(p - start) < EXCERPT_BYTES) {
+        const uint8_t* q = p;
+        next_code_point(q, end);
+        p = q;
+    }
+    return std::string(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
+}
+
+uint32_t missing_char(const lexer_state* s, int32_t closer, int32_t type) {
+    uint8_t at = 0;
+    if (type == LEXER_MISSING) {
+        if (s->text_pos < s->text_end) at = *s->text_pos;
+        else if (s->text_pos > s->text_start) at = s->text_pos[-1];
+    }
+    if (closer == TYPE_BLOCK || closer == TYPE_MAP) return at == ']' ? '[' : ']';
+    if (closer == TYPE_PAREN || closer == TYPE_POINT2D) return at == ')' ? '(' : ')';
+    return 0;
+}
+
+// A string! of the UTF-8 text at the narrowest unit that holds its characters; a byte
+// that begins no valid sequence stands for itself.
+cell* push_text(const std::string& text) {
+    std::vector<uint32_t> chars;
+    uint32_t widest = 0;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(text.data());
+    const uint8_t* end = p + text.size();
+    while (p < end) {
+        const uint8_t* q = p;
+        uint32_t cp = next_code_point(q, end);
+        if (cp > 0x10FFFF) cp = *p;
+        p = q;
+        chars.push_back(cp);
+        if (cp > widest) widest = cp;
+    }
+    uint32_t unit = widest > 0xFFFF ? 4 : widest > 0xFF ? 2 : 1;
+    cell* c = stack::push_cell();
+    node_id node = alloc_series(chars.empty() ? 1 : chars.size(), unit, 0);
+    set_series_value(c, TYPE_STRING, node, 0);
+    series_buffer* b = node_buffer(node);
+    for (size_t i = 0; i < chars.size(); i++) {
+        uint8_t* at = b->offset + i * unit;
+        if (unit == 1) *at = static_cast<uint8_t>(chars[i]);
+        else if (unit == 2) *reinterpret_cast<uint16_t*>(at) = static_cast<uint16_t>(chars[i]);
+        else *reinterpret_cast<uint32_t*>(at) = chars[i];
+    }
+    b->tail = b->offset + chars.size() * unit;
+    return c;
+}
+
+}  // namespace
+
+void lexer_fill_handler_tables(const lexer_handler_pair (&pairs)[TOKEN_CLASSES]) {
+    for (uint32_t k = 0; k < TOKEN_CLASSES; k++) {
+        lexer_scanners[k] = pairs[k].scanner;
+        lexer_loaders[k] = pairs[k].loader;
+    }
+}
+
+void lexer_mark_gc() {
+    for (lexer_state* s = lexer_current_state; s; s = s->nested_state)
+        collector_mark_values(lexer_cells + s->cells_start, lexer_cells + s->cells_end);
+}
+
+void lexer_init() {
+    if (!lexer_cells) {
+        grow_cells();
+        collector_add_mark_callback(lexer_mark_gc);
+    }
+    lexer_fill_handler_tables(handler_pairs);
+}
+
+cell* lexer_alloc_cell(lexer_state* state) {
+    if (state->cells_end >= lexer_cells_capacity) grow_cells();
+    cell* c = lexer_cells + state->cells_end++;
+    *c = cell{TYPE_UNSET | (state->line_count >= 1 ? CELL_NEW_LINE : 0), 0, 0, 0};
+    return c;
+}
+
+void lexer_throw_error(lexer_state* s, const uint8_t* start, [[maybe_unused]] const uint8_t* end,
+                       int32_t type) {
+    int32_t closer = s->closer;
+    s->closer = 0;
+    if (!s->load) {
+        s->token_type = TYPE_ERROR;
+        raise_exit(THROW_LEXER);
+    }
+    if (!start) {
+        start = s->cells_parent == LEXER_NO_PARENT
+                    ? s->text_pos
+                    : s->text_start + lexer_cells[s->cells_parent].w3;
+    }
+    if (path_type_q(static_cast<uint32_t>(closer))) type = LEXER_BAD_CHAR;
+    cell* base = stack::top;
+    cell* line = push_text("(line " + std::to_string(s->line) + ")");
+    cell* excerpt = push_text(error_excerpt(start, s->text_end));
+    cell l = *line;
+    cell x = *excerpt;
+    stack::top = base;  // nothing allocates from here on
+    switch (type) {
+        case LEXER_BAD_CHAR:
+            fire(syntax_error::bad_char, &l, &x);
+        case LEXER_MALCONSTRUCT:
+            fire(syntax_error::malconstruct, &l, &x);
+        case LEXER_MISSING:
+        case LEXER_MISSING_AT_END: {
+            cell c{TYPE_CHAR, missing_char(s, closer, type), 0, 0};
+            fire(syntax_error::missing, &l, &c, &x);
+        }
+        default: {
+            cell t{TYPE_DATATYPE, static_cast<uint32_t>(type), 0, 0};
+            fire(syntax_error::invalid, &l, &t, &x);
+        }
+    }
+}
+
+void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
+    const uint8_t* const text_end = s->text_end;
+    const uint8_t* const transitions = lexer_transitions.data();
+    do {
+        uint32_t state = static_cast<uint32_t>(s->start_state);
+        uint32_t flags = 0;
+        uint32_t skip = 0;
+        int32_t line = s->line;
+        const uint8_t* p = s->text_pos;
+        const uint8_t* const start = p;
+        uint32_t next;
+        for (;;) {
+            if (p == text_end) {
+                next = transitions[state * LEXER_CLASSES + CHAR_END];
+                break;
+            }
+            uint32_t entry = lexer_char_classes[*p];
+            uint32_t cls = entry & 0xFF;
+            flags |= entry;
+            next = transitions[state * LEXER_CLASSES + cls];
+            skip += lexer_skip_table[next];
+            if (next >= LEXER_FINAL) break;
+            line += lexer_line_table[cls];
+            state = next;
+            p++;
+        }
+        flags &= ~0xFFu;
+        const uint8_t* token_start = start + skip;
+        s->text_pos = p;
+        s->token_end = p;
+        s->line_count = line - s->line;
+        s->line = line;
+        s->previous_state = static_cast<int32_t>(state);
+        s->value_type = -1;
+        s->token_type = lexer_type_table[next];
+        uint32_t k = next - LEXER_FINAL;
+
+        if (k == TOKEN_WORD && (flags & (CHARFLAG_WIDE2 | CHARFLAG_WIDE4))) {
+            token_start = skip_unicode_blanks(token_start, p);
+            if (token_start == p) {
+                if (p < text_end) continue;
+                k = TOKEN_END;
+                s->token_type = 0;
+            }
+        }
+
+        if (prescan) {
+            // A value token inside a series or path does not end the prescan: its handler
+            // still settles where it ends (a point literal also leaves its entry state).
+            bool last = s->cells_end == s->cells_start && s->start_state != STATE_PATH;
+            if (k <= TOKEN_QUOTED_STRING || !last) {
+                lexer_handler h = lexer_scanners[k] ? lexer_scanners[k] : lexer_loaders[k];
+                if (run_handler(h, s, token_start, p, flags, false)) return;
+            }
+        } else {
+            // Values are loaded only in a scan that makes them, whatever its mode.
+            bool keep = s->make_values;
+            lexer_handler scanner = lexer_scanners[k];
+            if (k >= TOKEN_QUOTED_STRING) {
+                if (!s->make_values || scanner) {
+                    // Without values, a loader-only class runs its loader just to check.
+                    if (run_handler(scanner ? scanner : lexer_loaders[k], s, token_start, p, flags,
+                                    s->make_values))
+                        return;
+                }
+            } else if (run_handler(scanner, s, token_start, p, flags, s->make_values)) {
+                return;
+            }
+            if (keep && lexer_loaders[k]) {
+                lexer_loaders[k](s, token_start, s->token_end, flags, true);
+            }
+        }
+
+        if (s->start_state == STATE_PATH && k != TOKEN_PATH_SEP && k != TOKEN_BAD &&
+            lexer_catch(s, s->make_values, [s] { path_end_check(s); }))
+            return;
+
+        if ((one || prescan) && s->token_type > 0 && s->start_state != STATE_PATH &&
+            s->start_state != STATE_BRACED && k != TOKEN_PATH_SEP) {
+            uint32_t made = s->cells_end - s->cells_start;
+            if (made == 0 ||
+                (made == 1 && TYPE_OF(lexer_cells + s->cells_start) != TYPE_TRIPLE))
+                return;
+        }
+        s->previous_class = s->token_type;
+    } while (s->text_pos < text_end);
+}
+
+int32_t lexer_scan(cell* out, const uint8_t* bytes, size_t length, bool one, bool scan,
+                   bool make_values, bool wrap, size_t* consumed) {
+    lexer_state s{};
+    s.text_start = s.text_pos = s.token_end = bytes;
+    s.text_end = bytes + length;
+    s.line = 1;
+    s.value_type = -1;
+    s.cells_parent = LEXER_NO_PARENT;
+    s.make_values = scan && make_values;
+    lexer_state* outer = lexer_current_state;
+    while (outer && outer->nested_state) outer = outer->nested_state;
+    s.enclosing_state = outer;
+    s.cells_start = s.cells_end = outer ? outer->cells_end : 0;
+    if (outer) outer->nested_state = &s;
+    else lexer_current_state = &s;
+    struct unlink {
+        lexer_state* outer;
+        ~unlink() {
+            if (outer) outer->nested_state = nullptr;
+            else lexer_current_state = nullptr;
+        }
+    } guard{outer};
+
+    if (!catch_exit(THROW_LEXER, [&] { lexer_scan_loop(&s, one, !scan); }) &&
+        s.cells_parent != LEXER_NO_PARENT) {
+        s.closer = static_cast<int32_t>(innermost_kind(&s));
+        (void)lexer_catch(&s, s.make_values,
+                          [&] { lexer_throw_error(&s, nullptr, s.text_end, LEXER_MISSING_AT_END); });
+    }
+    if (s.make_values) {
+        uint32_t made = s.cells_end - s.cells_start;
+        if (one && made == 1 && !wrap) {
+            *out = lexer_cells[s.cells_start];
+        } else {
+            node_id node = alloc_cells(made);  // may collect: the output cells are roots
+            series_buffer* b = node_buffer(node);
+            std::memcpy(b->offset, lexer_cells + s.cells_start, made * sizeof(cell));
+            b->tail = b->offset + made * sizeof(cell);
+            set_series_value(out, TYPE_BLOCK, node, 0);
+        }
+    }
+    if (consumed) *consumed = static_cast<size_t>(s.text_pos - s.text_start);
+    return s.token_type;
+}
+
+}  // namespace kel
