@@ -6,7 +6,8 @@
 #include "boot/error_catalog.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
-#include "datatypes/logic.h"
+#include "datatypes/symbol.h"
+#include "evaluator/random.h"
 #include "datatypes/point.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
@@ -40,14 +41,12 @@ inline cell* point_of(cell* c) {
 
 }  // namespace
 
-axis_words axis_lookup{};
-
 uint32_t axis_index(const cell* word, uint32_t count) {
-    uint32_t symbol = word->w2;
-    if (axis_lookup.resolve) symbol = axis_lookup.resolve(symbol);
-    for (uint32_t i = 0; i < count; i++)
-        if (symbol != 0 && axis_lookup.symbols[i] == symbol) return i + 1;
-    return 0;
+    size_t length;
+    const uint8_t* name = symbol::name_bytes(symbol::resolve(word->w2), &length);
+    if (length != 1) return 0;
+    uint32_t i = static_cast<uint32_t>((name[0] | 0x20) - 'x');  // X and x alike
+    return i < count ? i + 1 : 0;
 }
 
 uint32_t path_axis(cell* element, cell* path, uint32_t count) {
@@ -203,7 +202,7 @@ const cell* make(cell* proto, cell* spec, uint32_t) {
 
 const cell* random(cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        logic::random_hooks.seed(value->w2 ^ value->w3);
+        random_seed(value->w2 ^ value->w3);
         return &unset_value;
     }
     int32_t x = random_int(secure, x_of(value));

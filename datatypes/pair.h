@@ -9,15 +9,8 @@
 
 namespace kel {
 
-// The component words x, y and z by canonical symbol id, for path access and pick on pairs
-// and points. The symbol module fills both fields when it interns the three names.
-struct axis_words {
-    uint32_t symbols[3];                   // 0 matches no word
-    uint32_t (*resolve)(uint32_t symbol);  // the canonical id of a spelling; null: itself
-};
-extern axis_words axis_lookup;
-
-// 1, 2 or 3 for a word naming x, y or z among the first count components; 0 otherwise.
+// 1, 2 or 3 for a word naming x, y or z (in either case) among the first count components;
+// 0 otherwise.
 uint32_t axis_index(const cell* word, uint32_t count);
 
 // The component (1..count) a path element selects: an integer! or a component word;

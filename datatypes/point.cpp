@@ -6,7 +6,7 @@
 #include "boot/error_catalog.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
-#include "datatypes/logic.h"
+#include "evaluator/random.h"
 #include "datatypes/pair.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
@@ -93,7 +93,7 @@ const cell* make_point(uint32_t n, cell* proto, cell* spec) {
 
 const cell* random_point(uint32_t n, cell* value, bool seed, bool secure) {
     if (seed) {
-        logic::random_hooks.seed(murmur3_32(&value->w1, n * sizeof(uint32_t), hash_seed));
+        random_seed(murmur3_32(&value->w1, n * sizeof(uint32_t), hash_seed));
         return &unset_value;
     }
     for (uint32_t i = 0; i < n; i++) {

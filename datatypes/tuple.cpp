@@ -8,7 +8,7 @@
 #include "boot/error_catalog.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
-#include "datatypes/logic.h"
+#include "evaluator/random.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "evaluator/stack.h"
@@ -204,7 +204,7 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
 
 const cell* random(cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        logic::random_hooks.seed(value->w1 ^ value->w2 ^ value->w3);
+        random_seed(value->w1 ^ value->w2 ^ value->w3);
         return &unset_value;
     }
     uint8_t* b = bytes_of(value);

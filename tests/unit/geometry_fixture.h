@@ -13,17 +13,14 @@
 #include "datatypes/triple.h"
 #include "datatypes/tuple.h"
 #include "evaluator/actions.h"
-#include "runtime_fixture.h"
+#include "words_fixture.h"
 
 namespace kel::testing {
 
-// Symbol ids standing in for the words x, y, z and a case variant of each.
-constexpr uint32_t SYM_X = 901, SYM_Y = 902, SYM_Z = 903, SYM_CAPITAL_Y = 912, SYM_W = 904;
-
-class GeometryTest : public RuntimeTest {
+class GeometryTest : public WordsTest {
 protected:
     void SetUp() override {
-        RuntimeTest::SetUp();
+        WordsTest::SetUp();
         integer::init();
         float_::init();
         percent::init();
@@ -32,11 +29,6 @@ protected:
         point3D::init();
         tuple::init();
         triple::init();
-        axis_lookup = {{SYM_X, SYM_Y, SYM_Z}, [](uint32_t s) { return s > 910 ? s - 10 : s; }};
-    }
-    void TearDown() override {
-        axis_lookup = {};
-        RuntimeTest::TearDown();
     }
 
     static cell pair_of(int32_t x, int32_t y) {
@@ -56,7 +48,7 @@ protected:
         for (int v : bytes) *b++ = static_cast<uint8_t>(v);
         return c;
     }
-    static cell word_of(uint32_t symbol) { return cell{TYPE_WORD, 0, symbol, ~0u}; }
+    static cell word_of(const char* name) { return cell{TYPE_WORD, 0, symbol::make(name), ~0u}; }
     static cell money_of() { return cell{TYPE_MONEY, 0, 0, 0}; }
 
     static cell* pushed(const cell& c) { return stack::push(&c); }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "evaluator/random.h"
 #include "geometry_fixture.h"
 #include "runtime/hashtable.h"
 
@@ -17,9 +18,11 @@ class Point : public GeometryTest {};
 const double inf = std::numeric_limits<double>::infinity();
 const double nan_ = std::numeric_limits<double>::quiet_NaN();
 
-uint32_t last_seed;
-void record_seed(uint32_t seed) { last_seed = seed; }
-uint32_t draw_mid() { return 0x40000000; }
+// The first draw after seeding the generator with seed.
+uint32_t first_draw(uint32_t seed) {
+    random_seed(seed);
+    return random_next();
+}
 
 // The float a few units in the last place above f.
 float ulps_above(float f, uint32_t n) {
@@ -154,7 +157,7 @@ TEST_F(Point, Comparisons) {
 }
 
 TEST_F(Point, PathAccess) {
-    cell x = word_of(SYM_X), z = word_of(SYM_Z), capital_y = word_of(SYM_CAPITAL_Y);
+    cell x = word_of("x"), z = word_of("z"), capital_y = word_of("Y");
     struct { cell value, element; std::string result; } reads[] = {
         {point_of(1.5, 2), integer_cell(1), "1.5"},
         {point_of(1.5, 2), capital_y, "2.0"},
@@ -192,7 +195,7 @@ TEST_F(Point, PathAccess) {
 }
 
 TEST_F(Point, Pick) {
-    cell y = word_of(SYM_Y), z = word_of(SYM_Z);
+    cell y = word_of("y"), z = word_of("z");
     struct { cell value; int32_t index; cell index_cell; std::string result; } cases[] = {
         {point_of(1, 2, 3), 3, integer_cell(3), "3.0"},
         {point_of(1, 2), 0, y, "2.0"},
@@ -261,14 +264,17 @@ TEST_F(Point, Round) {
 }
 
 TEST_F(Point, Random) {
-    logic::random_hooks = {record_seed, draw_mid, draw_mid};
     cell* v = frame({point_of(1, 2, 3)});
+    uint32_t expected = first_draw(murmur3_32(&v->w1, 12, hash_seed));
     EXPECT_EQ(TYPE_OF(point3D::random(v, true, false, false)), uint32_t(TYPE_UNSET));
-    EXPECT_EQ(last_seed, murmur3_32(&v->w1, 12, hash_seed));
-    v = frame({point_of(0, 10)});
-    point2D::random(v, false, false, false);
-    EXPECT_EQ(point_component(v, 0), 0.0f);
-    EXPECT_FLOAT_EQ(point_component(v, 1), 5.0f);  // half the bound for a draw of half the range
+    EXPECT_EQ(random_next(), expected);
+    for (int i = 0; i < 20; i++) {
+        v = frame({point_of(0, 10)});
+        point2D::random(v, false, i % 2, false);
+        EXPECT_EQ(point_component(v, 0), 0.0f);
+        EXPECT_GE(point_component(v, 1), 0.0f);
+        EXPECT_LE(point_component(v, 1), 10.0f);
+    }
 }
 
 TEST_F(Point, Registration) {
