@@ -11,6 +11,7 @@
 #include "evaluator/random.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "evaluator/stack.h"
 #include "runtime/memory.h"
 
@@ -88,6 +89,25 @@ void from_binary(const cell* binary, uint8_t* bytes, uint32_t& count) {
     size_t n = head < b->used_bytes() ? b->used_bytes() - head : 0;
     count = static_cast<uint32_t>(std::min<size_t>(n, MAX_COUNT));
     std::memcpy(bytes, b->offset + head, count);
+}
+
+// Colour notation: #F80 doubles each digit, #FF8800 is R.G.B, #FF880040 R.G.B.A.
+void from_issue(const cell* issue, uint8_t* bytes, uint32_t& count) {
+    size_t length;
+    const uint8_t* name = symbol::name_bytes(issue->w2, &length);
+    uint8_t digits[8];
+    if (length != 3 && length != 6 && length != 8) fire(script_error::invalid_data, issue);
+    for (size_t i = 0; i < length; i++) {
+        uint8_t c = name[i];
+        if (c >= '0' && c <= '9') digits[i] = c - '0';
+        else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') digits[i] = (c | 0x20) - 'a' + 10;
+        else fire(script_error::invalid_data, issue);
+    }
+    bool doubled = length == 3;
+    count = doubled ? 3 : static_cast<uint32_t>(length / 2);
+    for (uint32_t i = 0; i < count; i++)
+        bytes[i] = doubled ? static_cast<uint8_t>(digits[i] * 17)
+                           : static_cast<uint8_t>(digits[2 * i] << 4 | digits[2 * i + 1]);
 }
 
 }  // namespace
@@ -194,6 +214,9 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
             break;
         case TYPE_BINARY:
             from_binary(spec, bytes, count);
+            break;
+        case TYPE_ISSUE:
+            from_issue(spec, bytes, count);
             break;
         default:
             raise_bad_to_arg(spec);

@@ -10,7 +10,10 @@ using namespace kel::testing;
 
 namespace {
 
-class Tuple : public GeometryTest {};
+class Tuple : public GeometryTest {
+protected:
+    static cell issue_of(const char* name) { return cell{TYPE_ISSUE, 0, symbol::make(name), ~0u}; }
+};
 
 const double inf = std::numeric_limits<double>::infinity();
 const double nan_ = std::numeric_limits<double>::quiet_NaN();
@@ -103,6 +106,12 @@ TEST_F(Tuple, MakeAndTo) {
         {long_binary, "1.2.3.4.5.6.7.8.9.10.11.12"},
         {pushed(tuple_of({1, 2, 3, 4})), "1.2.3.4"},
         {pushed(integer_cell(1)), error_text(script_error::bad_to_arg)},
+        {pushed(issue_of("F80")), "255.136.0"},
+        {pushed(issue_of("fff")), "255.255.255"},
+        {pushed(issue_of("FF8800")), "255.136.0"},
+        {pushed(issue_of("ff880040")), "255.136.0.64"},
+        {pushed(issue_of("12345")), error_text(script_error::invalid_data)},
+        {pushed(issue_of("FG0")), error_text(script_error::invalid_data)},
         {new_buffer(), error_text(script_error::bad_to_arg)},  // loading text needs the lexer
     };
     for (auto& c : cases) {
