@@ -283,3 +283,29 @@ TEST_F(Pair, ConstructorsKeepFlags) {
     EXPECT_EQ(form_of(*node_buffer(series_node(block))->cells()), "5x6");
     EXPECT_EQ(form_of(*pair::push(7, 8)), "7x8");
 }
+
+namespace kel::testing {
+namespace {
+
+cell int_of(int32_t n) { return cell{TYPE_INTEGER, 0, static_cast<uint32_t>(n), 0}; }
+cell float_of(double d) {
+    cell c{TYPE_FLOAT, 0, 0, 0};
+    set_cell_float(&c, d);
+    return c;
+}
+
+TEST_F(GeometryTest, NumbersOnTheLeftHandSpatialValuesToTheirOwnRule) {
+    struct { uint32_t slot; cell left, right; std::string want; } rows[] = {
+        {ACT_SUBTRACT, int_of(10), pair_of(2, 3), "8x7"},
+        {ACT_MULTIPLY, int_of(2), pair_of(3, 4), "6x8"},
+        {ACT_ADD, int_of(1), point_of(1.5, 2), "(2.5, 3)"},
+        {ACT_ADD, float_of(1.5), pair_of(1, 1), "2x2"},  // the float is truncated for add
+        {ACT_MULTIPLY, int_of(2), tuple_of({1, 2, 3}), "2.4.6"},
+        {ACT_DIVIDE, int_of(10), pair_of(2, 5), error_text(script_error::not_related)},
+        {ACT_SUBTRACT, float_of(1.0), pair_of(1, 1), error_text(script_error::not_related)},
+    };
+    for (auto& r : rows) EXPECT_EQ(outcome([&] { return math(r.slot, r.left, r.right); }), r.want) << r.want;
+}
+
+}  // namespace
+}  // namespace kel::testing
