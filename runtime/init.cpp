@@ -20,14 +20,18 @@
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
+#include "datatypes/pair.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
+#include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tag.h"
 #include "datatypes/time.h"
+#include "datatypes/triple.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/url.h"
@@ -74,12 +78,15 @@ void register_datatypes() {
     url::init();
     file::init();
     object::init();
+    triple::init();
     float_::init();
     typeset::init();
     error::init();
     map::init();
     hash::init();
+    pair::init();
     percent::init();
+    tuple::init();
     time::init();
     tag::init();
     email::init();
@@ -87,6 +94,8 @@ void register_datatypes() {
     date::init();
     money::init();
     ref::init();
+    point2D::init();
+    point3D::init();
 }
 
 }  // namespace
