@@ -14,6 +14,7 @@
 #include "datatypes/map.h"
 #include "datatypes/money_amount.h"
 #include "datatypes/number_scan.h"
+#include "datatypes/point.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -66,8 +67,6 @@ inline bool run_handler(lexer_handler h, lexer_state* s, const uint8_t* start, c
                         uint32_t flags, bool load) {
     return lexer_catch(s, load, [&] { h(s, start, end, flags, load); });
 }
-
-[[noreturn]] void not_yet_loadable() { fire(internal_error::not_done); }
 
 // One UTF-8 character at p (p < end): its code point, and p moved past it. A malformed
 // sequence gives an impossible code point and moves one byte.
@@ -137,6 +136,34 @@ inline bool closes_q(uint32_t closing, uint32_t marker) {
            (closing == TYPE_PAREN && marker == TYPE_POINT2D);
 }
 
+// A paren that took commas: a point when it holds one number per coordinate.
+void close_point(lexer_state* s, uint32_t index, const uint8_t* at) {
+    cell* m = lexer_cells + index;
+    uint32_t commas = m->w2 >> MARKER_COMMA_SHIFT;
+    uint32_t type = commas > 1 ? TYPE_POINT3D : TYPE_POINT2D;
+    uint32_t count = s->cells_end - index - 1;
+    if (s->make_values) {
+        bool numbers = count == commas + 1 && count <= 3;
+        for (uint32_t i = 0; numbers && i < count; i++) {
+            uint32_t t = TYPE_OF(m + 1 + i);
+            numbers = t == TYPE_INTEGER || t == TYPE_FLOAT;
+        }
+        if (!numbers) lexer_throw_error(s, s->text_start + m->w3, at + 1, static_cast<int32_t>(type));
+    }
+    uint32_t enclosing = m->w1;
+    cell point{type | (m->header & ~0xFFu), 0, 0, 0};
+    for (uint32_t i = 0; s->make_values && i < count; i++) {
+        const cell* c = m + 1 + i;
+        set_point_component(&point, i, TYPE_OF(c) == TYPE_INTEGER ? static_cast<int32_t>(c->w2)
+                                                                  : cell_float(c));
+    }
+    *m = point;
+    s->cells_parent = enclosing;
+    s->cells_end = index + 1;
+    s->token_type = static_cast<int32_t>(type);
+    s->start_state = path_type_q(innermost_kind(s)) ? STATE_PATH : STATE_START;
+}
+
 // Replaces the innermost marker by the series of the cells above it.
 void close_series(lexer_state* s, uint32_t closing, const uint8_t* at) {
     if (s->cells_parent == LEXER_NO_PARENT) {
@@ -155,11 +182,8 @@ void close_series(lexer_state* s, uint32_t closing, const uint8_t* at) {
         return;
     }
     marker = lexer_cells + index;  // the callback may have loaded more
-    if (kind == TYPE_POINT2D) {
-        if (marker->w2 >> MARKER_COMMA_SHIFT > 1) kind = TYPE_POINT3D;
-        // What a point built from expressions holds is decided with the point datatypes.
-        if (s->make_values) not_yet_loadable();
-    } else if (closing == TYPE_SET_PATH) {
+    if (kind == TYPE_POINT2D) return close_point(s, index, at);
+    if (closing == TYPE_SET_PATH) {
         kind = TYPE_SET_PATH;
     }
     uint32_t count = s->cells_end - index - 1;
@@ -414,8 +438,7 @@ void scan_quoted_string(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t
 
 // --- Loaders ---------------------------------------------------------------------------
 // Each checks its whole token first and appends its value only with load, so a failing
-// loader leaves nothing behind. A type whose datatype is not in the runtime yet raises
-// internal not-done when its value is to be made.
+// loader leaves nothing behind.
 
 [[noreturn]] inline void bad(lexer_state* s, const uint8_t* start, const uint8_t* end,
                              uint32_t type) {
@@ -429,8 +452,6 @@ inline void emit(lexer_state* s, const cell& value) {
     *c = value;
     c->header |= mark;
 }
-
-inline bool registered_q(uint32_t type) { return type_names[type].name != nullptr; }
 
 inline bool hex_digit_q(uint8_t c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -535,7 +556,6 @@ uint32_t unit_of_flags(uint32_t flags) {
 // A text value of the type from the decoded code points.
 void load_decoded(lexer_state* s, bool load, uint32_t type, uint32_t unit) {
     if (!load) return;
-    if (!registered_q(type)) not_yet_loadable();
     for (uint32_t cp : text_scratch) {
         if (cp > 0xFFFF) unit = 4;
         else if (cp > 0xFF && unit == 1) unit = 2;
@@ -659,18 +679,39 @@ void load_hex(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t
 constexpr size_t FLOAT_TEXT_LIMIT = 312;
 
 // The float syntax, "'" separators dropped, then the shared conversion with the shift.
-void load_float_text(lexer_state* s, const uint8_t* start, const uint8_t* end, bool load,
-                     uint32_t type, int shift) {
+bool parse_float(const uint8_t* start, const uint8_t* end, int shift, double& value) {
     size_t length = static_cast<size_t>(end - start);
     const char* text = reinterpret_cast<const char*>(start);
-    if (length > FLOAT_TEXT_LIMIT || !float_syntax_q(text, text + length)) bad(s, start, end, type);
+    if (length > FLOAT_TEXT_LIMIT || !float_syntax_q(text, text + length)) return false;
     char digits[FLOAT_TEXT_LIMIT];
     size_t n = 0;
     for (size_t i = 0; i < length; i++)
         if (text[i] != '\'') digits[n++] = text[i];
     std::ptrdiff_t unread = 0;
-    double value = parse_float_text(digits, digits + n, shift, unread);
-    if (unread != 0 || !std::isfinite(value)) bad(s, start, end, type);
+    value = parse_float_text(digits, digits + n, shift, unread);
+    return unread == 0 && std::isfinite(value);
+}
+
+// [sign] "1.#" then NaN or Inf, in any letter case.
+bool parse_special_float(const uint8_t* start, const uint8_t* end, double& value) {
+    const uint8_t* p = start;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    if (end - p != 6 || p[0] != '1' || p[1] != '.' || p[2] != '#') return false;
+    if (same_name_q(p + 3, 3, "nan")) {
+        uint64_t bits = 0x7FF8000000000000ull;
+        std::memcpy(&value, &bits, sizeof value);
+        return true;
+    }
+    if (!same_name_q(p + 3, 3, "inf")) return false;
+    value = negative ? -HUGE_VAL : HUGE_VAL;
+    return true;
+}
+
+void load_float_text(lexer_state* s, const uint8_t* start, const uint8_t* end, bool load,
+                     uint32_t type, int shift) {
+    double value = 0;
+    if (!parse_float(start, end, shift, value)) bad(s, start, end, type);
     if (!load) return;
     cell c{type, 0, 0, 0};
     set_cell_float(&c, value);
@@ -686,23 +727,10 @@ void load_percent(lexer_state* s, const uint8_t* start, const uint8_t* end, uint
     load_float_text(s, start, end, load, TYPE_PERCENT, -2);
 }
 
-// [sign] "1.#" then NaN or Inf.
 void load_float_special(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t,
                         bool load) {
-    const uint8_t* p = start;
-    bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-    double value;
-    size_t rest = static_cast<size_t>(end - p);
-    if (rest != 6 || p[0] != '1' || p[1] != '.' || p[2] != '#') bad(s, start, end, TYPE_FLOAT);
-    if (same_name_q(p + 3, 3, "nan")) {
-        uint64_t bits = 0x7FF8000000000000ull;
-        std::memcpy(&value, &bits, sizeof value);
-    } else if (same_name_q(p + 3, 3, "inf")) {
-        value = negative ? -HUGE_VAL : HUGE_VAL;
-    } else {
-        bad(s, start, end, TYPE_FLOAT);
-    }
+    double value = 0;
+    if (!parse_special_float(start, end, value)) bad(s, start, end, TYPE_FLOAT);
     if (!load) return;
     cell c{TYPE_FLOAT, 0, 0, 0};
     set_cell_float(&c, value);
@@ -721,9 +749,7 @@ void load_tuple(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32
     if (parts < 3) bad(s, start, end, TYPE_TUPLE);
     scan_tuple(start, static_cast<uint32_t>(end - start), 1, error, &c);
     if (error) bad(s, start, end, TYPE_TUPLE);
-    if (!load) return;
-    if (!registered_q(TYPE_TUPLE)) not_yet_loadable();
-    emit(s, c);
+    if (load) emit(s, c);
 }
 
 void load_time(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
@@ -832,28 +858,54 @@ void load_binary(lexer_state* s, const uint8_t* start, const uint8_t* end, uint3
     emit(s, value);
 }
 
+// Two integers around the first "x".
 void load_pair(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
     const uint8_t* x = start + 1;
     while (x < end && *x != 'x' && *x != 'X') x++;
-    int32_t error = 0;
     for (const uint8_t* p = start; p < end; p++)
         if (*p == '.') bad(s, start, end, TYPE_PAIR);
-    scan_integer(start, static_cast<uint32_t>(x - start), 1, error);
+    int32_t error = 0;
+    int32_t h = scan_integer(start, static_cast<uint32_t>(x - start), 1, error);
     if (error || x == end) bad(s, start, end, TYPE_PAIR);
-    scan_integer(x + 1, static_cast<uint32_t>(end - x - 1), 1, error);
+    int32_t v = scan_integer(x + 1, static_cast<uint32_t>(end - x - 1), 1, error);
     if (error) bad(s, start, end, TYPE_PAIR);
-    if (load) not_yet_loadable();
+    if (load) emit(s, cell{TYPE_PAIR, 0, static_cast<uint32_t>(h), static_cast<uint32_t>(v)});
 }
 
-// "(x, y)" or "(x, y, z)": float coordinates.
+inline bool blank_byte_q(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// One coordinate between blanks: a float, or a "#" form read as a special float.
+bool point_coordinate(const uint8_t* p, const uint8_t* end, double& value) {
+    while (p < end && blank_byte_q(*p)) p++;
+    while (end > p && blank_byte_q(end[-1])) end--;
+    if (p == end) return false;
+    if (std::memchr(p, '#', static_cast<size_t>(end - p))) return parse_special_float(p, end, value);
+    return parse_float(p, end, 0, value);
+}
+
+// "(x, y)" or "(x, y, z)", the token from after the "(" to the ")": float coordinates.
 void load_point(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
-    s->text_pos++;
     s->line_count = s->line_marks;
     s->start_state = STATE_START;
-    uint32_t commas = 0;
-    for (const uint8_t* p = start; p < end; p++) commas += *p == ',';
-    if (commas > 1) s->token_type = TYPE_POINT3D;
-    if (load) not_yet_loadable();
+    double xyz[3] = {};
+    uint32_t n = 0;
+    const uint8_t* from = start;
+    for (const uint8_t* p = start;; p++) {
+        if (p < end && *p != ',') continue;
+        uint32_t type = n < 2 ? TYPE_POINT2D : TYPE_POINT3D;
+        if (n == 3 || !point_coordinate(from, p, xyz[n])) bad(s, start - 1, end, type);
+        n++;
+        if (p == end) break;
+        from = p + 1;
+    }
+    uint32_t type = n == 3 ? TYPE_POINT3D : TYPE_POINT2D;
+    s->token_type = static_cast<int32_t>(type);
+    if (n < 2 || s->text_pos == s->text_end || *s->text_pos != ')') bad(s, start - 1, end, type);
+    s->text_pos++;
+    if (!load) return;
+    cell c{type, 0, 0, 0};
+    for (uint32_t i = 0; i < n; i++) set_point_component(&c, i, xyz[i]);
+    emit(s, c);
 }
 
 // n leading "%" need "}" and n "%": a shorter close seen by the automaton is not the end.

@@ -16,13 +16,16 @@
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
+#include "datatypes/pair.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
+#include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tag.h"
 #include "datatypes/time.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
@@ -62,13 +65,17 @@ protected:
         typeset::init();
         map::init();
         hash::init();
+        pair::init();
         percent::init();
+        tuple::init();
         time::init();
         tag::init();
         email::init();
         date::init();
         money::init();
         ref::init();
+        point2D::init();
+        point3D::init();
         cycles_init();
         case_folding_init();
         ownership::init();
@@ -166,6 +173,18 @@ TEST_F(LexerLoadTest, LiteralsLoadAsTheirTypes) {
         {"1.#NaN", TYPE_FLOAT, "1.#NaN"},
         {"50%", TYPE_PERCENT, "50%"},
         {"12.5%", TYPE_PERCENT, "12.5%"},
+        {"1.2.3", TYPE_TUPLE, "1.2.3"},
+        {"255.255.255.0", TYPE_TUPLE, "255.255.255.0"},
+        {"1x2", TYPE_PAIR, "1x2"},
+        {"-1X-20", TYPE_PAIR, "-1x-20"},
+        {"(1, 2)", TYPE_POINT2D, "(1, 2)"},
+        {"(1.5,-2e1)", TYPE_POINT2D, "(1.5, -20)"},
+        {"( 1 , 2 , 3 )", TYPE_POINT3D, "(1, 2, 3)"},
+        {"(1.#INF, 0)", TYPE_POINT2D, "(1.#INF, 0)"},
+        {"(1'000, 2)", TYPE_POINT2D, "(1000, 2)"},
+        {"(1'0 , 2 , -3.5)", TYPE_POINT3D, "(10, 2, -3.5)"},
+        {"[(1, 2) x]", TYPE_BLOCK, "[(1, 2) x]"},
+        {"(a (1, 2))", TYPE_PAREN, "(a (1, 2))"},
         {"10:20", TYPE_TIME, "10:20:00"},
         {"10:20:30", TYPE_TIME, "10:20:30"},
         {"-1:30", TYPE_TIME, "-1:30:00"},
@@ -287,6 +306,13 @@ TEST_F(LexerLoadTest, MalformedTextsRaiseTheTypesSyntaxError) {
         {"1.2.300", TYPE_TUPLE, "1.2.300"},
         {"1.2.3.4.5.6.7.8.9.10.11.12.13", TYPE_TUPLE, "1.2.3.4.5.6.7.8.9.10.11.12.13"},
         {"1x2.5", TYPE_PAIR, "1x2.5"},
+        {"1x99999999999", TYPE_PAIR, "1x99999999999"},
+        {"(1, )", TYPE_POINT2D, "(1, )"},
+        {"(1, 2, 3, 4)", TYPE_POINT3D, "(1, 2, 3, 4)"},
+        {"(1, 2e)", TYPE_POINT2D, "(1, 2e)"},
+        {"(a, b)", TYPE_POINT2D, "(a, b)"},
+        {"(x , 2 , y)", TYPE_POINT3D, "(x , 2 , y)"},
+        {"(a + 1, b)", TYPE_POINT2D, "(a + 1, b)"},
         {"'a:", TYPE_LIT_WORD, "'a:"},
         {"#", TYPE_ISSUE, "#"},
         {"'a/b:", TYPE_LIT_PATH, "'a/b:"},
@@ -332,6 +358,7 @@ TEST_F(LexerLoadTest, MoldedValuesLoadBackEqual) {
         "word set: :get 'lit /ref #issue + - * / // < <= <> >= > = == ** caf\xC3\xA9",
         "a/b/c :a/b 'a/b a/b: a/1/(x)/\"s\" obj/:field",
         "[nested [deep [deeper]] (paren [mix])] ()",
+        "1.2.3 255.0.255.0.1.2.3.4.5.6.7.8 1x2 -3x-4 (1, 2) (1.5, -2.25, 3) [(0, 0)]",
         "a ; comment\nb",
         "#{00FF} 2#{10000000} 64#{AQID} %file.txt %\"a b\" %a%20c http://h.org/p?q=1#x",
         "user@host.org @ref <tag a=\"1\"> </tag> #[a 1 \"k\" [v] 2 #{01}]",
