@@ -523,10 +523,11 @@ uint32_t escape_unit(const uint8_t* p, const uint8_t* end) {
     return n > 4 ? 4 : n > 2 ? 2 : 1;
 }
 
-// Code points of the text, decoded from UTF-8 (and escapes, with carets); unit gets the
-// width the text needs. False at an invalid sequence or escape.
+// The code points of the last decoded text; reused, so a token costs no allocation here.
 std::vector<uint32_t> text_scratch;
 
+// Decodes UTF-8 (and escapes, with carets) into text_scratch; unit grows to what the
+// escapes need. False at an invalid sequence or escape.
 bool decode_text(const uint8_t* p, const uint8_t* end, bool carets, uint32_t& unit) {
     text_scratch.clear();
     while (p < end) {
@@ -1096,6 +1097,8 @@ bool fire_lexer_event(lexer_state* s, uint32_t event, int32_t type, const cell* 
         event = LEXER_EVENT_ERROR;
         type = TYPE_ERROR;
     }
+    if ((type == TYPE_POINT2D || type == TYPE_POINT3D) && start > s->text_start && start[-1] == '(')
+        start--;
     if (event == LEXER_EVENT_PRESCAN) {
         if (start == s->text_pos && start < s->text_end && *start == '(' && point_literal_q(s))
             return true;

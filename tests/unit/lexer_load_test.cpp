@@ -511,6 +511,9 @@ TEST_F(LexerLoadTest, CallbackEventsAndTheirResults) {
     // A true one lets the error be raised.
     EXPECT_EQ(raised_code([&] { run("1''0", LEXER_EVENT_ERROR, 0); }),
               error_code(ERR_SYNTAX, static_cast<uint32_t>(syntax_error::invalid)));
+    run("(1, 2)", LEXER_EVENT_LOAD, 0);  // a point is reported with its "("
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].token, "(1, 2");
     // Without the mask bit, no event.
     run("a", LEXER_EVENT_ERROR, 0);
     EXPECT_TRUE(events.empty());
