@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "boot/error_catalog.h"
+#include "datatypes/binary.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
+#include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "runtime/ownership.h"
 
@@ -161,13 +163,14 @@ const cell* poke(cell* value, int32_t index, cell* new_value, cell* index_cell) 
     if (pick_position(value, index) < 0) fire(script_error::out_of_range, index_cell);
     uint32_t type = TYPE_OF(value);
     bool block = any_block_q(type);
-    if (!block) {
-        uint32_t want = type == TYPE_BINARY ? TYPE_INTEGER : TYPE_CHAR;
+    // The code point or byte to store, checked before any owner hears of the change.
+    uint32_t code = 0;
+    if (type == TYPE_BINARY) {
+        code = binary::to_byte(new_value);
+    } else if (!block) {
         if (type == TYPE_VECTOR || type == TYPE_IMAGE) fire(internal_error::not_done);
-        if (TYPE_OF(new_value) != want) fire(script_error::invalid_arg, new_value);
-        // Widening the buffer for a wider character is the string datatype's.
-        uint32_t unit = buffer_of(value)->unit();
-        if (unit < 4 && new_value->w2 >> (8 * unit)) fire(script_error::invalid_arg, new_value);
+        if (TYPE_OF(new_value) != TYPE_CHAR) fire(script_error::invalid_arg, new_value);
+        code = new_value->w2;
     }
     int32_t at_index = static_cast<int32_t>(pick_position(value, index));
     bool owned = ownership::check(value, owner_action::poke, at_index, 1);
@@ -175,16 +178,8 @@ const cell* poke(cell* value, int32_t index, cell* new_value, cell* index_cell) 
     int64_t p = pick_position(value, index);
     if (p < 0) fire(script_error::out_of_range, index_cell);
     uint8_t* at = element_at(value, p);
-    if (block) {
-        *reinterpret_cast<cell*>(at) = *new_value;
-    } else {
-        uint32_t n = new_value->w2;
-        switch (buffer_of(value)->unit()) {
-            case 1: *at = static_cast<uint8_t>(n); break;
-            case 2: *reinterpret_cast<uint16_t*>(at) = static_cast<uint16_t>(n); break;
-            default: *reinterpret_cast<uint32_t*>(at) = n; break;
-        }
-    }
+    if (block) *reinterpret_cast<cell*>(at) = *new_value;
+    else string::poke_char(buffer_of(value), at, code);
     if (owned) ownership::check(value, owner_action::poked, static_cast<int32_t>(p), 1);
     return new_value;
 }
@@ -383,18 +378,23 @@ const cell* move(cell* origin, cell* target, cell* part) {
     count = std::min(count, length(origin));
     uint32_t from_type = TYPE_OF(origin);
     if (series_node(origin) != series_node(target)) {
-        if (any_block_q(from_type) != any_block_q(to_type) ||
-            buffer_of(origin)->unit() != buffer_of(target)->unit()) {
-            // Strings of different widths move through the string datatype's widening.
+        bool widths = buffer_of(origin)->unit() != buffer_of(target)->unit();
+        bool texts = any_string_q(from_type) && any_string_q(to_type);
+        if (any_block_q(from_type) != any_block_q(to_type) || (widths && !texts)) {
             cell a{TYPE_DATATYPE, from_type, 0, 0}, b{TYPE_DATATYPE, to_type, 0, 0};
             fire(script_error::move_bad, &a, &b);
         }
         int32_t h = head_of(origin);
         bool owned = ownership::check(origin, owner_action::move, h, count);
         count = std::min(count, length(origin));
+        length(target);
+        if (texts && buffer_of(origin)->unit() != buffer_of(target)->unit()) {
+            string::move_chars(origin, target, static_cast<size_t>(count));
+            if (owned) ownership::check(target, owner_action::moved, head_of(target), count);
+            return target;
+        }
         uint32_t unit = buffer_of(origin)->unit();
         size_t bytes = static_cast<size_t>(count) * unit;
-        length(target);
         series_buffer* tb = buffer_of(target);
         if (tb->tail + bytes > tb->data_end()) {
             size_t need = tb->used_bytes() + bytes;

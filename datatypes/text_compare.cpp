@@ -335,6 +335,8 @@ const cell* sort(cell* series, bool case_q, cell* skip, cell* compare, cell* par
     bool owned = ownership::check(series, owner_action::sort, static_cast<int32_t>(h), static_cast<int32_t>(count));
     count = std::min<int64_t>(count, series::buffer_length(series) - h);
     uint32_t unit = buffer_of(series)->unit();
+    // Bytes have no case: a binary sorts by byte value.
+    if (TYPE_OF(series) == TYPE_BINARY) case_q = true;
     sort_comparator cmp = unit == 1 ? sort_compare_bytes : unit == 2 ? sort_compare_ucs2 : sort_compare_ucs4;
     if (unit != 1 && unit != 2 && unit != 4) bad_unit();
     sort_elements elements = series_elements(series_node(series), static_cast<size_t>(h) * unit, false);
