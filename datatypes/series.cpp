@@ -264,6 +264,13 @@ cell* copy_range(const cell* value, cell* result, int32_t start, int32_t count) 
     return result;
 }
 
+int32_t set_record_size(const cell* skip) {
+    if (!refinement_q(skip)) return 1;
+    int32_t n = TYPE_OF(skip) == TYPE_INTEGER ? int_of(skip) : 0;
+    if (n < 1) refine_arg_error(skip);
+    return n;
+}
+
 const cell* copy(cell* value, cell* result, cell* part, bool, cell*) {
     int64_t start = head_of(value);
     int64_t count = std::max(length(value), 0);

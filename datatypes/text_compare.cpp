@@ -349,5 +349,27 @@ const cell* sort(cell* series, bool case_q, cell* skip, cell* compare, cell* par
     return series;
 }
 
+const cell* set_operation(cell* first, bool case_q, cell* skip, int32_t op) {
+    int32_t n = series::set_record_size(skip);
+    cell* second = first + 1;
+    ks_head(first);
+    if (op != series::SET_UNIQUE) ks_head(second);
+    size_t room = ks_length(first) + (op == series::SET_UNION ? ks_length(second) : 0);
+    // Starts as none: the collector may look at it while its buffer is allocated.
+    cell* result = make_at(stack::push(&none_value), static_cast<uint32_t>(std::min<size_t>(room, INT32_MAX)));
+    auto key_in = [n, case_q](const cell* text, const cell* from, int32_t i) {
+        return has_char_q(text, char_at(from, static_cast<uint32_t>(i)), n, case_q);
+    };
+    auto add = [result](const cell* from, int32_t i, int32_t count) {
+        cell record = *from;
+        record.w1 = static_cast<uint32_t>(i);
+        concatenate(result, &record, count, 0, true, CONCAT_APPEND);
+    };
+    series::set_walk(first, second, result, op, n, key_in, add);
+    *first = *result;
+    stack::pop(1);
+    return first;
+}
+
 }  // namespace string
 }  // namespace kel
