@@ -253,6 +253,12 @@ cell* do_math(int32_t op) {
         case TYPE_MONEY:
             money::do_math(op);
             return left;
+        case TYPE_PAIR:
+        case TYPE_POINT2D:
+        case TYPE_POINT3D:
+        case TYPE_TUPLE:
+            if (lt == TYPE_TIME) raise_invalid_type(rt);
+            return integer::do_math_spatial(op, true);
         case TYPE_INTEGER:
         case TYPE_FLOAT:
         case TYPE_PERCENT:

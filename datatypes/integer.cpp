@@ -9,8 +9,11 @@
 #include "datatypes/float.h"
 #include "datatypes/money.h"
 #include "datatypes/number_scan.h"
+#include "datatypes/pair.h"
+#include "datatypes/point.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/tuple.h"
 #include "evaluator/random.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
@@ -171,10 +174,41 @@ int32_t do_math_op(int32_t left, int32_t right, int32_t op, cell* result) {
     return r;
 }
 
+cell* do_math_spatial(int32_t op, bool refuse_subtract) {
+    cell* left = stack::arguments;
+    cell* right = left + 1;
+    uint32_t type = TYPE_OF(right);
+    if (type == TYPE_TUPLE) {
+        tuple::do_math(op);
+        return left;
+    }
+    if (op == OP_DIVIDE || (refuse_subtract && op == OP_SUBTRACT)) {
+        cell t = datatype_of(TYPE_OF(left));
+        fire(script_error::not_related, nullptr, &t);
+    }
+    // The spatial type owns the rule: it computes with the operands swapped.
+    std::swap(*left, *right);
+    if (op == OP_SUBTRACT) {
+        if (type == TYPE_PAIR) pair::negate(left);
+        else if (type == TYPE_POINT2D) point2D::negate(left);
+        else point3D::negate(left);
+        op = OP_ADD;
+    }
+    if (type == TYPE_PAIR) pair::do_math(op);
+    else if (type == TYPE_POINT2D) point2D_do_math(op);
+    else point3D_do_math(op);
+    return left;
+}
+
 cell* do_math(int32_t op) {
     cell* left = stack::arguments;
     cell* right = left + 1;
     switch (TYPE_OF(right)) {
+        case TYPE_PAIR:
+        case TYPE_POINT2D:
+        case TYPE_POINT3D:
+        case TYPE_TUPLE:
+            return do_math_spatial(op, false);
         case TYPE_INTEGER:
         case TYPE_CHAR:
             do_math_op(get(left), get(right), op, left);

@@ -9,6 +9,7 @@
 
 #include "boot/error_catalog.h"
 #include "datatypes/binary.h"
+#include "datatypes/hash.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
@@ -178,8 +179,12 @@ const cell* poke(cell* value, int32_t index, cell* new_value, cell* index_cell) 
     int64_t p = pick_position(value, index);
     if (p < 0) fire(script_error::out_of_range, index_cell);
     uint8_t* at = element_at(value, p);
-    if (block) *reinterpret_cast<cell*>(at) = *new_value;
-    else string::poke_char(buffer_of(value), at, code);
+    if (block) {
+        *reinterpret_cast<cell*>(at) = *new_value;
+        hash::reindex(value, static_cast<int32_t>(p), 1, 1);
+    } else {
+        string::poke_char(buffer_of(value), at, code);
+    }
     if (owned) ownership::check(value, owner_action::poked, static_cast<int32_t>(p), 1);
     return new_value;
 }
@@ -190,7 +195,12 @@ const cell* clear(cell* value) {
     int32_t n = length(value);
     if (n >= 1) {
         bool owned = ownership::check(value, owner_action::clear, head_of(value), n);
-        if (head_of(value) < buffer_length(value)) set_tail(value, head_of(value));
+        int32_t h = head_of(value);
+        int32_t removed = buffer_length(value) - h;
+        if (removed > 0) {
+            set_tail(value, h);
+            hash::reindex(value, h, removed, 0);
+        }
         if (owned) ownership::check(value, owner_action::cleared, head_of(value), n);
     }
     return value;
@@ -210,7 +220,11 @@ const cell* remove(cell* value, cell* part, cell* key) {
     }
     if (at >= buffer_length(value)) return value;
     bool owned = ownership::check(value, owner_action::remove, at, count);
-    if (at < buffer_length(value)) cut(value, at, std::min(count, buffer_length(value) - at));
+    if (at < buffer_length(value)) {
+        int32_t removed = std::min(count, buffer_length(value) - at);
+        cut(value, at, removed);
+        hash::reindex(value, at, removed, 0);
+    }
     if (owned) ownership::check(value, owner_action::removed, at, count);
     return value;
 }
@@ -243,6 +257,7 @@ const cell* reverse(cell* value, cell* part, cell* skip) {
         std::memcpy(low, high, bytes);
         std::memcpy(high, held.data(), bytes);
     }
+    hash::reindex(value, h, range, range);
     if (owned) ownership::check(value, owner_action::reversed, h, range);
     return value;
 }
@@ -328,7 +343,11 @@ const cell* take(cell* value, cell* part, bool, bool last) {
     copy_range(value, result, static_cast<int32_t>(std::max<int64_t>(from, 0)),
                static_cast<int32_t>(count));
     result->header &= ~CELL_NEW_LINE;
-    if (count > 0) cut(value, static_cast<int32_t>(from), static_cast<int32_t>(count));
+    if (count > 0) {
+        cut(value, static_cast<int32_t>(from), static_cast<int32_t>(count));
+        hash::reindex(value, static_cast<int32_t>(from), static_cast<int32_t>(count), 0);
+    }
+    if (TYPE_OF(result) == TYPE_HASH) hash::index(result);
     if (c < 1 && count > 0) value->w1 = static_cast<uint32_t>(h - count);
     if (owned)
         ownership::check(value, owner_action::taken, static_cast<int32_t>(std::max<int64_t>(from, 0)),
@@ -413,6 +432,8 @@ const cell* move(cell* origin, cell* target, cell* part) {
         tb->tail += bytes;
         std::memcpy(at, element_at(origin, head_of(origin)), bytes);
         cut(origin, head_of(origin), count);
+        hash::reindex(origin, head_of(origin), count, 0);
+        hash::reindex(target, head_of(target), 0, count);
         if (owned) ownership::check(target, owner_action::moved, head_of(target), count);
         return target;
     }
@@ -437,6 +458,8 @@ const cell* move(cell* origin, cell* target, cell* part) {
         std::memmove(element_at(origin, dest + count), element_at(origin, dest),
                      static_cast<size_t>(s - dest) * unit);
     std::memcpy(element_at(origin, dest), held.data(), held.size());
+    int32_t low = std::min(s, dest), span = std::max(s, dest) + count - low;
+    hash::reindex(origin, low, span, span);
     if (owned) ownership::check(target, owner_action::moved, dest, count);
     return target;
 }
