@@ -247,16 +247,17 @@ void remove_chars(cell* value, size_t index, size_t n) {
 void move_chars(cell* source, cell* target, size_t n) {
     // As inserting the characters one by one would, but widening and making room once.
     uint32_t from = series_head(source);
+    auto moved = [&](size_t i) { return char_at(source, from + static_cast<uint32_t>(i)); };
     ks_head(target);
     uint32_t widest = 0;
-    for (size_t i = 0; i < n; i++) widest = std::max(widest, char_at(source, from + static_cast<uint32_t>(i)));
+    for (size_t i = 0; i < n; i++) widest = std::max(widest, moved(i));
     series_buffer* tb = fit(buffer_of(target), widest, unit_limit(buffer_of(target)->unit()));
     uint32_t unit = tb->unit();
     tb = ensure_room(tb, tb->used_bytes() + n * unit);
     uint8_t* at = tb->offset + size_t{series_head(target)} * unit;
     std::memmove(at + n * unit, at, static_cast<size_t>(tb->tail - at));
     tb->tail += n * unit;
-    for (size_t i = 0; i < n; i++) put_char(at + i * unit, unit, char_at(source, from + static_cast<uint32_t>(i)));
+    for (size_t i = 0; i < n; i++) put_char(at + i * unit, unit, moved(i));
     remove_chars(source, from, n);
 }
 

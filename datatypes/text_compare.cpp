@@ -355,8 +355,9 @@ const cell* set_operation(cell* first, bool case_q, cell* skip, int32_t op) {
     ks_head(first);
     if (op != series::SET_UNIQUE) ks_head(second);
     size_t room = ks_length(first) + (op == series::SET_UNION ? ks_length(second) : 0);
+    room = std::min<size_t>(room, INT32_MAX);
     // Starts as none: the collector may look at it while its buffer is allocated.
-    cell* result = make_at(stack::push(&none_value), static_cast<uint32_t>(std::min<size_t>(room, INT32_MAX)));
+    cell* result = make_at(stack::push(&none_value), static_cast<uint32_t>(room));
     auto key_in = [n, case_q](const cell* text, const cell* from, int32_t i) {
         return has_char_q(text, char_at(from, static_cast<uint32_t>(i)), n, case_q);
     };

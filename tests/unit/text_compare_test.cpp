@@ -255,7 +255,8 @@ TEST_F(TextSets, Operations) {
         cell* second = str(r.second, TYPE_FILE);
         cell* base = stack::push(first);
         stack::push(second);
-        const cell* result = string::set_operation(base, r.case_q, r.skip ? num(r.skip) : nullptr, r.op);
+        cell* skip = r.skip ? num(r.skip) : nullptr;
+        const cell* result = string::set_operation(base, r.case_q, skip, r.op);
         EXPECT_EQ(result, base);
         EXPECT_EQ(TYPE_OF(result), TYPE_STRING);
         EXPECT_EQ(series_head(result), 0u);
