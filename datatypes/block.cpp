@@ -466,31 +466,21 @@ const cell* select(cell* series, cell* value, cell* part, bool only, bool case_q
 // Records are compared by their first cell, linearly for now: the hash tables that make
 // each lookup constant-time join with the hash datatype.
 const cell* set_operation(cell* first, bool case_q, cell* skip, int32_t op) {
-    int32_t n = 1;
-    if (refinement_q(skip)) {
-        n = TYPE_OF(skip) == TYPE_INTEGER ? int_of(skip) : 0;
-        if (n < 1) refine_arg_error(skip);
-    }
+    int32_t n = series::set_record_size(skip);
     cell* second = first + 1;
     bool two = op != SET_UNIQUE;
     series::length(first);
     if (two) series::length(second);
     int64_t room = length_from_head(first) + (op == SET_UNION ? length_from_head(second) : 0);
     cell* result = push_only(static_cast<int32_t>(std::min<int64_t>(room, INT32_MAX)));
-    auto pass = [&](cell* from, cell* other) {
-        for (int32_t i = head_of(from); i < buffer_length(from); i += n) {
-            bool keep = true;
-            if (op == SET_INTERSECT) keep = has_key(other, from, i, n, case_q);
-            else if (op == SET_EXCLUDE || op == SET_DIFFERENCE) keep = !has_key(other, from, i, n, case_q);
-            if (!keep || has_key(result, from, i, n, case_q)) continue;
-            int32_t count = std::min(n, buffer_length(from) - i);
+    series::set_walk(
+        first, second, result, op, n,
+        [&](const cell* series, cell* from, int32_t i) { return has_key(series, from, i, n, case_q); },
+        [&](cell* from, int32_t i, int32_t count) {
             series_buffer* b = ensure_room(result, count, true);
             std::memcpy(b->tail, ks_abs_at(from, i), count * CELL);
             b->tail += count * CELL;
-        }
-    };
-    pass(first, second);
-    if (op == SET_UNION || op == SET_DIFFERENCE) pass(second, first);
+        });
     first->w1 = 0;
     first->w2 = result->w2;
     first->w3 = 0;

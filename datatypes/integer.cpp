@@ -219,7 +219,7 @@ cell* do_math(int32_t op) {
             return float_::do_math(op);
         case TYPE_MONEY:
             // Money refuses an integer divided by it itself.
-            money::do_math(static_cast<uint32_t>(op));
+            money::do_math(op);
             return left;
         case TYPE_DATE: {
             // Days added to a date: the date's arithmetic does it with the operands swapped.
