@@ -4,6 +4,19 @@
 
 namespace kel {
 
+action_code action_entries[ACTIONS_COUNT];
+native_code native_entries[NATIVES_COUNT];
+uint32_t native_fill_index = 1;
+
+void fill_action_table(uint32_t count, const action_code* list) {
+    for (uint32_t i = 0; i < count && i < ACTIONS_COUNT; i++) action_entries[i] = list[i];
+}
+
+void fill_native_table(uint32_t count, const native_code* list) {
+    for (uint32_t i = 0; i < count && native_fill_index <= NATIVES_COUNT; i++)
+        native_entries[native_fill_index++ - 1] = list[i];
+}
+
 void raise_expect_arg(uint32_t type) {
     // The caller's word (arg1) and its first parameter's word (arg3) join once call
     // frames and words exist.
@@ -26,10 +39,15 @@ int32_t compare_dispatch(cell* value1, cell* value2, int32_t op) {
     // Values of one type that compare by payload; another type goes to the entry.
     if (TYPE_OF(value2) == type) {
         switch (type) {
+            case TYPE_OP: {
+                // An op's w1 is an entry index or a context node, by the type it wraps.
+                uint32_t wrapped1 = (value1->header >> 16) & 0xFF, wrapped2 = (value2->header >> 16) & 0xFF;
+                if (wrapped1 != wrapped2) return order(wrapped1, wrapped2);
+                return order(value1->w1, value2->w1);
+            }
             case TYPE_LOGIC:
             case TYPE_NATIVE:
             case TYPE_ACTION:
-            case TYPE_OP:
                 return order(value1->w1, value2->w1);
             case TYPE_FUNCTION:
             case TYPE_ROUTINE:

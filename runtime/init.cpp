@@ -6,10 +6,12 @@
 #include "datatypes/date.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
+#include "datatypes/function.h"
 #include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/money.h"
+#include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/context.h"
 #include "datatypes/paren.h"
@@ -64,6 +66,11 @@ void register_datatypes() {
     issue::init();
     float_::init();
     typeset::init();
+    native_datatype::init();
+    action_datatype::init();
+    op::init();
+    function::init();
+    routine::init();
     percent::init();
     time::init();
     handle::init();
