@@ -299,7 +299,13 @@ void mark_bytes_cell(cell* value) {
 }
 void mark_object_cell(cell* value) {
     if (value->w1) collector_mark_context(&value->w1);
-    if (value->w3) collector_mark_series_values(&value->w3);
+    // The events record's pair cells hold the handlers' spec nodes in w3: kept current
+    // so that a replaced handler is still told apart after nodes move.
+    if (value->w3 && collector_mark_node(&value->w3)) {
+        series_buffer* events = node_buffer(value->w3);
+        for (cell* c = events->cells(); c < events->cells_tail(); c++)
+            if (c->w3) collector_mark_node(&c->w3);
+    }
 }
 void mark_context_cell(cell* value) {
     if (value->w1) hashtable_mark(&value->w1);

@@ -1,5 +1,6 @@
 #include "runtime/init.h"
 
+#include "boot/catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
@@ -13,6 +14,8 @@
 #include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/error.h"
 #include "datatypes/context.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
@@ -71,6 +74,8 @@ void register_datatypes() {
     op::init();
     function::init();
     routine::init();
+    object::init();
+    error::init();
     percent::init();
     time::init();
     handle::init();
@@ -97,6 +102,7 @@ void runtime_init() {
     refinements_init();
     lexer_init();
     externals_init();
+    catalog::init();
     collector_init_stats();
 }
 

@@ -1,0 +1,160 @@
+#include "boot/catalog.h"
+
+#include "boot/error_catalog.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/object.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/stack.h"
+#include "runtime/collector.h"
+
+namespace kel {
+
+cell system_object{TYPE_NONE, 0, 0, 0};
+
+namespace catalog {
+
+namespace {
+
+enum name : uint32_t { N_CATALOG, N_ERRORS, N_STATE, N_STACK_TRACE, N_SOURCE_FILES, N_STANDARD, N_ERROR, N_COUNT };
+const char* const names[N_COUNT] = {"catalog", "errors", "state", "stack-trace", "source-files", "standard", "error"};
+uint32_t symbols[N_COUNT];
+
+constexpr const char* error_fields[] = {"code", "type", "id", "arg1", "arg2", "arg3", "near", "where", "stack", "files"};
+
+void mark_system() { collector_mark_values(&system_object, &system_object + 1); }
+
+cell* field(const cell* object, name n) {
+    if (TYPE_OF(object) != TYPE_OBJECT) return nullptr;
+    int32_t i = object::field_index(object, symbols[n]);
+    return i < 0 ? nullptr : object::get_values(object) + i;
+}
+
+cell* system_field(name first, name second) {
+    cell* o = field(&system_object, first);
+    return o ? field(o, second) : nullptr;
+}
+
+cell* new_object(uint32_t slots) {
+    cell* o = object::make_at(stack::push_cell(), slots);
+    o->w2 = static_cast<uint32_t>(object::next_class_id());
+    object::refresh_owner(o);
+    return o;
+}
+
+void add(cell* object, const char* field_name, const cell* value) {
+    uint32_t symbol = symbol::make(field_name);
+    _context::put_value(object->w1, symbol, value);
+}
+
+cell* push_text(const char* text) {
+    cell* s = string::make_at(stack::push_cell(), 16);
+    string::concat_cstr(s, text);
+    return s;
+}
+
+// The message as the catalogue holds it: a string, a template block or the word arg1.
+cell* push_message(uint32_t category, uint32_t id) {
+    auto items = error_message_items(category, id);
+    switch (error_message_form(category, id)) {
+        case message_form::string:
+            return push_text(items[0].text);
+        case message_form::word: {
+            cell w = word::load(items[0].arg == 1 ? "arg1" : items[0].arg == 2 ? "arg2" : "arg3");
+            return stack::push(&w);
+        }
+        case message_form::block:
+            break;
+    }
+    cell* block = block::push_only(static_cast<int32_t>(items.size()));
+    for (const error_item& item : items) {
+        if (item.text) {
+            block::ks_append(block, push_text(item.text));
+            stack::pop(1);
+            continue;
+        }
+        uint32_t symbol = symbol::make(item.arg == 1 ? "arg1" : item.arg == 2 ? "arg2" : "arg3");
+        cell* w = word::make_in(block, symbol);
+        if (item.get_word) set_type(w, TYPE_GET_WORD);
+    }
+    return block;
+}
+
+void build_errors(cell* errors) {
+    for (uint32_t c = 0; c < error_category_count(); c++) {
+        cell* mark = stack::top;
+        cell* category = new_object(2 + error_id_count(c));
+        cell code = integer_value(static_cast<int32_t>(100 * c));
+        add(category, "code", &code);
+        add(category, "type", push_text(error_category_title(c)));
+        for (uint32_t id = 0; id < error_id_count(c); id++) {
+            add(category, error_id_word(c, id), push_message(c, id));
+            stack::pop(1);
+        }
+        add(errors, error_category_word(c), category);
+        stack::top = mark;
+    }
+}
+
+}  // namespace
+
+void init() {
+    static bool rooted = false;
+    if (!rooted) {
+        collector_add_mark_callback(mark_system);
+        rooted = true;
+    }
+    system_object = none_value;
+    for (uint32_t i = 0; i < N_COUNT; i++) symbols[i] = symbol::make(names[i]);
+    cell* mark = stack::top;
+    cell* system = new_object(3);
+
+    cell* catalog = new_object(1);
+    cell* errors = new_object(error_category_count());
+    build_errors(errors);
+    add(catalog, "errors", errors);
+    add(system, "catalog", catalog);
+
+    cell* state = new_object(3);
+    add(state, "last-error", &none_value);
+    cell depth = integer_value(1);
+    add(state, "stack-trace", &depth);
+    add(state, "source-files", block::push_only(4));
+    add(system, "state", state);
+
+    cell* standard = new_object(1);
+    cell* error = new_object(10);
+    for (const char* f : error_fields) add(error, f, &none_value);
+    add(standard, "error", error);
+    add(system, "standard", standard);
+
+    system_object = *system;
+    _context::put_value(global_context, runtime_symbols[SYM_SYSTEM], system);
+    stack::top = mark;
+}
+
+node_id errors() {
+    cell* e = system_field(N_CATALOG, N_ERRORS);
+    return e && TYPE_OF(e) == TYPE_OBJECT ? e->w1 : 0;
+}
+
+cell* error_prototype() {
+    cell* e = system_field(N_STANDARD, N_ERROR);
+    return e && TYPE_OF(e) == TYPE_OBJECT ? e : nullptr;
+}
+
+cell* stack_trace() {
+    cell* c = system_field(N_STATE, N_STACK_TRACE);
+    return c ? c : const_cast<cell*>(&none_value);
+}
+
+cell* source_files() {
+    cell* c = system_field(N_STATE, N_SOURCE_FILES);
+    return c ? c : const_cast<cell*>(&none_value);
+}
+
+}  // namespace catalog
+}  // namespace kel

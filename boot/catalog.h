@@ -1,0 +1,29 @@
+// The parts of the system object that the runtime reads: system/catalog/errors (the error
+// catalogue as objects), system/standard/error (the prototype of every error) and
+// system/state (stack-trace, source-files). Start-up builds them from the C++ catalogue.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kel {
+
+// The system object, none until catalog::init; a collector root.
+extern cell system_object;
+
+namespace catalog {
+
+// Builds the system object and binds the global word `system` to it; needs the global
+// context and the object datatype.
+void init();
+
+// The context of system/catalog/errors, 0 while there is none.
+node_id errors();
+// system/standard/error, or null while there is none. Good until the next allocation.
+cell* error_prototype();
+// system/state/stack-trace and system/state/source-files (none when missing).
+cell* stack_trace();
+cell* source_files();
+
+}  // namespace catalog
+}  // namespace kel
