@@ -1,21 +1,32 @@
 // The lexer's scan loop, output buffer, structure scanners and syntax errors.
 #include "evaluator/lexer.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "boot/error_catalog.h"
+#include "datatypes/date.h"
+#include "datatypes/money_amount.h"
+#include "datatypes/number_scan.h"
 #include "datatypes/registry.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/time.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
+#include "runtime/float_text.h"
 #include "runtime/memory.h"
+#include "runtime/unicode.h"
 
 namespace kel {
 
 lexer_state* lexer_current_state = nullptr;
+lexer_event_hook_fn lexer_event_hook = nullptr;
 cell* lexer_cells = nullptr;
 uint32_t lexer_cells_capacity = 0;
 lexer_handler lexer_scanners[TOKEN_CLASSES];
@@ -136,6 +147,11 @@ void close_series(lexer_state* s, uint32_t closing, const uint8_t* at) {
         s->closer = static_cast<int32_t>(kind);
         lexer_throw_error(s, at, at, LEXER_MISSING);
     }
+    if ((s->event_mask & LEXER_EVENT_CLOSE) &&
+        !fire_lexer_event(s, LEXER_EVENT_CLOSE, static_cast<int32_t>(kind), nullptr, at, at)) {
+        return;
+    }
+    marker = lexer_cells + index;  // the callback may have loaded more
     if (kind == TYPE_POINT2D) {
         if (marker->w2 >> MARKER_COMMA_SHIFT > 1) kind = TYPE_POINT3D;
         // What a point built from expressions holds is decided with the point datatypes.
@@ -195,12 +211,19 @@ void scan_open(lexer_state* s, const uint8_t*, const uint8_t* end, uint32_t, boo
         return;
     }
     if (innermost_kind(s) == TYPE_POINT2D) lexer_throw_error(s, opening, end, TYPE_POINT2D);
-    push_marker(s, paren ? TYPE_PAREN : TYPE_BLOCK, opening);
-    s->start_state = STATE_START;
+    uint32_t kind = paren ? TYPE_PAREN : TYPE_BLOCK;
     s->text_pos++;
+    if (!fire_lexer_event(s, LEXER_EVENT_OPEN, static_cast<int32_t>(kind), nullptr, opening, opening))
+        return;
+    push_marker(s, kind, opening);
+    s->start_state = STATE_START;
 }
 
 void scan_map_open(lexer_state* s, const uint8_t* start, const uint8_t*, uint32_t, bool) {
+    if (!fire_lexer_event(s, LEXER_EVENT_OPEN, TYPE_MAP, nullptr, start, start)) {
+        s->text_pos++;
+        return;
+    }
     push_marker(s, TYPE_MAP, start);
     s->start_state = STATE_START;
     s->text_pos++;
@@ -218,6 +241,10 @@ void scan_paren_close(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t, 
 
 void scan_braced_open(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t flags, bool) {
     if (s->braced_depth == 0) {
+        if (!fire_lexer_event(s, LEXER_EVENT_OPEN, TYPE_STRING, nullptr, s->text_pos, s->text_pos)) {
+            s->text_pos++;
+            return;
+        }
         s->braced_start = s->text_pos;
         s->braced_flags = 0;
         s->braced_new_line = s->line_count >= 1;
@@ -247,6 +274,7 @@ void scan_braced_close(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t 
 void scan_path_sep(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags,
                    bool load) {
     uint32_t kind = *start == '\'' ? TYPE_LIT_PATH : *start == ':' ? TYPE_GET_PATH : TYPE_PATH;
+    (void)fire_lexer_event(s, LEXER_EVENT_OPEN, static_cast<int32_t>(kind), nullptr, start, start);
     push_marker(s, kind, start);
     if (load) {
         s->value_type = TYPE_WORD;
@@ -371,26 +399,417 @@ void scan_quoted_string(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t
 }
 
 // --- Loaders ---------------------------------------------------------------------------
-// Each datatype brings its loader; until then only the token's extent is settled here and
-// making the value raises internal not-done.
+// Each checks its whole token first and appends its value only with load, so a failing
+// loader leaves nothing behind. A type whose datatype is not in the runtime yet raises
+// internal not-done when its value is to be made.
 
-void load_pending(lexer_state*, const uint8_t*, const uint8_t*, uint32_t, bool load) {
-    if (load) not_yet_loadable();
+[[noreturn]] inline void bad(lexer_state* s, const uint8_t* start, const uint8_t* end,
+                             uint32_t type) {
+    lexer_throw_error(s, start, end, static_cast<int32_t>(type));
 }
 
-// Tokens that end on their own closing character step past it.
-void load_pending_closed(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t, bool load) {
-    s->text_pos++;
-    if (load) not_yet_loadable();
+// Appends the value, keeping the new-line mark of the output cell.
+inline void emit(lexer_state* s, const cell& value) {
+    cell* c = lexer_alloc_cell(s);
+    uint32_t mark = c->header & CELL_NEW_LINE;
+    *c = value;
+    c->header |= mark;
 }
 
-void load_pending_file(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t, bool load) {
-    if (s->previous_state == 8) s->text_pos++;  // %"quoted name"
-    if (load) not_yet_loadable();
+inline bool registered_q(uint32_t type) { return type_names[type].name != nullptr; }
+
+inline bool hex_digit_q(uint8_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+inline uint32_t hex_value(uint8_t c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
+
+// The escape after a "^" at p; p moves past it. False for an invalid escape.
+bool decode_escape(const uint8_t*& p, const uint8_t* end, uint32_t& cp) {
+    if (p == end) return false;
+    uint8_t c = *p;
+    if (c != '(') {
+        switch (c) {
+            case '"': cp = '"'; break;
+            case '-': cp = '\t'; break;
+            case '/': cp = '\n'; break;
+            case '^': cp = '^'; break;
+            case '{': cp = '{'; break;
+            case '}': cp = '}'; break;
+            case '~': cp = 0x7F; break;
+            case '@': cp = 0; break;
+            default:
+                if (c >= 'a' && c <= 'z') cp = c - 'a' + 1;
+                else if (c >= 'A' && c <= '_') cp = c - 'A' + 1;
+                else if (c < 0x80) cp = c;
+                else {
+                    size_t len = 0;
+                    int32_t v = utf8_check_char(p, static_cast<size_t>(end - p), len);
+                    if (v < 0) return false;
+                    cp = static_cast<uint32_t>(v);
+                    p += len;
+                    return true;
+                }
+        }
+        p++;
+        return true;
+    }
+    const uint8_t* q = p + 1;
+    static const struct {
+        const char* name;
+        uint32_t cp;
+    } names[] = {{"null", 0},  {"back", 8}, {"tab", 9},    {"line", 10},
+                 {"page", 12}, {"esc", 27}, {"del", 127}};
+    size_t n = 0;
+    while (q + n < end && hex_digit_q(q[n]) && n < 7) n++;
+    if (n >= 1 && n <= 6 && q + n < end && q[n] == ')') {
+        uint32_t v = 0;
+        for (size_t i = 0; i < n; i++) v = v << 4 | hex_value(q[i]);
+        if (v > 0x10FFFF) return false;
+        cp = v;
+        p = q + n + 1;
+        return true;
+    }
+    for (const auto& e : names) {
+        size_t len = std::strlen(e.name);
+        if (static_cast<size_t>(end - q) > len && q[len] == ')' && same_name_q(q, len, e.name, len)) {
+            cp = e.cp;
+            p = q + len + 1;
+            return true;
+        }
+    }
+    return false;
 }
 
-void load_pending_point(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t,
+// Hex digits in a "^(...)" escape: the unit the string needs for it.
+uint32_t escape_unit(const uint8_t* p, const uint8_t* end) {
+    size_t n = 0;
+    while (p + n < end && hex_digit_q(p[n])) n++;
+    return n > 4 ? 4 : n > 2 ? 2 : 1;
+}
+
+// Code points of the text, decoded from UTF-8 (and escapes, with carets); unit gets the
+// width the text needs. False at an invalid sequence or escape.
+std::vector<uint32_t> text_scratch;
+
+bool decode_text(const uint8_t* p, const uint8_t* end, bool carets, uint32_t& unit) {
+    text_scratch.clear();
+    while (p < end) {
+        uint32_t cp = *p;
+        if (cp < 0x80) {
+            p++;
+            if (cp == '^' && carets) {
+                if (p < end && *p == '(') unit = std::max(unit, escape_unit(p + 1, end));
+                if (!decode_escape(p, end, cp)) return false;
+            }
+        } else {
+            size_t len = 0;
+            int32_t v = utf8_check_char(p, static_cast<size_t>(end - p), len);
+            if (v < 0) return false;
+            cp = static_cast<uint32_t>(v);
+            p += len;
+        }
+        text_scratch.push_back(cp);
+    }
+    return true;
+}
+
+uint32_t unit_of_flags(uint32_t flags) {
+    return flags & CHARFLAG_WIDE4 ? 4 : flags & CHARFLAG_WIDE2 ? 2 : 1;
+}
+
+// A text value of the type from the decoded code points.
+void load_decoded(lexer_state* s, bool load, uint32_t type, uint32_t unit) {
+    if (!load) return;
+    if (!registered_q(type)) not_yet_loadable();
+    for (uint32_t cp : text_scratch) {
+        if (cp > 0xFFFF) unit = 4;
+        else if (cp > 0xFF && unit == 1) unit = 2;
+    }
+    size_t count = text_scratch.size();
+    node_id node = alloc_series(count ? count : 1, unit, 0);  // output cells are roots
+    series_buffer* b = node_buffer(node);
+    for (size_t i = 0; i < count; i++) string::put_char(b->offset + i * unit, unit, text_scratch[i]);
+    b->tail = b->offset + count * unit;
+    cell value{};
+    set_series_value(&value, type, node, 0);
+    emit(s, value);
+}
+
+// A text value of the type from [start, end); errors name the type.
+void load_text(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load,
+               uint32_t type, bool carets, const uint8_t* error_start) {
+    uint32_t unit = unit_of_flags(flags);
+    if (!decode_text(start, end, carets && (flags & CHARFLAG_CIRCUMFLEX), unit))
+        bad(s, error_start, end, type);
+    load_decoded(s, load, type, unit);
+}
+
+// "%XX" sequences of files and urls become the byte they name.
+void decode_percent_escapes(lexer_state* s, const uint8_t* error_start, const uint8_t* end,
+                            uint32_t type) {
+    size_t out = 0;
+    for (size_t i = 0; i < text_scratch.size(); i++) {
+        uint32_t cp = text_scratch[i];
+        if (cp == '%') {
+            if (i + 2 >= text_scratch.size() + 0 || text_scratch[i + 1] > 0x7F ||
+                text_scratch[i + 2] > 0x7F ||
+                !hex_digit_q(static_cast<uint8_t>(text_scratch[i + 1])) ||
+                !hex_digit_q(static_cast<uint8_t>(text_scratch[i + 2])))
+                bad(s, error_start, end, type);
+            cp = hex_value(static_cast<uint8_t>(text_scratch[i + 1])) << 4 |
+                 hex_value(static_cast<uint8_t>(text_scratch[i + 2]));
+            i += 2;
+        }
+        text_scratch[out++] = cp;
+    }
+    text_scratch.resize(out);
+}
+
+// "..." or, from a multi-line string's close, its content.
+void load_string(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
+    const uint8_t* from = s->value_type == TYPE_STRING ? start - 1 : start;
+    if (s->value_type != TYPE_STRING) start++;  // the opening quote
+    load_text(s, start, end, flags, load, TYPE_STRING, true, from);
+}
+
+// A word's name without its sigils, and its kind.
+void load_word(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+    uint32_t kind = s->value_type > 0 ? static_cast<uint32_t>(s->value_type) : uint32_t{TYPE_WORD};
+    if (start == end) return;  // blanks only: nothing to load
+    const uint8_t* name = start;
+    const uint8_t* name_end = end;
+    if (kind == TYPE_LIT_WORD || kind == TYPE_GET_WORD) name++;
+    else if (kind == TYPE_SET_WORD) name_end--;
+    if (!load) return;
+    uint32_t symbol = symbol::make_from_bytes(name, static_cast<size_t>(name_end - name));
+    emit(s, cell{kind, 0, symbol, 0xFFFFFFFF});
+}
+
+void load_issue(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+    if (end - start < 2) bad(s, start, end, TYPE_ISSUE);
+    if (!load) return;
+    uint32_t symbol = symbol::make_from_bytes(start + 1, static_cast<size_t>(end - start - 1));
+    emit(s, cell{TYPE_ISSUE, 0, symbol, 0xFFFFFFFF});
+}
+
+// "/" alone is a word; "/x" a refinement, unless the second character is a sigil.
+void load_refinement(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+    size_t length = static_cast<size_t>(end - start);
+    uint32_t kind = TYPE_REFINEMENT;
+    const uint8_t* name = start + 1;
+    const uint8_t* name_end = end;
+    if (length == 1) {
+        kind = TYPE_WORD;
+        name = start;
+    } else if (length == 2 && (*start != '/' || start[1] == ':')) {
+        name = start[1] == ':' ? start : start + 1;
+        name_end = name + 1;
+        kind = *start == '\'' ? TYPE_LIT_WORD : *start == ':' ? TYPE_GET_WORD
+               : start[1] == ':' ? TYPE_SET_WORD : TYPE_WORD;
+    } else if (*start != '/') {
+        bad(s, start, end, TYPE_REFINEMENT);
+    }
+    if (!load) return;
+    uint32_t symbol = symbol::make_from_bytes(name, static_cast<size_t>(name_end - name));
+    emit(s, cell{kind, 0, symbol, 0xFFFFFFFF});
+}
+
+void load_float_text(lexer_state* s, const uint8_t* start, const uint8_t* end, bool load,
+                     uint32_t type, int shift);
+
+void load_integer(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+    uint32_t digits = 0;
+    for (const uint8_t* p = start; p < end; p++) {
+        if (*p == '\'' && p + 1 < end && p[1] == '\'') bad(s, start, end, TYPE_INTEGER);
+        digits += *p >= '0' && *p <= '9';
+    }
+    int32_t error = 0;
+    int32_t value = 0;
+    if (end - start == 1) {
+        value = *start - '0';
+    } else if (digits <= 10) {
+        value = scan_integer(start, static_cast<uint32_t>(end - start), 1, error);
+        if (error == SCAN_INVALID) bad(s, start, end, TYPE_INTEGER);
+    }
+    if (digits > 10 || error == SCAN_OVERFLOW) {
+        s->token_type = TYPE_FLOAT;
+        return load_float_text(s, start, end, load, TYPE_FLOAT, 0);
+    }
+    if (load) emit(s, cell{TYPE_INTEGER, 0, static_cast<uint32_t>(value), 0});
+}
+
+void load_hex(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+    size_t n = static_cast<size_t>(end - start) - 1;  // the final "h"
+    if (n < 2 || n > 8) bad(s, start, end, TYPE_INTEGER);
+    uint32_t value = 0;
+    for (size_t i = 0; i < n; i++) {
+        if (!hex_digit_q(start[i])) bad(s, start, end, TYPE_INTEGER);
+        value = value << 4 | hex_value(start[i]);
+    }
+    if (load) emit(s, cell{TYPE_INTEGER, 0, value, 0});
+}
+
+constexpr size_t FLOAT_TEXT_LIMIT = 312;
+
+// The float syntax, "'" separators dropped, then the shared conversion with the shift.
+void load_float_text(lexer_state* s, const uint8_t* start, const uint8_t* end, bool load,
+                     uint32_t type, int shift) {
+    size_t length = static_cast<size_t>(end - start);
+    const char* text = reinterpret_cast<const char*>(start);
+    if (length > FLOAT_TEXT_LIMIT || !float_syntax_q(text, text + length)) bad(s, start, end, type);
+    char digits[FLOAT_TEXT_LIMIT];
+    size_t n = 0;
+    for (size_t i = 0; i < length; i++)
+        if (text[i] != '\'') digits[n++] = text[i];
+    std::ptrdiff_t unread = 0;
+    double value = parse_float_text(digits, digits + n, shift, unread);
+    if (unread != 0 || std::isnan(value)) bad(s, start, end, type);
+    if (!load) return;
+    cell c{type, 0, 0, 0};
+    set_cell_float(&c, value);
+    emit(s, c);
+}
+
+void load_float(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+    load_float_text(s, start, end, load, TYPE_FLOAT, 0);
+}
+
+void load_percent(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+    s->text_pos++;  // the "%"
+    load_float_text(s, start, end, load, TYPE_PERCENT, -2);
+}
+
+// [sign] "1.#" then NaN or Inf.
+void load_float_special(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t,
                         bool load) {
+    const uint8_t* p = start;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    double value;
+    size_t rest = static_cast<size_t>(end - p);
+    if (rest != 6 || p[0] != '1' || p[1] != '.' || p[2] != '#') bad(s, start, end, TYPE_FLOAT);
+    if (same_name_q(p + 3, 3, "nan")) {
+        uint64_t bits = 0x7FF8000000000000ull;
+        std::memcpy(&value, &bits, sizeof value);
+    } else if (same_name_q(p + 3, 3, "inf")) {
+        value = negative ? -HUGE_VAL : HUGE_VAL;
+    } else {
+        bad(s, start, end, TYPE_FLOAT);
+    }
+    if (!load) return;
+    cell c{TYPE_FLOAT, 0, 0, 0};
+    set_cell_float(&c, value);
+    emit(s, c);
+}
+
+void load_tuple(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+    uint32_t parts = 1;
+    for (const uint8_t* p = start; p < end; p++) {
+        if (*p != '.') continue;
+        if (p == start || p + 1 == end || p[1] == '.') bad(s, start, end, TYPE_TUPLE);
+        parts++;
+    }
+    cell c{};
+    int32_t error = 0;
+    if (parts < 3) bad(s, start, end, TYPE_TUPLE);
+    scan_tuple(start, static_cast<uint32_t>(end - start), 1, error, &c);
+    if (error) bad(s, start, end, TYPE_TUPLE);
+    if (!load) return;
+    if (!registered_q(TYPE_TUPLE)) not_yet_loadable();
+    emit(s, c);
+}
+
+void load_time(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+    double seconds = 0;
+    for (const uint8_t* p = start; p < end; p++)
+        if (*p == ',' || *p == 'e' || *p == 'E') bad(s, start, end, TYPE_TIME);
+    if (!scan_time(start, static_cast<size_t>(end - start), &seconds)) bad(s, start, end, TYPE_TIME);
+    if (!load) return;
+    cell c{TYPE_TIME, 0, 0, 0};
+    set_cell_float(&c, seconds);
+    emit(s, c);
+}
+
+void load_date(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+    cell c{};
+    if (!scan_date(start, static_cast<size_t>(end - start), &c)) bad(s, start, end, TYPE_DATE);
+    if (load) emit(s, c);
+}
+
+void load_money(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+    cell c{};
+    for (const uint8_t* p = start; p < end; p++)
+        if (*p == ',') bad(s, start, end, TYPE_MONEY);
+    if (!scan_money(start, static_cast<size_t>(end - start), &c)) bad(s, start, end, TYPE_MONEY);
+    if (load) emit(s, c);
+}
+
+// #"x": one character or one escape.
+void load_char(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
+    s->text_pos++;  // the closing quote
+    uint32_t unit = 1;
+    if (end - start < 3 || !decode_text(start + 2, end, flags & CHARFLAG_CIRCUMFLEX, unit) ||
+        text_scratch.size() != 1)
+        bad(s, start, end + 1, TYPE_CHAR);
+    if (load) emit(s, cell{TYPE_CHAR, 0, text_scratch[0], 0});
+}
+
+// %name, or %"quoted name" with carets.
+void load_file(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
+    if (start + 1 < end && start[1] == '"') {
+        if (s->previous_state != 8) bad(s, start, end, TYPE_FILE);
+        s->text_pos++;
+        return load_text(s, start + 2, end, flags, load, TYPE_FILE, true, start);
+    }
+    uint32_t unit = unit_of_flags(flags);
+    if (!decode_text(start + 1, end, false, unit)) bad(s, start, end, TYPE_FILE);
+    if (flags & CHARFLAG_PERCENT) decode_percent_escapes(s, start, end, TYPE_FILE);
+    load_decoded(s, load, TYPE_FILE, unit);
+}
+
+void load_url(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
+    if (*start == ':') bad(s, start, end, TYPE_GET_WORD);
+    if (*start == '\'') bad(s, start, end, TYPE_LIT_WORD);
+    uint32_t unit = unit_of_flags(flags);
+    if (!decode_text(start, end, false, unit)) bad(s, start, end, TYPE_URL);
+    if (flags & CHARFLAG_PERCENT) decode_percent_escapes(s, start, end, TYPE_URL);
+    load_decoded(s, load, TYPE_URL, unit);
+}
+
+void load_email(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
+    load_text(s, start, end, flags, load, TYPE_EMAIL, false, start);
+}
+
+void load_ref(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
+    load_text(s, start + 1, end, flags, load, TYPE_REF, false, start);
+}
+
+void load_tag(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
+    s->text_pos++;  // the ">"
+    if (*start != '<') bad(s, start, end, TYPE_TAG);
+    load_text(s, start + 1, end, flags, load, TYPE_TAG, false, start);
+}
+
+void load_binary(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t, bool load) {
+    s->text_pos++;  // the "}"
+    if (load) not_yet_loadable();
+}
+
+void load_pair(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+    const uint8_t* x = start + 1;
+    while (x < end && *x != 'x' && *x != 'X') x++;
+    int32_t error = 0;
+    for (const uint8_t* p = start; p < end; p++)
+        if (*p == '.') bad(s, start, end, TYPE_PAIR);
+    scan_integer(start, static_cast<uint32_t>(x - start), 1, error);
+    if (error || x == end) bad(s, start, end, TYPE_PAIR);
+    scan_integer(x + 1, static_cast<uint32_t>(end - x - 1), 1, error);
+    if (error) bad(s, start, end, TYPE_PAIR);
+    if (load) not_yet_loadable();
+}
+
+// "(x, y)" or "(x, y, z)": float coordinates.
+void load_point(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
     s->text_pos++;
     s->line_count = s->line_marks;
     s->start_state = STATE_START;
@@ -401,7 +820,8 @@ void load_pending_point(lexer_state* s, const uint8_t* start, const uint8_t* end
 }
 
 // n leading "%" need "}" and n "%": a shorter close seen by the automaton is not the end.
-void load_raw_string(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+void load_raw_string(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags,
+                     bool load) {
     size_t opening = 0;
     while (start + opening < end && start[opening] == '%') opening++;
     size_t closing = 0;
@@ -421,8 +841,9 @@ void load_raw_string(lexer_state* s, const uint8_t* start, const uint8_t* end, u
         }
         if (!found) lexer_throw_error(s, start, s->text_end, TYPE_STRING);
         s->text_pos = s->token_end = found + 1 + opening;
+        return load_text(s, start + opening + 1, found, flags, load, TYPE_STRING, false, start);
     }
-    if (load) not_yet_loadable();
+    load_text(s, start + opening + 1, end - closing - 1, flags, load, TYPE_STRING, false, start);
 }
 
 constexpr lexer_handler_pair handler_pairs[TOKEN_CLASSES] = {
@@ -439,32 +860,63 @@ constexpr lexer_handler_pair handler_pairs[TOKEN_CLASSES] = {
     {scan_construct, nullptr},                // TOKEN_CONSTRUCT
     {scan_comment, nullptr},                  // TOKEN_COMMENT
     {scan_comma, nullptr},                    // TOKEN_COMMA
-    {scan_quoted_string, load_pending},       // TOKEN_QUOTED_STRING
-    {scan_word, load_pending},                // TOKEN_WORD
-    {scan_issue, load_pending},               // TOKEN_ISSUE
-    {nullptr, load_pending},                  // TOKEN_INTEGER
-    {nullptr, load_pending},                  // TOKEN_REFINEMENT
-    {nullptr, load_pending_closed},           // TOKEN_CHAR
-    {nullptr, load_pending_file},             // TOKEN_FILE
-    {nullptr, load_pending_closed},           // TOKEN_BINARY
-    {nullptr, load_pending_closed},           // TOKEN_PERCENT
-    {nullptr, load_pending},                  // TOKEN_FLOAT
-    {nullptr, load_pending},                  // TOKEN_FLOAT_SPECIAL
-    {nullptr, load_pending},                  // TOKEN_TUPLE
-    {nullptr, load_pending},                  // TOKEN_DATE
-    {nullptr, load_pending},                  // TOKEN_PAIR
-    {nullptr, load_pending_point},            // TOKEN_POINT
-    {nullptr, load_pending},                  // TOKEN_TIME
-    {nullptr, load_pending},                  // TOKEN_MONEY
-    {nullptr, load_pending_closed},           // TOKEN_TAG
-    {nullptr, load_pending},                  // TOKEN_URL
-    {nullptr, load_pending},                  // TOKEN_EMAIL
-    {nullptr, load_pending},                  // TOKEN_HEX
+    {scan_quoted_string, load_string},       // TOKEN_QUOTED_STRING
+    {scan_word, load_word},                // TOKEN_WORD
+    {scan_issue, load_issue},               // TOKEN_ISSUE
+    {nullptr, load_integer},                  // TOKEN_INTEGER
+    {nullptr, load_refinement},               // TOKEN_REFINEMENT
+    {nullptr, load_char},                     // TOKEN_CHAR
+    {nullptr, load_file},                     // TOKEN_FILE
+    {nullptr, load_binary},                   // TOKEN_BINARY
+    {nullptr, load_percent},                  // TOKEN_PERCENT
+    {nullptr, load_float},                    // TOKEN_FLOAT
+    {nullptr, load_float_special},            // TOKEN_FLOAT_SPECIAL
+    {nullptr, load_tuple},                    // TOKEN_TUPLE
+    {nullptr, load_date},                     // TOKEN_DATE
+    {nullptr, load_pair},                     // TOKEN_PAIR
+    {nullptr, load_point},                    // TOKEN_POINT
+    {nullptr, load_time},                     // TOKEN_TIME
+    {nullptr, load_money},                    // TOKEN_MONEY
+    {nullptr, load_tag},                      // TOKEN_TAG
+    {nullptr, load_url},                      // TOKEN_URL
+    {nullptr, load_email},                    // TOKEN_EMAIL
+    {nullptr, load_hex},                      // TOKEN_HEX
     {nullptr, load_raw_string},               // TOKEN_RAW_STRING
-    {nullptr, load_pending},                  // TOKEN_REF
+    {nullptr, load_ref},                      // TOKEN_REF
 };
 
 // --- Syntax errors ---------------------------------------------------------------------
+
+// A scan stopped by its callback keeps what it made: open blocks and parens are closed
+// over their contents, path markers dropped.
+void close_open_series(lexer_state* s) {
+    if (!s->make_values) {
+        s->cells_parent = LEXER_NO_PARENT;
+        return;
+    }
+    while (s->cells_parent != LEXER_NO_PARENT) {
+        uint32_t index = s->cells_parent;
+        uint32_t kind = marker_kind(lexer_cells + index);
+        s->cells_parent = lexer_cells[index].w1;
+        if (path_type_q(kind)) {
+            std::memmove(lexer_cells + index, lexer_cells + index + 1,
+                         (s->cells_end - index - 1) * sizeof(cell));
+            s->cells_end--;
+            continue;
+        }
+        uint32_t count = s->cells_end - index - 1;
+        node_id node = alloc_cells(count);  // may collect: the output cells are roots
+        series_buffer* b = node_buffer(node);
+        std::memcpy(b->offset, lexer_cells + index + 1, count * sizeof(cell));
+        b->tail = b->offset + count * sizeof(cell);
+        cell* m = lexer_cells + index;
+        uint32_t flags = m->header & ~0xFFu;
+        set_series_value(m, kind == TYPE_PAREN || kind == TYPE_POINT2D ? TYPE_PAREN : TYPE_BLOCK,
+                         node, 0);
+        m->header |= flags;
+        s->cells_end = index + 1;
+    }
+}
 
 // From start: whole characters, stopping before a line break, at the end, or once 30 bytes
 // are taken.
@@ -548,7 +1000,22 @@ cell* lexer_alloc_cell(lexer_state* state) {
     return c;
 }
 
-void lexer_throw_error(lexer_state* s, const uint8_t* start, [[maybe_unused]] const uint8_t* end,
+bool fire_lexer_event(lexer_state* s, uint32_t event, int32_t type, const cell* value,
+                      const uint8_t* start, const uint8_t* end) {
+    if (!(s->event_mask & event) || !lexer_event_hook) return true;
+    if (event == LEXER_EVENT_SCAN && type == LEXER_MALCONSTRUCT) {
+        event = LEXER_EVENT_ERROR;
+        type = TYPE_ERROR;
+    }
+    if (event == LEXER_EVENT_PRESCAN) {
+        if (start == s->text_pos && start < s->text_end && *start == '(' && point_literal_q(s))
+            return true;
+        if (s->start_state == STATE_BRACED && type <= 0) start = s->braced_start;
+    }
+    return lexer_event_hook(s, event, type, value, start, end);
+}
+
+void lexer_throw_error(lexer_state* s, const uint8_t* start, const uint8_t* end,
                        int32_t type) {
     int32_t closer = s->closer;
     s->closer = 0;
@@ -560,6 +1027,17 @@ void lexer_throw_error(lexer_state* s, const uint8_t* start, [[maybe_unused]] co
         start = s->cells_parent == LEXER_NO_PARENT
                     ? s->text_pos
                     : s->text_start + lexer_cells[s->cells_parent].w3;
+    }
+    if (s->event_mask & LEXER_EVENT_ERROR) {
+        int32_t reported = type >= 1                ? type
+                           : closer >= 1            ? closer
+                           : s->token_type >= 1     ? s->token_type
+                           : s->value_type >= 1     ? s->value_type
+                                                    : int32_t{TYPE_ERROR};
+        if (!fire_lexer_event(s, LEXER_EVENT_ERROR, reported, nullptr, start, end)) {
+            close_open_series(s);
+            raise_exit(THROW_LEXER);
+        }
     }
     if (path_type_q(static_cast<uint32_t>(closer))) type = LEXER_BAD_CHAR;
     cell* base = stack::top;
@@ -575,7 +1053,7 @@ void lexer_throw_error(lexer_state* s, const uint8_t* start, [[maybe_unused]] co
             fire(syntax_error::malconstruct, &l, &x);
         case LEXER_MISSING:
         case LEXER_MISSING_AT_END: {
-            cell c{TYPE_CHAR, missing_char(s, closer, type), 0, 0};
+            cell c{TYPE_CHAR, 0, missing_char(s, closer, type), 0};
             fire(syntax_error::missing, &l, &c, &x);
         }
         default: {
@@ -631,6 +1109,11 @@ void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
             }
         }
 
+        if ((s->event_mask & LEXER_EVENT_PRESCAN) &&
+            !fire_lexer_event(s, LEXER_EVENT_PRESCAN, s->token_type, nullptr, token_start, p)) {
+            continue;
+        }
+
         if (prescan) {
             // A value token inside a series or path does not end the prescan: its handler
             // still settles where it ends (a point literal also leaves its entry state).
@@ -653,8 +1136,19 @@ void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
             } else if (run_handler(scanner, s, token_start, p, flags, s->make_values)) {
                 return;
             }
+            if ((s->event_mask & LEXER_EVENT_SCAN) && k >= TOKEN_COMMENT &&
+                !fire_lexer_event(s, LEXER_EVENT_SCAN, s->token_type, nullptr, token_start,
+                                  s->token_end)) {
+                keep = false;
+            }
             if (keep && lexer_loaders[k]) {
+                uint32_t before = s->cells_end;
                 lexer_loaders[k](s, token_start, s->token_end, flags, true);
+                if ((s->event_mask & LEXER_EVENT_LOAD) && s->cells_end > before &&
+                    !fire_lexer_event(s, LEXER_EVENT_LOAD, s->token_type,
+                                      lexer_cells + s->cells_end - 1, token_start, s->token_end)) {
+                    s->cells_end = before;
+                }
             }
         }
 
@@ -674,8 +1168,13 @@ void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
 }
 
 int32_t lexer_scan(cell* out, const uint8_t* bytes, size_t length, bool one, bool scan,
-                   bool make_values, bool wrap, size_t* consumed) {
+                   bool make_values, bool wrap, size_t* consumed, const cell* callback,
+                   uint32_t event_mask, const cell* source, cell* into) {
     lexer_state s{};
+    s.callback = callback;
+    s.event_mask = callback ? event_mask : 0;
+    s.source = source;
+    s.into = into;
     s.text_start = s.text_pos = s.token_end = bytes;
     s.text_end = bytes + length;
     s.line = 1;
@@ -704,8 +1203,14 @@ int32_t lexer_scan(cell* out, const uint8_t* bytes, size_t length, bool one, boo
     }
     if (s.make_values) {
         uint32_t made = s.cells_end - s.cells_start;
-        if (one && made == 1 && !wrap) {
+        if (one && made == 1 && !wrap && !into) {
             *out = lexer_cells[s.cells_start];
+        } else if (into) {
+            for (uint32_t i = 0; i < made; i++) {
+                cell* c = alloc_tail_buffer(node_buffer(series_node(into)));  // may collect
+                *c = lexer_cells[s.cells_start + i];
+            }
+            *out = *into;
         } else {
             node_id node = alloc_cells(made);  // may collect: the output cells are roots
             series_buffer* b = node_buffer(node);

@@ -177,7 +177,31 @@ struct lexer_state {
     int32_t line_marks;
     bool make_values;
     bool load;  // load? of the handler running now: errors raise only when set
+    uint32_t event_mask;    // events the callback asked for; 0 without a callback
+    const cell* callback;   // on the argument stack, which never moves
+    const cell* source;     // the string! or binary! scanned, or null
+    cell* into;             // a block! to append the values to, or null
 };
+
+// Callback events, each a bit of the event mask.
+constexpr uint32_t LEXER_EVENT_PRESCAN = 1;
+constexpr uint32_t LEXER_EVENT_SCAN = 2;
+constexpr uint32_t LEXER_EVENT_LOAD = 4;
+constexpr uint32_t LEXER_EVENT_OPEN = 8;
+constexpr uint32_t LEXER_EVENT_CLOSE = 16;
+constexpr uint32_t LEXER_EVENT_ERROR = 32;
+constexpr uint32_t LEXER_EVENTS_ALL = 0x3F;
+
+// Runs the callback (Kel code) for one event; the interpreter installs it. value: the new
+// value for a load event, else null; start and end: the token's bytes. It may move
+// state->text_pos to resume elsewhere. True to go on.
+using lexer_event_hook_fn = bool (*)(lexer_state* state, uint32_t event, int32_t type,
+                                     const cell* value, const uint8_t* start, const uint8_t* end);
+extern lexer_event_hook_fn lexer_event_hook;
+
+// True when the event is not asked for or the callback lets the scan go on.
+bool fire_lexer_event(lexer_state* state, uint32_t event, int32_t type, const cell* value,
+                      const uint8_t* start, const uint8_t* end);
 
 // The outermost running scan; nested scans chain behind it.
 extern lexer_state* lexer_current_state;
@@ -215,11 +239,14 @@ void lexer_mark_gc();
 [[noreturn]] void lexer_throw_error(lexer_state* state, const uint8_t* start,
                                     const uint8_t* end, int32_t type);
 
-// Scans length bytes. one: one top-level value; scan false: prescan mode; values are made
-// only with scan and make_values, into out (the value alone for one without wrap, else a
-// block). consumed gets the bytes taken. Returns the type of the last token (error! when
-// a scan-only step failed, 0 when there was none).
+// Scans length bytes, which must not move while it runs (not in collected memory). one:
+// one top-level value; scan false: prescan mode; values are made only with scan and
+// make_values, into out (the value alone for one without wrap, else a block, or appended to
+// the into block). consumed gets the bytes taken. callback with its event mask: see the
+// hook; callback, source and into on the argument stack. Returns the type of the last
+// token (error! when a scan-only step failed, 0 when there was none).
 int32_t lexer_scan(cell* out, const uint8_t* bytes, size_t length, bool one, bool scan,
-                   bool make_values, bool wrap, size_t* consumed);
+                   bool make_values, bool wrap, size_t* consumed, const cell* callback = nullptr,
+                   uint32_t event_mask = 0, const cell* source = nullptr, cell* into = nullptr);
 
 }  // namespace kel

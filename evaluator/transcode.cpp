@@ -1,0 +1,83 @@
+#include "evaluator/transcode.h"
+
+#include <cstring>
+#include <memory>
+
+#include "evaluator/lexer.h"
+#include "runtime/memory.h"
+#include "runtime/unicode.h"
+
+namespace kel {
+
+namespace {
+
+constexpr size_t STAGING_SIZE = 64 * 1024;
+
+// Shared room for the text of running scans; a nested scan takes the room after the
+// outer text, and a text that does not fit gets a private buffer for its call.
+uint8_t staging[STAGING_SIZE];
+size_t staging_used = 0;
+
+struct staged_text {
+    uint8_t* bytes;
+    size_t previous_used;
+    std::unique_ptr<uint8_t[]> own;
+
+    explicit staged_text(size_t size) : previous_used(staging_used) {
+        if (size <= STAGING_SIZE - staging_used) {
+            bytes = staging + staging_used;
+            staging_used += size;
+        } else {
+            own.reset(new uint8_t[size]);
+            bytes = own.get();
+        }
+    }
+    ~staged_text() { staging_used = previous_used; }
+    staged_text(const staged_text&) = delete;
+    staged_text& operator=(const staged_text&) = delete;
+};
+
+}  // namespace
+
+int32_t transcode_string(cell* out, const cell* source, int64_t length, bool one, bool scan,
+                         bool make_values, bool wrap, size_t* consumed, const cell* callback,
+                         uint32_t event_mask, cell* into) {
+    series_buffer* b = node_buffer(series_node(source));
+    uint32_t unit = b->unit();
+    size_t available = b->used_bytes() / unit;
+    size_t head = series_head(source);
+    size_t count = head < available ? available - head : 0;
+    if (length >= 0 && static_cast<size_t>(length) < count) count = static_cast<size_t>(length);
+    size_t per_char = unit == 4 ? 4 : unit + 1;
+    staged_text text(count * per_char + 1);
+    size_t size = write_utf8(source, text.bytes, static_cast<int64_t>(count), false);
+    size_t taken = 0;
+    int32_t type = lexer_scan(out, text.bytes, size, one, scan, make_values, wrap, &taken,
+                              callback, event_mask, source, into);
+    if (consumed) *consumed = utf8_count_chars(text.bytes, text.bytes + taken);
+    return type;
+}
+
+int32_t transcode_binary(cell* out, const cell* source, int64_t length, bool one, bool scan,
+                         bool make_values, bool wrap, size_t* consumed, const cell* callback,
+                         uint32_t event_mask, cell* into) {
+    series_buffer* b = node_buffer(series_node(source));
+    size_t available = b->used_bytes();
+    size_t head = series_head(source);
+    size_t count = head < available ? available - head : 0;
+    if (length >= 0 && static_cast<size_t>(length) < count) count = static_cast<size_t>(length);
+    size_t mark = count >= 3 && std::memcmp(b->offset + head, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    staged_text text(count - mark + 1);
+    std::memcpy(text.bytes, b->offset + head + mark, count - mark);
+    size_t taken = 0;
+    int32_t type = lexer_scan(out, text.bytes, count - mark, one, scan, make_values, wrap, &taken,
+                              callback, event_mask, source, into);
+    if (consumed) *consumed = taken + mark;
+    return type;
+}
+
+void load_text(cell* out, const uint8_t* bytes, size_t length) {
+    lexer_scan(out, bytes, length, false, true, true, true, nullptr);
+}
+
+}  // namespace kel

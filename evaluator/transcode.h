@@ -1,0 +1,29 @@
+// The lexer's entry for text values: the source is staged as UTF-8 outside collected
+// memory, so the scan can allocate at every value while the text stays put.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kel {
+
+// A string! source: length characters from its head (-1: all). consumed gets characters.
+// The cells passed in (and callback, into) must be on the argument stack. Returns the type
+// of the last token, as lexer_scan does.
+int32_t transcode_string(cell* out, const cell* source, int64_t length, bool one, bool scan,
+                         bool make_values, bool wrap, size_t* consumed,
+                         const cell* callback = nullptr, uint32_t event_mask = 0,
+                         cell* into = nullptr);
+
+// A binary! source: length bytes from its head (-1: all), a leading byte-order mark
+// skipped. consumed gets bytes, the mark included.
+int32_t transcode_binary(cell* out, const cell* source, int64_t length, bool one, bool scan,
+                         bool make_values, bool wrap, size_t* consumed,
+                         const cell* callback = nullptr, uint32_t event_mask = 0,
+                         cell* into = nullptr);
+
+// Every value of UTF-8 text that is not in collected memory, as a block! into out.
+void load_text(cell* out, const uint8_t* bytes, size_t length);
+
+}  // namespace kel
