@@ -148,8 +148,8 @@ void unwind_to_last(uint32_t type) {
     top = slot + 1;
 }
 
-void unwind_above(call_frame* f) {
-    while (ctop > f + 1) restore(--ctop);
+void unwind_down_to(call_frame* f) {
+    while (ctop > f) restore(--ctop);
 }
 
 cell caller_name() {

@@ -172,9 +172,10 @@ void unwind_any();
 void unwind_to(uint32_t type, bool keep);
 void unwind_to_last(uint32_t type);
 inline void unwind_to_loop(bool keep) { unwind_to(FRAME_LOOP, keep); }
-// Pops every frame above f, restoring function contexts: what a catcher does when an
-// error passed its frames as an exception. The caller puts its own base back.
-void unwind_above(call_frame* f);
+// Pops every frame from the top down to f included, restoring function contexts: what a
+// catcher does when an error passed its frames as an exception. The caller puts its own
+// base back.
+void unwind_down_to(call_frame* f);
 
 // --- Frame walks -----------------------------------------------------------------------
 
