@@ -1,6 +1,7 @@
 #include "evaluator/actions.h"
 
 #include "boot/error_catalog.h"
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/series.h"
@@ -26,6 +27,16 @@ void raise_expect_arg(uint32_t type) {
                              : nullptr;
     if (callee) param = *function::param_word_at(callee + name.w3, 0);
     fire(script_error::expect_arg, &name, &datatype, &param);
+}
+
+eval_path_fn get_action_ptr_path(cell* parent, cell* element, cell* path, int32_t position) {
+    action_entry e = type_action(TYPE_OF(parent), ACT_EVAL_PATH);
+    if (e) return reinterpret_cast<eval_path_fn>(e);
+    cell type{TYPE_DATATYPE, TYPE_OF(parent), 0, 0};
+    if (!path) fire(script_error::bad_path_type2, element, &type);
+    cell* cut = block::clone(path, true, true);
+    block::ks_set_tail(cut, series::head_of(cut) + position + 1);
+    fire(script_error::bad_path_type, path, &type, cut);
 }
 
 int32_t get_pick_index(const cell* index) {
@@ -174,9 +185,8 @@ uint32_t text_entry(const int32_t* r) {
 
 uint32_t eval_path_entry(const int32_t* r) {
     cell* to_set = flag(r, 0) ? arguments + 2 : nullptr;
-    return result(eval_path_dispatch(arguments, arguments + 1, to_set, static_cast<cell*>(nullptr),
-                                     static_cast<cell*>(nullptr), static_cast<cell*>(nullptr), -1, false, false,
-                                     true, false));
+    eval_path_fn action = get_action_ptr_path(arguments, arguments + 1, nullptr, -1);
+    return result(action(arguments, arguments + 1, to_set, nullptr, nullptr, nullptr, -1, false, false, true, false));
 }
 
 uint32_t compare_entry(const int32_t*) {

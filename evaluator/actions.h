@@ -89,6 +89,11 @@ KEL_DISPATCHER(update, ACT_UPDATE)
 KEL_DISPATCHER(write, ACT_WRITE)
 #undef KEL_DISPATCHER
 
+// The eval-path implementation of parent's type. Without one: script bad-path-type2
+// (element, datatype) when path is null, else bad-path-type (path, datatype, the path
+// cut after position + 1 elements).
+eval_path_fn get_action_ptr_path(cell* parent, cell* element, cell* path, int32_t position);
+
 // pick and poke's index argument as a number: true 1, false 2, an integer or char its
 // own; 0 for any other type (the type's own pick reads the cell).
 int32_t get_pick_index(const cell* index);

@@ -337,22 +337,6 @@ const cell false_value{TYPE_LOGIC, 0, 0, 0};
 
 inline bool path_type_q(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
 
-// A deep copy of the path ending after its first count elements.
-cell* path_cut(const cell* path, int32_t count) {
-    cell* copy = block::clone(path, true, true);
-    block::ks_set_tail(copy, series::head_of(copy) + count);
-    return copy;
-}
-
-eval_path_fn path_action(cell* parent, cell* element, cell* path, int32_t position) {
-    action_entry e = type_action(TYPE_OF(parent), ACT_EVAL_PATH);
-    if (e) return reinterpret_cast<eval_path_fn>(e);
-    cell type = datatype_of(parent);
-    if (!path) fire(script_error::bad_path_type2, element, &type);
-    cell* cut = path_cut(path, position + 1);
-    fire(script_error::bad_path_type, path, &type, cut);
-}
-
 }  // namespace
 
 void interpreter_init() {
@@ -625,7 +609,7 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
         bool last = i == length - 1;
         bool tracked = set && last && length >= 3 &&
                        (any_block_q(TYPE_OF(previous)) || TYPE_OF(previous) == TYPE_OBJECT);
-        eval_path_fn action = path_action(current, element, path, i - 1);
+        eval_path_fn action = get_action_ptr_path(current, element, path, i - 1);
         const cell* result = action(current, element, set && last ? to_set : nullptr, path, previous,
                                     previous_element, i, false, get, last, tracked);
         cell r = *result;
