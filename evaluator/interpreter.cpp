@@ -19,6 +19,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "evaluator/throw.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 
@@ -549,7 +550,8 @@ uint32_t exec_function(cell* fn) {
     cell* body = stack::push(more_at(fn, MORE_BODY));
     uint32_t code = 0;
     if (TYPE_OF(body) == TYPE_BLOCK) {
-        code = eval_block(body, true);
+        // A return raised by C++ between here and the body (PARSE, callbacks) ends here too.
+        code = catch_code([body] { return eval_block(body, true); });
     } else {
         *stack::arguments = unset_value;
     }
