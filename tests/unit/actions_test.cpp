@@ -69,5 +69,28 @@ TEST_F(ActionsTest, EntriesReadRefinementsFromTheFrame) {
     for (const auto& c : cases) EXPECT_EQ(run(c.script), c.expected) << c.script;
 }
 
+TEST_F(ActionsTest, FastPathsMatchTheFullCalls) {
+    cell add = word::load("add"), big = integer_value(2147483647), two = integer_value(2);
+    cell* sum = fast_math_value_int(&big, 1, 0, &add);
+    ASSERT_EQ(TYPE_OF(sum), TYPE_FLOAT);
+    EXPECT_EQ(cell_float(sum), 2147483648.0);
+    EXPECT_EQ(int_of(fast_math_value_int(&two, 5, 7, &add)), 7);  // xor
+    cell half{TYPE_FLOAT, 0, 0, 0};
+    set_cell_float(&half, 0.5);
+    EXPECT_EQ(cell_float(fast_math_values(&two, &half, 0, &add)), 2.5);  // the add action
+    cell greater = word::load("greater?");
+    EXPECT_TRUE(fast_compare_value_int_cond(&two, 1, COMP_GREATER, &greater, false));
+    EXPECT_FALSE(fast_compare_values_cond(&half, &two, COMP_GREATER, &greater, false));
+    EXPECT_TRUE(fast_compare_values_cond(&half, &two, COMP_GREATER, &greater, true));
+
+    cell* block = load("a b");
+    cell pick = word::load("pick");
+    for (int32_t index : {0, -1, 3}) EXPECT_EQ(TYPE_OF(fast_pick_block(block, index, &pick)), TYPE_NONE) << index;
+    EXPECT_EQ(molded(fast_pick_block(block, 2, &pick)), "b");
+    EXPECT_EQ(int_of(fast_series_op(block, 1, &pick)), 2);
+    EXPECT_EQ(molded(fast_series_op(block, 5, &pick)), "[b]");
+    EXPECT_EQ(fast_series_op(block, 4, &pick)->w1, 0u);
+}
+
 }  // namespace
 }  // namespace kel
