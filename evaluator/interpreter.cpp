@@ -12,6 +12,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
+#include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
@@ -340,6 +341,31 @@ inline bool path_type_q(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PAT
 
 }  // namespace
 
+namespace {
+
+// For objects: a spec block run for its effects.
+void evaluate_for_object(cell* block) {
+    cell* saved = stack::top;
+    cell* code = stack::push(block);
+    exit_on_code(eval_block(code, false));
+    stack::top = saved;
+}
+
+// For objects: an event handler whose arguments are on the stack from args up.
+void call_object_handler(cell* handler, uint32_t name, cell* args) {
+    root_cell fn(*handler);
+    cell word{TYPE_WORD, 0, name, static_cast<uint32_t>(-1)};
+    cell* saved = stack::top;
+    stack::top = args;
+    stack::mark_interp_func(&word);
+    stack::top = saved;
+    exit_on_code(exec_function(&fn.value));
+    stack::unwind();
+    stack::top = args;
+}
+
+}  // namespace
+
 void interpreter_init() {
     static bool rooted = false;
     if (!rooted) {
@@ -347,6 +373,8 @@ void interpreter_init() {
         rooted = true;
     }
     near_position = none_value;
+    object::evaluate = evaluate_for_object;
+    object::call_handler = call_object_handler;
 }
 
 // --- Blocks ------------------------------------------------------------------------------
@@ -619,7 +647,7 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
         *previous = *current;
         *previous_element = *element;
         *current = r;
-        if (!last && callable_q(TYPE_OF(current)) && !set && !get) {
+        if (callable_q(TYPE_OF(current)) && !set && !get) {
             uint32_t from = series_head(path) + static_cast<uint32_t>(i) + 1;
             cell name = *element;
             if (uint32_t c = eval_call(current, code, pc, end, path, from, &name, false)) return c;

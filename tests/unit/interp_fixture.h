@@ -40,7 +40,6 @@ protected:
         register_actions();
         register_natives();
         interpreter_init();
-        object::evaluate = nullptr;
         // What the boot image and the first stage define.
         for (uint32_t t = 1; t <= highest_type; t++) {
             if (!type_names[t].name) continue;
