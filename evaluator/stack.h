@@ -1,19 +1,51 @@
-// The argument stack: arguments, locals and results of every active call.
+// The argument stack and the call stack.
 //
-// One fixed series buffer that never moves, so cell addresses into it stay valid.
-// Slot 0 of a frame (the cell at stack::arguments) is both its first argument and
-// its result.
+// The argument stack is one fixed series buffer that never moves, so cell addresses into
+// it stay valid. Slot 0 of a frame (the cell at stack::arguments) is both its first
+// argument and its result; after the frame is popped the result stands at the caller's
+// next free position.
+//
+// The call stack says who called whom: one record per active call, never in collected
+// memory. Non-local exits walk it to find their target frame.
 #pragma once
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 
 namespace kel {
 
 constexpr uint32_t ARGUMENT_STACK_SIZE = 20000;  // cells
+constexpr uint32_t CALL_STACK_SIZE = 12000;      // records
 
-// The node of the stack's buffer, for the collector.
+// The node of the argument stack's buffer, for the collector.
 extern node_id argument_stack;
+
+// Frame types (header bits 24-27) and flags.
+enum frame_type : uint32_t {
+    FRAME_FUNCTION = 1,
+    FRAME_NATIVE = 2,
+    FRAME_TRY = 4,
+    FRAME_TRY_ALL = 5,
+    FRAME_CATCH = 6,
+    FRAME_EVAL = 7,
+    FRAME_LOOP = 8,
+};
+constexpr uint32_t FRAME_TYPE_SHIFT = 24;
+constexpr uint32_t FRAME_TYPE_MASK = 0x0F000000;
+constexpr uint32_t FRAME_BODY = 0x10000000;    // target of return and exit
+constexpr uint32_t FRAME_INTERP = 0x80000000;  // pushed by the interpreter
+
+struct call_frame {
+    uint32_t header;    // type and flags
+    uint32_t symbol;    // of the word that names the frame
+    uint32_t base;      // the caller's stack::arguments, as a slot index
+    node_id word_ctx;   // context of the naming word
+    node_id ctx;        // function frames: the locals context whose values it re-pointed
+    uint32_t saved;     // that context's values word when the frame was pushed
+};
+
+inline uint32_t frame_type_of(const call_frame* f) { return (f->header & FRAME_TYPE_MASK) >> FRAME_TYPE_SHIFT; }
 
 namespace stack {
 
@@ -22,10 +54,21 @@ extern cell* end;
 extern cell* top;        // first free cell
 extern cell* arguments;  // base of the current frame
 
-// Allocates the buffer and empties the stack.
+extern call_frame* cbottom;
+extern call_frame* ctop;  // first free record
+extern call_frame* cend;
+// Set by throw to the frame where it started; consumed by caller_name.
+extern call_frame* throw_origin;
+
+// Allocates the argument stack, empties both stacks, makes the call frames collector roots.
 void init();
 
 [[noreturn]] void overflow();
+[[noreturn]] void call_overflow();
+
+inline uint32_t index_of(const cell* c) { return static_cast<uint32_t>(c - bottom); }
+
+// --- Argument stack --------------------------------------------------------------------
 
 inline cell* push_cell() {
     cell* c = top;
@@ -40,10 +83,115 @@ inline cell* push(const cell* value) {
 }
 
 inline cell* top_cell() { return top == bottom ? bottom : top - 1; }
-
-inline cell* set_last(const cell* value) { return copy_cell(value, arguments); }
+inline uint32_t top_type() { return TYPE_OF(top_cell()); }
 
 inline void pop(uint32_t n) { top = static_cast<uint32_t>(top - bottom) > n ? top - n : bottom; }
+
+// The statement boundary: drops everything above the frame base.
+inline cell* reset() { return top = arguments; }
+// Keeps slot 0 only.
+inline void keep() { top = arguments + 1; }
+
+inline cell* set_last(const cell* value) { return copy_cell(value, arguments); }
+inline cell* set_last_keep(const cell* value) {
+    copy_cell(value, arguments);
+    top = arguments + 1;
+    return arguments;
+}
+// An error! on top becomes the result; then only slot 0 stays.
+void set_last_top();
+
+// --- Call stack ------------------------------------------------------------------------
+
+inline void mark(const cell* word, uint32_t flags) {
+    if (ctop >= cend) call_overflow();
+    *ctop++ = call_frame{flags, word->w2, index_of(arguments), word->w1, 0, 0};
+    arguments = top;
+}
+
+// A function frame that restores ctx's values pointer when popped (ctx may be 0).
+void mark_func(const cell* word, node_id ctx);
+inline void mark_native(const cell* word) { mark(word, FRAME_NATIVE << FRAME_TYPE_SHIFT); }
+inline void mark_try(const cell* word) { mark(word, FRAME_TRY << FRAME_TYPE_SHIFT); }
+inline void mark_try_all(const cell* word) { mark(word, FRAME_TRY_ALL << FRAME_TYPE_SHIFT); }
+inline void mark_catch(const cell* word) { mark(word, FRAME_CATCH << FRAME_TYPE_SHIFT); }
+inline void mark_eval(const cell* word) { mark(word, FRAME_INTERP | FRAME_EVAL << FRAME_TYPE_SHIFT); }
+inline void mark_loop(const cell* word) { mark(word, FRAME_LOOP << FRAME_TYPE_SHIFT); }
+inline void mark_interp_native(const cell* word) { mark(word, FRAME_INTERP | FRAME_NATIVE << FRAME_TYPE_SHIFT); }
+inline void mark_interp_func(const cell* word) { mark(word, FRAME_INTERP | FRAME_FUNCTION << FRAME_TYPE_SHIFT); }
+
+inline call_frame* current_frame() { return ctop - 1; }
+inline void set_ctop(call_frame* f) { ctop = f; }
+void set_frame_flag(bool on);
+inline void set_frame_interp() { current_frame()->header |= FRAME_INTERP; }
+// The frame below the top one gets FRAME_BODY when it lacks it; that frame, else null.
+call_frame* mark_return_target();
+inline void clear_return_target(call_frame* f) { f->header &= ~FRAME_BODY; }
+// An interpreter frame at f (the top one when null) or, unless one_only, below it.
+bool eval_q(const call_frame* f, bool one_only);
+
+// The first argument of a frame: the current base for the top frame, else the base the
+// frame above it recorded.
+inline cell* base_of(const call_frame* f) { return f == ctop - 1 ? arguments : bottom + f[1].base; }
+
+// Writes the saved values pointer back into a function frame's context.
+inline void restore(const call_frame* f) {
+    if (f->ctx && frame_type_of(f) == FRAME_FUNCTION) series_cell(f->ctx, 0)->w2 = f->saved;
+}
+
+// Pops the top frame; its result stays as the caller's next value.
+inline void unwind() {
+    call_frame* f = --ctop;
+    top = arguments + 1;
+    arguments = bottom + f->base;
+}
+inline void unwind_func() {
+    restore(ctop - 1);
+    unwind();
+}
+// As unwind, and the result is copied into the caller's slot 0.
+inline void unwind_last() {
+    cell result = *arguments;
+    unwind();
+    *arguments = result;
+}
+inline void unwind_func_last() {
+    restore(ctop - 1);
+    unwind_last();
+}
+// Pops the top frame, dropping its result and the caller's values.
+inline void unwind_drop() {
+    call_frame* f = --ctop;
+    arguments = top = bottom + f->base;
+}
+inline void unwind_func_drop() {
+    restore(ctop - 1);
+    unwind_drop();
+}
+void unwind_any();
+void unwind_to(uint32_t type, bool keep);
+void unwind_to_last(uint32_t type);
+inline void unwind_to_loop(bool keep) { unwind_to(FRAME_LOOP, keep); }
+// Pops every frame from the top down to f included, restoring function contexts: what a
+// catcher does when an error passed its frames as an exception. The caller puts its own
+// base back.
+void unwind_down_to(call_frame* f);
+
+// --- Frame walks -----------------------------------------------------------------------
+
+// The word naming the innermost named frame, from the throw origin when one is set.
+cell caller_name();
+// The naming word and base of each named frame, top first down to the second record.
+void collect_calls(cell* block);
+// Bottom up to end (the top when null): the named frames' words; with level <= 1 only
+// those whose value is a function!.
+void trace_words(int32_t level, cell* block, const call_frame* end);
+// The same walk, formed into string with one blank after each; returns the limit left.
+int32_t trace_form(int32_t level, cell* string, const call_frame* end, int32_t limit);
+// For the collector: the nodes every frame holds.
+void mark_gc();
+// Unless its stack field holds a block, the error gets the current call-stack position.
+void set_error_frame(cell* error);
 
 }  // namespace stack
 }  // namespace kel

@@ -2,6 +2,7 @@
 
 #include "boot/error_catalog.h"
 #include "datatypes/error.h"
+#include "evaluator/throw.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 
@@ -12,7 +13,7 @@ const cell unset_value{TYPE_UNSET, 0, 0, 0};
 
 void fire(uint32_t category, uint32_t id, const cell* arg1, const cell* arg2, const cell* arg3) {
     error_create(category, id, arg1, arg2, arg3);
-    raise_exit(THROW_ERROR);
+    stack::throw_error();
 }
 
 int32_t number_to_int(const cell* value) {

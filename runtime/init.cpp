@@ -36,7 +36,10 @@
 #include "datatypes/unset.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
+#include "evaluator/natives.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
@@ -107,10 +110,13 @@ void runtime_init() {
     init_memory();
     init_handle_table();
     register_datatypes();
+    register_actions();
+    register_natives();
     cycles_init();
     case_folding_init();
     ownership::init();
     stack::init();
+    interpreter_init();
     symbol::table_init();
     _context::global_init();
     words_init();

@@ -1,0 +1,694 @@
+#include "evaluator/interpreter.h"
+
+#include <pthread.h>
+
+#include <exception>
+#include <vector>
+
+#include "boot/error_catalog.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/native.h"
+#include "datatypes/object.h"
+#include "datatypes/series.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "evaluator/throw.h"
+#include "runtime/collector.h"
+#include "runtime/exits.h"
+
+namespace kel {
+
+cell near_position{TYPE_NONE, 0, 0, 0};
+
+namespace {
+
+// Argument kinds of the compiled spec, in the typeset cell's header bits 20-21.
+constexpr uint32_t ARG_KIND_SHIFT = 20;
+constexpr uint32_t ARG_KIND_MASK = 3u << ARG_KIND_SHIFT;
+enum arg_kind : uint32_t { ARG_PLAIN = 0, ARG_GET = 1, ARG_LIT = 2 };
+// The compiled spec lives in cell 1 of the callee's more block.
+constexpr uint32_t MORE_SPEC = 1;
+
+void mark_near() { collector_mark_values(&near_position, &near_position + 1); }
+
+// --- Positions ---------------------------------------------------------------------------
+
+inline cell* at(const cell* code, uint32_t i) { return node_buffer(series_node(code))->cells() + i; }
+// end, or less when the block was cut meanwhile.
+inline uint32_t limit(const cell* code, uint32_t end) {
+    uint32_t length = static_cast<uint32_t>(node_buffer(series_node(code))->used_bytes() / sizeof(cell));
+    return end < length ? end : length;
+}
+
+inline bool callable_q(uint32_t t) {
+    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
+}
+
+// The value slot of a bound word whose context has values, or null.
+inline cell* bound_value(const cell* word) {
+    node_id ctx = word->w1;
+    int32_t index = static_cast<int32_t>(word->w3);
+    if (!ctx || index < 0) return nullptr;
+    const cell* c = ctx_cell(ctx);
+    if (!c->w2) return nullptr;
+    return (c->header & CTX_ON_STACK ? stack::bottom + c->w2 : node_buffer(c->w2)->cells()) + index;
+}
+
+// A word's value: the fast path for bound words, the context module for the rest (and
+// its errors).
+inline cell* word_value(const cell* word) {
+    cell* v = bound_value(word);
+    return v ? v : _context::get(word);
+}
+
+// The word naming a frame, rebuilt from its record (the record's context node is kept
+// current by the collector; a word cell held in C++ would not be).
+cell frame_name(const call_frame* f) {
+    cell w{TYPE_WORD, f->word_ctx, f->symbol, static_cast<uint32_t>(-1)};
+    if (f->word_ctx) w = word::word_for_symbol(f->word_ctx, f->symbol);
+    return w;
+}
+
+inline cell datatype_of(const cell* value) { return cell{TYPE_DATATYPE, TYPE_OF(value), 0, 0}; }
+
+// RAII: near_position is put back on every way out of a block.
+struct near_guard {
+    root_cell saved{near_position};
+    ~near_guard() { near_position = saved.value; }
+};
+
+// --- Compiled argument spec ----------------------------------------------------------------
+
+// Walks the spec block and appends the compiled form to out (a block on the stack): a
+// typeset per argument (kind in the header), a refinement per refinement (natives and
+// actions number them from 1 in w3), then the count of locals (functions) or refinements.
+void compile_spec(const cell* callee, cell* out) {
+    bool function = TYPE_OF(callee) == TYPE_FUNCTION || TYPE_OF(callee) == TYPE_ROUTINE;
+    const uint32_t return_name = symbol::resolve(runtime_symbols[SYM_RETURN]);
+    const uint32_t local_name = symbol::resolve(runtime_refinements[REF_LOCAL].w2);
+    root_node spec(callee->w2);
+    int32_t refinements = 0, locals = 0;
+    bool in_locals = false;
+    uint32_t count = static_cast<uint32_t>(node_buffer(spec.node)->used_bytes() / sizeof(cell));
+    for (uint32_t i = 0; i < count; i++) {
+        cell item = *series_cell(spec.node, i);
+        uint32_t t = TYPE_OF(&item);
+        if (in_locals) {
+            if (t == TYPE_SET_WORD) break;
+            if (t == TYPE_WORD) locals++;
+            continue;
+        }
+        switch (t) {
+            case TYPE_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_LIT_WORD: {
+                uint32_t kind = t == TYPE_WORD ? ARG_PLAIN : t == TYPE_GET_WORD ? ARG_GET : ARG_LIT;
+                cell* ts;
+                if (i + 1 < count && TYPE_OF(series_cell(spec.node, i + 1)) == TYPE_BLOCK) {
+                    cell* types = stack::push(series_cell(spec.node, i + 1));
+                    ts = typeset::make_in_from_spec(out, types);
+                    stack::pop(1);
+                } else {
+                    ts = typeset::make_in_default(out);
+                }
+                ts->header |= kind << ARG_KIND_SHIFT;
+                break;
+            }
+            case TYPE_REFINEMENT:
+                if (symbol::resolve(item.w2) == local_name) {
+                    in_locals = true;
+                    locals = 1;
+                    break;
+                }
+                item = cell{TYPE_REFINEMENT, 0, item.w2, static_cast<uint32_t>(++refinements)};
+                block::ks_append(out, &item);
+                break;
+            case TYPE_SET_WORD:
+                if (symbol::resolve(item.w2) != return_name) fire(script_error::bad_func_def, &item);
+                if (i + 1 < count && TYPE_OF(series_cell(spec.node, i + 1)) == TYPE_BLOCK) i++;
+                break;
+            default:
+                break;  // doc strings, type blocks, the attribute block
+        }
+    }
+    cell n = integer_value(function ? locals : refinements);
+    block::ks_append(out, &n);
+}
+
+// The compiled spec's node, built and cached on first use. callee must not move.
+node_id compiled_spec(cell* callee) {
+    cell* cached = series_cell(callee->w3, MORE_SPEC);
+    if (TYPE_OF(cached) == TYPE_BLOCK) return series_node(cached);
+    cell* out = block::push_only(8);
+    compile_spec(callee, out);
+    *series_cell(callee->w3, MORE_SPEC) = *out;
+    node_id node = series_node(out);
+    stack::pop(1);
+    return node;
+}
+
+inline uint32_t spec_length(node_id spec) {
+    return static_cast<uint32_t>(node_buffer(spec)->used_bytes() / sizeof(cell)) - 1;
+}
+
+// --- Argument fetching ---------------------------------------------------------------------
+
+struct call {
+    cell* callee;         // does not move
+    call_frame* frame;    // the call's own record
+    cell* code;
+    uint32_t& pc;
+    uint32_t end;
+    bool infix;
+};
+
+[[noreturn]] void raise_no_arg(const call& c, int32_t param) {
+    cell name = frame_name(c.frame);
+    cell word = *function::param_word_at(c.callee, param);
+    fire(script_error::no_arg, &name, &word);
+}
+
+void check_arg(const call& c, const cell* value, int32_t param, uint32_t spec_index) {
+    node_id spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
+    if (typeset_has(series_cell(spec, spec_index), TYPE_OF(value))) return;
+    cell name = frame_name(c.frame);
+    cell type = datatype_of(value);
+    cell word = *function::param_word_at(c.callee, param);
+    fire(script_error::expect_arg, &name, &type, &word);
+}
+
+// Fetches one argument by its kind and pushes it.
+[[nodiscard]] uint32_t fetch_one(const call& c, int32_t param, uint32_t spec_index) {
+    node_id spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
+    const cell* ts = series_cell(spec, spec_index);
+    uint32_t kind = (ts->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
+    if (c.pc >= limit(c.code, c.end)) {
+        if (kind == ARG_LIT && typeset_has(ts, TYPE_UNSET)) {
+            stack::push(&unset_value);
+            return 0;
+        }
+        raise_no_arg(c, param);
+    }
+    if (kind == ARG_PLAIN) {
+        if (uint32_t code = eval_expression(c.code, c.pc, c.end, c.infix, true)) return code;
+    } else {
+        uint32_t t = TYPE_OF(at(c.code, c.pc));
+        if (kind == ARG_LIT && (t == TYPE_PAREN || t == TYPE_GET_WORD || t == TYPE_GET_PATH)) {
+            if (uint32_t code = eval_expression(c.code, c.pc, c.end, true, true)) return code;
+        } else {
+            stack::push(at(c.code, c.pc++));
+        }
+    }
+    check_arg(c, stack::top - 1, param, spec_index);
+    return 0;
+}
+
+// The spec position and parameter number of the refinement the path element names.
+struct refinement_at {
+    uint32_t spec_index;
+    int32_t param;
+    int32_t number;  // from 1
+};
+
+refinement_at find_refinement(node_id spec, uint32_t symbol) {
+    uint32_t n = spec_length(spec);
+    int32_t param = 0;
+    for (uint32_t i = 0; i < n; i++, param++) {
+        const cell* e = series_cell(spec, i);
+        if (TYPE_OF(e) == TYPE_REFINEMENT && symbol::resolve(e->w2) == symbol)
+            return {i, param, static_cast<int32_t>(e->w3)};
+    }
+    return {0, -1, 0};
+}
+
+// The argument count of the refinement at spec index i.
+uint32_t refinement_arity(node_id spec, uint32_t i) {
+    uint32_t n = spec_length(spec), k = 0;
+    while (i + 1 + k < n && TYPE_OF(series_cell(spec, i + 1 + k)) == TYPE_TYPESET) k++;
+    return k;
+}
+
+// Activates the refinements a path call names and fetches their arguments. For
+// natives and actions refs gets each active refinement's first frame index; a function's
+// frame already holds false and nones for every refinement.
+[[nodiscard]] uint32_t fetch_refinements(const call& c, const cell* path, uint32_t from, int32_t* refs,
+                                         bool function) {
+    uint32_t length = static_cast<uint32_t>(block::ks_length_q(path)) + series_head(path);
+    std::vector<bool> used;
+    for (uint32_t i = from; i < length; i++) {
+        cell element = *block::ks_abs_at(path, static_cast<int32_t>(i));
+        uint32_t t = TYPE_OF(&element);
+        if (t != TYPE_WORD && t != TYPE_GET_WORD) fire(script_error::bad_refine, &element);
+        node_id spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
+        refinement_at r = find_refinement(spec, symbol::resolve(element.w2));
+        if (r.param < 0) {
+            cell name = frame_name(c.frame);
+            cell refinement = element;
+            set_type(&refinement, TYPE_REFINEMENT);
+            fire(script_error::no_refine, &name, &refinement);
+        }
+        if (used.size() <= static_cast<size_t>(r.number)) used.resize(r.number + 1);
+        if (used[r.number]) fire(script_error::dup_refine, path);
+        used[r.number] = true;
+        if (t == TYPE_GET_WORD && !value_true_q(word_value(&element), false, &element)) continue;
+        uint32_t arity = refinement_arity(spec, r.spec_index);
+        if (function) {
+            cell* slot = stack::arguments + r.param;
+            *slot = cell{TYPE_LOGIC, 1, 0, 0};
+            for (uint32_t k = 0; k < arity; k++) {
+                if (uint32_t code = fetch_one(c, r.param + 1 + static_cast<int32_t>(k), r.spec_index + 1 + k))
+                    return code;
+                stack::arguments[r.param + 1 + k] = *--stack::top;
+            }
+        } else {
+            refs[r.number - 1] = static_cast<int32_t>(stack::top - stack::arguments);
+            for (uint32_t k = 0; k < arity; k++)
+                if (uint32_t code = fetch_one(c, r.param + 1 + static_cast<int32_t>(k), r.spec_index + 1 + k))
+                    return code;
+        }
+    }
+    return 0;
+}
+
+constexpr uint32_t MAX_REFINEMENTS = 32;
+const cell false_value{TYPE_LOGIC, 0, 0, 0};
+
+// Fetches every argument in the current frame, then runs the callee.
+[[nodiscard]] uint32_t fetch_and_run(const call& c, const cell* path, uint32_t path_from) {
+    node_id spec = compiled_spec(c.callee);
+    uint32_t type = TYPE_OF(c.callee);
+    bool function = type == TYPE_FUNCTION;
+    uint32_t n = spec_length(spec);
+    uint32_t i = 0;
+    int32_t param = 0;
+    // Fixed arguments; an infix call's left operand is already slot 0.
+    for (; i < n; i++, param++) {
+        if (TYPE_OF(series_cell(spec, i)) != TYPE_TYPESET) break;
+        if (c.infix && i == 0) {
+            check_arg(c, stack::arguments, 0, 0);
+            continue;
+        }
+        if (uint32_t code = fetch_one(c, param, i)) return code;
+        spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
+    }
+    int32_t refs[MAX_REFINEMENTS];
+    if (function) {
+        // Every refinement laid out inactive: false, then none per argument; then the locals.
+        for (; i < n; i++) {
+            cell* e = series_cell(spec, i);
+            stack::push(TYPE_OF(e) == TYPE_REFINEMENT ? &false_value : &none_value);
+            spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
+        }
+        int32_t locals = int_of(series_cell(spec, n));
+        if (locals > 0) push_unused_refinement(locals);
+    } else {
+        int32_t count = int_of(series_cell(spec, n));
+        KEL_ASSERT(count <= static_cast<int32_t>(MAX_REFINEMENTS));
+        for (int32_t k = 0; k < count; k++) refs[k] = -1;
+    }
+    if (path)
+        if (uint32_t code = fetch_refinements(c, path, path_from, refs, function)) return code;
+    switch (type) {
+        case TYPE_FUNCTION:
+            return exec_function(c.callee);
+        case TYPE_NATIVE: {
+            native_code entry = native_entries[c.callee->w1 - 1];
+            if (!entry) fire(internal_error::not_done);
+            return static_cast<uint32_t>(entry(false, refs));
+        }
+        case TYPE_ACTION: {
+            action_code entry = action_entries[c.callee->w1 - 1];
+            if (!entry) fire(internal_error::not_done);
+            return static_cast<uint32_t>(entry(refs));
+        }
+        default:
+            // Routines run compiled code; there is none to run in this build.
+            fire(internal_error::routines);
+    }
+}
+
+// --- Paths -----------------------------------------------------------------------------
+
+inline bool path_type_q(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
+
+}  // namespace
+
+namespace {
+
+// For objects: a spec block run for its effects.
+void evaluate_for_object(cell* block) {
+    cell* saved = stack::top;
+    cell* code = stack::push(block);
+    exit_on_code(eval_block(code, false));
+    stack::top = saved;
+}
+
+// For objects: an event handler whose arguments are on the stack from args up.
+void call_object_handler(cell* handler, uint32_t name, cell* args) {
+    root_cell fn(*handler);
+    cell word{TYPE_WORD, 0, name, static_cast<uint32_t>(-1)};
+    cell* saved = stack::top;
+    stack::top = args;
+    stack::mark_interp_func(&word);
+    stack::top = saved;
+    exit_on_code(exec_function(&fn.value));
+    stack::unwind();
+    stack::top = args;
+}
+
+}  // namespace
+
+void interpreter_init() {
+    static bool rooted = false;
+    if (!rooted) {
+        collector_add_mark_callback(mark_near);
+        rooted = true;
+    }
+    near_position = none_value;
+    object::evaluate = evaluate_for_object;
+    object::call_handler = call_object_handler;
+}
+
+// --- Blocks ------------------------------------------------------------------------------
+
+uint32_t eval_block(cell* block, bool chain) {
+    near_guard near;
+    stack::mark_eval(&runtime_words[W_BODY]);
+    uint32_t pc = series_head(block);
+    uint32_t end = limit(block, UINT32_MAX);
+    if (pc >= end) {
+        *stack::arguments = unset_value;
+        stack::keep();
+    } else {
+        near_position = *block;
+        for (;;) {
+            near_position.w1 = pc;
+            if (uint32_t code = eval_expression(block, pc, end, false, false)) return code;
+            if (pc >= limit(block, end)) break;
+            stack::reset();
+        }
+    }
+    if (chain) stack::unwind_last();
+    else stack::unwind();
+    return 0;
+}
+
+uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub) {
+    stack::mark_interp_native(&runtime_words[W_BODY]);
+    if (uint32_t c = eval_expression(code, pc, end, false, sub)) return c;
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+    return 0;
+}
+
+uint32_t do_next(cell* block) {
+    uint32_t pc = series_head(block);
+    uint32_t end = limit(block, UINT32_MAX);
+    if (pc >= end) {
+        stack::push(&unset_value);
+        return 0;
+    }
+    if (uint32_t code = eval_next(block, pc, end, true)) return code;
+    block->w1 = pc;
+    return 0;
+}
+
+// --- Expressions -----------------------------------------------------------------------------
+
+uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub, bool literal_functions) {
+    cell* start = stack::top;
+    cell* value = at(code, pc);
+    switch (TYPE_OF(value)) {
+        case TYPE_PAREN: {
+            cell* paren = stack::push(value);
+            pc++;
+            stack::mark_interp_native(&runtime_words[W_ANON]);
+            if (uint32_t c = eval_block(paren, true)) return c;
+            stack::unwind();
+            // The result stood above the paren's copy.
+            paren[0] = paren[1];
+            stack::top = paren + 1;
+            break;
+        }
+        case TYPE_SET_WORD:
+        case TYPE_SET_PATH: {
+            if (TYPE_OF(value) == TYPE_SET_PATH) return eval_path(code, pc, end);
+            stack::mark_interp_native(value);
+            cell* word = stack::push(value);  // slot 0
+            pc++;
+            if (pc >= limit(code, end)) fire(script_error::need_value, word);
+            if (uint32_t c = eval_expression(code, pc, end, false, true)) return c;
+            cell* v = word + 1;
+            if (TYPE_OF(v) == TYPE_UNSET) fire(script_error::need_value, word);
+            _context::set(word, v);
+            *word = *v;
+            stack::unwind();
+            break;
+        }
+        case TYPE_WORD: {
+            cell* v = word_value(value);
+            switch (TYPE_OF(v)) {
+                case TYPE_UNSET:
+                    fire(script_error::no_value, value);
+                case TYPE_OP:
+                    fire(script_error::no_op_arg, value);
+                case TYPE_NATIVE:
+                case TYPE_ACTION:
+                case TYPE_FUNCTION:
+                case TYPE_ROUTINE: {
+                    cell name = *value;
+                    pc++;
+                    if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, false)) return c;
+                    break;
+                }
+                default:
+                    stack::push(v);
+                    pc++;
+            }
+            break;
+        }
+        case TYPE_GET_WORD: {
+            cell* v = bound_value(value);
+            stack::push(v ? v : _context::get(value));
+            pc++;
+            break;
+        }
+        case TYPE_LIT_WORD:
+            set_type(stack::push(value), TYPE_WORD);
+            pc++;
+            break;
+        case TYPE_PATH:
+        case TYPE_GET_PATH:
+            if (uint32_t c = eval_path(code, pc, end)) return c;
+            break;
+        case TYPE_LIT_PATH: {
+            cell* p = stack::push(value);
+            set_type(p, TYPE_PATH);
+            p->w3 = 0;
+            pc++;
+            break;
+        }
+        case TYPE_OP:
+            fire(internal_error::not_done);
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE:
+            if (literal_functions) {
+                stack::push(value);
+                pc++;
+                break;
+            }
+            pc++;
+            if (uint32_t c = eval_call(value, code, pc, end, nullptr, 0, &runtime_words[W_ANON], false)) return c;
+            break;
+        case TYPE_ISSUE: {
+            uint32_t name = symbol::resolve(value->w2);
+            if (pc + 1 < limit(code, end) && TYPE_OF(at(code, pc + 1)) == TYPE_BLOCK &&
+                (name == symbol::resolve(runtime_symbols[SYM_SYSTEM]) ||
+                 name == symbol::resolve(runtime_symbols[SYM_SYSTEM_GLOBAL])))
+                fire(internal_error::kel_system);
+            stack::push(value);
+            pc++;
+            break;
+        }
+        default:
+            stack::push(value);
+            pc++;
+    }
+    // Infix operators apply left to right with no precedence; a function's local word
+    // outside its call has no values and is skipped unread.
+    if (!prefix) {
+        while (pc < limit(code, end)) {
+            cell* next = at(code, pc);
+            if (TYPE_OF(next) != TYPE_WORD) break;
+            cell* v = bound_value(next);
+            if (!v || TYPE_OF(v) != TYPE_OP) break;
+            root_cell op(*v);
+            op.value.header = (op.value.header & ~(0xFFu | OP_WRAPPED_MASK)) | op_wrapped_type(v);
+            cell name = *next;
+            pc++;
+            stack::top = start + 1;
+            if (uint32_t c = eval_call(&op.value, code, pc, end, nullptr, 0, &name, true)) return c;
+        }
+    }
+    if (!sub) {
+        *stack::arguments = *start;
+        stack::keep();
+    }
+    return 0;
+}
+
+uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path, uint32_t path_from,
+                   const cell* name, bool infix) {
+    const cell* naming = TYPE_OF(name) == TYPE_WORD ? name : &runtime_words[W_ANON];
+    cell* callee = fn;
+    cell* left = nullptr;
+    if (infix) {
+        left = stack::top - 1;
+        stack::top = left;
+    } else {
+        callee = stack::push(fn);
+    }
+    if (TYPE_OF(callee) == TYPE_FUNCTION) stack::mark_interp_func(naming);
+    else stack::mark_interp_native(naming);
+    if (infix) stack::top++;
+    call c{callee, stack::current_frame(), code, pc, end, infix};
+    if (uint32_t code_ = fetch_and_run(c, path, path_from)) return code_;
+    stack::unwind();
+    if (!infix) {
+        callee[0] = callee[1];
+        stack::top = callee + 1;
+    }
+    return 0;
+}
+
+uint32_t exec_function(cell* fn) {
+    _context::frame_guard guard(fn->w1, stack::arguments);
+    call_frame* frame = stack::current_frame();
+    frame->header |= FRAME_BODY;
+    cell* body = stack::push(more_at(fn, MORE_BODY));
+    uint32_t code = 0;
+    if (TYPE_OF(body) == TYPE_BLOCK) {
+        // A return raised by C++ between here and the body (PARSE, callbacks) ends here too.
+        code = catch_code([body] { return eval_block(body, true); });
+    } else {
+        *stack::arguments = unset_value;
+    }
+    frame->header &= ~FRAME_BODY;
+    // Return and exit end here: the raiser left their value in this frame's slot 0.
+    if (code == THROW_RETURN || code == THROW_EXIT) return 0;
+    return code;
+}
+
+uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
+    cell* start = stack::top;
+    uint32_t kind = TYPE_OF(at(code, pc));
+    bool set = kind == TYPE_SET_PATH, get = kind == TYPE_GET_PATH;
+    // Slots: the path, the value to set, the current and previous values and elements.
+    cell* path = stack::push(at(code, pc));
+    pc++;
+    cell* to_set = stack::push(&none_value);
+    if (set) {
+        if (pc >= limit(code, end)) fire(script_error::need_value, path);
+        if (uint32_t c = eval_expression(code, pc, end, false, true)) return c;
+        *to_set = *--stack::top;
+        if (TYPE_OF(to_set) == TYPE_UNSET) fire(script_error::need_value, path);
+    }
+    cell* current = stack::push(&none_value);
+    cell* previous = stack::push(&none_value);
+    cell* element = stack::push(&none_value);
+    cell* previous_element = stack::push(&none_value);
+    cell* slots_top = stack::top;
+
+    int32_t length = block::ks_length_q(path);
+    if (length <= 0) fire(script_error::empty_path);
+    const cell* head = block::ks_head(path);
+    if (TYPE_OF(head) != TYPE_WORD) fire(script_error::word_first, path);
+    cell head_word = *head;
+    *current = *word_value(&head_word);
+    if (TYPE_OF(current) == TYPE_UNSET) fire(script_error::unset_path, path, &head_word);
+    if (callable_q(TYPE_OF(current))) {
+        if (set) fire(script_error::invalid_path_set, path);
+        if (get) fire(script_error::invalid_path_get, path);
+        uint32_t from = series_head(path) + 1;
+        if (uint32_t c = eval_call(current, code, pc, end, path, from, &head_word, false)) return c;
+        *start = *(stack::top - 1);
+        stack::top = start + 1;
+        return 0;
+    }
+    for (int32_t i = 1; i < length; i++) {
+        *element = *block::ks_abs_at(path, series::head_of(path) + i);
+        if (TYPE_OF(element) == TYPE_GET_WORD) {
+            *element = *word_value(element);
+        } else if (TYPE_OF(element) == TYPE_PAREN) {
+            cell* paren = stack::push(element);
+            if (uint32_t c = eval_block(paren, false)) return c;
+            *element = *(stack::top - 1);
+            stack::top = slots_top;
+        }
+        if (TYPE_OF(element) == TYPE_UNSET) fire(script_error::invalid_path, path, element);
+        bool last = i == length - 1;
+        bool tracked = set && last && length >= 3 &&
+                       (any_block_q(TYPE_OF(previous)) || TYPE_OF(previous) == TYPE_OBJECT);
+        eval_path_fn action = get_action_ptr_path(current, element, path, i - 1);
+        const cell* result = action(current, element, set && last ? to_set : nullptr, path, previous,
+                                    previous_element, i, false, get, last, tracked);
+        cell r = *result;
+        stack::top = slots_top;
+        *previous = *current;
+        *previous_element = *element;
+        *current = r;
+        if (callable_q(TYPE_OF(current)) && !set && !get) {
+            uint32_t from = series_head(path) + static_cast<uint32_t>(i) + 1;
+            cell name = *element;
+            if (uint32_t c = eval_call(current, code, pc, end, path, from, &name, false)) return c;
+            *start = *(stack::top - 1);
+            stack::top = start + 1;
+            return 0;
+        }
+    }
+    *start = set ? *to_set : *current;
+    stack::top = start + 1;
+    return 0;
+}
+
+// --- The interpreter's thread ------------------------------------------------------------
+
+void run_on_interpreter_thread(const std::function<void()>& f, size_t stack_bytes) {
+    struct job {
+        const std::function<void()>* f;
+        std::exception_ptr failure;
+    } j{&f, nullptr};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, stack_bytes);
+    pthread_t thread;
+    auto body = [](void* arg) -> void* {
+        job* jj = static_cast<job*>(arg);
+        try {
+            (*jj->f)();
+        } catch (...) {
+            jj->failure = std::current_exception();
+        }
+        return nullptr;
+    };
+    if (pthread_create(&thread, &attr, body, &j) != 0) {
+        pthread_attr_destroy(&attr);
+        f();
+        return;
+    }
+    pthread_attr_destroy(&attr);
+    pthread_join(thread, nullptr);
+    if (j.failure) std::rethrow_exception(j.failure);
+}
+
+}  // namespace kel

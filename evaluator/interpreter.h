@@ -1,0 +1,62 @@
+// The interpreter: evaluates blocks of values directly, expression by expression.
+//
+// Calling convention. Every function here returns an exit code: 0 for normal completion,
+// else THROW_BREAK, THROW_CONTINUE, THROW_RETURN, THROW_EXIT or THROW_THROW, which the
+// raiser has already unwound the stacks for; the caller returns it at once, touching
+// neither stack, until a catcher takes it. Errors travel as the kel_exit exception.
+//
+// Positions: code is a block-like value in a cell that does not move and that the
+// collector updates (an argument-stack cell or a root), pc and end are indexes into its
+// buffer; the buffer itself may move at any allocation and is re-read.
+//
+// Results are pushed on the argument stack (sub), or written into slot 0 of the current
+// frame with the top just above it.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "runtime/cell.h"
+
+namespace kel {
+
+// The block at the expression being evaluated; errors take it as their near field.
+extern cell near_position;
+
+// Makes near_position a collector root; once at start-up.
+void interpreter_init();
+
+// Evaluates the whole block. chain: the result is copied into the caller's slot 0;
+// otherwise it is pushed as the caller's next value.
+[[nodiscard]] uint32_t eval_block(cell* block, bool chain);
+
+// One expression from pc under a frame named <body>; pc moves past it.
+[[nodiscard]] uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub);
+// One expression from the block's head, which moves past it; an empty block gives unset.
+[[nodiscard]] uint32_t do_next(cell* block);
+
+// One expression, then (unless prefix) the infix operators that follow it.
+// literal_functions: a function value standing in the block is a value, not a call.
+[[nodiscard]] uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub,
+                                       bool literal_functions = false);
+
+// Calls a native, action, function or op value (retyped to what it wraps for infix);
+// pushes the result. Prefix calls copy fn first; an infix call's fn must not move, and
+// its left operand is the top cell. path: a path whose elements from path_from on are
+// refinements, or null. name: the word that named the callee (or not a word: <anon>).
+[[nodiscard]] uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
+                                 uint32_t path_from, const cell* name, bool infix);
+
+// Runs a function! whose arguments, refinements and locals are in the current frame;
+// the result is left in slot 0. fn must not move.
+[[nodiscard]] uint32_t exec_function(cell* fn);
+
+// Evaluates the path value at pc (its type says plain, get or set); pushes the result.
+// A set-path takes the value to set from the next expression.
+[[nodiscard]] uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end);
+
+// Runs f on a thread with a large, lazily committed machine stack, so that the stacks'
+// own limits are reached, and raised as errors, long before the machine stack overflows.
+void run_on_interpreter_thread(const std::function<void()>& f, size_t stack_bytes = size_t{512} << 20);
+
+}  // namespace kel
