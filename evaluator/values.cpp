@@ -435,9 +435,10 @@ uint32_t stats(bool, const int32_t* refinements) {
     bool show = refinement_given(refinements, 0), info = refinement_given(refinements, 1);
     cell* result = memory_stats(show || info ? 2 : 1);
     if (show) {
+        cell* name = stack::push(&none_value);
+        *name = word::load("show-memory-stats");
         cell* call = block::push_only(2);
-        cell name = word::load("show-memory-stats");
-        block::ks_append(call, &name);
+        block::ks_append(call, name);
         block::ks_append(call, result);
         if (uint32_t code = eval_block(call, false)) return code;
         *stack::arguments = unset_value;

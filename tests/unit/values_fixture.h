@@ -101,9 +101,19 @@ protected:
             native_entries[e.index - 1] = e.code;
             define_native(e.name, e.spec, e.index);
         }
+        native_entries[19] = stand_in_do;
+        define_native("do", "[value /expand /next position]", 20);
         define_action("head", "[series]", ACT_HEAD);
+        define_action("find", "[series value /part length /only /case /same /any /with wild /skip size /last "
+                              "/reverse /tail /match]", ACT_FIND);
         define_op("=", "equal?");
         define_op("<", "lesser?");
+    }
+
+    // do of a block, as the control-flow module calls it.
+    static uint32_t stand_in_do(bool, const int32_t* refinements) {
+        cell* position = refinement_given(refinements, 1) ? stack::arguments + refinements[1] : nullptr;
+        return natives::do_block_value(stack::arguments, refinement_given(refinements, 0), position);
     }
 
     static void record_print(const cell* formed, bool new_line) {
