@@ -40,7 +40,6 @@ protected:
         register_actions();
         register_natives();
         interpreter_init();
-        object::evaluate = nullptr;
         // What the boot image and the first stage define.
         for (uint32_t t = 1; t <= highest_type; t++) {
             if (!type_names[t].name) continue;
@@ -176,7 +175,7 @@ protected:
     }
 
 private:
-    static uint32_t stand_in_if(bool, const int32_t*) {
+    static int32_t stand_in_if(bool, const int32_t*) {
         if (!value_true_q(stack::arguments, false, nullptr)) {
             *stack::arguments = none_value;
             return 0;
@@ -184,11 +183,12 @@ private:
         return eval_block(stack::arguments + 1, true);
     }
     // As every loop: a loop frame, break and continue taken, any other exit passed on.
-    static uint32_t stand_in_loop(bool, const int32_t*) {
+    static int32_t stand_in_loop(bool, const int32_t*) {
         cell* base = stack::arguments;
         int32_t count = int_of(base);
         *base = none_value;
         for (int32_t i = 0; i < count; i++) {
+            stack::top = base + 2;
             stack::mark_loop(&runtime_words[W_BODY]);
             uint32_t code = catch_code([base] { return eval_block(base + 1, true); });
             if (code == THROW_BREAK) {
@@ -201,7 +201,7 @@ private:
         stack::keep();
         return 0;
     }
-    static uint32_t stand_in_greater(bool, const int32_t*) {
+    static int32_t stand_in_greater(bool, const int32_t*) {
         compare_to_logic(COMP_GREATER);
         return 0;
     }
