@@ -65,36 +65,36 @@ bool same_value_q(cell* value1, cell* value2) {
 
 namespace natives {
 
-uint32_t equal_q(bool, const int32_t*) {
+int32_t equal_q(bool, const int32_t*) {
     compare_to_logic(COMP_EQUAL);
     return 0;
 }
-uint32_t not_equal_q(bool, const int32_t*) {
+int32_t not_equal_q(bool, const int32_t*) {
     compare_to_logic(COMP_NOT_EQUAL);
     return 0;
 }
-uint32_t strict_equal_q(bool, const int32_t*) {
+int32_t strict_equal_q(bool, const int32_t*) {
     compare_to_logic(COMP_STRICT_EQUAL);
     return 0;
 }
-uint32_t lesser_q(bool, const int32_t*) {
+int32_t lesser_q(bool, const int32_t*) {
     compare_to_logic(COMP_LESSER);
     return 0;
 }
-uint32_t greater_q(bool, const int32_t*) {
+int32_t greater_q(bool, const int32_t*) {
     compare_to_logic(COMP_GREATER);
     return 0;
 }
-uint32_t lesser_or_equal_q(bool, const int32_t*) {
+int32_t lesser_or_equal_q(bool, const int32_t*) {
     compare_to_logic(COMP_LESSER_EQUAL);
     return 0;
 }
-uint32_t greater_or_equal_q(bool, const int32_t*) {
+int32_t greater_or_equal_q(bool, const int32_t*) {
     compare_to_logic(COMP_GREATER_EQUAL);
     return 0;
 }
 
-uint32_t same_q(bool, const int32_t*) {
+int32_t same_q(bool, const int32_t*) {
     bool same = same_value_q(stack::arguments, stack::arguments + 1);
     *stack::arguments = cell{TYPE_LOGIC, same, 0, 0};
     return 0;

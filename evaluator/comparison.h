@@ -13,14 +13,14 @@ bool same_value_q(cell* value1, cell* value2);
 
 namespace natives {
 
-uint32_t equal_q(bool check, const int32_t* refinements);             // value1 value2
-uint32_t not_equal_q(bool check, const int32_t* refinements);
-uint32_t strict_equal_q(bool check, const int32_t* refinements);
-uint32_t lesser_q(bool check, const int32_t* refinements);
-uint32_t greater_q(bool check, const int32_t* refinements);
-uint32_t lesser_or_equal_q(bool check, const int32_t* refinements);
-uint32_t greater_or_equal_q(bool check, const int32_t* refinements);
-uint32_t same_q(bool check, const int32_t* refinements);
+int32_t equal_q(bool check, const int32_t* refinements);  // value1 value2
+int32_t not_equal_q(bool check, const int32_t* refinements);
+int32_t strict_equal_q(bool check, const int32_t* refinements);
+int32_t lesser_q(bool check, const int32_t* refinements);
+int32_t greater_q(bool check, const int32_t* refinements);
+int32_t lesser_or_equal_q(bool check, const int32_t* refinements);
+int32_t greater_or_equal_q(bool check, const int32_t* refinements);
+int32_t same_q(bool check, const int32_t* refinements);
 
 }  // namespace natives
 }  // namespace kel

@@ -330,7 +330,7 @@ uint32_t do_block_value(cell* block, bool expand, cell* position) {
 
 // --- Entries ---------------------------------------------------------------------------
 
-uint32_t get(bool, const int32_t* refinements) {
+int32_t get(bool, const int32_t* refinements) {
     cell* target = arg(0);
     uint32_t t = TYPE_OF(target);
     if (path_type_q(t)) {
@@ -346,7 +346,7 @@ uint32_t get(bool, const int32_t* refinements) {
     return 0;
 }
 
-uint32_t set(bool, const int32_t* refinements) {
+int32_t set(bool, const int32_t* refinements) {
     cell* target = arg(0);
     cell* value = arg(1);
     bool any = refinement_given(refinements, 0), only = refinement_given(refinements, 2),
@@ -368,15 +368,15 @@ uint32_t set(bool, const int32_t* refinements) {
     return 0;
 }
 
-uint32_t print(bool, const int32_t*) { return print_value(true); }
-uint32_t prin(bool, const int32_t*) { return print_value(false); }
+int32_t print(bool, const int32_t*) { return print_value(true); }
+int32_t prin(bool, const int32_t*) { return print_value(false); }
 
-uint32_t not_(bool, const int32_t*) {
+int32_t not_(bool, const int32_t*) {
     *stack::arguments = logic(arg_false_q());
     return 0;
 }
 
-uint32_t type_q(bool, const int32_t* refinements) {
+int32_t type_q(bool, const int32_t* refinements) {
     uint32_t t = TYPE_OF(arg(0));
     if (refinement_given(refinements, 0)) {
         const cell& known = type_names[t].word;
@@ -387,7 +387,7 @@ uint32_t type_q(bool, const int32_t* refinements) {
     return 0;
 }
 
-uint32_t reduce(bool, const int32_t* refinements) {
+int32_t reduce(bool, const int32_t* refinements) {
     cell* value = arg(0);
     cell* into = refinement_arg(refinements, 0);
     uint32_t t = TYPE_OF(value);
@@ -416,7 +416,7 @@ uint32_t reduce(bool, const int32_t* refinements) {
     return 0;
 }
 
-uint32_t compose(bool, const int32_t* refinements) {
+int32_t compose(bool, const int32_t* refinements) {
     cell* value = arg(0);
     if (TYPE_OF(value) != TYPE_BLOCK) {
         cell expected{TYPE_DATATYPE, TYPE_BLOCK, 0, 0}, type{TYPE_DATATYPE, TYPE_OF(value), 0, 0};
@@ -431,7 +431,7 @@ uint32_t compose(bool, const int32_t* refinements) {
     return 0;
 }
 
-uint32_t stats(bool, const int32_t* refinements) {
+int32_t stats(bool, const int32_t* refinements) {
     bool show = refinement_given(refinements, 0), info = refinement_given(refinements, 1);
     cell* result = memory_stats(show || info ? 2 : 1);
     if (show) {
@@ -448,7 +448,7 @@ uint32_t stats(bool, const int32_t* refinements) {
     return 0;
 }
 
-uint32_t bind(bool, const int32_t* refinements) {
+int32_t bind(bool, const int32_t* refinements) {
     cell* target = arg(0);
     cell* context = arg(1);
     uint32_t ct = TYPE_OF(context);
@@ -464,20 +464,20 @@ uint32_t bind(bool, const int32_t* refinements) {
     return 0;
 }
 
-uint32_t in(bool, const int32_t*) {
+int32_t in(bool, const int32_t*) {
     cell* word = arg(1);
     if (TYPE_OF(word) == TYPE_REFINEMENT) set_type(word, TYPE_WORD);
     *arg(0) = _context::bind_word(arg(0)->w1, word) < 0 ? none_value : *word;
     return 0;
 }
 
-uint32_t construct(bool, const int32_t* refinements) {
+int32_t construct(bool, const int32_t* refinements) {
     cell* proto = refinement_given(refinements, 0) ? arg(refinements[0]) : stack::push(&none_value);
     *stack::arguments = *object::make_from_spec(proto, arg(0), refinement_given(refinements, 1));
     return 0;
 }
 
-uint32_t value_q(bool, const int32_t*) {
+int32_t value_q(bool, const int32_t*) {
     const cell* word = arg(0);
     bool has = false;
     node_id ctx = word->w1;
@@ -491,12 +491,12 @@ uint32_t value_q(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t uppercase(bool, const int32_t* refinements) {
+int32_t uppercase(bool, const int32_t* refinements) {
     change_case(arg(0), refinement_arg(refinements, 0), 1);
     return 0;
 }
 
-uint32_t lowercase(bool, const int32_t* refinements) {
+int32_t lowercase(bool, const int32_t* refinements) {
     change_case(arg(0), refinement_arg(refinements, 0), 0);
     return 0;
 }
@@ -517,27 +517,27 @@ double point_coordinate(const cell* value) {
 
 }  // namespace
 
-uint32_t as_pair(bool, const int32_t*) {
+int32_t as_pair(bool, const int32_t*) {
     int32_t x = pair_coordinate(arg(0)), y = pair_coordinate(arg(1));
     pair::make_at(arg(0), x, y);
     return 0;
 }
 
-uint32_t as_point2D(bool, const int32_t*) {
+int32_t as_point2D(bool, const int32_t*) {
     double x = point_coordinate(arg(0)), y = point_coordinate(arg(1));
     *arg(0) = cell{TYPE_POINT2D, 0, 0, 0};
     point2D::set(arg(0), x, y);
     return 0;
 }
 
-uint32_t as_point3D(bool, const int32_t*) {
+int32_t as_point3D(bool, const int32_t*) {
     double x = point_coordinate(arg(0)), y = point_coordinate(arg(1)), z = point_coordinate(arg(2));
     *arg(0) = cell{TYPE_POINT3D, 0, 0, 0};
     point3D::make_at(arg(0), x, y, z);
     return 0;
 }
 
-uint32_t as_money(bool, const int32_t*) {
+int32_t as_money(bool, const int32_t*) {
     cell* currency = arg(0);
     cell* amount = arg(1);
     size_t length = 0;
@@ -552,13 +552,13 @@ uint32_t as_money(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t extend(bool, const int32_t* refinements) {
+int32_t extend(bool, const int32_t* refinements) {
     if (TYPE_OF(arg(0)) != TYPE_MAP) fire(internal_error::not_done);
     *stack::arguments = *map::extend(arg(0), arg(1), refinement_given(refinements, 0));
     return 0;
 }
 
-uint32_t size_q(bool, const int32_t*) {
+int32_t size_q(bool, const int32_t*) {
     const char* path = file::to_OS_path(arg(0));
     size_t n = std::strlen(path);
     bool directory = (n && (path[n - 1] == '/' || path[n - 1] == '\\')) || !std::strcmp(path, ".") ||

@@ -38,27 +38,27 @@ cell* memory_stats(int32_t mode);
 [[nodiscard]] uint32_t do_block_value(cell* block, bool expand, cell* position);
 
 // Entries, in native index order. Refinements in spec order.
-uint32_t get(bool check, const int32_t* refinements);         // word /any /case
-uint32_t set(bool check, const int32_t* refinements);         // word value /any /case /only /some
-uint32_t print(bool check, const int32_t* refinements);       // value
-uint32_t prin(bool check, const int32_t* refinements);        // value
-uint32_t not_(bool check, const int32_t* refinements);        // value
-uint32_t type_q(bool check, const int32_t* refinements);      // value /word
-uint32_t reduce(bool check, const int32_t* refinements);      // value /into out
-uint32_t compose(bool check, const int32_t* refinements);     // value /deep /only /into out
-uint32_t stats(bool check, const int32_t* refinements);       // /show /info
-uint32_t bind(bool check, const int32_t* refinements);        // word context /copy
-uint32_t in(bool check, const int32_t* refinements);          // object word
-uint32_t construct(bool check, const int32_t* refinements);   // block /with object /only
-uint32_t value_q(bool check, const int32_t* refinements);     // value
-uint32_t uppercase(bool check, const int32_t* refinements);   // string /part limit
-uint32_t lowercase(bool check, const int32_t* refinements);   // string /part limit
-uint32_t as_pair(bool check, const int32_t* refinements);     // x y
-uint32_t as_point2D(bool check, const int32_t* refinements);  // x y
-uint32_t as_point3D(bool check, const int32_t* refinements);  // x y z
-uint32_t as_money(bool check, const int32_t* refinements);    // currency amount
-uint32_t extend(bool check, const int32_t* refinements);      // obj spec /case
-uint32_t size_q(bool check, const int32_t* refinements);      // file
+int32_t get(bool check, const int32_t* refinements);         // word /any /case
+int32_t set(bool check, const int32_t* refinements);         // word value /any /case /only /some
+int32_t print(bool check, const int32_t* refinements);       // value
+int32_t prin(bool check, const int32_t* refinements);        // value
+int32_t not_(bool check, const int32_t* refinements);        // value
+int32_t type_q(bool check, const int32_t* refinements);      // value /word
+int32_t reduce(bool check, const int32_t* refinements);      // value /into out
+int32_t compose(bool check, const int32_t* refinements);     // value /deep /only /into out
+int32_t stats(bool check, const int32_t* refinements);       // /show /info
+int32_t bind(bool check, const int32_t* refinements);        // word context /copy
+int32_t in(bool check, const int32_t* refinements);          // object word
+int32_t construct(bool check, const int32_t* refinements);   // block /with object /only
+int32_t value_q(bool check, const int32_t* refinements);     // value
+int32_t uppercase(bool check, const int32_t* refinements);   // string /part limit
+int32_t lowercase(bool check, const int32_t* refinements);   // string /part limit
+int32_t as_pair(bool check, const int32_t* refinements);     // x y
+int32_t as_point2D(bool check, const int32_t* refinements);  // x y
+int32_t as_point3D(bool check, const int32_t* refinements);  // x y z
+int32_t as_money(bool check, const int32_t* refinements);    // currency amount
+int32_t extend(bool check, const int32_t* refinements);      // obj spec /case
+int32_t size_q(bool check, const int32_t* refinements);      // file
 
 }  // namespace natives
 }  // namespace kel

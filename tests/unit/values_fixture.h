@@ -111,7 +111,7 @@ protected:
     }
 
     // do of a block, as the control-flow module calls it.
-    static uint32_t stand_in_do(bool, const int32_t* refinements) {
+    static int32_t stand_in_do(bool, const int32_t* refinements) {
         cell* position = refinement_given(refinements, 1) ? stack::arguments + refinements[1] : nullptr;
         return natives::do_block_value(stack::arguments, refinement_given(refinements, 0), position);
     }
