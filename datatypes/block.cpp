@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "boot/error_catalog.h"
+#include "datatypes/hash.h"
 #include "datatypes/registry.h"
+#include "runtime/hashtable.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "runtime/collector.h"
@@ -106,6 +108,13 @@ void copy_nested(const cell* top, const copy_rule& rule) {
         cell* cells = b->cells();
         while (i < len && !type_selected(rule, TYPE_OF(&cells[i]))) i++;
         if (i >= len) {
+            // A nested hash! copy is indexed once its own cells are final.
+            if (TYPE_OF(frame) == TYPE_HASH && frame > base) {
+                node_id table = hashtable_make(static_cast<uint32_t>(std::max(len, 1)), series_node(frame),
+                                               HASH_KIND_HASH);
+                cell* parent = frame - 1;
+                ks_abs_at(parent, head_of(parent) - 1)->w3 = table;
+            }
             stack::pop(1);
             cycles_pop();
             continue;
@@ -120,6 +129,7 @@ void copy_nested(const cell* top, const copy_rule& rule) {
         cell* fresh = stack::push(&none_value);
         int32_t count = std::max(series::length(source), 0);
         series::copy_range(source, fresh, head_of(source), count);
+        if (!down && TYPE_OF(fresh) == TYPE_HASH) hash::index(fresh);
         *ks_abs_at(frame, i) = *fresh;
         if (down) {
             cycles_push(series_node(source));
@@ -180,6 +190,20 @@ search find_position(cell* series, cell* value, cell* part, bool only, bool case
         pattern = ks_abs_at(value, head_of(value));
     }
     int32_t op = same ? COMP_SAME : case_q ? COMP_STRICT_EQUAL : COMP_FIND;
+    // A hash! answers single values from its table; sequences, types, objects by
+    // equality and /match still scan.
+    node_id table = hash::table_of(series);
+    if (table && !match && mode == match_mode::single && (vt != TYPE_OBJECT || same) &&
+        (!any_block_q(vt) || (same && only))) {
+        bool forward = !last && !reverse;
+        int32_t from = forward ? h : last ? (has_part ? last_cell : buflen - 1) : h - 1;
+        if (from < 0) return s;
+        // Backward scans visit the positions aligned on the step from their start.
+        uint32_t start = static_cast<uint32_t>(last ? from % step : from);
+        int32_t at = hashtable_find(table, value, start, last, reverse, op, static_cast<uint32_t>(step));
+        if (at >= 0 && (forward ? at <= last_cell : at <= from)) s.position = at;
+        return s;
+    }
     int32_t k = s.k;
     bool forward = !last && !reverse;
     int32_t bound = has_part ? last_cell + 1 : buflen;
@@ -352,6 +376,7 @@ void insert_value(cell* block, const cell* value, bool advance, bool at_start) {
     std::memmove(slot + 1, slot, static_cast<size_t>(b->cells_tail() - slot) * CELL);
     b->tail += CELL;
     *slot = keep.value;
+    hash::reindex(block, at, 0, 1);
     if (advance) block->w1 = static_cast<uint32_t>(at + 1);
 }
 
@@ -366,9 +391,17 @@ void insert_block(cell* block, const cell* other) {
 
 void insert_frame_value() { insert_value(stack::arguments - 1, stack::arguments, false, false); }
 
-void append_frame_value() { ks_append(stack::arguments - 1, stack::arguments); }
+namespace {
+void append_indexed(const cell* block, const cell* value) {
+    int32_t at = buffer_length(block);
+    ks_append(block, value);
+    hash::reindex(block, at, 0, 1);
+}
+}  // namespace
 
-void append_arg() { ks_append(stack::arguments, stack::arguments + 1); }
+void append_frame_value() { append_indexed(stack::arguments - 1, stack::arguments); }
+
+void append_arg() { append_indexed(stack::arguments, stack::arguments + 1); }
 
 // --- Search ------------------------------------------------------------------------------
 
@@ -388,6 +421,7 @@ int32_t remove_equal(cell* block, cell* value, bool from_start) {
         if (compare_dispatch(value, cells + i, COMP_FIND) != 0) continue;
         std::memmove(cells + i, cells + i + 1, static_cast<size_t>(len - i - 1) * CELL);
         buffer_of(block)->tail -= CELL;
+        hash::reindex(block, i, 1, 0);
         return i < head_of(block) ? 2 : 1;
     }
     return 0;
@@ -431,33 +465,26 @@ const cell* select(cell* series, cell* value, cell* part, bool only, bool case_q
 // Records are compared by their first cell, linearly for now: the hash tables that make
 // each lookup constant-time join with the hash datatype.
 const cell* set_operation(cell* first, bool case_q, cell* skip, int32_t op) {
-    int32_t n = 1;
-    if (refinement_q(skip)) {
-        n = TYPE_OF(skip) == TYPE_INTEGER ? int_of(skip) : 0;
-        if (n < 1) refine_arg_error(skip);
-    }
+    int32_t n = series::set_record_size(skip);
     cell* second = first + 1;
     bool two = op != SET_UNIQUE;
     series::length(first);
     if (two) series::length(second);
     int64_t room = length_from_head(first) + (op == SET_UNION ? length_from_head(second) : 0);
     cell* result = push_only(static_cast<int32_t>(std::min<int64_t>(room, INT32_MAX)));
-    auto pass = [&](cell* from, cell* other) {
-        for (int32_t i = head_of(from); i < buffer_length(from); i += n) {
-            bool keep = true;
-            if (op == SET_INTERSECT) keep = has_key(other, from, i, n, case_q);
-            else if (op == SET_EXCLUDE || op == SET_DIFFERENCE) keep = !has_key(other, from, i, n, case_q);
-            if (!keep || has_key(result, from, i, n, case_q)) continue;
-            int32_t count = std::min(n, buffer_length(from) - i);
+    series::set_walk(
+        first, second, result, op, n,
+        [&](const cell* series, cell* from, int32_t i) { return has_key(series, from, i, n, case_q); },
+        [&](cell* from, int32_t i, int32_t count) {
             series_buffer* b = ensure_room(result, count, true);
             std::memcpy(b->tail, ks_abs_at(from, i), count * CELL);
             b->tail += count * CELL;
-        }
-    };
-    pass(first, second);
-    if (op == SET_UNION || op == SET_DIFFERENCE) pass(second, first);
+        });
     first->w1 = 0;
     first->w2 = result->w2;
+    first->w3 = 0;
+    // The result of a hash! is a hash! with a table over the new buffer.
+    if (TYPE_OF(first) == TYPE_HASH || (two && TYPE_OF(second) == TYPE_HASH)) hash::index(first);
     stack::pop(1);
     return first;
 }
@@ -694,6 +721,7 @@ const cell* insert(cell* series, cell* value, int32_t part, bool only, int32_t d
     std::memmove(slot + total, slot, static_cast<size_t>(b->cells_tail() - slot) * CELL);
     b->tail += static_cast<size_t>(total) * CELL;
     write_contribution(series, at, value, c.spread, part, dup, held);
+    hash::reindex(series, at, 0, total);
     if (owned)
         ownership::check(series, append ? owner_action::appended : owner_action::inserted, at, total);
     series->w1 = append ? 0 : static_cast<uint32_t>(std::min(at + total, buffer_length(series)));
@@ -722,6 +750,7 @@ const cell* change(cell* series, cell* value, int32_t part, bool only, int32_t d
         b->tail += (static_cast<int64_t>(total) - replaced) * static_cast<int64_t>(CELL);
     }
     write_contribution(series, h, value, c.spread, n, dup, held);
+    hash::reindex(series, h, replaced, total);
     if (owned) ownership::check(series, owner_action::changed, h, total);
     series->w1 = static_cast<uint32_t>(std::min(h + total, buffer_length(series)));
     return series;
@@ -732,13 +761,19 @@ const cell* put(cell* series, cell* key, cell* value, bool case_q) {
     bool owned = ownership::check(series, owner_action::put, h, 1);
     search s = find_position(series, key, nullptr, false, case_q, false, nullptr, false, false, false);
     if (s.position < 0) {
+        int32_t at = buffer_length(series);
         ks_append(series, key);
         ks_append(series, value);
+        hash::reindex(series, at, 0, 2);
     } else {
         int32_t after = s.position + s.k;
-        if (after >= buffer_length(series)) ks_append(series, value);
-        else if (compare_dispatch(ks_abs_at(series, after), value, COMP_FIND) != 0)
+        if (after >= buffer_length(series)) {
+            ks_append(series, value);
+            hash::reindex(series, after, 0, 1);
+        } else if (compare_dispatch(ks_abs_at(series, after), value, COMP_FIND) != 0) {
             *ks_abs_at(series, after) = *value;
+            hash::reindex(series, after, 1, 1);
+        }
     }
     if (owned) ownership::check(series, owner_action::put_ed, h, 1);
     return value;
@@ -763,7 +798,11 @@ const cell* swap(cell* series1, cell* series2) {
     int32_t h1 = head_of(series1), h2 = head_of(series2);
     bool owned1 = ownership::check(series1, owner_action::swap, h1, 1);
     bool owned2 = ownership::check(series2, owner_action::swap, h2, 1);
-    if (!ks_tail_q(series1) && !ks_tail_q(series2)) std::swap(*ks_head(series1), *ks_head(series2));
+    if (!ks_tail_q(series1) && !ks_tail_q(series2)) {
+        std::swap(*ks_head(series1), *ks_head(series2));
+        hash::reindex(series1, head_of(series1), 1, 1);
+        hash::reindex(series2, head_of(series2), 1, 1);
+    }
     if (owned1) ownership::check(series1, owner_action::swaped, h1, 1);
     if (owned2) ownership::check(series2, owner_action::swaped, h2, 1);
     return series1;

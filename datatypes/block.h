@@ -86,7 +86,12 @@ const cell* select(cell* series, cell* value, cell* part, bool only, bool case_q
 
 // op: 8 unique, 9 union, 10 intersect, 11 exclude, 12 difference; the second series is
 // the frame's second argument. The result replaces the first argument's buffer.
-enum set_op : int32_t { SET_UNIQUE = 8, SET_UNION, SET_INTERSECT, SET_EXCLUDE, SET_DIFFERENCE };
+using series::set_op;
+using series::SET_UNIQUE;
+using series::SET_UNION;
+using series::SET_INTERSECT;
+using series::SET_EXCLUDE;
+using series::SET_DIFFERENCE;
 const cell* set_operation(cell* first, bool case_q, cell* skip, int32_t op);
 
 // --- Actions ---------------------------------------------------------------------------

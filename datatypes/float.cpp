@@ -1,7 +1,9 @@
 #include "datatypes/float.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cstdio>
+#include <cstring>
 
 #include "boot/error_catalog.h"
 #include "datatypes/integer.h"
@@ -135,6 +137,18 @@ double from_block(const cell* block, uint32_t type) {
     return number_of(c) * std::pow(10.0, std::trunc(number_of(c + 1)));
 }
 
+// Up to 8 bytes from the head, big-endian, as the low-order bits of the double's pattern.
+double from_binary(const cell* binary) {
+    series_buffer* b = node_buffer(series_node(binary));
+    size_t n = b->used_bytes();
+    size_t head = std::min<size_t>(series_head(binary), n);
+    uint64_t bits = 0;
+    for (size_t i = head; i < n && i < head + 8; i++) bits = bits << 8 | b->offset[i];
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
 }  // namespace
 
 bool float_almost_equal(double x, double y) {
@@ -237,8 +251,14 @@ cell* do_math(int32_t op) {
     uint32_t lt = TYPE_OF(left), rt = TYPE_OF(right);
     switch (rt) {
         case TYPE_MONEY:
-            money::do_math(static_cast<uint32_t>(op));
+            money::do_math(op);
             return left;
+        case TYPE_PAIR:
+        case TYPE_POINT2D:
+        case TYPE_POINT3D:
+        case TYPE_TUPLE:
+            if (lt == TYPE_TIME) raise_invalid_type(rt);
+            return integer::do_math_spatial(op, true);
         case TYPE_INTEGER:
         case TYPE_FLOAT:
         case TYPE_PERCENT:
@@ -272,8 +292,12 @@ const cell* make(cell* proto, cell* spec, uint32_t type) {
         case TYPE_MONEY:
             d = money_to_float(spec);
             break;
+        case TYPE_BINARY:
+            d = from_binary(spec);
+            break;
         case TYPE_BLOCK:
         case TYPE_PAREN:
+        case TYPE_HASH:
             d = from_block(spec, type);
             break;
         case TYPE_STRING:

@@ -99,48 +99,48 @@ void collect_word(std::vector<uint32_t>& known, std::vector<uint32_t>& collected
     collected.push_back(word->w2);
 }
 
-// The set-words of the body and the words its loops declare, into blocks and parens.
-// Allocates nothing; a block met twice (or containing itself) is walked once.
+// The set-words of the body and the words its loops declare, into blocks and parens, in
+// order of appearance. Allocates nothing; a block met twice (or containing itself) is
+// walked once.
 void collect_body(const cell* body, std::vector<uint32_t>& known, std::vector<uint32_t>& collected) {
     const uint32_t foreach = sym(SYM_FOREACH), remove_each = sym(SYM_REMOVE_EACH), repeat = sym(SYM_REPEAT);
-    std::vector<const cell*> pending{body};
-    std::vector<node_id> seen;
-    while (!pending.empty()) {
-        const cell* block = pending.back();
-        pending.pop_back();
-        if (std::find(seen.begin(), seen.end(), series_node(block)) != seen.end()) continue;
-        seen.push_back(series_node(block));
-        cells_of c(block);
-        for (cell* v = c.begin; v < c.end; v++) {
-            switch (TYPE_OF(v)) {
-                case TYPE_SET_WORD:
-                    collect_word(known, collected, v);
-                    break;
-                case TYPE_BLOCK:
-                case TYPE_PAREN:
-                    pending.push_back(v);
-                    break;
-                case TYPE_WORD: {
-                    if (v + 1 >= c.end) break;
-                    uint32_t name = name_of(v);
-                    const cell* next = v + 1;
-                    uint32_t nt = TYPE_OF(next);
-                    if ((name == foreach || name == remove_each) && nt == TYPE_BLOCK) {
-                        cells_of words(next);
-                        for (cell* w = words.begin; w < words.end; w++) {
-                            uint32_t wt = TYPE_OF(w);
-                            if (wt == TYPE_WORD || wt == TYPE_GET_WORD || wt == TYPE_LIT_WORD)
-                                collect_word(known, collected, w);
-                        }
-                    } else if ((name == foreach || name == remove_each || name == repeat) &&
-                               (nt == TYPE_WORD || nt == TYPE_SET_WORD)) {
-                        collect_word(known, collected, next);
+    std::vector<cells_of> path{cells_of(body)};
+    std::vector<node_id> seen{series_node(body)};
+    while (!path.empty()) {
+        cells_of& block = path.back();
+        if (block.begin >= block.end) {
+            path.pop_back();
+            continue;
+        }
+        cell* v = block.begin++;
+        const cell* next = v + 1 < block.end ? v + 1 : nullptr;
+        switch (TYPE_OF(v)) {
+            case TYPE_SET_WORD:
+                collect_word(known, collected, v);
+                break;
+            case TYPE_BLOCK:
+            case TYPE_PAREN:
+                if (std::find(seen.begin(), seen.end(), series_node(v)) != seen.end()) break;
+                seen.push_back(series_node(v));
+                path.emplace_back(v);
+                break;
+            case TYPE_WORD: {
+                if (!next) break;
+                uint32_t name = name_of(v), nt = TYPE_OF(next);
+                if ((name == foreach || name == remove_each) && nt == TYPE_BLOCK) {
+                    for (cells_of words(next); words.begin < words.end; words.begin++) {
+                        uint32_t wt = TYPE_OF(words.begin);
+                        if (wt == TYPE_WORD || wt == TYPE_GET_WORD || wt == TYPE_LIT_WORD)
+                            collect_word(known, collected, words.begin);
                     }
-                    break;
+                } else if ((name == foreach || name == remove_each || name == repeat) &&
+                           (nt == TYPE_WORD || nt == TYPE_SET_WORD)) {
+                    collect_word(known, collected, next);
                 }
-                default:
-                    break;
+                break;
             }
+            default:
+                break;
         }
     }
 }

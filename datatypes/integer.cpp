@@ -1,14 +1,19 @@
 #include "datatypes/integer.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "boot/error_catalog.h"
+#include "datatypes/binary.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/money.h"
 #include "datatypes/number_scan.h"
+#include "datatypes/pair.h"
+#include "datatypes/point.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/tuple.h"
 #include "evaluator/random.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
@@ -60,6 +65,15 @@ int32_t from_text(const cell* text) {
                              string::ks_length(text), unit, error);
     if (error) raise_bad_to_arg(text);
     return n;
+}
+
+// The first bytes (at most 4) from the head, most significant first.
+int32_t from_binary(const cell* value) {
+    uint32_t n = std::min<uint32_t>(binary::ks_length_q(value), 4);
+    const uint8_t* p = binary::ks_head(value);
+    uint32_t result = 0;
+    for (uint32_t i = 0; i < n; i++) result = result << 8 | p[i];
+    return static_cast<int32_t>(result);
 }
 
 }  // namespace
@@ -160,10 +174,41 @@ int32_t do_math_op(int32_t left, int32_t right, int32_t op, cell* result) {
     return r;
 }
 
+cell* do_math_spatial(int32_t op, bool refuse_subtract) {
+    cell* left = stack::arguments;
+    cell* right = left + 1;
+    uint32_t type = TYPE_OF(right);
+    if (type == TYPE_TUPLE) {
+        tuple::do_math(op);
+        return left;
+    }
+    if (op == OP_DIVIDE || (refuse_subtract && op == OP_SUBTRACT)) {
+        cell t = datatype_of(TYPE_OF(left));
+        fire(script_error::not_related, nullptr, &t);
+    }
+    // The spatial type owns the rule: it computes with the operands swapped.
+    std::swap(*left, *right);
+    if (op == OP_SUBTRACT) {
+        if (type == TYPE_PAIR) pair::negate(left);
+        else if (type == TYPE_POINT2D) point2D::negate(left);
+        else point3D::negate(left);
+        op = OP_ADD;
+    }
+    if (type == TYPE_PAIR) pair::do_math(op);
+    else if (type == TYPE_POINT2D) point2D_do_math(op);
+    else point3D_do_math(op);
+    return left;
+}
+
 cell* do_math(int32_t op) {
     cell* left = stack::arguments;
     cell* right = left + 1;
     switch (TYPE_OF(right)) {
+        case TYPE_PAIR:
+        case TYPE_POINT2D:
+        case TYPE_POINT3D:
+        case TYPE_TUPLE:
+            return do_math_spatial(op, false);
         case TYPE_INTEGER:
         case TYPE_CHAR:
             do_math_op(get(left), get(right), op, left);
@@ -174,7 +219,7 @@ cell* do_math(int32_t op) {
             return float_::do_math(op);
         case TYPE_MONEY:
             // Money refuses an integer divided by it itself.
-            money::do_math(static_cast<uint32_t>(op));
+            money::do_math(op);
             return left;
         case TYPE_DATE: {
             // Days added to a date: the date's arithmetic does it with the operands swapped.
@@ -240,6 +285,9 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
         case TYPE_EMAIL:
         case TYPE_REF:
             n = from_text(spec);
+            break;
+        case TYPE_BINARY:
+            n = from_binary(spec);
             break;
         default:
             raise_bad_to_arg(spec);

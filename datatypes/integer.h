@@ -66,6 +66,8 @@ int32_t do_math_op(int32_t left, int32_t right, int32_t op, cell* result);
 
 // Slot 0 (integer! or char!) op slot 1 into slot 0; returns slot 0.
 cell* do_math(int32_t op);
+// A pair, point or tuple on the right: its own rule computes, with the operands swapped.
+cell* do_math_spatial(int32_t op, bool refuse_subtract);
 
 // base ** exponent for exponent >= 0 by squaring; THROW_POWER_OVERFLOW when it leaves the
 // 32-bit range, else 0 with the power in result.

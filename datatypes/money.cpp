@@ -6,6 +6,7 @@
 
 #include "boot/error_catalog.h"
 #include "boot/locale.h"
+#include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "evaluator/random.h"
@@ -118,11 +119,11 @@ void init() {
     });
 }
 
-void do_math(uint32_t op) {
+void do_math(int32_t op) {
     cell* left = stack::arguments;
     cell* right = left + 1;
     bool left_money = TYPE_OF(left) == TYPE_MONEY, right_money = TYPE_OF(right) == TYPE_MONEY;
-    if (op > OP_REMAINDER || (op == OP_MULTIPLY && left_money && right_money) ||
+    if (op < OP_ADD || op > OP_REMAINDER || (op == OP_MULTIPLY && left_money && right_money) ||
         (op >= OP_DIVIDE && !left_money && right_money))
         raise_invalid_type(TYPE_OF(left));
     cell a = operand(left), b = operand(right);

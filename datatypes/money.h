@@ -8,14 +8,12 @@
 
 namespace kel::money {
 
-// Arithmetic operation codes shared by the number types.
-enum math_op : uint32_t { OP_ADD, OP_SUBTRACT, OP_MULTIPLY, OP_DIVIDE, OP_REMAINDER };
-
 void init();
 
-// Slot 0 op slot 1, the result in slot 0; at least one operand is money!, the other an
-// integer!, float!, percent! or money!. Money divided by money gives a float!.
-void do_math(uint32_t op);
+// Slot 0 op slot 1 (a math_op of integer.h), the result in slot 0; at least one operand
+// is money!, the other an integer!, float!, percent! or money!. Money divided by money
+// gives a float!.
+void do_math(int32_t op);
 
 const cell* to(cell* proto, cell* spec, uint32_t type);
 const cell* random(cell* value, bool seed, bool secure, bool only);

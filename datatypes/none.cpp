@@ -35,22 +35,6 @@ int32_t mold(cell*, cell* buffer, bool, bool all, bool, cell*, int32_t part, int
     return string::form_text(buffer, all ? "#(none)" : "none", part);
 }
 
-int32_t compare(cell*, cell* value2, int32_t op) {
-    if (TYPE_OF(value2) != TYPE_NONE) return INCOMPARABLE;
-    switch (op) {
-        case COMP_EQUAL:
-        case COMP_NOT_EQUAL:
-        case COMP_STRICT_EQUAL:
-        case COMP_SORT:
-        case COMP_CASE_SORT:
-        case COMP_SAME:
-        case COMP_FIND:
-            return 0;
-        default:
-            return INCOMPARABLE;
-    }
-}
-
 const cell* clear(cell*) { return &none_value; }
 
 const cell* find(cell*, cell*, cell*, bool, bool, bool, bool, cell*, cell*, bool, bool, bool,

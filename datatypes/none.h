@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "datatypes/unset.h"
 #include "runtime/cell.h"
 
 namespace kel::none {
@@ -17,7 +18,7 @@ const cell* make(cell* proto, cell* spec, uint32_t type);
 int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part,
              int32_t indent);
-int32_t compare(cell* value1, cell* value2, int32_t op);
+using unset::compare;
 
 // Series actions on none answer none, whatever their arguments.
 const cell* clear(cell* series);

@@ -1,5 +1,7 @@
 #include "datatypes/object.h"
 
+#include "datatypes/function.h"
+
 #include <strings.h>
 
 #include <algorithm>
@@ -23,7 +25,6 @@ namespace kel::object {
 
 evaluate_call evaluate = nullptr;
 handler_call call_handler = nullptr;
-function_push_call function_push = nullptr;
 
 namespace {
 
@@ -85,12 +86,7 @@ void copy_into_slot(const root_node& ctx, uint32_t i, const cell* value, bool bi
 
 // Rebuilds the function in slot i so that its body refers to the context.
 void rebind_slot(const root_node& ctx, uint32_t i) {
-    cell f = values_of(ctx.node)[i];
-    if (TYPE_OF(&f) != TYPE_FUNCTION) return;
-    stack_mark mark;
-    cell* held = stack::push(&f);
-    rebind_function(held, ctx.node);
-    values_of(ctx.node)[i] = *held;
+    if (TYPE_OF(&values_of(ctx.node)[i]) == TYPE_FUNCTION) function::rebind_function(ctx.node, i);
 }
 
 // Literal meanings of words in a construction spec.
@@ -108,20 +104,7 @@ bool literal_meaning(cell* value) {
     return false;
 }
 
-// function/count-locals over a spec from its head (moves to the function datatype).
-uint32_t count_locals(node_id spec) {
-    series_buffer* b = node_buffer(spec);
-    uint32_t local = resolved(runtime_words[W_LOCAL].w2);
-    uint32_t count = 0;
-    for (cell* c = b->cells(); c < b->cells_tail(); c++) {
-        if (count) {
-            if (TYPE_OF(c) == TYPE_WORD) count++;
-        } else if (TYPE_OF(c) == TYPE_REFINEMENT && resolved(c->w2) == local) {
-            count = 1;
-        }
-    }
-    return count;
-}
+uint32_t count_locals(node_id spec) { return static_cast<uint32_t>(function::count_locals(spec, 0, false)); }
 
 cell* events_cell(const cell* object, uint32_t which) { return node_buffer(object->w3)->cells() + which; }
 uint32_t handler_index(const cell* object, uint32_t which) {
@@ -415,27 +398,6 @@ bool extend_from(cell* target, cell* source) {
     }
     refresh_owner(target);
     return field_count(target) > before;
-}
-
-void rebind_function(cell* function, node_id ctx) {
-    root_node target(ctx);
-    cell* more = node_buffer(function->w3)->cells();
-    if (TYPE_OF(more) == TYPE_NONE) fire(script_error::bad_func_def, function);
-    // Function values exist only once the function datatype has installed its constructor.
-    if (!function_push) return;
-    stack_mark mark;
-    cell* spec = stack::push_cell();
-    set_series_value(spec, TYPE_BLOCK, function->w2, 0);
-    cell* body = stack::push(node_buffer(function->w3)->cells());
-    body = block::clone(body, true, true);
-    cell* locals = stack::push(function);
-    _context::clone_for_object(locals, CTX_FUNCTION);
-    _context::bind(body, target.node, true);
-    _context::bind(body, locals->w1, false);
-    cell* fresh = function_push(spec, body, locals->w1, function->header & ~(0xFFu | CELL_NEW_LINE));
-    // The compiled body belongs to the old function: the new one runs interpreted.
-    node_buffer(fresh->w3)->cells()[2] = unset_value;
-    *function = *fresh;
 }
 
 // --- Events --------------------------------------------------------------------------------

@@ -28,11 +28,6 @@ extern evaluate_call evaluate;
 // and locals placeholders are on the stack from args up to stack::top.
 using handler_call = void (*)(cell* handler, uint32_t name, cell* args);
 extern handler_call call_handler;
-// function/push, installed by the function datatype: pushes a new function made from the
-// spec, a bound body copy and a locals context, with the header flags.
-using function_push_call = cell* (*)(const cell* spec, const cell* body, node_id locals,
-                                     uint32_t flags);
-extern function_push_call function_push;
 
 void init();
 
@@ -67,7 +62,6 @@ void copy_core(cell* object, cell* result, bool deep, cell* types, bool rebuild_
 void copy_series_fields(node_id source, node_id target, bool copy_others);
 void copy_fields_by_name(node_id source, node_id target);
 bool extend_from(cell* target, cell* source);
-void rebind_function(cell* function, node_id ctx);
 
 // --- Events --------------------------------------------------------------------------
 

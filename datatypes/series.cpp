@@ -8,8 +8,11 @@
 #include <vector>
 
 #include "boot/error_catalog.h"
+#include "datatypes/binary.h"
+#include "datatypes/hash.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
+#include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "runtime/ownership.h"
 
@@ -161,13 +164,14 @@ const cell* poke(cell* value, int32_t index, cell* new_value, cell* index_cell) 
     if (pick_position(value, index) < 0) fire(script_error::out_of_range, index_cell);
     uint32_t type = TYPE_OF(value);
     bool block = any_block_q(type);
-    if (!block) {
-        uint32_t want = type == TYPE_BINARY ? TYPE_INTEGER : TYPE_CHAR;
+    // The code point or byte to store, checked before any owner hears of the change.
+    uint32_t code = 0;
+    if (type == TYPE_BINARY) {
+        code = binary::to_byte(new_value);
+    } else if (!block) {
         if (type == TYPE_VECTOR || type == TYPE_IMAGE) fire(internal_error::not_done);
-        if (TYPE_OF(new_value) != want) fire(script_error::invalid_arg, new_value);
-        // Widening the buffer for a wider character is the string datatype's.
-        uint32_t unit = buffer_of(value)->unit();
-        if (unit < 4 && new_value->w2 >> (8 * unit)) fire(script_error::invalid_arg, new_value);
+        if (TYPE_OF(new_value) != TYPE_CHAR) fire(script_error::invalid_arg, new_value);
+        code = new_value->w2;
     }
     int32_t at_index = static_cast<int32_t>(pick_position(value, index));
     bool owned = ownership::check(value, owner_action::poke, at_index, 1);
@@ -177,13 +181,9 @@ const cell* poke(cell* value, int32_t index, cell* new_value, cell* index_cell) 
     uint8_t* at = element_at(value, p);
     if (block) {
         *reinterpret_cast<cell*>(at) = *new_value;
+        hash::reindex(value, static_cast<int32_t>(p), 1, 1);
     } else {
-        uint32_t n = new_value->w2;
-        switch (buffer_of(value)->unit()) {
-            case 1: *at = static_cast<uint8_t>(n); break;
-            case 2: *reinterpret_cast<uint16_t*>(at) = static_cast<uint16_t>(n); break;
-            default: *reinterpret_cast<uint32_t*>(at) = n; break;
-        }
+        string::poke_char(buffer_of(value), at, code);
     }
     if (owned) ownership::check(value, owner_action::poked, static_cast<int32_t>(p), 1);
     return new_value;
@@ -195,7 +195,12 @@ const cell* clear(cell* value) {
     int32_t n = length(value);
     if (n >= 1) {
         bool owned = ownership::check(value, owner_action::clear, head_of(value), n);
-        if (head_of(value) < buffer_length(value)) set_tail(value, head_of(value));
+        int32_t h = head_of(value);
+        int32_t removed = buffer_length(value) - h;
+        if (removed > 0) {
+            set_tail(value, h);
+            hash::reindex(value, h, removed, 0);
+        }
         if (owned) ownership::check(value, owner_action::cleared, head_of(value), n);
     }
     return value;
@@ -215,7 +220,11 @@ const cell* remove(cell* value, cell* part, cell* key) {
     }
     if (at >= buffer_length(value)) return value;
     bool owned = ownership::check(value, owner_action::remove, at, count);
-    if (at < buffer_length(value)) cut(value, at, std::min(count, buffer_length(value) - at));
+    if (at < buffer_length(value)) {
+        int32_t removed = std::min(count, buffer_length(value) - at);
+        cut(value, at, removed);
+        hash::reindex(value, at, removed, 0);
+    }
     if (owned) ownership::check(value, owner_action::removed, at, count);
     return value;
 }
@@ -248,6 +257,7 @@ const cell* reverse(cell* value, cell* part, cell* skip) {
         std::memcpy(low, high, bytes);
         std::memcpy(high, held.data(), bytes);
     }
+    hash::reindex(value, h, range, range);
     if (owned) ownership::check(value, owner_action::reversed, h, range);
     return value;
 }
@@ -267,6 +277,13 @@ cell* copy_range(const cell* value, cell* result, int32_t start, int32_t count) 
     uint32_t w3 = TYPE_OF(value) == TYPE_VECTOR ? value->w3 : 0;
     *result = cell{header, 0, node, w3};
     return result;
+}
+
+int32_t set_record_size(const cell* skip) {
+    if (!refinement_q(skip)) return 1;
+    int32_t n = TYPE_OF(skip) == TYPE_INTEGER ? int_of(skip) : 0;
+    if (n < 1) refine_arg_error(skip);
+    return n;
 }
 
 const cell* copy(cell* value, cell* result, cell* part, bool, cell*) {
@@ -326,7 +343,11 @@ const cell* take(cell* value, cell* part, bool, bool last) {
     copy_range(value, result, static_cast<int32_t>(std::max<int64_t>(from, 0)),
                static_cast<int32_t>(count));
     result->header &= ~CELL_NEW_LINE;
-    if (count > 0) cut(value, static_cast<int32_t>(from), static_cast<int32_t>(count));
+    if (count > 0) {
+        cut(value, static_cast<int32_t>(from), static_cast<int32_t>(count));
+        hash::reindex(value, static_cast<int32_t>(from), static_cast<int32_t>(count), 0);
+    }
+    if (TYPE_OF(result) == TYPE_HASH) hash::index(result);
     if (c < 1 && count > 0) value->w1 = static_cast<uint32_t>(h - count);
     if (owned)
         ownership::check(value, owner_action::taken, static_cast<int32_t>(std::max<int64_t>(from, 0)),
@@ -383,18 +404,23 @@ const cell* move(cell* origin, cell* target, cell* part) {
     count = std::min(count, length(origin));
     uint32_t from_type = TYPE_OF(origin);
     if (series_node(origin) != series_node(target)) {
-        if (any_block_q(from_type) != any_block_q(to_type) ||
-            buffer_of(origin)->unit() != buffer_of(target)->unit()) {
-            // Strings of different widths move through the string datatype's widening.
+        bool widths = buffer_of(origin)->unit() != buffer_of(target)->unit();
+        bool texts = any_string_q(from_type) && any_string_q(to_type);
+        if (any_block_q(from_type) != any_block_q(to_type) || (widths && !texts)) {
             cell a{TYPE_DATATYPE, from_type, 0, 0}, b{TYPE_DATATYPE, to_type, 0, 0};
             fire(script_error::move_bad, &a, &b);
         }
         int32_t h = head_of(origin);
         bool owned = ownership::check(origin, owner_action::move, h, count);
         count = std::min(count, length(origin));
+        length(target);
+        if (texts && buffer_of(origin)->unit() != buffer_of(target)->unit()) {
+            string::move_chars(origin, target, static_cast<size_t>(count));
+            if (owned) ownership::check(target, owner_action::moved, head_of(target), count);
+            return target;
+        }
         uint32_t unit = buffer_of(origin)->unit();
         size_t bytes = static_cast<size_t>(count) * unit;
-        length(target);
         series_buffer* tb = buffer_of(target);
         if (tb->tail + bytes > tb->data_end()) {
             size_t need = tb->used_bytes() + bytes;
@@ -406,6 +432,8 @@ const cell* move(cell* origin, cell* target, cell* part) {
         tb->tail += bytes;
         std::memcpy(at, element_at(origin, head_of(origin)), bytes);
         cut(origin, head_of(origin), count);
+        hash::reindex(origin, head_of(origin), count, 0);
+        hash::reindex(target, head_of(target), 0, count);
         if (owned) ownership::check(target, owner_action::moved, head_of(target), count);
         return target;
     }
@@ -430,6 +458,8 @@ const cell* move(cell* origin, cell* target, cell* part) {
         std::memmove(element_at(origin, dest + count), element_at(origin, dest),
                      static_cast<size_t>(s - dest) * unit);
     std::memcpy(element_at(origin, dest), held.data(), held.size());
+    int32_t low = std::min(s, dest), span = std::max(s, dest) + count - low;
+    hash::reindex(origin, low, span, span);
     if (owned) ownership::check(target, owner_action::moved, dest, count);
     return target;
 }

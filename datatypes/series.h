@@ -5,6 +5,7 @@
 // root guards); every action re-reads buffers through them after anything that may
 // allocate or run Kel code (owner notifications included).
 #pragma once
+#include <algorithm>
 #include <cstdint>
 
 #include "evaluator/stack.h"
@@ -85,6 +86,36 @@ const cell* take(cell* value, cell* part, bool deep, bool last);
 // A new series of the value's type holding count elements from start (no owner mark).
 // The result cell must stay put across allocation.
 cell* copy_range(const cell* value, cell* result, int32_t start, int32_t count);
+
+// --- Set operations ----------------------------------------------------------------------
+
+enum set_op : int32_t { SET_UNIQUE = 8, SET_UNION, SET_INTERSECT, SET_EXCLUDE, SET_DIFFERENCE };
+
+// Elements per record: 1, or the /skip argument, an integer! of at least 1 (else
+// invalid-refine-arg).
+int32_t set_record_size(const cell* skip);
+
+// The walk of every set operation, whatever the element: records of n elements from the
+// first series' head (then from the second's, for union and difference), each judged by
+// its first element, its key. key_in(series, from, i) answers whether the key at element
+// i of `from` is among the record keys of `series` from its head; add(from, i, count)
+// appends a record to the result, which so holds each key once. Positions are re-read
+// every step, so add may allocate.
+template <class KeyIn, class Add>
+void set_walk(cell* first, cell* second, const cell* result, int32_t op, int32_t n, KeyIn key_in,
+              Add add) {
+    auto pass = [&](cell* from, cell* other) {
+        for (int64_t i = head_of(from); i < buffer_length(from); i += n) {
+            int32_t at = static_cast<int32_t>(i);
+            bool keep = true;
+            if (op == SET_INTERSECT) keep = key_in(other, from, at);
+            else if (op == SET_EXCLUDE || op == SET_DIFFERENCE) keep = !key_in(other, from, at);
+            if (keep && !key_in(result, from, at)) add(from, at, std::min(n, buffer_length(from) - at));
+        }
+    };
+    pass(first, second);
+    if (op == SET_UNION || op == SET_DIFFERENCE) pass(second, first);
+}
 
 }  // namespace series
 }  // namespace kel

@@ -245,12 +245,20 @@ void remove_chars(cell* value, size_t index, size_t n) {
 }
 
 void move_chars(cell* source, cell* target, size_t n) {
-    size_t at = series_head(target);
-    for (size_t i = 0; i < n; i++) {
-        uint32_t cp = char_at(source, series_head(source) + static_cast<uint32_t>(i));
-        insert_char(buffer_of(target), at + i, cp);
-    }
-    remove_chars(source, series_head(source), n);
+    // As inserting the characters one by one would, but widening and making room once.
+    uint32_t from = series_head(source);
+    auto moved = [&](size_t i) { return char_at(source, from + static_cast<uint32_t>(i)); };
+    ks_head(target);
+    uint32_t widest = 0;
+    for (size_t i = 0; i < n; i++) widest = std::max(widest, moved(i));
+    series_buffer* tb = fit(buffer_of(target), widest, unit_limit(buffer_of(target)->unit()));
+    uint32_t unit = tb->unit();
+    tb = ensure_room(tb, tb->used_bytes() + n * unit);
+    uint8_t* at = tb->offset + size_t{series_head(target)} * unit;
+    std::memmove(at + n * unit, at, static_cast<size_t>(tb->tail - at));
+    tb->tail += n * unit;
+    for (size_t i = 0; i < n; i++) put_char(at + i * unit, unit, moved(i));
+    remove_chars(source, from, n);
 }
 
 void concatenate(cell* target, cell* source, int32_t limit, int32_t position, bool keep_source,
@@ -681,14 +689,14 @@ const cell* swap(cell* series, cell* other) {
     if (ks_tail_q(series) || ks_tail_q(other)) return series;
     uint32_t a = char_at(series, series_head(series));
     uint32_t b = char_at(other, series_head(other));
-    // A binary holds bytes only: a wider character cannot go there.
+    // A binary holds bytes only and never widens: a wider character cannot go there.
     if (ot == TYPE_BINARY && a > 0xFF) fire(script_error::invalid_arg, series);
+    if (TYPE_OF(series) == TYPE_BINARY && b > 0xFF) fire(script_error::invalid_arg, other);
     bool owned1 = ownership::check(series, owner_action::swap, static_cast<int32_t>(series_head(series)), 1);
     bool owned2 = ownership::check(other, owner_action::swap, static_cast<int32_t>(series_head(other)), 1);
     if (ks_tail_q(series) || ks_tail_q(other)) return series;
     overwrite_char(buffer_of(series), series_head(series), b);
-    if (ot == TYPE_BINARY) put_char(ks_head(other), 1, a);
-    else overwrite_char(buffer_of(other), series_head(other), a);
+    overwrite_char(buffer_of(other), series_head(other), a);
     if (owned1) ownership::check(series, owner_action::swaped, static_cast<int32_t>(series_head(series)), 1);
     if (owned2) ownership::check(other, owner_action::swaped, static_cast<int32_t>(series_head(other)), 1);
     return series;
@@ -698,7 +706,8 @@ const cell* take(cell* series, cell* part, bool deep, bool last) {
     const cell* taken = series::take(series, part, deep, last);
     if (refinement_q(part) || TYPE_OF(taken) == TYPE_NONE) return taken;
     cell* result = const_cast<cell*>(taken);
-    *result = cell{TYPE_CHAR, 0, char_at(result, 0), 0};
+    uint32_t type = TYPE_OF(series) == TYPE_BINARY ? uint32_t{TYPE_INTEGER} : uint32_t{TYPE_CHAR};
+    *result = cell{type, 0, char_at(result, 0), 0};
     return result;
 }
 

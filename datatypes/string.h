@@ -146,8 +146,8 @@ series_buffer* poke_char(series_buffer* buffer, uint8_t* address, uint32_t cp);
 // or past the tail. n must not run past the tail.
 void remove_chars(cell* value, size_t index, size_t n);
 inline void remove_char(cell* value, size_t index) { remove_chars(value, index, 1); }
-// Inserts n characters from the source's head into the target at its head, then removes
-// them from the source.
+// Inserts n characters from the source's head into the target at its head (widening it
+// as they need), then removes them from the source. Two different buffers.
 void move_chars(cell* source, cell* target, size_t n);
 
 // Concatenation modes.
@@ -197,7 +197,8 @@ const cell* insert(cell* series, cell* value, int32_t part, bool only, int32_t d
 // part < 0: as many characters as the value adds.
 const cell* change(cell* series, cell* value, int32_t part, bool only, int32_t dup);
 const cell* swap(cell* series, cell* other);
-// The series take; without /part one taken character comes back as a char!.
+// The series take; without /part one taken character comes back as a char! (a byte of a
+// binary! as an integer!).
 const cell* take(cell* series, cell* part, bool deep, bool last);
 const cell* trim(cell* series, bool head, bool tail, bool auto_q, bool lines, bool all,
                  cell* with);

@@ -335,6 +335,8 @@ const cell* sort(cell* series, bool case_q, cell* skip, cell* compare, cell* par
     bool owned = ownership::check(series, owner_action::sort, static_cast<int32_t>(h), static_cast<int32_t>(count));
     count = std::min<int64_t>(count, series::buffer_length(series) - h);
     uint32_t unit = buffer_of(series)->unit();
+    // Bytes have no case: a binary sorts by byte value.
+    if (TYPE_OF(series) == TYPE_BINARY) case_q = true;
     sort_comparator cmp = unit == 1 ? sort_compare_bytes : unit == 2 ? sort_compare_ucs2 : sort_compare_ucs4;
     if (unit != 1 && unit != 2 && unit != 4) bad_unit();
     sort_elements elements = series_elements(series_node(series), static_cast<size_t>(h) * unit, false);
@@ -345,6 +347,29 @@ const cell* sort(cell* series, bool case_q, cell* skip, cell* compare, cell* par
     else sort_quick_entry(elements, records, width, case_q, flags, cmp);
     if (owned) ownership::check(series, owner_action::sorted, static_cast<int32_t>(h), static_cast<int32_t>(count));
     return series;
+}
+
+const cell* set_operation(cell* first, bool case_q, cell* skip, int32_t op) {
+    int32_t n = series::set_record_size(skip);
+    cell* second = first + 1;
+    ks_head(first);
+    if (op != series::SET_UNIQUE) ks_head(second);
+    size_t room = ks_length(first) + (op == series::SET_UNION ? ks_length(second) : 0);
+    room = std::min<size_t>(room, INT32_MAX);
+    // Starts as none: the collector may look at it while its buffer is allocated.
+    cell* result = make_at(stack::push(&none_value), static_cast<uint32_t>(room));
+    auto key_in = [n, case_q](const cell* text, const cell* from, int32_t i) {
+        return has_char_q(text, char_at(from, static_cast<uint32_t>(i)), n, case_q);
+    };
+    auto add = [result](const cell* from, int32_t i, int32_t count) {
+        cell record = *from;
+        record.w1 = static_cast<uint32_t>(i);
+        concatenate(result, &record, count, 0, true, CONCAT_APPEND);
+    };
+    series::set_walk(first, second, result, op, n, key_in, add);
+    *first = *result;
+    stack::pop(1);
+    return first;
 }
 
 }  // namespace string

@@ -36,5 +36,10 @@ const cell* select(cell* series, cell* value, cell* part, bool only, bool case_q
 const cell* sort(cell* series, bool case_q, cell* skip, cell* compare, cell* part, bool all,
                  bool reverse, bool stable);
 
+// unique, union, intersect, exclude or difference (series::set_op) of the first text and
+// the frame's second argument, records of the /skip size keyed by their first character
+// (folded unless case_q). The result, a new string! at its head, replaces the first.
+const cell* set_operation(cell* first, bool case_q, cell* skip, int32_t op);
+
 }  // namespace string
 }  // namespace kel

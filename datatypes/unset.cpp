@@ -30,8 +30,8 @@ int32_t mold(cell*, cell* buffer, bool, bool all, bool, cell*, int32_t part, int
     return string::form_text(buffer, all ? "#(unset)" : "unset", part);
 }
 
-int32_t compare(cell*, cell* value2, int32_t op) {
-    if (TYPE_OF(value2) != TYPE_UNSET) return INCOMPARABLE;
+int32_t compare(cell* value1, cell* value2, int32_t op) {
+    if (TYPE_OF(value2) != TYPE_OF(value1)) return INCOMPARABLE;
     switch (op) {
         case COMP_EQUAL:
         case COMP_NOT_EQUAL:

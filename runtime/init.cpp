@@ -1,34 +1,41 @@
 #include "runtime/init.h"
 
 #include "boot/catalog.h"
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/date.h"
+#include "datatypes/error.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
-#include "datatypes/error.h"
-#include "datatypes/context.h"
+#include "datatypes/pair.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
+#include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tag.h"
 #include "datatypes/time.h"
+#include "datatypes/triple.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
-#include "datatypes/word.h"
 #include "datatypes/unset.h"
 #include "datatypes/url.h"
+#include "datatypes/word.h"
 #include "evaluator/lexer.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
@@ -57,11 +64,7 @@ void register_datatypes() {
     series::init();
     block::init();
     string::init();
-    url::init();
-    file::init();
-    tag::init();
-    email::init();
-    ref::init();
+    binary::init();
     integer::init();
     symbol::init();
     _context::init();
@@ -77,13 +80,25 @@ void register_datatypes() {
     op::init();
     function::init();
     routine::init();
+    url::init();
+    file::init();
     object::init();
+    triple::init();
     error::init();
+    map::init();
+    hash::init();
+    pair::init();
     percent::init();
+    tuple::init();
     time::init();
+    tag::init();
+    email::init();
     handle::init();
     date::init();
     money::init();
+    ref::init();
+    point2D::init();
+    point3D::init();
 }
 
 }  // namespace

@@ -245,8 +245,11 @@ TEST_F(Float, MakeFromBlocksAndText) {
         for (const cell& item : items) *kel::alloc_tail(b) = item;
         return b;
     };
+    cell* hash = block_of({int_cell(3), int_cell(2)});
+    set_type(hash, TYPE_HASH);
     struct { cell* spec; double expected; } good[] = {
         {block_of({int_cell(1), int_cell(3)}), 1000.0},
+        {hash, 300.0},
         {block_of({dec(2.5), int_cell(-1)}), 0.25},
         {block_of({int_cell(2), dec(2.9)}), 200.0},  // the exponent is truncated
         {text_value("1,5"), 1.5},
@@ -270,6 +273,32 @@ TEST_F(Float, MakeFromBlocksAndText) {
         EXPECT_EQ(raised_code([&] { to_dispatch(proto, spec, TYPE_FLOAT); }),
                   code_of(script_error::bad_to_arg));
         EXPECT_EQ(last_raised_error().args[0].w1, uint32_t(TYPE_FLOAT));
+    }
+}
+
+TEST_F(Float, ToFromBinaryTakesUpToEightBytesAsTheLowBits) {
+    auto binary = [](std::initializer_list<uint8_t> bytes, uint32_t head) {
+        cell* b = stack::push(&none_value);
+        set_series_value(b, TYPE_BINARY, alloc_bytes(16), 0);
+        series_buffer* buffer = node_buffer(series_node(b));
+        std::copy(bytes.begin(), bytes.end(), alloc_tail_bytes(buffer, bytes.size()));
+        b->w1 = head;
+        return b;
+    };
+    struct { cell* spec; uint32_t target; double expected; } cases[] = {
+        {binary({0x3F, 0xF0, 0, 0, 0, 0, 0, 0}, 0), TYPE_FLOAT, 1.0},
+        {binary({0xC0, 0, 0, 0, 0, 0, 0, 0, 0xFF}, 0), TYPE_FLOAT, -2.0},
+        {binary({0xFF, 0x3F, 0xE0, 0, 0, 0, 0, 0, 0}, 1), TYPE_PERCENT, 0.5},
+        {binary({0x01}, 0), TYPE_FLOAT, 4.9406564584124654e-324},
+        {binary({0x01, 0x00}, 0), TYPE_FLOAT, 256 * 4.9406564584124654e-324},
+        {binary({0x3F}, 1), TYPE_FLOAT, 0.0},
+        {binary({}, 0), TYPE_FLOAT, 0.0},
+    };
+    for (auto& c : cases) {
+        cell* proto = datatype::push(c.target);
+        const cell* r = to_dispatch(proto, c.spec, c.target);
+        EXPECT_EQ(TYPE_OF(r), c.target);
+        EXPECT_DOUBLE_EQ(cell_float(r), c.expected);
     }
 }
 

@@ -87,6 +87,25 @@ TEST_F(SmallTypes, Comparisons) {
     EXPECT_EQ(compare_dispatch(&t, &f, COMP_LESSER), 1);
 }
 
+TEST_F(SmallTypes, UnsetAndNoneEqualTheirOwnTypeOnly) {
+    cell u = unset_value, n = none_value, one = integer_cell(1);
+    struct { cell* a; cell* b; } pairs[] = {{&u, &u}, {&n, &n}};
+    for (auto& p : pairs) {
+        compare_fn entry = get_action_ptr_by_type<ACT_COMPARE>(TYPE_OF(p.a));
+        for (int32_t op = COMP_EQUAL; op <= COMP_FIND; op++) {
+            bool alike = op <= COMP_STRICT_EQUAL || op == COMP_SORT || op == COMP_CASE_SORT ||
+                         op == COMP_SAME || op == COMP_FIND;
+            EXPECT_EQ(entry(p.a, p.b, op), alike ? 0 : INCOMPARABLE) << TYPE_OF(p.a) << " op " << op;
+        }
+    }
+    struct { cell* a; cell* b; } mixed[] = {{&u, &n}, {&n, &u}, {&u, &one}, {&n, &one}};
+    for (auto& p : mixed) {
+        compare_fn entry = get_action_ptr_by_type<ACT_COMPARE>(TYPE_OF(p.a));
+        EXPECT_EQ(entry(p.a, p.b, COMP_EQUAL), INCOMPARABLE);
+        EXPECT_EQ(entry(p.a, p.b, COMP_SORT), INCOMPARABLE);
+    }
+}
+
 TEST_F(SmallTypes, BitwiseOperationsOnTheFrame) {
     struct { uint32_t slot, left, right, expected; } cases[] = {
         {ACT_AND, 1, 1, 1}, {ACT_AND, 1, 0, 0}, {ACT_OR, 0, 1, 1}, {ACT_OR, 0, 0, 0},

@@ -7,6 +7,7 @@
 
 #include "boot/error_catalog.h"
 #include "boot/locale.h"
+#include "datatypes/integer.h"
 #include "evaluator/actions.h"
 #include "evaluator/random.h"
 #include "runtime_fixture.h"
@@ -81,7 +82,7 @@ protected:
         action();
         return *frame;
     }
-    cell math(cell left, cell right, uint32_t op) {
+    cell math(cell left, cell right, int32_t op) {
         return on_frame({left, right}, [op] { money::do_math(op); });
     }
     cell to_money(cell spec) {
@@ -199,8 +200,7 @@ TEST_F(MoneyType, DecimalsFollowTheMoneyDigitsSetting) {
 }
 
 TEST_F(MoneyType, Arithmetic) {
-    using money::OP_ADD, money::OP_SUBTRACT, money::OP_MULTIPLY, money::OP_DIVIDE, money::OP_REMAINDER;
-    struct { cell left, right; uint32_t op; const char* result; uint32_t error; } cases[] = {
+    struct { cell left, right; int32_t op; const char* result; uint32_t error; } cases[] = {
         {m("$1.50"), int_cell(1), OP_ADD, "$2.50000", 0},
         {int_cell(2), m("$3"), OP_MULTIPLY, "$6.00000", 0},
         {m("USD$1"), m("$1"), OP_ADD, "USD$2.00000", 0},
@@ -225,6 +225,7 @@ TEST_F(MoneyType, Arithmetic) {
         {int_cell(10), m("$4"), OP_REMAINDER, nullptr, INVALID_TYPE},
         {m("$2"), m("$3"), OP_MULTIPLY, nullptr, INVALID_TYPE},
         {m("$2"), none_value, OP_ADD, nullptr, INVALID_TYPE},
+        {m("$2"), m("$3"), OP_AND, nullptr, INVALID_TYPE},
         {m("$2"), int_cell(1), 5, nullptr, INVALID_TYPE},  // bitwise codes
         {m("$0.00001"), number(0.5), OP_MULTIPLY, "$0.00000", 0},  // cut, not rounded
         {m("$1234567890123.45"), int_cell(10), OP_MULTIPLY, "$12345678901234.50000", 0},
@@ -253,14 +254,14 @@ TEST_F(MoneyType, MoneyDividedByMoneyIsAFloat) {
         {"-USD$1", "$8", -0.125},
     };
     for (auto& c : cases) {
-        cell q = math(m(c.left), m(c.right), money::OP_DIVIDE);
+        cell q = math(m(c.left), m(c.right), OP_DIVIDE);
         EXPECT_EQ(TYPE_OF(&q), uint32_t(TYPE_FLOAT));
         EXPECT_EQ(cell_float(&q), c.quotient) << c.left;
     }
 }
 
 TEST_F(MoneyType, WrongDenominationNamesBothValues) {
-    EXPECT_EQ(raised_code([&] { math(m("USD$1"), m("EUR$1"), money::OP_ADD); }), WRONG_DENOM);
+    EXPECT_EQ(raised_code([&] { math(m("USD$1"), m("EUR$1"), OP_ADD); }), WRONG_DENOM);
     const raised_error& e = last_raised_error();
     EXPECT_EQ(molded(e.args[0]), "USD$1.00000");
     EXPECT_EQ(molded(e.args[1]), "EUR$1.00000");

@@ -157,6 +157,7 @@ struct reader {
         uint32_t type = TYPE_WORD;
         if (s[i] == '\'') type = TYPE_LIT_WORD, i++;
         else if (s[i] == ':') type = TYPE_GET_WORD, i++;
+        else if (s[i] == '/' && i + 1 < s.size() && word_char(s[i + 1])) type = TYPE_REFINEMENT, i++;
         size_t start = i;
         while (i < s.size() && (word_char(s[i]) || s[i] == '/')) i++;
         std::string text = s.substr(start, i - start);
@@ -214,8 +215,12 @@ struct reader {
     }
 };
 
+cell stand_in_word(uint32_t type, const std::string& name) {
+    return cell{type, 0, symbol(name), static_cast<uint32_t>(-1)};
+}
+
 // Pushes the value the item denotes.
-cell* build(const item& it) {
+cell* build(const item& it, word_builder make_word) {
     cell* c = nullptr;
     switch (it.k) {
         case item::integer: {
@@ -228,7 +233,7 @@ cell* build(const item& it) {
             *c = float_cell(TYPE_FLOAT, it.number);
             break;
         case item::word: {
-            cell v{it.type, 0, symbol(it.text), static_cast<uint32_t>(-1)};
+            cell v = make_word(it.type, it.text);
             c = stack::push(&v);
             break;
         }
@@ -242,7 +247,7 @@ cell* build(const item& it) {
         case item::block:
             c = block::push_only(static_cast<int32_t>(it.children.size()));
             for (const item& child : it.children) {
-                build(child);
+                build(child, make_word);
                 block::ks_append(c, stack::top - 1);
                 stack::pop(1);
             }
@@ -290,17 +295,19 @@ void SeriesTest::TearDown() {
     RuntimeTest::TearDown();
 }
 
-cell* SeriesTest::load(const std::string& text) {
+cell* SeriesTest::load(const std::string& text) { return load_text(text, stand_in_word); }
+
+cell* load_text(const std::string& text, word_builder make_word) {
     reader r{text};
     std::vector<item> items;
     r.list(items, '\0');
     if (items.size() == 1 && items[0].k == item::block && text.find_first_not_of(" \n") < text.size() &&
         (text[text.find_first_not_of(" \n")] == '[' || text[text.find_first_not_of(" \n")] == '('))
-        return build(items[0]);
+        return build(items[0], make_word);
     item top(item::block);
     top.type = TYPE_BLOCK;
     top.children = std::move(items);
-    return build(top);
+    return build(top, make_word);
 }
 
 }  // namespace kel::testing

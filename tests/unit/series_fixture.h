@@ -30,6 +30,11 @@ extern std::vector<owner_call> owner_calls;
 std::vector<std::string>& symbol_names();
 uint32_t symbol(const std::string& name);
 
+// The loader behind SeriesTest::load, for fixtures with their own words: make_word gives
+// the cell of a word token (its type and name).
+using word_builder = cell (*)(uint32_t type, const std::string& name);
+cell* load_text(const std::string& text, word_builder make_word);
+
 class SeriesTest : public RuntimeTest {
 public:
     void SetUp() override;

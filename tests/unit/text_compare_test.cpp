@@ -8,6 +8,7 @@ namespace {
 using TextCompare = TextTest;
 using TextFind = TextTest;
 using TextSort = TextTest;
+using TextSets = TextTest;
 
 TEST_F(TextCompare, Operations) {
     struct row {
@@ -220,6 +221,64 @@ TEST_F(TextSort, PartAndErrors) {
     EXPECT_EQ(sort_with(nullptr, nullptr, true), code_of(script_error::bad_refines));
     EXPECT_EQ(sort_with(nullptr, num(1), false), code_of(script_error::bad_refines));
     EXPECT_EQ(sort_with(num(2), num(3), false), code_of(script_error::out_of_range));
+}
+
+TEST_F(TextSets, Operations) {
+    using series::SET_UNIQUE, series::SET_UNION, series::SET_INTERSECT, series::SET_EXCLUDE,
+        series::SET_DIFFERENCE;
+    struct row {
+        int32_t op;
+        const char* first;
+        const char* second;
+        int32_t skip;
+        bool case_q;
+        const char* result;
+    } rows[] = {
+        {SET_UNIQUE, "abcab", "", 0, false, "abc"},
+        {SET_UNIQUE, "aAbB", "", 0, false, "ab"},
+        {SET_UNIQUE, "aAbB", "", 0, true, "aAbB"},
+        {SET_UNIQUE, "a1a2b3", "", 2, false, "a1b3"},
+        {SET_UNION, "ab", "bc", 0, false, "abc"},
+        {SET_UNION, "a1b2", "A3c4", 2, false, "a1b2c4"},
+        {SET_UNION, "é", "€xé", 0, false, "é€x"},
+        {SET_INTERSECT, "abcb", "cBx", 0, false, "bc"},
+        {SET_INTERSECT, "abc", "cBx", 0, true, "c"},
+        {SET_EXCLUDE, "abc", "B", 0, false, "ac"},
+        {SET_EXCLUDE, "abc", "B", 0, true, "abc"},
+        {SET_EXCLUDE, "a1b2c", "b", 2, false, "a1c"},  // a short last record is kept whole
+        {SET_DIFFERENCE, "ab", "bc", 0, false, "ac"},
+        {SET_DIFFERENCE, "a1b2", "b3c4", 2, false, "a1c4"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(std::string(r.first) + " " + std::to_string(r.op) + " " + r.second);
+        cell* first = str(r.first, TYPE_FILE);
+        cell* second = str(r.second, TYPE_FILE);
+        cell* base = stack::push(first);
+        stack::push(second);
+        cell* skip = r.skip ? num(r.skip) : nullptr;
+        const cell* result = string::set_operation(base, r.case_q, skip, r.op);
+        EXPECT_EQ(result, base);
+        EXPECT_EQ(TYPE_OF(result), TYPE_STRING);
+        EXPECT_EQ(series_head(result), 0u);
+        EXPECT_EQ(utf8(result), r.result);
+        EXPECT_NE(series_node(result), series_node(first));
+        EXPECT_EQ(utf8(first), r.first);
+    }
+}
+
+TEST_F(TextSets, HeadsAndRecordSize) {
+    cell* first = str("xaba");
+    first->w1 = 1;
+    cell* base = stack::push(first);
+    stack::push(str("b"));
+    string::set_operation(base, false, nullptr, series::SET_EXCLUDE);
+    EXPECT_EQ(utf8(base), "a");
+    for (cell* skip : {num(0), num(-2), str("2")}) {
+        cell* again = stack::push(first);
+        stack::push(first);
+        EXPECT_EQ(raised_code([&] { string::set_operation(again, false, skip, series::SET_UNION); }),
+                  code_of(script_error::invalid_refine_arg));
+    }
 }
 
 }  // namespace
