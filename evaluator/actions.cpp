@@ -1,12 +1,14 @@
 #include "evaluator/actions.h"
 
 #include "boot/error_catalog.h"
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
+#include "runtime/exits.h"
 
 namespace kel {
 
@@ -26,6 +28,16 @@ void raise_expect_arg(uint32_t type) {
                              : nullptr;
     if (callee) param = *function::param_word_at(callee + name.w3, 0);
     fire(script_error::expect_arg, &name, &datatype, &param);
+}
+
+eval_path_fn get_action_ptr_path(cell* parent, cell* element, cell* path, int32_t position) {
+    action_entry e = type_action(TYPE_OF(parent), ACT_EVAL_PATH);
+    if (e) return reinterpret_cast<eval_path_fn>(e);
+    cell type{TYPE_DATATYPE, TYPE_OF(parent), 0, 0};
+    if (!path) fire(script_error::bad_path_type2, element, &type);
+    cell* cut = block::clone(path, true, true);
+    block::ks_set_tail(cut, series::head_of(cut) + position + 1);
+    fire(script_error::bad_path_type, path, &type, cut);
 }
 
 int32_t get_pick_index(const cell* index) {
@@ -174,9 +186,8 @@ uint32_t text_entry(const int32_t* r) {
 
 uint32_t eval_path_entry(const int32_t* r) {
     cell* to_set = flag(r, 0) ? arguments + 2 : nullptr;
-    return result(eval_path_dispatch(arguments, arguments + 1, to_set, static_cast<cell*>(nullptr),
-                                     static_cast<cell*>(nullptr), static_cast<cell*>(nullptr), -1, false, false,
-                                     true, false));
+    eval_path_fn action = get_action_ptr_path(arguments, arguments + 1, nullptr, -1);
+    return result(action(arguments, arguments + 1, to_set, nullptr, nullptr, nullptr, -1, false, false, true, false));
 }
 
 uint32_t compare_entry(const int32_t*) {
@@ -429,6 +440,200 @@ void register_actions() {
         write_entry,
     };
     fill_action_table(ACTIONS_COUNT, list);
+}
+
+// --- Fast paths ------------------------------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t math_slots[8] = {ACT_ADD, ACT_SUBTRACT, ACT_MULTIPLY, 0, 0, ACT_OR, ACT_AND, ACT_XOR};
+
+// The full call of an action in a native frame named by word; the result is pushed.
+cell* slow_call(const cell* left, const cell* right, uint32_t slot, const cell* word) {
+    cell l = *left, r = *right, w = *word;
+    stack::mark_native(&w);
+    stack::push(&l);
+    stack::push(&r);
+    int32_t none[1] = {-1};
+    exit_on_code(action_entries[slot - 1](none));
+    stack::unwind();
+    return stack::top - 1;
+}
+
+cell* slow_compare(const cell* left, const cell* right, int32_t op, const cell* word) {
+    cell l = *left, r = *right, w = *word;
+    stack::mark_native(&w);
+    stack::push(&l);
+    stack::push(&r);
+    compare_to_logic(op);
+    stack::unwind();
+    return stack::top - 1;
+}
+
+// The result of two integers, into out.
+void int_math(int32_t a, int32_t b, int32_t op, cell* out) {
+    int32_t result = 0;
+    bool overflow = false;
+    switch (op) {
+        case 0: overflow = __builtin_add_overflow(a, b, &result); break;
+        case 1: overflow = __builtin_sub_overflow(a, b, &result); break;
+        case 2: overflow = __builtin_mul_overflow(a, b, &result); break;
+        case 5: result = a | b; break;
+        case 6: result = a & b; break;
+        default: result = a ^ b; break;
+    }
+    if (!overflow) {
+        *out = integer_value(result);
+        return;
+    }
+    double x = a, y = b;
+    *out = cell{TYPE_FLOAT, 0, 0, 0};
+    set_cell_float(out, op == 0 ? x + y : op == 1 ? x - y : x * y);
+}
+
+bool int_compare(int32_t a, int32_t b, int32_t op) {
+    switch (op) {
+        case COMP_NOT_EQUAL: return a != b;
+        case COMP_LESSER: return a < b;
+        case COMP_LESSER_EQUAL: return a <= b;
+        case COMP_GREATER: return a > b;
+        case COMP_GREATER_EQUAL: return a >= b;
+        default: return a == b;
+    }
+}
+
+// Pushes the result of left op right.
+cell* math(const cell* left, const cell* right, int32_t op, const cell* word) {
+    uint32_t lt = TYPE_OF(left), rt = TYPE_OF(right);
+    if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
+        cell result;
+        int_math(int_of(left), int_of(right), op, &result);
+        return stack::push(&result);
+    }
+    if (lt == TYPE_FLOAT && rt == TYPE_FLOAT && op <= 2) {
+        double x = cell_float(left), y = cell_float(right);
+        cell result{TYPE_FLOAT, 0, 0, 0};
+        set_cell_float(&result, op == 0 ? x + y : op == 1 ? x - y : x * y);
+        return stack::push(&result);
+    }
+    return slow_call(left, right, math_slots[op], word);
+}
+
+bool compare(const cell* left, const cell* right, int32_t op, const cell* word) {
+    if (TYPE_OF(left) == TYPE_INTEGER && TYPE_OF(right) == TYPE_INTEGER)
+        return int_compare(int_of(left), int_of(right), op);
+    cell* result = slow_compare(left, right, op, word);
+    bool truth = result->w1 != 0;
+    stack::pop(1);
+    return truth;
+}
+
+inline cell* replace_top(cell* result) {
+    cell value = *result;
+    stack::top = result;
+    *(stack::top - 1) = value;
+    return stack::top - 1;
+}
+
+inline cell logic_value(bool truth) { return cell{TYPE_LOGIC, truth, 0, 0}; }
+
+}  // namespace
+
+cell* fast_math_values(const cell* left, const cell* right, int32_t op, const cell* word) {
+    return math(left, right, op, word);
+}
+
+cell* fast_math_value_int(const cell* left, int32_t right, int32_t op, const cell* word) {
+    cell r = integer_value(right);
+    return math(left, &r, op, word);
+}
+
+cell* fast_math_top(const cell* right, int32_t op, const cell* word) {
+    return replace_top(math(stack::top - 1, right, op, word));
+}
+
+cell* fast_math_top_int(int32_t right, int32_t op, const cell* word) {
+    cell r = integer_value(right);
+    return replace_top(math(stack::top - 1, &r, op, word));
+}
+
+bool fast_compare_values_cond(const cell* left, const cell* right, int32_t op, const cell* word, bool invert) {
+    return compare(left, right, op, word) != invert;
+}
+
+bool fast_compare_value_int_cond(const cell* left, int32_t right, int32_t op, const cell* word, bool invert) {
+    cell r = integer_value(right);
+    return compare(left, &r, op, word) != invert;
+}
+
+cell* fast_compare_values(const cell* left, const cell* right, int32_t op, const cell* word) {
+    cell result = logic_value(compare(left, right, op, word));
+    return stack::push(&result);
+}
+
+cell* fast_compare_value_int(const cell* left, int32_t right, int32_t op, const cell* word) {
+    cell r = integer_value(right);
+    return fast_compare_values(left, &r, op, word);
+}
+
+bool fast_compare_to_slot(const cell* left, const cell* right, int32_t op, const cell* word) {
+    bool truth = compare(left, right, op, word);
+    *stack::arguments = logic_value(truth);
+    return truth;
+}
+
+cell* fast_compare_top(const cell* right, int32_t op, const cell* word) {
+    bool truth = compare(stack::top - 1, right, op, word);
+    *(stack::top - 1) = logic_value(truth);
+    return stack::top - 1;
+}
+
+cell* fast_compare_top_int(int32_t right, int32_t op, const cell* word) {
+    cell r = integer_value(right);
+    return fast_compare_top(&r, op, word);
+}
+
+cell* fast_pick_block(const cell* value, int32_t index, const cell* word) {
+    if (TYPE_OF(value) != TYPE_BLOCK) {
+        cell v = *value, i = integer_value(index), w = *word;
+        stack::mark_native(&w);
+        cell* parent = stack::push(&v);
+        cell* element = stack::push(&i);
+        eval_path_fn action = get_action_ptr_path(parent, element, nullptr, -1);
+        copy_cell(action(parent, element, nullptr, nullptr, nullptr, nullptr, -1, false, false, true, false), parent);
+        stack::unwind();
+        return stack::top - 1;
+    }
+    int32_t length = series::buffer_length(value) - series::head_of(value);
+    if (index < 1 || index > length) return stack::push(&none_value);
+    return stack::push(series::buffer_of(value)->cells() + series::head_of(value) + index - 1);
+}
+
+cell* fast_series_op(const cell* value, int32_t op, const cell* word) {
+    static constexpr uint32_t slots[9] = {0, ACT_LENGTH_Q, ACT_INDEX_Q, ACT_HEAD_Q, ACT_TAIL_Q,
+                                          ACT_NEXT, ACT_BACK, ACT_HEAD, ACT_TAIL};
+    if (TYPE_OF(value) != TYPE_BLOCK) {
+        cell v = *value, w = *word;
+        stack::mark_native(&w);
+        stack::push(&v);
+        int32_t none[1] = {-1};
+        exit_on_code(action_entries[slots[op] - 1](none));
+        stack::unwind();
+        return stack::top - 1;
+    }
+    int32_t head = series::head_of(value), tail = series::buffer_length(value);
+    cell result = *value;
+    switch (op) {
+        case 1: result = integer_value(head > tail ? 0 : tail - head); break;
+        case 2: result = integer_value(head + 1); break;
+        case 3: result = logic_value(head == 0); break;
+        case 4: result = logic_value(head >= tail); break;
+        case 5: if (head < tail) result.w1++; break;
+        case 6: if (head > 0) result.w1--; break;
+        case 7: result.w1 = 0; break;
+        default: result.w1 = static_cast<uint32_t>(tail); break;
+    }
+    return stack::push(&result);
 }
 
 }  // namespace kel

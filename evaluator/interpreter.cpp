@@ -12,6 +12,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
+#include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
@@ -19,6 +20,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "evaluator/throw.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 
@@ -337,20 +339,29 @@ const cell false_value{TYPE_LOGIC, 0, 0, 0};
 
 inline bool path_type_q(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
 
-// A deep copy of the path ending after its first count elements.
-cell* path_cut(const cell* path, int32_t count) {
-    cell* copy = block::clone(path, true, true);
-    block::ks_set_tail(copy, series::head_of(copy) + count);
-    return copy;
+}  // namespace
+
+namespace {
+
+// For objects: a spec block run for its effects.
+void evaluate_for_object(cell* block) {
+    cell* saved = stack::top;
+    cell* code = stack::push(block);
+    exit_on_code(eval_block(code, false));
+    stack::top = saved;
 }
 
-eval_path_fn path_action(cell* parent, cell* element, cell* path, int32_t position) {
-    action_entry e = type_action(TYPE_OF(parent), ACT_EVAL_PATH);
-    if (e) return reinterpret_cast<eval_path_fn>(e);
-    cell type = datatype_of(parent);
-    if (!path) fire(script_error::bad_path_type2, element, &type);
-    cell* cut = path_cut(path, position + 1);
-    fire(script_error::bad_path_type, path, &type, cut);
+// For objects: an event handler whose arguments are on the stack from args up.
+void call_object_handler(cell* handler, uint32_t name, cell* args) {
+    root_cell fn(*handler);
+    cell word{TYPE_WORD, 0, name, static_cast<uint32_t>(-1)};
+    cell* saved = stack::top;
+    stack::top = args;
+    stack::mark_interp_func(&word);
+    stack::top = saved;
+    exit_on_code(exec_function(&fn.value));
+    stack::unwind();
+    stack::top = args;
 }
 
 }  // namespace
@@ -362,6 +373,8 @@ void interpreter_init() {
         rooted = true;
     }
     near_position = none_value;
+    object::evaluate = evaluate_for_object;
+    object::call_handler = call_object_handler;
 }
 
 // --- Blocks ------------------------------------------------------------------------------
@@ -565,7 +578,8 @@ uint32_t exec_function(cell* fn) {
     cell* body = stack::push(more_at(fn, MORE_BODY));
     uint32_t code = 0;
     if (TYPE_OF(body) == TYPE_BLOCK) {
-        code = eval_block(body, true);
+        // A return raised by C++ between here and the body (PARSE, callbacks) ends here too.
+        code = catch_code([body] { return eval_block(body, true); });
     } else {
         *stack::arguments = unset_value;
     }
@@ -625,7 +639,7 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
         bool last = i == length - 1;
         bool tracked = set && last && length >= 3 &&
                        (any_block_q(TYPE_OF(previous)) || TYPE_OF(previous) == TYPE_OBJECT);
-        eval_path_fn action = path_action(current, element, path, i - 1);
+        eval_path_fn action = get_action_ptr_path(current, element, path, i - 1);
         const cell* result = action(current, element, set && last ? to_set : nullptr, path, previous,
                                     previous_element, i, false, get, last, tracked);
         cell r = *result;
@@ -633,7 +647,7 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
         *previous = *current;
         *previous_element = *element;
         *current = r;
-        if (!last && callable_q(TYPE_OF(current)) && !set && !get) {
+        if (callable_q(TYPE_OF(current)) && !set && !get) {
             uint32_t from = series_head(path) + static_cast<uint32_t>(i) + 1;
             cell name = *element;
             if (uint32_t c = eval_call(current, code, pc, end, path, from, &name, false)) return c;

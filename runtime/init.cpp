@@ -36,9 +36,9 @@
 #include "datatypes/unset.h"
 #include "datatypes/url.h"
 #include "datatypes/word.h"
-#include "evaluator/lexer.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
@@ -70,20 +70,20 @@ void register_datatypes() {
     _context::init();
     word::init();
     char_::init();
-    path::init();
-    paren::init();
-    issue::init();
-    float_::init();
-    typeset::init();
     native_datatype::init();
     action_datatype::init();
     op::init();
+    path::init();
     function::init();
     routine::init();
+    paren::init();
+    issue::init();
     url::init();
     file::init();
     object::init();
     triple::init();
+    float_::init();
+    typeset::init();
     error::init();
     map::init();
     hash::init();

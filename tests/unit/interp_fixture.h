@@ -40,7 +40,6 @@ protected:
         register_actions();
         register_natives();
         interpreter_init();
-        object::evaluate = nullptr;
         // What the boot image and the first stage define.
         for (uint32_t t = 1; t <= highest_type; t++) {
             if (!type_names[t].name) continue;
@@ -189,6 +188,7 @@ private:
         int32_t count = int_of(base);
         *base = none_value;
         for (int32_t i = 0; i < count; i++) {
+            stack::top = base + 2;
             stack::mark_loop(&runtime_words[W_BODY]);
             uint32_t code = catch_code([base] { return eval_block(base + 1, true); });
             if (code == THROW_BREAK) {

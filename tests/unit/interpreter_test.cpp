@@ -53,7 +53,10 @@ INSTANTIATE_TEST_SUITE_P(Expressions, Scripts, ::testing::Values(
     script_case{"f: make function! [['w] [w]] f foo", "foo"},
     script_case{"f: make function! [[:w] [w]] f (1 + 2)", "(1 + 2)"},
     script_case{"f: make function! [['w] [w]] f (1 + 2)", "3"},
-    script_case{"o: make function! [[/local x] [x: 1 x]] o", "1"}));
+    script_case{"o: make function! [[/local x] [x: 1 x]] o", "1"},
+    script_case{"o: make object! [a: 1 + 2 b: a * 2] o/b", "6"},
+    script_case{"o: make object! [a: 1] o/a: 5 o/a", "5"},
+    script_case{"o: make object! [f: make function! [[x] [x + 1]]] o/f 1", "2"}));
 
 INSTANTIATE_TEST_SUITE_P(Exits, Scripts, ::testing::Values(
     script_case{"f: make function! [[] [return 1 2]] f", "1"},

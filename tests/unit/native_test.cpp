@@ -10,8 +10,8 @@ using namespace kel::testing;
 
 namespace {
 
-uint32_t some_native(bool, const int32_t*) { return 0; }
-uint32_t some_action(const int32_t*) { return 0; }
+int32_t some_native(bool, const int32_t*) { return 0; }
+int32_t some_action(const int32_t*) { return 0; }
 
 class Natives : public FunctionTest {
 protected:
