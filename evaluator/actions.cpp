@@ -127,7 +127,7 @@ inline bool flag(const int32_t* r, uint32_t k) { return r[k] != -1; }
 // A refinement's first argument; at or below the frame base when absent.
 inline cell* arg_of(const int32_t* r, uint32_t k) { return arguments + r[k]; }
 // A returned cell becomes the result (the implementation may have written slot 0 itself).
-inline uint32_t result(const cell* value) {
+inline int32_t result(const cell* value) {
     if (value) copy_cell(value, arguments);
     return 0;
 }
@@ -140,30 +140,30 @@ inline action_fn<S> get_action_ptr() {
 
 // A frame action: the implementation reads and writes the frame itself.
 template <uint32_t S>
-uint32_t frame_entry(const int32_t*) {
+int32_t frame_entry(const int32_t*) {
     get_action_ptr<S>()();
     return 0;
 }
 
 // make and to dispatch on the type a datatype! first argument names.
 template <uint32_t S>
-uint32_t make_entry(const int32_t*) {
+int32_t make_entry(const int32_t*) {
     uint32_t type = TYPE_OF(arguments) == TYPE_DATATYPE ? arguments->w1 : TYPE_OF(arguments);
     return result(get_action_ptr_by_type<S>(type)(arguments, arguments + 1, type));
 }
 
-uint32_t random_entry(const int32_t* r) {
+int32_t random_entry(const int32_t* r) {
     return result(get_action_ptr<ACT_RANDOM>()(arguments, flag(r, 0), flag(r, 1), flag(r, 2)));
 }
 
-uint32_t reflect_entry(const int32_t*) {
+int32_t reflect_entry(const int32_t*) {
     return result(get_action_ptr<ACT_REFLECT>()(arguments, arguments[1].w2));
 }
 
 // form and mold: a limit of 0 or less gives an empty string without forming; otherwise
 // the text is cut to the limit afterwards.
 template <bool Mold>
-uint32_t text_entry(const int32_t* r) {
+int32_t text_entry(const int32_t* r) {
     uint32_t part_k = Mold ? 3 : 0;
     bool part = flag(r, part_k);
     int32_t limit = part ? static_cast<int32_t>(arg_of(r, part_k)->w2) : INT32_MAX;
@@ -184,34 +184,34 @@ uint32_t text_entry(const int32_t* r) {
     return 0;
 }
 
-uint32_t eval_path_entry(const int32_t* r) {
+int32_t eval_path_entry(const int32_t* r) {
     cell* to_set = flag(r, 0) ? arguments + 2 : nullptr;
     eval_path_fn action = get_action_ptr_path(arguments, arguments + 1, nullptr, -1);
     return result(action(arguments, arguments + 1, to_set, nullptr, nullptr, nullptr, -1, false, false, true, false));
 }
 
-uint32_t compare_entry(const int32_t*) {
+int32_t compare_entry(const int32_t*) {
     compare_to_logic(static_cast<int32_t>(arguments[2].w2));
     return 0;
 }
 
 template <uint32_t S>
-uint32_t unary_entry(const int32_t*) {
+int32_t unary_entry(const int32_t*) {
     return result(get_action_ptr<S>()(arguments));
 }
 
 template <uint32_t S>
-uint32_t binary_entry(const int32_t*) {
+int32_t binary_entry(const int32_t*) {
     return result(get_action_ptr<S>()(arguments, arguments + 1));
 }
 
-uint32_t round_entry(const int32_t* r) {
+int32_t round_entry(const int32_t* r) {
     return result(get_action_ptr<ACT_ROUND>()(arguments, arg_of(r, 0), flag(r, 1), flag(r, 2), flag(r, 3),
                                               flag(r, 4), flag(r, 5), flag(r, 6)));
 }
 
 template <uint32_t S>
-uint32_t predicate_entry(const int32_t*) {
+int32_t predicate_entry(const int32_t*) {
     bool truth = get_action_ptr<S>()(arguments);
     *arguments = cell{TYPE_LOGIC, truth, 0, 0};
     return 0;
@@ -249,7 +249,7 @@ int32_t back_count(cell* value, int32_t count) {
 }
 
 template <bool Append>
-uint32_t insert_entry(const int32_t* r) {
+int32_t insert_entry(const int32_t* r) {
     cell* series = arguments;
     cell* value = arguments + 1;
     if (!Append && TYPE_OF(series) != TYPE_PORT) clip_head(series);
@@ -269,7 +269,7 @@ uint32_t insert_entry(const int32_t* r) {
     return result(dispatch<Append ? ACT_APPEND : ACT_INSERT>(series, value, part, flag(r, 1), dup, Append));
 }
 
-uint32_t change_entry(const int32_t* r) {
+int32_t change_entry(const int32_t* r) {
     cell* series = arguments;
     bool fixed = TYPE_OF(series) == TYPE_PORT || TYPE_OF(series) == TYPE_IMAGE;
     if (!fixed) clip_head(series);
@@ -287,7 +287,7 @@ uint32_t change_entry(const int32_t* r) {
     return result(change_dispatch(series, arguments + 1, part, flag(r, 1), dup));
 }
 
-uint32_t copy_entry(const int32_t* r) {
+int32_t copy_entry(const int32_t* r) {
     cell* types = arg_of(r, 2);
     if (flag(r, 2) && TYPE_OF(types) != TYPE_DATATYPE && TYPE_OF(types) != TYPE_TYPESET) {
         cell name = stack::caller_name();
@@ -299,75 +299,75 @@ uint32_t copy_entry(const int32_t* r) {
     return result(copy_dispatch(arguments, out, arg_of(r, 0), flag(r, 1), types));
 }
 
-uint32_t find_entry(const int32_t* r) {
+int32_t find_entry(const int32_t* r) {
     return result(find_dispatch(arguments, arguments + 1, arg_of(r, 0), flag(r, 1), flag(r, 2), flag(r, 3),
                                 flag(r, 4), arg_of(r, 5), arg_of(r, 6), flag(r, 7), flag(r, 8), flag(r, 9),
                                 flag(r, 10)));
 }
 
-uint32_t select_entry(const int32_t* r) {
+int32_t select_entry(const int32_t* r) {
     return result(select_dispatch(arguments, arguments + 1, arg_of(r, 0), flag(r, 1), flag(r, 2), flag(r, 3),
                                   flag(r, 4), arg_of(r, 5), arg_of(r, 6), flag(r, 7), flag(r, 8)));
 }
 
-uint32_t length_entry(const int32_t*) {
+int32_t length_entry(const int32_t*) {
     int32_t n = length_q_dispatch(arguments);
     *arguments = n < 0 ? none_value : integer_value(n);
     return 0;
 }
 
-uint32_t move_entry(const int32_t* r) { return result(move_dispatch(arguments, arguments + 1, arg_of(r, 0))); }
+int32_t move_entry(const int32_t* r) { return result(move_dispatch(arguments, arguments + 1, arg_of(r, 0))); }
 
-uint32_t pick_entry(const int32_t*) {
+int32_t pick_entry(const int32_t*) {
     return result(pick_dispatch(arguments, get_pick_index(arguments + 1), arguments + 1));
 }
 
-uint32_t poke_entry(const int32_t*) {
+int32_t poke_entry(const int32_t*) {
     return result(poke_dispatch(arguments, get_pick_index(arguments + 1), arguments + 2, arguments + 1));
 }
 
-uint32_t put_entry(const int32_t* r) {
+int32_t put_entry(const int32_t* r) {
     return result(put_dispatch(arguments, arguments + 1, arguments + 2, flag(r, 0)));
 }
 
-uint32_t remove_entry(const int32_t* r) {
+int32_t remove_entry(const int32_t* r) {
     return result(remove_dispatch(arguments, flag(r, 0) ? arg_of(r, 0) : nullptr, arg_of(r, 1)));
 }
 
-uint32_t reverse_entry(const int32_t* r) {
+int32_t reverse_entry(const int32_t* r) {
     return result(reverse_dispatch(arguments, arg_of(r, 0), arg_of(r, 1)));
 }
 
-uint32_t sort_entry(const int32_t* r) {
+int32_t sort_entry(const int32_t* r) {
     return result(sort_dispatch(arguments, flag(r, 0), arg_of(r, 1), arg_of(r, 2), arg_of(r, 3), flag(r, 4),
                                 flag(r, 5), flag(r, 6)));
 }
 
-uint32_t take_entry(const int32_t* r) {
+int32_t take_entry(const int32_t* r) {
     return result(take_dispatch(arguments, arg_of(r, 0), flag(r, 1), flag(r, 2)));
 }
 
-uint32_t trim_entry(const int32_t* r) {
+int32_t trim_entry(const int32_t* r) {
     return result(trim_dispatch(arguments, flag(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), flag(r, 4), arg_of(r, 5)));
 }
 
-uint32_t modify_entry(const int32_t* r) {
+int32_t modify_entry(const int32_t* r) {
     cell target = *arguments;
     modify_dispatch(arguments, arguments + 1, arguments + 2, flag(r, 0));
     *arguments = target;
     return 0;
 }
 
-uint32_t open_entry(const int32_t* r) {
+int32_t open_entry(const int32_t* r) {
     return result(open_dispatch(arguments, flag(r, 0), flag(r, 1), flag(r, 2), flag(r, 3), arg_of(r, 4)));
 }
 
-uint32_t read_entry(const int32_t* r) {
+int32_t read_entry(const int32_t* r) {
     return result(read_dispatch(arguments, arg_of(r, 0), arg_of(r, 1), flag(r, 2), flag(r, 3), flag(r, 4),
                                 arg_of(r, 5)));
 }
 
-uint32_t write_entry(const int32_t* r) {
+int32_t write_entry(const int32_t* r) {
     return result(write_dispatch(arguments, arguments + 1, flag(r, 0), flag(r, 1), flag(r, 2), flag(r, 3),
                                  arg_of(r, 4), arg_of(r, 5), arg_of(r, 6), arg_of(r, 7)));
 }

@@ -108,7 +108,7 @@ void compare_to_logic(int32_t op);
 // value per refinement of the spec, in spec order: -1 when absent, else the frame index of
 // its first argument (any other value for one without arguments). Actions take no check
 // flag: their dispatch checks the first argument's type.
-using action_code = uint32_t (*)(const int32_t* refinements);
+using action_code = int32_t (*)(const int32_t* refinements);
 
 extern action_code action_entries[ACTIONS_COUNT];  // slot s at s - 1; slot 8 stays empty
 

@@ -322,12 +322,12 @@ const cell false_value{TYPE_LOGIC, 0, 0, 0};
         case TYPE_NATIVE: {
             native_code entry = native_entries[c.callee->w1 - 1];
             if (!entry) fire(internal_error::not_done);
-            return entry(false, refs);
+            return static_cast<uint32_t>(entry(false, refs));
         }
         case TYPE_ACTION: {
             action_code entry = action_entries[c.callee->w1 - 1];
             if (!entry) fire(internal_error::not_done);
-            return entry(refs);
+            return static_cast<uint32_t>(entry(refs));
         }
         default:
             // Routines run compiled code; there is none to run in this build.

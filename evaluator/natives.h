@@ -12,7 +12,7 @@
 
 namespace kel {
 
-using native_code = uint32_t (*)(bool check, const int32_t* refinements);
+using native_code = int32_t (*)(bool check, const int32_t* refinements);
 
 constexpr uint32_t NATIVES_COUNT = 107;
 

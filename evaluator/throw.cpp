@@ -116,7 +116,7 @@ bool name_matches(const cell* thrown, const cell* wanted) {
 
 }  // namespace
 
-uint32_t try_(bool, const int32_t* refinements) {
+int32_t try_(bool, const int32_t* refinements) {
     bool all = refinement_given(refinements, 0), keep = refinement_given(refinements, 1);
     cell* base = stack::arguments;
     call_frame* frame = stack::ctop;  // the try frame about to be pushed
@@ -143,7 +143,7 @@ uint32_t try_(bool, const int32_t* refinements) {
     return 0;
 }
 
-uint32_t catch_(bool, const int32_t* refinements) {
+int32_t catch_(bool, const int32_t* refinements) {
     cell* base = stack::arguments;
     stack::mark_catch(&runtime_words[W_BODY]);
     uint32_t code = catch_code([base] { return eval_block(base, true); });
@@ -162,7 +162,7 @@ uint32_t catch_(bool, const int32_t* refinements) {
     return 0;
 }
 
-uint32_t throw_(bool, const int32_t* refinements) {
+int32_t throw_(bool, const int32_t* refinements) {
     if (!refinement_given(refinements, 0)) {
         stack::arguments[1] = unset_value;
         stack::top = stack::arguments + 2;
@@ -170,15 +170,15 @@ uint32_t throw_(bool, const int32_t* refinements) {
     return stack::throw_value(THROW_THROW);
 }
 
-uint32_t break_(bool, const int32_t* refinements) {
+int32_t break_(bool, const int32_t* refinements) {
     return stack::throw_break(refinement_given(refinements, 0), false);
 }
 
-uint32_t continue_(bool, const int32_t*) { return stack::throw_break(false, true); }
+int32_t continue_(bool, const int32_t*) { return stack::throw_break(false, true); }
 
-uint32_t exit_(bool, const int32_t*) { return stack::throw_exit(false, false); }
+int32_t exit_(bool, const int32_t*) { return stack::throw_exit(false, false); }
 
-uint32_t return_(bool, const int32_t*) { return stack::throw_exit(true, false); }
+int32_t return_(bool, const int32_t*) { return stack::throw_exit(true, false); }
 
 }  // namespace natives
 }  // namespace kel

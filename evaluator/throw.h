@@ -47,13 +47,13 @@ template <class F>
 
 namespace natives {
 
-uint32_t try_(bool check, const int32_t* refinements);       // block /all /keep
-uint32_t catch_(bool check, const int32_t* refinements);     // block /name word
-uint32_t throw_(bool check, const int32_t* refinements);     // value /name word
-uint32_t break_(bool check, const int32_t* refinements);     // /return value
-uint32_t continue_(bool check, const int32_t* refinements);
-uint32_t exit_(bool check, const int32_t* refinements);
-uint32_t return_(bool check, const int32_t* refinements);    // value
+int32_t try_(bool check, const int32_t* refinements);       // block /all /keep
+int32_t catch_(bool check, const int32_t* refinements);     // block /name word
+int32_t throw_(bool check, const int32_t* refinements);     // value /name word
+int32_t break_(bool check, const int32_t* refinements);     // /return value
+int32_t continue_(bool check, const int32_t* refinements);
+int32_t exit_(bool check, const int32_t* refinements);
+int32_t return_(bool check, const int32_t* refinements);    // value
 
 }  // namespace natives
 }  // namespace kel

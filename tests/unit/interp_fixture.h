@@ -175,7 +175,7 @@ protected:
     }
 
 private:
-    static uint32_t stand_in_if(bool, const int32_t*) {
+    static int32_t stand_in_if(bool, const int32_t*) {
         if (!value_true_q(stack::arguments, false, nullptr)) {
             *stack::arguments = none_value;
             return 0;
@@ -183,7 +183,7 @@ private:
         return eval_block(stack::arguments + 1, true);
     }
     // As every loop: a loop frame, break and continue taken, any other exit passed on.
-    static uint32_t stand_in_loop(bool, const int32_t*) {
+    static int32_t stand_in_loop(bool, const int32_t*) {
         cell* base = stack::arguments;
         int32_t count = int_of(base);
         *base = none_value;
@@ -201,7 +201,7 @@ private:
         stack::keep();
         return 0;
     }
-    static uint32_t stand_in_greater(bool, const int32_t*) {
+    static int32_t stand_in_greater(bool, const int32_t*) {
         compare_to_logic(COMP_GREATER);
         return 0;
     }
