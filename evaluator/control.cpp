@@ -1,6 +1,7 @@
 #include "evaluator/control.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "boot/error_catalog.h"
 #include "datatypes/block.h"
@@ -197,6 +198,35 @@ cell* switch_find_case(cell* value, cell* cases) {
     return found;
 }
 
+// The words of a script made from text belong to the global context; the lexer leaves
+// them unbound.
+void bind_to_global(const cell* block) {
+    struct position {
+        node_id node;
+        uint32_t index;
+    };
+    std::vector<position> walk{{series_node(block), series_head(block)}};
+    while (!walk.empty()) {
+        position& at = walk.back();
+        series_buffer* b = node_buffer(at.node);
+        if (at.index >= b->used_bytes() / sizeof(cell)) {
+            walk.pop_back();
+            continue;
+        }
+        node_id node = at.node;
+        uint32_t i = at.index++;
+        cell c = b->cells()[i];
+        if (loop_word_q(TYPE_OF(&c)) && !c.w1) {
+            uint32_t slot = static_cast<uint32_t>(_context::add_word(global_context, c.w2));
+            cell* word = node_buffer(node)->cells() + i;
+            word->w1 = global_context;
+            word->w3 = slot;
+        } else if (any_block_q(TYPE_OF(&c))) {
+            walk.push_back({series_node(&c), 0});
+        }
+    }
+}
+
 // The block case of do. position: the /next word (a stack cell), or null.
 uint32_t do_block(cell* block, cell* position) {
     head_clipped(block);
@@ -215,7 +245,7 @@ uint32_t do_block(cell* block, cell* position) {
 
 // --- Conditionals ------------------------------------------------------------------------
 
-uint32_t if_(bool, const int32_t*) {
+int32_t if_(bool, const int32_t*) {
     cell* base = stack::arguments;
     if (!value_true_q(base, false, nullptr)) return result(none_value);
     if (uint32_t code = eval_block(base + 1, true)) return code;
@@ -223,7 +253,7 @@ uint32_t if_(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t unless(bool, const int32_t*) {
+int32_t unless(bool, const int32_t*) {
     cell* base = stack::arguments;
     if (value_true_q(base, false, nullptr)) return result(none_value);
     if (uint32_t code = eval_block(base + 1, true)) return code;
@@ -231,14 +261,14 @@ uint32_t unless(bool, const int32_t*) {
     return 0;
 }
 
-uint32_t either(bool, const int32_t*) {
+int32_t either(bool, const int32_t*) {
     cell* base = stack::arguments;
     if (uint32_t code = eval_block(base + (strict_true_q(base) ? 1 : 2), true)) return code;
     stack::keep();
     return 0;
 }
 
-uint32_t any(bool, const int32_t*) {
+int32_t any(bool, const int32_t*) {
     cell* conds = stack::arguments;
     cell* first = conds + 1;
     near_at near;
@@ -251,7 +281,7 @@ uint32_t any(bool, const int32_t*) {
     return result(none_value);
 }
 
-uint32_t all(bool, const int32_t*) {
+int32_t all(bool, const int32_t*) {
     cell* conds = stack::arguments;
     cell* last = stack::push(&none_value);
     near_at near;
@@ -267,7 +297,7 @@ uint32_t all(bool, const int32_t*) {
 
 // --- Loops -------------------------------------------------------------------------------
 
-uint32_t while_(bool, const int32_t*) {
+int32_t while_(bool, const int32_t*) {
     cell* cond = stack::arguments;
     cell* body = cond + 1;
     mark_loop();
@@ -286,7 +316,7 @@ uint32_t while_(bool, const int32_t*) {
     return result(unset_value);
 }
 
-uint32_t until(bool, const int32_t*) {
+int32_t until(bool, const int32_t*) {
     cell* body = stack::arguments;
     mark_loop();
     for (;;) {
@@ -300,7 +330,7 @@ uint32_t until(bool, const int32_t*) {
     return end_loop();
 }
 
-uint32_t loop(bool, const int32_t*) {
+int32_t loop(bool, const int32_t*) {
     cell* base = stack::arguments;
     int32_t count = loop_count(base);
     if (count < 1) return result(none_value);
@@ -315,7 +345,7 @@ uint32_t loop(bool, const int32_t*) {
     return end_loop();
 }
 
-uint32_t repeat(bool, const int32_t*) {
+int32_t repeat(bool, const int32_t*) {
     cell* base = stack::arguments;
     cell* word = base;
     cell* counter = base + 1;
@@ -335,7 +365,7 @@ uint32_t repeat(bool, const int32_t*) {
     return end_loop();
 }
 
-uint32_t forever(bool, const int32_t*) {
+int32_t forever(bool, const int32_t*) {
     cell* body = stack::arguments;
     mark_loop();
     for (;;) {
@@ -347,7 +377,7 @@ uint32_t forever(bool, const int32_t*) {
     return end_loop();
 }
 
-uint32_t foreach(bool, const int32_t*) {
+int32_t foreach(bool, const int32_t*) {
     cell* base = stack::arguments;
     cell* body = base + 2;
     int32_t n = word_count(base, base + 1);
@@ -364,7 +394,7 @@ uint32_t foreach(bool, const int32_t*) {
     return end_loop();
 }
 
-uint32_t forall(bool, const int32_t*) {
+int32_t forall(bool, const int32_t*) {
     cell* word = stack::arguments;
     cell* body = word + 1;
     stack::top = word + 2;
@@ -391,7 +421,7 @@ uint32_t forall(bool, const int32_t*) {
     return end_loop();
 }
 
-uint32_t remove_each(bool, const int32_t*) {
+int32_t remove_each(bool, const int32_t*) {
     cell* base = stack::arguments;
     cell* body = base + 2;
     int32_t n = word_count(base, base + 1);
@@ -413,21 +443,21 @@ uint32_t remove_each(bool, const int32_t*) {
 
 // --- Function makers -----------------------------------------------------------------------
 
-uint32_t func(bool, const int32_t*) { return make_function(stack::arguments, stack::arguments + 1); }
+int32_t func(bool, const int32_t*) { return make_function(stack::arguments, stack::arguments + 1); }
 
-uint32_t function_(bool, const int32_t*) {
+int32_t function_(bool, const int32_t*) {
     cell* body = stack::arguments + 1;
     cell* spec = copy_block(stack::arguments);
     function::collect_locals(spec, body);
     return make_function(spec, body);
 }
 
-uint32_t does(bool, const int32_t*) {
+int32_t does(bool, const int32_t*) {
     cell* body = stack::arguments;
     return make_function(block::push_only(0), body);
 }
 
-uint32_t has(bool, const int32_t*) {
+int32_t has(bool, const int32_t*) {
     cell* body = stack::arguments + 1;
     cell* spec = copy_block(stack::arguments);
     cell* local = stack::push(&runtime_refinements[REF_LOCAL]);
@@ -437,7 +467,7 @@ uint32_t has(bool, const int32_t*) {
 
 // --- switch, case, do --------------------------------------------------------------------
 
-uint32_t switch_(bool, const int32_t* refinements) {
+int32_t switch_(bool, const int32_t* refinements) {
     cell* base = stack::arguments;
     cell* found = switch_find_case(base, base + 1);
     if (TYPE_OF(found) != TYPE_BLOCK) {
@@ -449,7 +479,7 @@ uint32_t switch_(bool, const int32_t* refinements) {
     return 0;
 }
 
-uint32_t case_(bool, const int32_t* refinements) {
+int32_t case_(bool, const int32_t* refinements) {
     bool all = refinement_given(refinements, 0);
     cell* cases = stack::push(stack::arguments);
     stack::mark_native(&runtime_words[W_ANON]);
@@ -485,7 +515,7 @@ uint32_t case_(bool, const int32_t* refinements) {
     return 0;
 }
 
-uint32_t do_(bool, const int32_t* refinements) {
+int32_t do_(bool, const int32_t* refinements) {
     // The preprocessor and the trace events are not part of this build.
     if (refinement_given(refinements, 0) || refinement_given(refinements, 3)) fire(internal_error::not_done);
     cell* base = stack::arguments;
@@ -498,6 +528,7 @@ uint32_t do_(bool, const int32_t* refinements) {
         case TYPE_STRING: {
             cell* block = stack::push(&none_value);
             transcode_string(block, base, -1, false, true, true, true, nullptr);
+            bind_to_global(block);
             return do_block(block, position);
         }
         case TYPE_FILE:

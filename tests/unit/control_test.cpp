@@ -71,11 +71,11 @@ protected:
         define_action("clear", "[series]", ACT_CLEAR);
     }
 
-    static uint32_t equal(bool, const int32_t*) {
+    static int32_t equal(bool, const int32_t*) {
         compare_to_logic(COMP_EQUAL);
         return 0;
     }
-    static uint32_t lesser(bool, const int32_t*) {
+    static int32_t lesser(bool, const int32_t*) {
         compare_to_logic(COMP_LESSER);
         return 0;
     }
