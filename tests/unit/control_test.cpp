@@ -129,6 +129,8 @@ INSTANTIATE_TEST_SUITE_P(Loops, ControlScripts, ::testing::Values(
     script_case{"while [break] [1]", "error throw/while-cond"},
     script_case{"while [continue] [1]", "error throw/while-cond"},
     script_case{"while [()] [1]", "error script/no-return"},
+    script_case{"x: 0 while [x < 3] [x: x + 1 try [break]] x", "1"},
+    script_case{"x: 0 while [x < 3] [x: x + 1 try/all [break]] x", "3"},
     script_case{"x: 0 until [x: x + 1 x = 3]", "true"},
     script_case{"x: 0 until [x: x + 1 if x < 3 [continue] x]", "3"},
     script_case{"until [break]", "unset"},
@@ -251,6 +253,16 @@ TEST_F(ControlTest, ErrorMessages) {
     for (const auto& c : cases) {
         EXPECT_EQ(run(c.script).substr(0, 6), "error ") << c.script;
         EXPECT_NE(error_text().find(c.message), std::string::npos) << c.script << "\n" << error_text();
+    }
+}
+
+TEST_F(ControlTest, ErrorsInConditionsAreNearTheirExpression) {
+    for (const char* script : {"all [1 2 / 0]", "any [none 2 / 0]", "case [false [1] 2 / 0 [2]]"}) {
+        EXPECT_EQ(run(script), "error math/zero-divide") << script;
+        cell* e = stack::push(&last_error);
+        std::string near = molded(error::get_field(e, error::FIELD_NEAR));
+        EXPECT_EQ(near.substr(0, 6), "[2 / 0") << script;
+        stack::pop(1);
     }
 }
 
