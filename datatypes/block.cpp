@@ -11,6 +11,7 @@
 #include "runtime/hashtable.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
+#include "evaluator/transcode.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/ownership.h"
@@ -521,8 +522,8 @@ const cell* to(cell*, cell* spec, uint32_t type) {
             ks_append(result, &d);
         }
     } else if (any_string_q(st)) {
-        // Strings are loaded by the lexer.
-        fire(internal_error::not_done);
+        result = stack::push_cell();
+        transcode_string(result, spec, -1, false, true, true, true, nullptr);
     } else {
         result = push_only(1);
         ks_append(result, spec);

@@ -9,7 +9,9 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "evaluator/lexer.h"
 #include "evaluator/stack.h"
+#include "evaluator/transcode.h"
 #include "runtime/collector.h"
 #include "runtime/unicode.h"
 
@@ -43,89 +45,6 @@ void load_name_word(const char* name, cell* target) { *target = word::load(name)
 
 constexpr uint32_t NO_SLOT = static_cast<uint32_t>(-1);
 
-// ---- Token scan of a name ------------------------------------------------------------
-
-inline bool blank(uint8_t c) { return c <= ' ' || c == 0x7F; }
-// Bytes that end any token.
-inline bool delimiter(uint8_t c) { return blank(c) || std::strchr("[](){}\";", c) != nullptr; }
-inline bool digit(uint8_t c) { return c >= '0' && c <= '9'; }
-
-// End of a word's body from i, or SIZE_MAX when a byte makes it another token or an error.
-size_t body_end(const uint8_t* t, size_t i, size_t n) {
-    size_t start = i;
-    if (i < n && t[i] == '<') {
-        i++;
-        if (i < n && !delimiter(t[i]) && !std::strchr("<>=-", t[i])) return SIZE_MAX;  // a tag
-        while (i < n && std::strchr("<>=", t[i])) i++;
-    }
-    for (; i < n; i++) {
-        uint8_t c = t[i];
-        if (delimiter(c) || c == '#' || c == '<' || c == '\\' || c == ':' || c == '/') break;
-        if (c == '%' || c == ',' || c == '$' || c == '@' || c == '\'' || (c >= 0xC0 && (c <= 0xC1 || c >= 0xF8)))
-            return SIZE_MAX;
-    }
-    if (i == start) return SIZE_MAX;
-    if (digit(t[start]) || ((t[start] == '+' || t[start] == '-' || t[start] == '.') && start + 1 < i && digit(t[start + 1])))
-        return SIZE_MAX;  // a number
-    return i;
-}
-
-// Upper-case hexadecimal digits ending in h, starting with a letter: an integer.
-bool hex_integer(const uint8_t* t, size_t n) {
-    if (n < 2 || t[n - 1] != 'h' || !(t[0] >= 'A' && t[0] <= 'F')) return false;
-    for (size_t i = 0; i + 1 < n; i++)
-        if (!digit(t[i]) && !(t[i] >= 'A' && t[i] <= 'F')) return false;
-    return true;
-}
-
-uint32_t classify(const uint8_t* t, size_t n, size_t* length) {
-    size_t end;
-    switch (t[0]) {
-        case '#':
-            end = 1;
-            while (end < n && !delimiter(t[end]) && t[end] != '@') {
-                if (t[end] == ':' || t[end] == '/') return 0;
-                end++;
-            }
-            *length = end;
-            return end > 1 ? TYPE_ISSUE : 0;
-        case '/':
-            if (n == 1 || delimiter(t[1]) || t[1] == '/') {
-                for (end = 1; end < n && t[end] == '/'; end++) {}
-                *length = end;
-                return end < n && !delimiter(t[end]) ? 0 : TYPE_WORD;
-            }
-            end = body_end(t, 1, n);
-            if (end == SIZE_MAX || (end < n && (t[end] == ':' || t[end] == '/'))) return 0;
-            *length = end;
-            return TYPE_REFINEMENT;
-        case '\'':
-        case ':':
-            end = body_end(t, 1, n);
-            if (end == SIZE_MAX || (end < n && (t[end] == ':' || t[end] == '/'))) return 0;
-            *length = end;
-            return t[0] == ':' ? TYPE_GET_WORD : TYPE_LIT_WORD;
-        default:
-            end = body_end(t, 0, n);
-            if (end == SIZE_MAX) return 0;
-            if (end < n && t[end] == '/') return 0;  // a path
-            if (end < n && t[end] == ':') {
-                if (end + 1 < n && !delimiter(t[end + 1])) return 0;  // a url
-                *length = end + 1;
-                return TYPE_SET_WORD;
-            }
-            if (hex_integer(t, end)) return 0;
-            *length = end;
-            return TYPE_WORD;
-    }
-}
-
-// The name inside a token, without its sigil.
-void name_of_token(uint32_t type, const uint8_t*& t, size_t& n) {
-    if (type == TYPE_SET_WORD) n--;
-    else if (type != TYPE_WORD) t++, n--;
-}
-
 // Appends the symbol's name, character by character; the count appended.
 int32_t append_name(cell* buffer, uint32_t symbol) {
     size_t n;
@@ -151,14 +70,33 @@ int32_t mold_with_sigil(cell* value, cell* buffer, int32_t part, char before, ch
     return part - count - 1;
 }
 
-// A word of the global context from text: the first token, which must be a word.
-cell* word_from_text(const uint8_t* text, size_t size, cell* result) {
-    size_t start = 0, length = 0;
-    uint32_t type = word::scan_name_type(text, size, &start, &length);
-    if (!type) fire(script_error::invalid_chars);
-    const uint8_t* name = text + start;
-    name_of_token(type, name, length);
-    return word::make_at(symbol::make_from_bytes(name, length), result);
+// A word of the global context from the first value loaded from text, which must be of the
+// word family; its sigils go.
+cell* word_of_token(int32_t type, const cell* token, cell* result) {
+    if (type <= 0 || !any_word_type_q(static_cast<uint32_t>(type))) fire(script_error::invalid_chars);
+    return word::make_at(token->w2, result);
+}
+
+cell* word_from_string(cell* spec) {
+    cell* token = stack::push_cell();
+    int32_t type = transcode_string(token, spec, -1, true, true, false, false, nullptr);
+    if (type > 0 && any_word_type_q(static_cast<uint32_t>(type)))
+        transcode_string(token, spec, -1, true, true, true, false, nullptr);
+    word_of_token(type, token, spec);
+    stack::pop(1);
+    return spec;
+}
+
+cell* word_from_char(cell* spec) {
+    uint8_t text[4];
+    size_t size = utf8_encode_char(spec->w2, text);
+    cell* token = stack::push_cell();
+    int32_t type = lexer_scan(token, text, size, true, true, false, false, nullptr);
+    if (type > 0 && any_word_type_q(static_cast<uint32_t>(type)))
+        lexer_scan(token, text, size, true, true, true, false, nullptr);
+    word_of_token(type, token, spec);
+    stack::pop(1);
+    return spec;
 }
 
 void bad_to_arg(uint32_t type, const cell* spec) {
@@ -320,15 +258,6 @@ bool any_type_word_q(const cell* word) {
     return symbol::resolve(word->w2) == symbol::resolve(runtime_symbols[SYM_ANY_TYPE]);
 }
 
-uint32_t scan_name_type(const uint8_t* text, size_t size, size_t* start, size_t* length) {
-    size_t i = 0;
-    while (i < size && blank(text[i])) i++;
-    *start = i;
-    *length = 0;
-    if (i == size || delimiter(text[i])) return 0;
-    return classify(text + i, size - i, length);
-}
-
 const cell* make(cell*, cell* spec, uint32_t type) {
     switch (TYPE_OF(spec)) {
         case TYPE_DATATYPE:
@@ -337,17 +266,12 @@ const cell* make(cell*, cell* spec, uint32_t type) {
         case TYPE_LOGIC:
             make_at(runtime_symbols[spec->w1 ? SYM_TRUE : SYM_FALSE], spec);
             break;
-        case TYPE_STRING: {
-            size_t size = 0;
-            const char* text = to_utf8(spec, -1, &size);
-            word_from_text(reinterpret_cast<const uint8_t*>(text), size, spec);
+        case TYPE_STRING:
+            word_from_string(spec);
             break;
-        }
-        case TYPE_CHAR: {
-            uint8_t text[4];
-            word_from_text(text, utf8_encode_char(spec->w2, text), spec);
+        case TYPE_CHAR:
+            word_from_char(spec);
             break;
-        }
         case TYPE_WORD:
         case TYPE_SET_WORD:
         case TYPE_LIT_WORD:
@@ -355,10 +279,11 @@ const cell* make(cell*, cell* spec, uint32_t type) {
             break;
         case TYPE_REFINEMENT:
         case TYPE_ISSUE: {
-            size_t size, start, length;
+            // Scanning only: nothing allocates, so the name stays put.
+            size_t size, consumed = 0;
             const uint8_t* name = symbol::name_bytes(spec->w2, &size);
-            uint32_t token = scan_name_type(name, size, &start, &length);
-            if (start != 0 || length != size || !(token >= TYPE_WORD && token <= TYPE_GET_WORD))
+            int32_t token = lexer_scan(nullptr, name, size, true, true, false, false, &consumed);
+            if (consumed != size || !(token >= TYPE_WORD && token <= TYPE_GET_WORD))
                 bad_to_arg(type, spec);
             _context::bind_word(global_context, spec);
             break;

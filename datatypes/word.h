@@ -283,10 +283,6 @@ cell* get_symbol(const cell* word);
 cell* push_spelling(const cell* word);
 bool any_type_word_q(const cell* word);
 
-// The type of the token the text starts with, its length in *length: word!, set-word!,
-// get-word!, lit-word!, refinement!, issue!, or 0 for any other token (or none).
-uint32_t scan_name_type(const uint8_t* text, size_t size, size_t* start, size_t* length);
-
 const cell* make(cell* proto, cell* spec, uint32_t type);
 int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part,

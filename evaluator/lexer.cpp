@@ -9,13 +9,17 @@
 #include <vector>
 
 #include "boot/error_catalog.h"
+#include "datatypes/binary.h"
 #include "datatypes/date.h"
+#include "datatypes/map.h"
 #include "datatypes/money_amount.h"
 #include "datatypes/number_scan.h"
+#include "datatypes/point.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
+#include "datatypes/url.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
@@ -63,8 +67,6 @@ inline bool run_handler(lexer_handler h, lexer_state* s, const uint8_t* start, c
                         uint32_t flags, bool load) {
     return lexer_catch(s, load, [&] { h(s, start, end, flags, load); });
 }
-
-[[noreturn]] void not_yet_loadable() { fire(internal_error::not_done); }
 
 // One UTF-8 character at p (p < end): its code point, and p moved past it. A malformed
 // sequence gives an impossible code point and moves one byte.
@@ -134,6 +136,34 @@ inline bool closes_q(uint32_t closing, uint32_t marker) {
            (closing == TYPE_PAREN && marker == TYPE_POINT2D);
 }
 
+// A paren that took commas: a point when it holds one number per coordinate.
+void close_point(lexer_state* s, uint32_t index, const uint8_t* at) {
+    cell* m = lexer_cells + index;
+    uint32_t commas = m->w2 >> MARKER_COMMA_SHIFT;
+    uint32_t type = commas > 1 ? TYPE_POINT3D : TYPE_POINT2D;
+    uint32_t count = s->cells_end - index - 1;
+    if (s->make_values) {
+        bool numbers = count == commas + 1 && count <= 3;
+        for (uint32_t i = 0; numbers && i < count; i++) {
+            uint32_t t = TYPE_OF(m + 1 + i);
+            numbers = t == TYPE_INTEGER || t == TYPE_FLOAT;
+        }
+        if (!numbers) lexer_throw_error(s, s->text_start + m->w3, at + 1, static_cast<int32_t>(type));
+    }
+    uint32_t enclosing = m->w1;
+    cell point{type | (m->header & ~0xFFu), 0, 0, 0};
+    for (uint32_t i = 0; s->make_values && i < count; i++) {
+        const cell* c = m + 1 + i;
+        set_point_component(&point, i, TYPE_OF(c) == TYPE_INTEGER ? static_cast<int32_t>(c->w2)
+                                                                  : cell_float(c));
+    }
+    *m = point;
+    s->cells_parent = enclosing;
+    s->cells_end = index + 1;
+    s->token_type = static_cast<int32_t>(type);
+    s->start_state = path_type_q(innermost_kind(s)) ? STATE_PATH : STATE_START;
+}
+
 // Replaces the innermost marker by the series of the cells above it.
 void close_series(lexer_state* s, uint32_t closing, const uint8_t* at) {
     if (s->cells_parent == LEXER_NO_PARENT) {
@@ -152,17 +182,20 @@ void close_series(lexer_state* s, uint32_t closing, const uint8_t* at) {
         return;
     }
     marker = lexer_cells + index;  // the callback may have loaded more
-    if (kind == TYPE_POINT2D) {
-        if (marker->w2 >> MARKER_COMMA_SHIFT > 1) kind = TYPE_POINT3D;
-        // What a point built from expressions holds is decided with the point datatypes.
-        if (s->make_values) not_yet_loadable();
-    } else if (closing == TYPE_SET_PATH) {
+    if (kind == TYPE_POINT2D) return close_point(s, index, at);
+    if (closing == TYPE_SET_PATH) {
         kind = TYPE_SET_PATH;
     }
-    if (kind == TYPE_MAP && s->make_values) not_yet_loadable();
+    uint32_t count = s->cells_end - index - 1;
+    if (kind == TYPE_MAP && s->make_values) {
+        const cell* first = lexer_cells + index + 1;
+        bool keys_valid = count % 2 == 0;
+        for (uint32_t i = 0; keys_valid && i < count; i += 2)
+            keys_valid = map::valid_key_type_q(TYPE_OF(first + i));
+        if (!keys_valid) lexer_throw_error(s, s->text_start + marker->w3, at + 1, TYPE_MAP);
+    }
     node_id node = 0;
     if (s->make_values) {
-        uint32_t count = s->cells_end - index - 1;
         node = alloc_cells(count);  // may collect: the output cells are roots
         series_buffer* b = node_buffer(node);
         std::memcpy(b->offset, lexer_cells + index + 1, count * sizeof(cell));
@@ -171,7 +204,12 @@ void close_series(lexer_state* s, uint32_t closing, const uint8_t* at) {
     cell* m = lexer_cells + index;
     uint32_t enclosing = m->w1;
     uint32_t flags = m->header & ~0xFFu;
-    set_series_value(m, kind, node, 0);
+    if (kind == TYPE_MAP && s->make_values) {
+        set_series_value(m, TYPE_BLOCK, node, 0);
+        map::make_at(m, m, static_cast<int32_t>(count / 2));  // the block is output, so rooted
+    } else {
+        set_series_value(m, kind, node, 0);
+    }
     m->header |= flags;
     s->cells_parent = enclosing;
     s->cells_end = index + 1;
@@ -400,8 +438,7 @@ void scan_quoted_string(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t
 
 // --- Loaders ---------------------------------------------------------------------------
 // Each checks its whole token first and appends its value only with load, so a failing
-// loader leaves nothing behind. A type whose datatype is not in the runtime yet raises
-// internal not-done when its value is to be made.
+// loader leaves nothing behind.
 
 [[noreturn]] inline void bad(lexer_state* s, const uint8_t* start, const uint8_t* end,
                              uint32_t type) {
@@ -415,8 +452,6 @@ inline void emit(lexer_state* s, const cell& value) {
     *c = value;
     c->header |= mark;
 }
-
-inline bool registered_q(uint32_t type) { return type_names[type].name != nullptr; }
 
 inline bool hex_digit_q(uint8_t c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -480,17 +515,19 @@ bool decode_escape(const uint8_t*& p, const uint8_t* end, uint32_t& cp) {
     return false;
 }
 
-// Hex digits in a "^(...)" escape: the unit the string needs for it.
+// Hex digits in a "^(...)" escape: the unit the string needs for it (a name needs 1).
 uint32_t escape_unit(const uint8_t* p, const uint8_t* end) {
     size_t n = 0;
     while (p + n < end && hex_digit_q(p[n])) n++;
+    if (p + n == end || p[n] != ')') return 1;
     return n > 4 ? 4 : n > 2 ? 2 : 1;
 }
 
-// Code points of the text, decoded from UTF-8 (and escapes, with carets); unit gets the
-// width the text needs. False at an invalid sequence or escape.
+// The code points of the last decoded text; reused, so a token costs no allocation here.
 std::vector<uint32_t> text_scratch;
 
+// Decodes UTF-8 (and escapes, with carets) into text_scratch; unit grows to what the
+// escapes need. False at an invalid sequence or escape.
 bool decode_text(const uint8_t* p, const uint8_t* end, bool carets, uint32_t& unit) {
     text_scratch.clear();
     while (p < end) {
@@ -520,7 +557,6 @@ uint32_t unit_of_flags(uint32_t flags) {
 // A text value of the type from the decoded code points.
 void load_decoded(lexer_state* s, bool load, uint32_t type, uint32_t unit) {
     if (!load) return;
-    if (!registered_q(type)) not_yet_loadable();
     for (uint32_t cp : text_scratch) {
         if (cp > 0xFFFF) unit = 4;
         else if (cp > 0xFF && unit == 1) unit = 2;
@@ -544,25 +580,17 @@ void load_text(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_
     load_decoded(s, load, type, unit);
 }
 
-// "%XX" sequences of files and urls become the byte they name.
-void decode_percent_escapes(lexer_state* s, const uint8_t* error_start, const uint8_t* end,
-                            uint32_t type) {
-    size_t out = 0;
-    for (size_t i = 0; i < text_scratch.size(); i++) {
-        uint32_t cp = text_scratch[i];
-        if (cp == '%') {
-            if (i + 2 >= text_scratch.size() + 0 || text_scratch[i + 1] > 0x7F ||
-                text_scratch[i + 2] > 0x7F ||
-                !hex_digit_q(static_cast<uint8_t>(text_scratch[i + 1])) ||
-                !hex_digit_q(static_cast<uint8_t>(text_scratch[i + 2])))
-                bad(s, error_start, end, type);
-            cp = hex_value(static_cast<uint8_t>(text_scratch[i + 1])) << 4 |
-                 hex_value(static_cast<uint8_t>(text_scratch[i + 2]));
-            i += 2;
-        }
-        text_scratch[out++] = cp;
-    }
-    text_scratch.resize(out);
+// Files and urls: "%XX" escapes decoded, an escaped UTF-8 sequence giving its character.
+void load_escaped_text(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags,
+                       bool load, uint32_t type, const uint8_t* error_start) {
+    if (!(flags & CHARFLAG_PERCENT)) return load_text(s, start, end, flags, load, type, false, error_start);
+    uint32_t unit = 1;
+    if (!decode_text(start, end, false, unit)) bad(s, error_start, end, type);
+    if (!load) return;
+    cell value = *url::load_decoded(start, static_cast<size_t>(end - start));
+    stack::pop(1);
+    value.header = type;
+    emit(s, value);
 }
 
 // "..." or, from a multi-line string's close, its content.
@@ -652,18 +680,39 @@ void load_hex(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t
 constexpr size_t FLOAT_TEXT_LIMIT = 312;
 
 // The float syntax, "'" separators dropped, then the shared conversion with the shift.
-void load_float_text(lexer_state* s, const uint8_t* start, const uint8_t* end, bool load,
-                     uint32_t type, int shift) {
+bool parse_float(const uint8_t* start, const uint8_t* end, int shift, double& value) {
     size_t length = static_cast<size_t>(end - start);
     const char* text = reinterpret_cast<const char*>(start);
-    if (length > FLOAT_TEXT_LIMIT || !float_syntax_q(text, text + length)) bad(s, start, end, type);
+    if (length > FLOAT_TEXT_LIMIT || !float_syntax_q(text, text + length)) return false;
     char digits[FLOAT_TEXT_LIMIT];
     size_t n = 0;
     for (size_t i = 0; i < length; i++)
         if (text[i] != '\'') digits[n++] = text[i];
     std::ptrdiff_t unread = 0;
-    double value = parse_float_text(digits, digits + n, shift, unread);
-    if (unread != 0 || std::isnan(value)) bad(s, start, end, type);
+    value = parse_float_text(digits, digits + n, shift, unread);
+    return unread == 0 && std::isfinite(value);
+}
+
+// [sign] "1.#" then NaN or Inf, in any letter case.
+bool parse_special_float(const uint8_t* start, const uint8_t* end, double& value) {
+    const uint8_t* p = start;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    if (end - p != 6 || p[0] != '1' || p[1] != '.' || p[2] != '#') return false;
+    if (same_name_q(p + 3, 3, "nan")) {
+        uint64_t bits = 0x7FF8000000000000ull;
+        std::memcpy(&value, &bits, sizeof value);
+        return true;
+    }
+    if (!same_name_q(p + 3, 3, "inf")) return false;
+    value = negative ? -HUGE_VAL : HUGE_VAL;
+    return true;
+}
+
+void load_float_text(lexer_state* s, const uint8_t* start, const uint8_t* end, bool load,
+                     uint32_t type, int shift) {
+    double value = 0;
+    if (!parse_float(start, end, shift, value)) bad(s, start, end, type);
     if (!load) return;
     cell c{type, 0, 0, 0};
     set_cell_float(&c, value);
@@ -679,23 +728,10 @@ void load_percent(lexer_state* s, const uint8_t* start, const uint8_t* end, uint
     load_float_text(s, start, end, load, TYPE_PERCENT, -2);
 }
 
-// [sign] "1.#" then NaN or Inf.
 void load_float_special(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t,
                         bool load) {
-    const uint8_t* p = start;
-    bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-    double value;
-    size_t rest = static_cast<size_t>(end - p);
-    if (rest != 6 || p[0] != '1' || p[1] != '.' || p[2] != '#') bad(s, start, end, TYPE_FLOAT);
-    if (same_name_q(p + 3, 3, "nan")) {
-        uint64_t bits = 0x7FF8000000000000ull;
-        std::memcpy(&value, &bits, sizeof value);
-    } else if (same_name_q(p + 3, 3, "inf")) {
-        value = negative ? -HUGE_VAL : HUGE_VAL;
-    } else {
-        bad(s, start, end, TYPE_FLOAT);
-    }
+    double value = 0;
+    if (!parse_special_float(start, end, value)) bad(s, start, end, TYPE_FLOAT);
     if (!load) return;
     cell c{TYPE_FLOAT, 0, 0, 0};
     set_cell_float(&c, value);
@@ -714,9 +750,7 @@ void load_tuple(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32
     if (parts < 3) bad(s, start, end, TYPE_TUPLE);
     scan_tuple(start, static_cast<uint32_t>(end - start), 1, error, &c);
     if (error) bad(s, start, end, TYPE_TUPLE);
-    if (!load) return;
-    if (!registered_q(TYPE_TUPLE)) not_yet_loadable();
-    emit(s, c);
+    if (load) emit(s, c);
 }
 
 void load_time(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
@@ -761,19 +795,13 @@ void load_file(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_
         s->text_pos++;
         return load_text(s, start + 2, end, flags, load, TYPE_FILE, true, start);
     }
-    uint32_t unit = unit_of_flags(flags);
-    if (!decode_text(start + 1, end, false, unit)) bad(s, start, end, TYPE_FILE);
-    if (flags & CHARFLAG_PERCENT) decode_percent_escapes(s, start, end, TYPE_FILE);
-    load_decoded(s, load, TYPE_FILE, unit);
+    load_escaped_text(s, start + 1, end, flags, load, TYPE_FILE, start);
 }
 
 void load_url(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
     if (*start == ':') bad(s, start, end, TYPE_GET_WORD);
     if (*start == '\'') bad(s, start, end, TYPE_LIT_WORD);
-    uint32_t unit = unit_of_flags(flags);
-    if (!decode_text(start, end, false, unit)) bad(s, start, end, TYPE_URL);
-    if (flags & CHARFLAG_PERCENT) decode_percent_escapes(s, start, end, TYPE_URL);
-    load_decoded(s, load, TYPE_URL, unit);
+    load_escaped_text(s, start, end, flags, load, TYPE_URL, start);
 }
 
 void load_email(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
@@ -790,33 +818,95 @@ void load_tag(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t
     load_text(s, start + 1, end, flags, load, TYPE_TAG, false, start);
 }
 
-void load_binary(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t, bool load) {
-    s->text_pos++;  // the "}"
-    if (load) not_yet_loadable();
+inline bool base64_digit_q(uint8_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/';
 }
 
+// #{...}, 2#{...}, 16#{...}, 64#{...}: blanks, line breaks and comments between digits.
+void load_binary(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
+    s->text_pos++;  // the "}"
+    const uint8_t* hash = start;
+    while (*hash != '#') hash++;
+    size_t prefix = static_cast<size_t>(hash - start);
+    int32_t base = prefix == 0 ? 16 : same_name_q(start, prefix, "16") ? 16
+                 : same_name_q(start, prefix, "2") ? 2 : same_name_q(start, prefix, "64") ? 64 : 0;
+    if (!base) bad(s, start, end + 1, TYPE_BINARY);
+    std::string digits;
+    for (const uint8_t* p = hash + 2; p < end; p++) {
+        uint8_t c = *p;
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+        if (c == ';') {
+            while (p + 1 < end && p[1] != '\n') p++;
+            continue;
+        }
+        bool valid = base == 16 ? hex_digit_q(c) : base == 2 ? c == '0' || c == '1'
+                   : base64_digit_q(c) || (c == '=' && !digits.empty());
+        if (!valid || (base == 64 && !digits.empty() && digits.back() == '=' && c != '='))
+            bad(s, p, end + 1, TYPE_BINARY);
+        digits += static_cast<char>(c);
+    }
+    size_t n = digits.size();
+    if ((base == 16 && n % 2) || (base == 2 && n % 8) || (base == 64 && n % 4 == 1))
+        bad(s, start, end + 1, TYPE_BINARY);
+    if (!load) return;
+    cell* text = load_string_push(reinterpret_cast<const uint8_t*>(digits.data()), n, 0);
+    cell* out = stack::push_cell();
+    bool decoded = binary::decode(base, text, out) != nullptr;
+    cell value = *out;
+    stack::pop(2);
+    if (!decoded) bad(s, start, end + 1, TYPE_BINARY);
+    emit(s, value);
+}
+
+// Two integers around the first "x".
 void load_pair(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
     const uint8_t* x = start + 1;
     while (x < end && *x != 'x' && *x != 'X') x++;
-    int32_t error = 0;
     for (const uint8_t* p = start; p < end; p++)
         if (*p == '.') bad(s, start, end, TYPE_PAIR);
-    scan_integer(start, static_cast<uint32_t>(x - start), 1, error);
+    int32_t error = 0;
+    int32_t h = scan_integer(start, static_cast<uint32_t>(x - start), 1, error);
     if (error || x == end) bad(s, start, end, TYPE_PAIR);
-    scan_integer(x + 1, static_cast<uint32_t>(end - x - 1), 1, error);
+    int32_t v = scan_integer(x + 1, static_cast<uint32_t>(end - x - 1), 1, error);
     if (error) bad(s, start, end, TYPE_PAIR);
-    if (load) not_yet_loadable();
+    if (load) emit(s, cell{TYPE_PAIR, 0, static_cast<uint32_t>(h), static_cast<uint32_t>(v)});
 }
 
-// "(x, y)" or "(x, y, z)": float coordinates.
+inline bool blank_byte_q(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// One coordinate between blanks: a float, or a "#" form read as a special float.
+bool point_coordinate(const uint8_t* p, const uint8_t* end, double& value) {
+    while (p < end && blank_byte_q(*p)) p++;
+    while (end > p && blank_byte_q(end[-1])) end--;
+    if (p == end) return false;
+    if (std::memchr(p, '#', static_cast<size_t>(end - p))) return parse_special_float(p, end, value);
+    return parse_float(p, end, 0, value);
+}
+
+// "(x, y)" or "(x, y, z)", the token from after the "(" to the ")": float coordinates.
 void load_point(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
-    s->text_pos++;
     s->line_count = s->line_marks;
     s->start_state = STATE_START;
-    uint32_t commas = 0;
-    for (const uint8_t* p = start; p < end; p++) commas += *p == ',';
-    if (commas > 1) s->token_type = TYPE_POINT3D;
-    if (load) not_yet_loadable();
+    double xyz[3] = {};
+    uint32_t n = 0;
+    const uint8_t* from = start;
+    for (const uint8_t* p = start;; p++) {
+        if (p < end && *p != ',') continue;
+        uint32_t type = n < 2 ? TYPE_POINT2D : TYPE_POINT3D;
+        if (n == 3 || !point_coordinate(from, p, xyz[n])) bad(s, start - 1, end, type);
+        n++;
+        if (p == end) break;
+        from = p + 1;
+    }
+    uint32_t type = n == 3 ? TYPE_POINT3D : TYPE_POINT2D;
+    s->token_type = static_cast<int32_t>(type);
+    if (n < 2 || s->text_pos == s->text_end || *s->text_pos != ')') bad(s, start - 1, end, type);
+    s->text_pos++;
+    if (!load) return;
+    cell c{type, 0, 0, 0};
+    for (uint32_t i = 0; i < n; i++) set_point_component(&c, i, xyz[i]);
+    emit(s, c);
 }
 
 // n leading "%" need "}" and n "%": a shorter close seen by the automaton is not the end.
@@ -1007,6 +1097,8 @@ bool fire_lexer_event(lexer_state* s, uint32_t event, int32_t type, const cell* 
         event = LEXER_EVENT_ERROR;
         type = TYPE_ERROR;
     }
+    if ((type == TYPE_POINT2D || type == TYPE_POINT3D) && start > s->text_start && start[-1] == '(')
+        start--;
     if (event == LEXER_EVENT_PRESCAN) {
         if (start == s->text_pos && start < s->text_end && *start == '(' && point_literal_q(s))
             return true;
@@ -1111,6 +1203,14 @@ void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
 
         if ((s->event_mask & LEXER_EVENT_PRESCAN) &&
             !fire_lexer_event(s, LEXER_EVENT_PRESCAN, s->token_type, nullptr, token_start, p)) {
+            if (s->text_pos == p) {  // not moved by the callback: step over the token
+                if (k >= TOKEN_QUOTED_STRING) {
+                    lexer_handler h = lexer_scanners[k] ? lexer_scanners[k] : lexer_loaders[k];
+                    (void)run_handler(h, s, token_start, p, flags, false);
+                } else if (p < text_end && k != TOKEN_COMMENT) {
+                    s->text_pos = p + 1;
+                }
+            }
             continue;
         }
 
@@ -1143,6 +1243,7 @@ void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
             }
             if (keep && lexer_loaders[k]) {
                 uint32_t before = s->cells_end;
+                s->load = true;
                 lexer_loaders[k](s, token_start, s->token_end, flags, true);
                 if ((s->event_mask & LEXER_EVENT_LOAD) && s->cells_end > before &&
                     !fire_lexer_event(s, LEXER_EVENT_LOAD, s->token_type,
@@ -1170,6 +1271,7 @@ void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
 int32_t lexer_scan(cell* out, const uint8_t* bytes, size_t length, bool one, bool scan,
                    bool make_values, bool wrap, size_t* consumed, const cell* callback,
                    uint32_t event_mask, const cell* source, cell* into) {
+    if (!lexer_cells) lexer_init();  // a datatype may load text before start-up ends
     lexer_state s{};
     s.callback = callback;
     s.event_mask = callback ? event_mask : 0;

@@ -193,8 +193,8 @@ constexpr uint32_t LEXER_EVENT_ERROR = 32;
 constexpr uint32_t LEXER_EVENTS_ALL = 0x3F;
 
 // Runs the callback (Kel code) for one event; the interpreter installs it. value: the new
-// value for a load event, else null; start and end: the token's bytes. It may move
-// state->text_pos to resume elsewhere. True to go on.
+// value for a load event, else null; start and end: the token's bytes. On a prescan event it
+// may move state->text_pos to resume scanning there. True to go on.
 using lexer_event_hook_fn = bool (*)(lexer_state* state, uint32_t event, int32_t type,
                                      const cell* value, const uint8_t* start, const uint8_t* end);
 extern lexer_event_hook_fn lexer_event_hook;

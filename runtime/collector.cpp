@@ -64,6 +64,9 @@ std::vector<interior_record> interior_table;
 
 collector_stats stats;
 
+constexpr size_t COLLECT_BUDGET_MIN = 4 * SERIES_FRAME_MAX;
+size_t collect_budget = COLLECT_BUDGET_MIN;
+
 template <class T>
 void link_guard(T*& head, T* guard) {
     guard->prev = nullptr;
@@ -461,11 +464,17 @@ void collector_collect() {
     for (series_buffer* b : marked_outside) b->flags &= ~SERIES_MARK;
     marked_outside.clear();
     series_cycles++;
+    memory.allocated = 0;
+    collect_budget = std::max(COLLECT_BUDGET_MIN, stats.live_bytes);
     active.store(false, std::memory_order_seq_cst);
 }
 
 void collector_collect_if_enabled() {
     if (collector_enabled) collector_collect();
+}
+
+void collector_collect_if_due() {
+    if (collector_enabled && memory.allocated >= collect_budget) collector_collect();
 }
 
 const collector_stats& collector_last_stats() { return stats; }

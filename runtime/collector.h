@@ -21,6 +21,10 @@ extern bool node_evacuation;
 void collector_init_stats();
 void collector_collect();
 void collector_collect_if_enabled();
+// From the allocator: collects when enabled and enough was allocated since the last
+// collection (as much as was live then, at least a few frames' worth), so that a large
+// live heap is not marked again for every frame filled.
+void collector_collect_if_due();
 bool collector_active_q();
 
 using mark_callback = void (*)();

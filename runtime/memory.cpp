@@ -256,8 +256,9 @@ series_buffer* alloc_series_buffer(size_t count, uint32_t unit, int64_t offset) 
 #ifdef KEL_GC_STRESS
     collector_collect_if_enabled();
 #endif
+    memory.allocated += total;
     if (total >= BIG_BLOCK_THRESHOLD) {
-        collector_collect_if_enabled();
+        collector_collect_if_due();
         series_buffer* buffer = alloc_big_block(total);
         init_buffer_header(buffer, size, unit, offset, SERIES_BIG);
         return buffer;
@@ -266,7 +267,7 @@ series_buffer* alloc_series_buffer(size_t count, uint32_t unit, int64_t offset) 
     if (!frame || frame->heap + total >= frame->end) {
         frame = find_series_frame(total);
         if (!frame) {
-            collector_collect_if_enabled();
+            collector_collect_if_due();
             frame = find_series_frame(total);
             if (!frame || static_cast<size_t>(frame->end - frame->heap) < FRAME_REUSE_ROOM) {
                 if (total >= memory.next_frame_size) memory.next_frame_size = memory.max_frame_size;

@@ -96,6 +96,7 @@ struct memory_state {
     size_t initial_frame_size;
     size_t max_frame_size;
     big_block* big_blocks;
+    size_t allocated;  // bytes cut or taken since the last collection
 };
 extern memory_state memory;
 
