@@ -260,9 +260,9 @@ TEST_F(ControlTest, ErrorsInConditionsAreNearTheirExpression) {
     for (const char* script : {"all [1 2 / 0]", "any [none 2 / 0]", "case [false [1] 2 / 0 [2]]"}) {
         EXPECT_EQ(run(script), "error math/zero-divide") << script;
         cell* e = stack::push(&last_error);
-        std::string near = molded(error::get_field(e, error::FIELD_NEAR));
-        EXPECT_EQ(near.substr(0, 6), "[2 / 0") << script;
-        stack::pop(1);
+        cell* near = stack::push(error::get_field(e, error::FIELD_NEAR));
+        EXPECT_EQ(molded(near).substr(0, 6), "[2 / 0") << script;
+        stack::pop(2);
     }
 }
 
