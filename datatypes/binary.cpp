@@ -36,11 +36,6 @@ struct digit_table {
 constexpr digit_table base58_digits(base58_alphabet);
 constexpr digit_table base64_digits(base64_alphabet);
 
-[[noreturn]] void bad_to_arg(const cell* value) {
-    cell datatype{TYPE_DATATYPE, TYPE_BINARY, 0, 0};
-    fire(script_error::bad_to_arg, &datatype, value);
-}
-
 inline bool block_like_q(uint32_t type) {
     return type == TYPE_BLOCK || type == TYPE_PAREN || type == TYPE_HASH;
 }
@@ -482,7 +477,7 @@ void insert_value(const cell* value, int32_t part, std::vector<uint8_t>& out) {
         append_utf8(value, part, out);
         return;
     }
-    if (!block_like_q(type)) bad_to_arg(value);
+    if (!block_like_q(type)) raise_bad_to_arg(TYPE_BINARY, value);
     // A block that holds itself would never end: the cycle stack bounds the descent.
     cycles_guard walk(series_node(value));
     series_buffer* b = node_buffer(series_node(value));

@@ -34,8 +34,6 @@ constexpr size_t CELL = sizeof(cell);
     fire(script_error::invalid_refine_arg, nullptr, value);
 }
 
-inline cell datatype_of(uint32_t type) { return cell{TYPE_DATATYPE, type, 0, 0}; }
-
 inline int32_t length_from_head(const cell* block) { return std::max(ks_length_q(block), 0); }
 
 // Room for added more cells at the tail, doubling what is then needed when asked.

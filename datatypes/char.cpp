@@ -12,11 +12,6 @@ namespace kel::char_ {
 
 namespace {
 
-[[noreturn]] void bad_to_arg(const cell* spec) {
-    cell datatype{TYPE_DATATYPE, TYPE_CHAR, 0, 0};
-    fire(script_error::bad_to_arg, &datatype, spec);
-}
-
 uint32_t checked_code(const cell* spec, int64_t n) {
     if (n < 0 || n > CHAR_MAX_CODE) fire(script_error::out_of_range, spec);
     return static_cast<uint32_t>(n);
@@ -26,7 +21,7 @@ uint32_t checked_code(const cell* spec, int64_t n) {
 uint32_t first_utf8_char(const cell* binary) {
     series_buffer* b = node_buffer(series_node(binary));
     size_t n = b->used_bytes() > series_head(binary) ? b->used_bytes() - series_head(binary) : 0;
-    if (n == 0) bad_to_arg(binary);
+    if (n == 0) raise_bad_to_arg(TYPE_CHAR, binary);
     size_t len = 0;
     int32_t cp = utf8_check_char(b->offset + series_head(binary), n, len);
     return cp < 0 ? 0xFFFE : static_cast<uint32_t>(cp);
@@ -79,8 +74,8 @@ const cell* make(cell* proto, cell* spec, uint32_t) {
             cp = first_utf8_char(spec);
             break;
         default:
-            if (!any_string_q(TYPE_OF(spec))) bad_to_arg(spec);
-            if (string::ks_tail_q(spec)) bad_to_arg(spec);
+            if (!any_string_q(TYPE_OF(spec))) raise_bad_to_arg(TYPE_CHAR, spec);
+            if (string::ks_tail_q(spec)) raise_bad_to_arg(TYPE_CHAR, spec);
             cp = string::char_at(spec, series_head(spec));
     }
     *proto = cell{TYPE_CHAR, 0, cp, 0};

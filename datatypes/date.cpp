@@ -33,11 +33,6 @@ inline bool is_letter(uint8_t c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'
 
 const int64_t DAYS_1970 = date::days_of(1970, 1, 1);
 
-[[noreturn]] void raise_bad_to_arg(const cell* value) {
-    cell t{TYPE_DATATYPE, TYPE_DATE, 0, 0};
-    fire(script_error::bad_to_arg, &t, value);
-}
-
 int32_t days_in_month(int32_t year, int32_t month) {
     static const int32_t days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return month == 2 && date::leap_year_q(year) ? 29 : days[month - 1];
@@ -111,7 +106,7 @@ block_fields read_block(const cell* block) {
     const cell* e = b->cells() + head;
     auto is = [&](size_t i, uint32_t type) { return i < count && TYPE_OF(e + i) == type; };
     if (count < 3 || !is(0, TYPE_INTEGER) || !is(1, TYPE_INTEGER) || !is(2, TYPE_INTEGER))
-        raise_bad_to_arg(block);
+        raise_bad_to_arg(TYPE_DATE, block);
     block_fields f{integer::get(e), integer::get(e + 1), integer::get(e + 2), 0, count > 3,
                    false, false, 0, 0, 0, 0};
     size_t i = 3;
@@ -139,14 +134,14 @@ block_fields read_block(const cell* block) {
         double z = cell_float(e + i++);
         f.zone_hours = static_cast<int32_t>(std::trunc(z / SECONDS_PER_HOUR));
         f.zone_minutes = static_cast<int32_t>(std::trunc(std::fmod(z, SECONDS_PER_HOUR) / 60));
-        if (!std::isfinite(z) || std::fabs(z) >= 16 * SECONDS_PER_HOUR) raise_bad_to_arg(block);
+        if (!std::isfinite(z) || std::fabs(z) >= 16 * SECONDS_PER_HOUR) raise_bad_to_arg(TYPE_DATE, block);
     } else if (zone_allowed && is(i, TYPE_INTEGER)) {
         f.zone_hours = integer::get(e + i++);
         if (is(i, TYPE_INTEGER)) f.zone_minutes = integer::get(e + i++);
         if (f.zone_hours < -15 || f.zone_hours > 15 || f.zone_minutes < -59 || f.zone_minutes > 59)
-            raise_bad_to_arg(block);
+            raise_bad_to_arg(TYPE_DATE, block);
     }
-    if (i != count) raise_bad_to_arg(block);
+    if (i != count) raise_bad_to_arg(TYPE_DATE, block);
     if (f.day > 99 && f.day > f.year) std::swap(f.day, f.year);
     return f;
 }
@@ -155,23 +150,23 @@ block_fields read_block(const cell* block) {
 void from_block(cell* proto, const cell* block, bool check) {
     block_fields f = read_block(block);
     if (f.year < date::YEAR_MIN || f.year > date::YEAR_MAX || !std::isfinite(f.time))
-        raise_bad_to_arg(block);
+        raise_bad_to_arg(TYPE_DATE, block);
     int64_t months = f.month - 1;
     int64_t year = f.year + floor_div(months, 12);
     int32_t month = static_cast<int32_t>(floor_mod(months, 12)) + 1;
     int64_t days = date::days_of(year, month, 0) + f.day;
     double local = f.time;
     double carry = std::floor(local / date::SECONDS_PER_DAY);
-    if (std::fabs(carry) > 1e7) raise_bad_to_arg(block);
+    if (std::fabs(carry) > 1e7) raise_bad_to_arg(TYPE_DATE, block);
     days += static_cast<int64_t>(carry);
     local -= carry * date::SECONDS_PER_DAY;
     if (days < date::days_of(date::YEAR_MIN, 3, 1) || days >= date::days_of(date::YEAR_MAX, 12, 1))
-        raise_bad_to_arg(block);
+        raise_bad_to_arg(TYPE_DATE, block);
     uint32_t d = date::from_days(days, 0, f.has_time);
     if (check && (date::year_of(d) != f.year || date::month_of(d) != f.month ||
                   date::day_of(d) != f.day || (f.hour_given && (f.hour < 0 || f.hour > 23)) ||
                   (f.minute_given && time::minutes(local) != f.minute)))
-        raise_bad_to_arg(block);
+        raise_bad_to_arg(TYPE_DATE, block);
     *proto = cell{TYPE_DATE, 0, 0, 0};
     uint32_t zone = date::make_zone(f.zone_hours, f.zone_minutes);
     store(proto, d | zone, 0);
@@ -684,7 +679,7 @@ const cell* make(cell* proto, cell* spec, uint32_t) {
             from_block(proto, spec, true);
             return proto;
         default:
-            raise_bad_to_arg(spec);
+            raise_bad_to_arg(TYPE_DATE, spec);
     }
 }
 
@@ -705,7 +700,7 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
             return proto;
         }
         default:
-            raise_bad_to_arg(spec);
+            raise_bad_to_arg(TYPE_DATE, spec);
     }
 }
 

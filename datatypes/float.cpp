@@ -19,21 +19,6 @@ namespace kel {
 
 namespace {
 
-// Refinement arguments at or below the frame base are absent.
-inline bool given(const cell* arg) { return arg && arg > stack::arguments; }
-
-inline cell datatype_of(uint32_t type) { return cell{TYPE_DATATYPE, type, 0, 0}; }
-
-[[noreturn]] void raise_invalid_type(uint32_t type) {
-    cell t = datatype_of(type);
-    fire(script_error::invalid_type, &t);
-}
-
-[[noreturn]] void raise_bad_to_arg(uint32_t type, const cell* value) {
-    cell t = datatype_of(type);
-    fire(script_error::bad_to_arg, &t, value);
-}
-
 inline uint64_t bits_of(double d) {
     uint64_t u;
     std::memcpy(&u, &d, sizeof u);
@@ -382,7 +367,7 @@ const cell* round(cell* value, cell* scale, bool even, bool down, bool half_down
     uint32_t value_type = TYPE_OF(value);
     uint32_t result_type = value_type;
     double sc = value_type == TYPE_PERCENT ? 0.01 : 1.0;
-    if (given(scale)) {
+    if (refinement_q(scale)) {
         switch (TYPE_OF(scale)) {
             case TYPE_INTEGER:
                 sc = std::fabs(number_of(scale));

@@ -22,22 +22,7 @@ namespace kel {
 
 namespace {
 
-// Refinement arguments at or below the frame base are absent.
-inline bool given(const cell* arg) { return arg && arg > stack::arguments; }
-
-inline cell datatype_of(uint32_t type) { return cell{TYPE_DATATYPE, type, 0, 0}; }
-
 [[noreturn]] void raise_overflow() { fire(math_error::overflow); }
-
-[[noreturn]] void raise_invalid_type(uint32_t type) {
-    cell t = datatype_of(type);
-    fire(script_error::invalid_type, &t);
-}
-
-[[noreturn]] void raise_bad_to_arg(const cell* value) {
-    cell t = datatype_of(TYPE_INTEGER);
-    fire(script_error::bad_to_arg, &t, value);
-}
 
 inline void check_divisor(int32_t a, int32_t b) {
     if (b == 0) fire(math_error::zero_divide);
@@ -63,7 +48,7 @@ int32_t from_text(const cell* text) {
     int32_t error;
     int32_t n = scan_integer(b->offset + size_t{series_head(text)} * unit,
                              string::ks_length(text), unit, error);
-    if (error) raise_bad_to_arg(text);
+    if (error) raise_bad_to_arg(TYPE_INTEGER, text);
     return n;
 }
 
@@ -290,7 +275,7 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
             n = from_binary(spec);
             break;
         default:
-            raise_bad_to_arg(spec);
+            raise_bad_to_arg(TYPE_INTEGER, spec);
     }
     *proto = cell{TYPE_INTEGER, 0, static_cast<uint32_t>(n), 0};
     return proto;
@@ -347,7 +332,7 @@ const cell* negate(cell* value) {
 
 const cell* round(cell* value, cell* scale, bool even, bool down, bool half_down, bool floor,
                   bool ceiling, bool half_ceiling) {
-    bool to = given(scale);
+    bool to = refinement_q(scale);
     if (to && TYPE_OF(scale) == TYPE_MONEY) {
         cell t = datatype_of(TYPE_MONEY);
         fire(script_error::not_related, nullptr, &t);

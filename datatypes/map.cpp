@@ -31,8 +31,6 @@ struct evacuation_off {
 
 inline bool key_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE_GET_WORD; }
 
-inline cell datatype_of(uint32_t type) { return cell{TYPE_DATATYPE, type, 0, 0}; }
-
 [[noreturn]] void bad_key(const cell* key) {
     cell value = *key;
     cell type = datatype_of(TYPE_OF(key));
@@ -258,8 +256,7 @@ const cell* to(cell*, cell* spec, uint32_t) {
     uint32_t st = TYPE_OF(spec);
     if (st == TYPE_BLOCK || st == TYPE_PAREN || st == TYPE_HASH) return make_from_block(spec);
     if (st == TYPE_MAP) return copy(spec, stack::push(&none_value), nullptr, false, nullptr);
-    cell target = datatype_of(TYPE_MAP);
-    fire(script_error::bad_to_arg, &target, spec);
+    raise_bad_to_arg(TYPE_MAP, spec);
 }
 
 const cell* reflect(cell* value, uint32_t field_symbol) {

@@ -17,11 +17,6 @@ namespace kel::money {
 
 namespace {
 
-[[noreturn]] void raise_invalid_type(uint32_t type) {
-    cell datatype{TYPE_DATATYPE, type, 0, 0};
-    fire(script_error::invalid_type, &datatype);
-}
-
 // An arithmetic operand as money: integers exactly, floats with later decimals dropped.
 cell operand(const cell* value) {
     cell m;
@@ -166,10 +161,7 @@ const cell* to(cell*, cell* spec, uint32_t) {
                 break;
             [[fallthrough]];
         }
-        default: {
-            cell money_type{TYPE_DATATYPE, TYPE_MONEY, 0, 0};
-            fire(script_error::bad_to_arg, &money_type, spec);
-        }
+        default: raise_bad_to_arg(TYPE_MONEY, spec);
     }
     *stack::arguments = result;
     return stack::arguments;

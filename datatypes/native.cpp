@@ -184,10 +184,7 @@ void init() {
 
 const cell* make(cell*, cell* spec, uint32_t) {
     uint32_t t = TYPE_OF(spec);
-    if (t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION && t != TYPE_ROUTINE) {
-        cell datatype{TYPE_DATATYPE, t, 0, 0};
-        fire(script_error::invalid_type, &datatype);
-    }
+    if (t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION && t != TYPE_ROUTINE) raise_invalid_type(t);
     if (!op_spec_q(spec)) fire(script_error::bad_op_spec);
     if (t == TYPE_FUNCTION || t == TYPE_ROUTINE) *more_at(spec, MORE_OP) = *spec;
     cell* result = stack::push(spec);

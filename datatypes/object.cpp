@@ -676,10 +676,7 @@ const cell* put(cell* object, cell* key, cell* value, bool) {
 }
 
 const cell* select(cell* object, cell* value, cell*, bool, bool, bool, bool, cell*, cell*, bool, bool) {
-    if (!any_word_q(TYPE_OF(value))) {
-        cell type = datatype_of(value);
-        fire(script_error::invalid_type, &type);
-    }
+    if (!any_word_q(TYPE_OF(value))) raise_invalid_type(TYPE_OF(value));
     return get_field(object, value);
 }
 

@@ -17,16 +17,6 @@ namespace kel {
 
 namespace {
 
-// Refinement arguments at or below the frame base are absent.
-inline bool given(const cell* arg) { return arg && arg > stack::arguments; }
-
-inline cell datatype_of(uint32_t type) { return cell{TYPE_DATATYPE, type, 0, 0}; }
-
-[[noreturn]] void raise_invalid_type(uint32_t type) {
-    cell t = datatype_of(type);
-    fire(script_error::invalid_type, &t);
-}
-
 // A float that has no 32-bit integer value: NaN and infinities are refused as arguments,
 // finite values outside the range as an overflow, so that no component wraps silently.
 int32_t truncate_to_int(double d, const cell* source) {
@@ -191,10 +181,7 @@ const cell* make(cell* proto, cell* spec, uint32_t) {
             break;
         case TYPE_PAIR:
             return spec;
-        default: {
-            cell t = datatype_of(TYPE_PAIR);
-            fire(script_error::bad_to_arg, &t, spec);
-        }
+        default: raise_bad_to_arg(TYPE_PAIR, spec);
     }
     *proto = cell{TYPE_PAIR, 0, static_cast<uint32_t>(x), static_cast<uint32_t>(y)};
     return proto;
@@ -253,11 +240,11 @@ const cell* negate(cell* value) {
 
 const cell* round(cell* value, cell* scale, bool even, bool down, bool half_down, bool floor,
                   bool ceiling, bool half_ceiling) {
-    if (given(scale) && TYPE_OF(scale) == TYPE_MONEY) {
+    if (refinement_q(scale) && TYPE_OF(scale) == TYPE_MONEY) {
         cell t = datatype_of(TYPE_MONEY);
         fire(script_error::not_related, nullptr, &t);
     }
-    bool per_component = given(scale) && TYPE_OF(scale) == TYPE_PAIR;
+    bool per_component = refinement_q(scale) && TYPE_OF(scale) == TYPE_PAIR;
     int32_t parts[2] = {x_of(value), y_of(value)};
     int32_t scales[2] = {per_component ? x_of(scale) : 0, per_component ? y_of(scale) : 0};
     for (int i = 0; i < 2; i++) {

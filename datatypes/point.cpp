@@ -16,16 +16,6 @@ namespace kel {
 
 namespace {
 
-// Refinement arguments at or below the frame base are absent.
-inline bool given(const cell* arg) { return arg && arg > stack::arguments; }
-
-inline cell datatype_of(uint32_t type) { return cell{TYPE_DATATYPE, type, 0, 0}; }
-
-[[noreturn]] void raise_invalid_type(uint32_t type) {
-    cell t = datatype_of(type);
-    fire(script_error::invalid_type, &t);
-}
-
 // Both point types by their component count n: 2 for point2D!, 3 for point3D!.
 inline uint32_t type_of_count(uint32_t n) { return n == 2 ? TYPE_POINT2D : TYPE_POINT3D; }
 
@@ -82,10 +72,7 @@ const cell* make_point(uint32_t n, cell* proto, cell* spec) {
         case TYPE_POINT3D:
             if (n == 3) return spec;
             [[fallthrough]];
-        default: {
-            cell t = datatype_of(type);
-            fire(script_error::bad_to_arg, &t, spec);
-        }
+        default: raise_bad_to_arg(type, spec);
     }
     store(proto, n, v);
     return proto;
@@ -156,7 +143,7 @@ int32_t compare_points(uint32_t n, cell* value1, cell* value2, int32_t op) {
 
 const cell* round_point(uint32_t n, cell* value, cell* scale, bool even, bool down, bool half_down,
                   bool floor, bool ceiling, bool half_ceiling) {
-    bool to = given(scale);
+    bool to = refinement_q(scale);
     uint32_t st = to ? TYPE_OF(scale) : uint32_t{TYPE_NONE};
     if (st == TYPE_MONEY) {
         cell t = datatype_of(TYPE_MONEY);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "boot/error_catalog.h"
 #include "runtime/console.h"
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,16 @@ void print_typed_line(const char* label, uint32_t number) {
     write_latin1_line(line, static_cast<size_t>(n));
 }
 }  // namespace
+
+void raise_invalid_type(uint32_t type) {
+    cell t = datatype_of(type);
+    fire(script_error::invalid_type, &t);
+}
+
+void raise_bad_to_arg(uint32_t type, const cell* value) {
+    cell t = datatype_of(type);
+    fire(script_error::bad_to_arg, &t, value);
+}
 
 type_name_record type_names[TYPE_ROW];
 action_entry type_actions[TYPE_ROW * TYPE_ROW];

@@ -98,6 +98,14 @@ enum compare_op : int32_t {
 // A compare entry answers -1, 0, 1, or this when the values cannot be compared.
 constexpr int32_t INCOMPARABLE = -2;
 
+// A datatype! cell naming the type, as an error argument or a result.
+inline cell datatype_of(uint32_t type) { return cell{TYPE_DATATYPE, type, 0, 0}; }
+
+// script/invalid-type naming the type.
+[[noreturn]] void raise_invalid_type(uint32_t type);
+// script/bad-to-arg: value cannot become the type.
+[[noreturn]] void raise_bad_to_arg(uint32_t type, const cell* value);
+
 // A difference folded to -1, 0 or 1: a raw difference of -2 would read as incomparable.
 inline int32_t compare_sign(int64_t difference) {
     return (difference > 0) - (difference < 0);

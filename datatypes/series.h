@@ -14,9 +14,6 @@
 
 namespace kel {
 
-// A refinement's argument cell: present when it lies above the frame base.
-inline bool refinement_q(const cell* arg) { return arg && arg > stack::arguments; }
-
 inline bool any_block_q(uint32_t type) {
     return type == TYPE_BLOCK || type == TYPE_PAREN || (type >= TYPE_PATH && type <= TYPE_GET_PATH) ||
            type == TYPE_HASH;

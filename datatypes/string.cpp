@@ -537,10 +537,7 @@ const cell* make(cell* proto, cell* spec, uint32_t type) {
 
 const cell* to(cell* proto, cell* spec, uint32_t type) {
     uint32_t st = TYPE_OF(spec);
-    if (st == TYPE_NONE) {
-        cell datatype{TYPE_DATATYPE, TYPE_STRING, 0, 0};
-        fire(script_error::bad_to_arg, &datatype, spec);
-    }
+    if (st == TYPE_NONE) raise_bad_to_arg(TYPE_STRING, spec);
     if (any_string_q(st)) {
         series::copy_range(spec, proto, static_cast<int32_t>(series_head(spec)),
                            static_cast<int32_t>(clamped_length(spec)));

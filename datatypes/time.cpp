@@ -56,11 +56,6 @@ bool scan_seconds(const uint8_t* text, size_t length, size_t i, double& seconds)
     return unread == 0;
 }
 
-[[noreturn]] void raise_bad_to_arg(const cell* value) {
-    cell t{TYPE_DATATYPE, TYPE_TIME, 0, 0};
-    fire(script_error::bad_to_arg, &t, value);
-}
-
 [[noreturn]] void raise_not_related(uint32_t type) {
     // The action's word joins arg1 once words exist.
     cell t{TYPE_DATATYPE, type, 0, 0};
@@ -73,7 +68,7 @@ double from_block(const cell* block) {
     size_t cells = b->used_bytes() / sizeof(cell);
     size_t head = series_head(block);
     size_t count = head < cells ? cells - head : 0;
-    if (count > 3) raise_bad_to_arg(block);
+    if (count > 3) raise_bad_to_arg(TYPE_TIME, block);
     const cell* c = b->cells() + head;
     double parts[3] = {0, 0, 0};
     bool negative = false;
@@ -82,9 +77,9 @@ double from_block(const cell* block) {
         double v;
         if (type == TYPE_INTEGER) v = integer::get(c + i);
         else if (type == TYPE_FLOAT && i == 2) v = cell_float(c + i);
-        else raise_bad_to_arg(block);
+        else raise_bad_to_arg(TYPE_TIME, block);
         if (v < 0) {
-            if (i > 0) raise_bad_to_arg(block);
+            if (i > 0) raise_bad_to_arg(TYPE_TIME, block);
             negative = true;
             v = -v;
         }
@@ -111,7 +106,7 @@ double from_text(const cell* text) {
     if (first == std::string::npos ||
         !scan_time(reinterpret_cast<const uint8_t*>(bytes.data()) + first, last + 1 - first,
                    &seconds))
-        raise_bad_to_arg(text);
+        raise_bad_to_arg(TYPE_TIME, text);
     return seconds;
 }
 
@@ -295,7 +290,7 @@ const cell* make(cell* proto, cell* spec, uint32_t) {
             seconds = from_text(spec);
             break;
         default:
-            raise_bad_to_arg(spec);
+            raise_bad_to_arg(TYPE_TIME, spec);
     }
     *proto = cell{TYPE_TIME, 0, 0, 0};
     set_cell_float(proto, seconds);
@@ -331,7 +326,7 @@ const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell
 
 const cell* round(cell* value, cell* scale, bool even, bool down, bool half_down, bool floor,
                   bool ceiling, bool half_ceiling) {
-    if (scale && scale > stack::arguments && TYPE_OF(scale) == TYPE_MONEY)
+    if (refinement_q(scale) && TYPE_OF(scale) == TYPE_MONEY)
         raise_not_related(TYPE_MONEY);
     float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
     double seconds = TYPE_OF(value) == TYPE_INTEGER ? integer::get(value) : cell_float(value);

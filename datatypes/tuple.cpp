@@ -19,21 +19,6 @@ namespace kel::tuple {
 
 namespace {
 
-// Refinement arguments at or below the frame base are absent.
-inline bool given(const cell* arg) { return arg && arg > stack::arguments; }
-
-inline cell datatype_of(uint32_t type) { return cell{TYPE_DATATYPE, type, 0, 0}; }
-
-[[noreturn]] void raise_invalid_type(uint32_t type) {
-    cell t = datatype_of(type);
-    fire(script_error::invalid_type, &t);
-}
-
-[[noreturn]] void raise_bad_to_arg(const cell* value) {
-    cell t = datatype_of(TYPE_TUPLE);
-    fire(script_error::bad_to_arg, &t, value);
-}
-
 // The whole header is written: a made tuple carries no flag bits.
 void store(cell* c, uint32_t count, const uint8_t* bytes) {
     count = std::max(count, MIN_COUNT);
@@ -62,7 +47,7 @@ void from_block(const cell* block, uint8_t* bytes, uint32_t& count) {
     size_t cells = b->used_bytes() / sizeof(cell);
     size_t head = series_head(block);
     size_t n = head < cells ? cells - head : 0;
-    if (n > MAX_COUNT) raise_bad_to_arg(block);
+    if (n > MAX_COUNT) raise_bad_to_arg(TYPE_TUPLE, block);
     const cell* c = b->cells() + head;
     for (size_t i = 0; i < n; i++, c++) {
         double v;
@@ -75,9 +60,9 @@ void from_block(const cell* block, uint8_t* bytes, uint32_t& count) {
                 v = std::trunc(cell_float(c));
                 break;
             default:
-                raise_bad_to_arg(block);
+                raise_bad_to_arg(TYPE_TUPLE, block);
         }
-        if (!(v >= 0 && v <= 255)) raise_bad_to_arg(block);
+        if (!(v >= 0 && v <= 255)) raise_bad_to_arg(TYPE_TUPLE, block);
         bytes[i] = static_cast<uint8_t>(v);
     }
     count = static_cast<uint32_t>(n);
@@ -219,7 +204,7 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
             from_issue(spec, bytes, count);
             break;
         default:
-            raise_bad_to_arg(spec);
+            raise_bad_to_arg(TYPE_TUPLE, spec);
     }
     store(proto, count, bytes);
     return proto;
@@ -303,14 +288,14 @@ const cell* pick(cell* value, int32_t index, cell*) {
 
 const cell* reverse(cell* value, cell* part, cell* skip) {
     uint32_t range = count_of(value);
-    if (given(part)) {
+    if (refinement_q(part)) {
         if (TYPE_OF(part) != TYPE_INTEGER) fire(script_error::invalid_refine_arg, nullptr, part);
         int32_t n = integer::get(part);
         if (n < 0) fire(script_error::out_of_range, part);
         range = std::min(range, static_cast<uint32_t>(n));
     }
     uint32_t size = 1;
-    if (given(skip)) {
+    if (refinement_q(skip)) {
         if (TYPE_OF(skip) != TYPE_INTEGER) fire(script_error::invalid_refine_arg, nullptr, skip);
         int32_t s = integer::get(skip);
         if (s == static_cast<int32_t>(range)) return value;

@@ -140,10 +140,7 @@ int32_t mold_core(cell* value, cell* buffer, bool only, int32_t part) {
 
 const cell* make(cell*, cell* spec, uint32_t type) {
     if (TYPE_OF(spec) == TYPE_TYPESET) return spec;
-    if (TYPE_OF(spec) != TYPE_BLOCK) {
-        cell datatype{TYPE_DATATYPE, type, 0, 0};
-        fire(script_error::bad_to_arg, &datatype, spec);
-    }
+    if (TYPE_OF(spec) != TYPE_BLOCK) raise_bad_to_arg(type, spec);
     cell result = empty();
     for_each_element(spec, [&](const cell* c) { add(&result, c); });
     *spec = result;

@@ -216,10 +216,7 @@ const cell* to(cell* proto, cell* spec, uint32_t type) {
     if (type != TYPE_URL || (st != TYPE_BLOCK && st != TYPE_PAREN && st != TYPE_HASH))
         return string::to(proto, spec, type);
     uint32_t n = static_cast<uint32_t>(series::length(spec));
-    if (n == 0) {
-        cell datatype{TYPE_DATATYPE, TYPE_URL, 0, 0};
-        fire(script_error::bad_to_arg, &datatype, spec);
-    }
+    if (n == 0) raise_bad_to_arg(TYPE_URL, spec);
     string::make_at(proto, 32);
     form_element(spec, 0, proto);
     string::concat_cstr(proto, "://");

@@ -99,11 +99,6 @@ cell* word_from_char(cell* spec) {
     return spec;
 }
 
-void bad_to_arg(uint32_t type, const cell* spec) {
-    cell datatype{TYPE_DATATYPE, type, 0, 0};
-    fire(script_error::bad_to_arg, &datatype, spec);
-}
-
 }  // namespace
 
 void words_init() {
@@ -284,12 +279,12 @@ const cell* make(cell*, cell* spec, uint32_t type) {
             const uint8_t* name = symbol::name_bytes(spec->w2, &size);
             int32_t token = lexer_scan(nullptr, name, size, true, true, false, false, &consumed);
             if (consumed != size || !(token >= TYPE_WORD && token <= TYPE_GET_WORD))
-                bad_to_arg(type, spec);
+                raise_bad_to_arg(type, spec);
             _context::bind_word(global_context, spec);
             break;
         }
         default:
-            bad_to_arg(type, spec);
+            raise_bad_to_arg(type, spec);
     }
     spec->header = type;
     return spec;

@@ -194,4 +194,8 @@ void mark_gc();
 void set_error_frame(cell* error);
 
 }  // namespace stack
+
+// A refinement's argument cell: present when it lies above the frame base.
+inline bool refinement_q(const cell* arg) { return arg && arg > stack::arguments; }
+
 }  // namespace kel
