@@ -171,31 +171,10 @@ void count_live(series_buffer* b) {
     stats.live_bytes += b->size;
 }
 
-void compact_first_frame(series_frame* frame) {
-    uint8_t* gap = nullptr;
-    for (uint8_t* p = frame->data(); p < frame->heap;) {
-        auto* b = reinterpret_cast<series_buffer*>(p);
-        size_t span = buffer_span(b);
-        if (!(b->flags & SERIES_MARK)) {
-            release_dead(b);
-            if (!gap) gap = p;
-        } else {
-            b->flags &= ~SERIES_MARK;
-            count_live(b);
-            if (gap) {
-                move_buffer(b, gap);
-                gap += span;
-            }
-        }
-        p += span;
-    }
-    if (gap) frame->heap = gap;
-}
-
-// Slides live buffers into the room left at the end of the previous frame while that
-// room is worth filling, else down inside their own frame.
-void compact_into_previous(series_frame* frame, series_frame* prev) {
-    size_t room = static_cast<size_t>(prev->end - prev->heap);
+// Slides live buffers into the room left at the end of the previous frame (if any) while
+// that room is worth filling, else down inside their own frame.
+void compact_frame(series_frame* frame, series_frame* prev) {
+    size_t room = prev ? static_cast<size_t>(prev->end - prev->heap) : 0;
     bool usable = room > FRAME_REUSE_ROOM;
     uint8_t* gap = nullptr;
     for (uint8_t* p = frame->data(); p < frame->heap;) {
@@ -229,8 +208,7 @@ void compact_series_frames() {
     collect_interior_pointers();
     for (series_frame* frame = memory.first_series_frame; frame;) {
         series_frame* next = frame->next;
-        if (!frame->prev) compact_first_frame(frame);
-        else compact_into_previous(frame, frame->prev);
+        compact_frame(frame, frame->prev);
         if (frame->heap == frame->data() && frame != memory.last_series_frame)
             free_series_frame(frame);
         frame = next;
