@@ -64,21 +64,6 @@ int32_t write_text(const cell* value, cell* buffer, int32_t decimals, bool separ
     return part - n;
 }
 
-// A text value's characters as ASCII bytes; any other character becomes a byte that no
-// money text holds.
-std::string text_bytes(const cell* value) {
-    series_buffer* buffer = node_buffer(series_node(value));
-    uint32_t unit = buffer->unit();
-    const uint8_t* chars = buffer->offset + size_t{series_head(value)} * unit;
-    std::string bytes(string::ks_length(value), '\0');
-    for (size_t i = 0; i < bytes.size(); i++) {
-        uint32_t cp = 0;
-        std::memcpy(&cp, chars + i * unit, unit);
-        bytes[i] = cp < 0x80 ? static_cast<char>(cp) : '\0';
-    }
-    return bytes;
-}
-
 // Money against a float, exactly. A float that no amount can hold is never equal to one.
 int32_t compare_float(const cell* m, double x) {
     if (std::isnan(x)) return INCOMPARABLE;
@@ -156,7 +141,7 @@ const cell* to(cell*, cell* spec, uint32_t) {
         case TYPE_TAG:
         case TYPE_EMAIL:
         case TYPE_REF: {
-            std::string text = text_bytes(spec);
+            std::string text = string::ascii_bytes(spec);
             if (scan_money(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &result))
                 break;
             [[fallthrough]];

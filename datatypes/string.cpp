@@ -306,6 +306,19 @@ void concat_bytes(cell* value, const char* bytes, size_t n) {
 
 void concat_cstr(cell* value, const char* text) { concat_bytes(value, text, std::strlen(text)); }
 
+std::string ascii_bytes(const cell* value) {
+    series_buffer* b = buffer_of(value);
+    uint32_t unit = b->unit();
+    const uint8_t* chars = b->offset + size_t{series_head(value)} * unit;
+    std::string bytes(ks_length(value), '\0');
+    for (size_t i = 0; i < bytes.size(); i++) {
+        uint32_t cp = 0;
+        std::memcpy(&cp, chars + i * unit, unit);
+        bytes[i] = cp < 0x80 ? static_cast<char>(cp) : '\0';
+    }
+    return bytes;
+}
+
 int32_t form_text(cell* value, const char* text, int32_t part) {
     size_t n = std::strlen(text);
     concat_bytes(value, text, n);

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "runtime/cell.h"
 #include "runtime/exits.h"
@@ -171,6 +172,9 @@ inline void concat_change(cell* target, cell* source, int32_t limit, int32_t pos
 // Appends each byte as one character (Latin-1).
 void concat_cstr(cell* value, const char* text);
 void concat_bytes(cell* value, const char* bytes, size_t n);
+// The characters from the head as bytes, each non-ASCII one as a 0 byte that no number
+// or money text holds.
+std::string ascii_bytes(const cell* value);
 // Appends the text and returns the part count less its length, as form and mold answer.
 int32_t form_text(cell* value, const char* text, int32_t part);
 

@@ -91,15 +91,7 @@ double from_block(const cell* block) {
 
 // The text as the lexer loads one time value; blanks around it are skipped.
 double from_text(const cell* text) {
-    series_buffer* b = node_buffer(series_node(text));
-    uint32_t unit = b->unit();
-    const uint8_t* chars = b->offset + size_t{series_head(text)} * unit;
-    std::string bytes(string::ks_length(text), '\0');
-    for (size_t i = 0; i < bytes.size(); i++) {
-        uint32_t cp = 0;
-        std::memcpy(&cp, chars + i * unit, unit);
-        bytes[i] = cp < 0x80 ? static_cast<char>(cp) : '\0';
-    }
+    std::string bytes = string::ascii_bytes(text);
     size_t first = bytes.find_first_not_of(" \t\r\n");
     size_t last = bytes.find_last_not_of(" \t\r\n");
     double seconds;
