@@ -13,15 +13,6 @@ namespace kel::hash {
 
 namespace {
 
-// The table's node id is held in locals between the calls below.
-struct evacuation_off {
-    bool saved = node_evacuation;
-    evacuation_off() { node_evacuation = false; }
-    ~evacuation_off() { node_evacuation = saved; }
-    evacuation_off(const evacuation_off&) = delete;
-    evacuation_off& operator=(const evacuation_off&) = delete;
-};
-
 // Nodes were renumbered since the index was built: values hashed by identity moved.
 bool stale_q(node_id table) {
     const hashtable_record* r = hashtable_of(table);

@@ -20,15 +20,6 @@ namespace kel::map {
 
 namespace {
 
-// Node ids are held in locals across the allocations below.
-struct evacuation_off {
-    bool saved = node_evacuation;
-    evacuation_off() { node_evacuation = false; }
-    ~evacuation_off() { node_evacuation = saved; }
-    evacuation_off(const evacuation_off&) = delete;
-    evacuation_off& operator=(const evacuation_off&) = delete;
-};
-
 inline bool key_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE_GET_WORD; }
 
 [[noreturn]] void bad_key(const cell* key) {

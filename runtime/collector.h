@@ -18,6 +18,16 @@ extern uint32_t nodes_cycles;
 // Cleared while a hash table is rebuilt, so the nodes being re-keyed keep their ids.
 extern bool node_evacuation;
 
+// Switches node evacuation off while node ids are held in locals across allocations
+// (and while a table re-keys nodes); restored on every path, errors included.
+struct evacuation_off {
+    bool saved = node_evacuation;
+    evacuation_off() { node_evacuation = false; }
+    ~evacuation_off() { node_evacuation = saved; }
+    evacuation_off(const evacuation_off&) = delete;
+    evacuation_off& operator=(const evacuation_off&) = delete;
+};
+
 void collector_init_stats();
 void collector_collect();
 void collector_collect_if_enabled();

@@ -151,15 +151,6 @@ inline uint32_t free_bucket(const uint32_t* flags, uint32_t mask, uint32_t hash)
     return i;
 }
 
-// Switches node evacuation off while node ids are held in locals across allocations
-// (every allocating entry point, and rebuilds that re-key nodes); restored on every
-// path, errors included.
-struct evacuation_off {
-    bool saved = node_evacuation;
-    evacuation_off() { node_evacuation = false; }
-    ~evacuation_off() { node_evacuation = saved; }
-};
-
 // Positions of a value-keyed bucket's entry: one, or a chain's.
 struct entry_positions {
     const int32_t* at;
