@@ -46,6 +46,13 @@ inline uint32_t length_of(const cell* block) { return static_cast<uint32_t>(seri
     return catch_code([block] { return eval_block(block, true); });
 }
 
+// A block evaluated in the current frame; its last value, in slot 0, is the result.
+[[nodiscard]] inline uint32_t eval_kept(cell* block) {
+    if (uint32_t code = eval_block(block, true)) return code;
+    stack::keep();
+    return 0;
+}
+
 // The loop frame, marked once per loop; its slot 0 (the result so far) starts unset.
 inline void mark_loop() {
     stack::mark_loop(&runtime_words[W_BODY]);
@@ -108,6 +115,22 @@ int32_t word_count(cell* words, const cell* series) {
         if (!loop_word_q(TYPE_OF(w))) fire(script_error::invalid_arg, w);
     }
     return n;
+}
+
+// The frame of foreach and remove-each: words (slot 0), series (1), body (2). Copies of
+// the series (the iterator) and of the words go above them.
+struct each_frame {
+    cell* iterator;
+    cell* words;
+    int32_t n;  // as word_count gives it
+};
+each_frame start_each() {
+    cell* base = stack::arguments;
+    int32_t n = word_count(base, base + 1);
+    stack::top = base + 3;
+    cell* iterator = stack::push(base + 1);
+    cell* words = stack::push(base);
+    return {iterator, words, n};
 }
 
 // Sets the word (a stack cell) to the element i places after the iterator's head, none
@@ -230,11 +253,7 @@ void bind_to_global(const cell* block) {
 // The block case of do. position: the /next word (a stack cell), or null.
 uint32_t do_block(cell* block, cell* position) {
     head_clipped(block);
-    if (!position) {
-        if (uint32_t code = eval_block(block, true)) return code;
-        stack::keep();
-        return 0;
-    }
+    if (!position) return eval_kept(block);
     if (uint32_t code = do_next(block)) return code;
     cell* value = stack::top - 1;
     _context::set(position, block);
@@ -248,24 +267,18 @@ uint32_t do_block(cell* block, cell* position) {
 int32_t if_(bool, const int32_t*) {
     cell* base = stack::arguments;
     if (!value_true_q(base, false, nullptr)) return result(none_value);
-    if (uint32_t code = eval_block(base + 1, true)) return code;
-    stack::keep();
-    return 0;
+    return eval_kept(base + 1);
 }
 
 int32_t unless(bool, const int32_t*) {
     cell* base = stack::arguments;
     if (value_true_q(base, false, nullptr)) return result(none_value);
-    if (uint32_t code = eval_block(base + 1, true)) return code;
-    stack::keep();
-    return 0;
+    return eval_kept(base + 1);
 }
 
 int32_t either(bool, const int32_t*) {
     cell* base = stack::arguments;
-    if (uint32_t code = eval_block(base + (strict_true_q(base) ? 1 : 2), true)) return code;
-    stack::keep();
-    return 0;
+    return eval_kept(base + (strict_true_q(base) ? 1 : 2));
 }
 
 int32_t any(bool, const int32_t*) {
@@ -378,12 +391,8 @@ int32_t forever(bool, const int32_t*) {
 }
 
 int32_t foreach(bool, const int32_t*) {
-    cell* base = stack::arguments;
-    cell* body = base + 2;
-    int32_t n = word_count(base, base + 1);
-    stack::top = base + 3;
-    cell* iterator = stack::push(base + 1);
-    cell* words = stack::push(base);
+    cell* body = stack::arguments + 2;
+    auto [iterator, words, n] = start_each();
     mark_loop();
     while (foreach_next(iterator, words, n)) {
         stack::reset();
@@ -424,10 +433,7 @@ int32_t forall(bool, const int32_t*) {
 int32_t remove_each(bool, const int32_t*) {
     cell* base = stack::arguments;
     cell* body = base + 2;
-    int32_t n = word_count(base, base + 1);
-    stack::top = base + 3;
-    cell* iterator = stack::push(base + 1);
-    cell* words = stack::push(base);
+    auto [iterator, words, n] = start_each();
     mark_loop();
     while (foreach_next(iterator, words, n)) {
         stack::reset();
@@ -474,9 +480,7 @@ int32_t switch_(bool, const int32_t* refinements) {
         if (!refinement_given(refinements, 0)) return result(none_value);
         *found = base[refinements[0]];
     }
-    if (uint32_t code = eval_block(found, true)) return code;
-    stack::keep();
-    return 0;
+    return eval_kept(found);
 }
 
 int32_t case_(bool, const int32_t* refinements) {
