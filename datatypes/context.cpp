@@ -84,11 +84,7 @@ void init() {
 }
 
 void global_init() {
-    static bool rooted = false;
-    if (!rooted) {
-        collector_add_mark_callback(mark_global_context);
-        rooted = true;
-    }
+    collector_add_mark_callback(mark_global_context);
     global_context = 0;
     global_context = create(GLOBAL_CONTEXT_SIZE, false, false, 0, CTX_GLOBAL);
 }

@@ -157,11 +157,7 @@ int32_t expand(cell* e, cell* message, cell* buffer, int32_t part, bool syntax) 
 }  // namespace
 
 void init() {
-    static bool rooted = false;
-    if (!rooted) {
-        collector_add_mark_callback(mark_last_error);
-        rooted = true;
-    }
+    collector_add_mark_callback(mark_last_error);
     register_datatype(TYPE_ERROR, TYPE_OBJECT, "error!", {
         entry<ACT_MAKE>(make), 0, INHERIT, 0, entry<ACT_FORM>(form), entry<ACT_MOLD>(mold),
         entry<ACT_EVAL_PATH>(eval_path), 0, entry<ACT_COMPARE>(compare), 0,

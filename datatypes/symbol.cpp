@@ -48,11 +48,7 @@ void init() {
 }
 
 void table_init() {
-    static bool rooted = false;
-    if (!rooted) {
-        collector_add_mark_callback(mark_symbol_roots);
-        rooted = true;
-    }
+    collector_add_mark_callback(mark_symbol_roots);
     symbol_index = 0;
     symbol_table = alloc_cells(SYMBOL_TABLE_SIZE);
     symbol_index = hashtable_make(SYMBOL_TABLE_SIZE, symbol_table, HASH_KIND_SYMBOL, 1);

@@ -102,11 +102,7 @@ cell* word_from_char(cell* spec) {
 }  // namespace
 
 void words_init() {
-    static bool rooted = false;
-    if (!rooted) {
-        collector_add_mark_callback(mark_runtime_words);
-        rooted = true;
-    }
+    collector_add_mark_callback(mark_runtime_words);
     load_type_word = load_name_word;
     datatype::names_init();
     for (uint32_t i = 0; i < SYM_COUNT; i++) runtime_symbols[i] = symbol::make(symbol_names[i]);

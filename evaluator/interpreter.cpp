@@ -367,11 +367,7 @@ void call_object_handler(cell* handler, uint32_t name, cell* args) {
 }  // namespace
 
 void interpreter_init() {
-    static bool rooted = false;
-    if (!rooted) {
-        collector_add_mark_callback(mark_near);
-        rooted = true;
-    }
+    collector_add_mark_callback(mark_near);
     near_position = none_value;
     object::evaluate = evaluate_for_object;
     object::call_handler = call_object_handler;

@@ -43,11 +43,7 @@ call_frame* cend = call_records + CALL_STACK_SIZE;
 call_frame* throw_origin = nullptr;
 
 void init() {
-    static bool rooted = false;
-    if (!rooted) {
-        collector_add_mark_callback(mark_gc);
-        rooted = true;
-    }
+    collector_add_mark_callback(mark_gc);
     argument_stack = alloc_fixed_series(ARGUMENT_STACK_SIZE, sizeof(cell), 0);
     bottom = node_buffer(argument_stack)->cells();
     end = bottom + ARGUMENT_STACK_SIZE;

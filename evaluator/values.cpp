@@ -180,11 +180,7 @@ inline void put_out(cell* out, const cell* value) { block::insert_value(out, val
 }  // namespace
 
 void print_buffer_init() {
-    static bool rooted = false;
-    if (!rooted) {
-        collector_add_mark_callback(mark_print_buffer);
-        rooted = true;
-    }
+    collector_add_mark_callback(mark_print_buffer);
     print_buffer = none_value;
     block::make_at(&print_buffer, PRINT_BUFFER_SIZE);
     last_lf_q = false;

@@ -413,6 +413,8 @@ void collector_init_stats() {
 bool collector_active_q() { return active.load(std::memory_order_seq_cst); }
 
 void collector_add_mark_callback(mark_callback callback) {
+    for (size_t i = 0; i < mark_callback_count; i++)
+        if (mark_callbacks[i] == callback) return;
     KEL_ASSERT(mark_callback_count < MARK_CALLBACKS);
     mark_callbacks[mark_callback_count++] = callback;
 }

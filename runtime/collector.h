@@ -38,6 +38,7 @@ void collector_collect_if_due();
 bool collector_active_q();
 
 using mark_callback = void (*)();
+// A callback already listed is not added again: start-up may run more than once.
 void collector_add_mark_callback(mark_callback callback);
 void collector_remove_mark_callback(mark_callback callback);
 

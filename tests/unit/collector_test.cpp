@@ -171,6 +171,15 @@ TEST_F(Collector, RemovedMarkCallbackIsNotCalled) {
     collector_remove_mark_callback(other_call);
 }
 
+TEST_F(Collector, MarkCallbackAddedTwiceRunsOnce) {
+    callback_calls = 0;
+    collector_add_mark_callback(count_call);
+    collector_add_mark_callback(count_call);
+    collector_collect();
+    EXPECT_EQ(callback_calls, 1);
+    collector_remove_mark_callback(count_call);
+}
+
 TEST_F(Collector, DisabledCollectorNeverRunsFromTheAllocator) {
     for (int i = 0; i < 100; i++) alloc_bytes(100000);
     EXPECT_EQ(series_cycles, 0u);
