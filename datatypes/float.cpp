@@ -185,9 +185,9 @@ void init() {
     });
 }
 
-cell* make_in(const cell* block, double d) {
+cell* make_in(const cell* block, double d, uint32_t type) {
     cell* c = kel::alloc_tail(block);
-    c->header = TYPE_FLOAT;
+    c->header = type;
     c->w1 = 0;
     set_cell_float(c, d);
     return c;

@@ -36,25 +36,26 @@ extern bool full_support_q;
 void init();
 
 inline double get(const cell* c) { return cell_float(c); }
+// type: float! or percent!, which holds its value the same way.
 // Keeps the header's flag bits.
-inline cell* make_at(cell* c, double d) {
-    set_type(c, TYPE_FLOAT);
+inline cell* make_at(cell* c, double d, uint32_t type = TYPE_FLOAT) {
+    set_type(c, type);
     set_cell_float(c, d);
     return c;
 }
-inline cell* box(double d) {
-    stack::arguments->header = TYPE_FLOAT;
+inline cell* box(double d, uint32_t type = TYPE_FLOAT) {
+    stack::arguments->header = type;
     set_cell_float(stack::arguments, d);
     return stack::arguments;
 }
-inline cell* push(double d) {
+inline cell* push(double d, uint32_t type = TYPE_FLOAT) {
     cell* c = stack::push_cell();
-    c->header = TYPE_FLOAT;
+    c->header = type;
     set_cell_float(c, d);
     return c;
 }
 // Appends at the block's tail.
-cell* make_in(const cell* block, double d);
+cell* make_in(const cell* block, double d, uint32_t type = TYPE_FLOAT);
 
 inline bool NaN_q(double d) { return std::isnan(d); }
 inline bool NaN_or_inf_q(double d) { return !std::isfinite(d); }

@@ -3,7 +3,6 @@
 #include "datatypes/float.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "runtime/memory.h"
 
 namespace kel::percent {
 
@@ -18,14 +17,6 @@ void init() {
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
         0, 0,
     });
-}
-
-cell* make_in(const cell* block, double d) {
-    cell* c = kel::alloc_tail(block);
-    c->header = TYPE_PERCENT;
-    c->w1 = 0;
-    set_cell_float(c, d);
-    return c;
 }
 
 int32_t form(cell* value, cell* buffer, cell*, int32_t part) {

@@ -3,33 +3,20 @@
 #pragma once
 #include <cstdint>
 
-#include "evaluator/stack.h"
+#include "datatypes/float.h"
 #include "runtime/cell.h"
 
 namespace kel::percent {
 
 void init();
 
-inline double get(const cell* c) { return cell_float(c); }
+using float_::get;
 // Keeps the header's flag bits.
-inline cell* make_at(cell* c, double d) {
-    set_type(c, TYPE_PERCENT);
-    set_cell_float(c, d);
-    return c;
-}
-inline cell* box(double d) {
-    stack::arguments->header = TYPE_PERCENT;
-    set_cell_float(stack::arguments, d);
-    return stack::arguments;
-}
-inline cell* push(double d) {
-    cell* c = stack::push_cell();
-    c->header = TYPE_PERCENT;
-    set_cell_float(c, d);
-    return c;
-}
+inline cell* make_at(cell* c, double d) { return float_::make_at(c, d, TYPE_PERCENT); }
+inline cell* box(double d) { return float_::box(d, TYPE_PERCENT); }
+inline cell* push(double d) { return float_::push(d, TYPE_PERCENT); }
 // Appends at the block's tail.
-cell* make_in(const cell* block, double d);
+inline cell* make_in(const cell* block, double d) { return float_::make_in(block, d, TYPE_PERCENT); }
 
 int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part,
