@@ -20,7 +20,6 @@ namespace kel::map {
 
 namespace {
 
-inline bool key_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE_GET_WORD; }
 
 [[noreturn]] void bad_key(const cell* key) {
     cell value = *key;
@@ -38,7 +37,7 @@ inline hashtable_record* table_of(const cell* map) { return hashtable_of(map->w3
 // The key as the map stores it, for lookups: the word types as set-word!.
 inline cell lookup_key(const cell* key) {
     cell k = *key;
-    if (key_word_q(TYPE_OF(&k))) set_type(&k, TYPE_SET_WORD);
+    if (any_word_q(TYPE_OF(&k))) set_type(&k, TYPE_SET_WORD);
     return k;
 }
 
@@ -119,7 +118,7 @@ cell* make_from_block(const cell* spec) {
         cells[i].header &= ~CELL_NEW_LINE;
         if (i % 2) continue;
         if (!valid_key_type_q(TYPE_OF(&cells[i]))) bad_key(&cells[i]);
-        if (key_word_q(TYPE_OF(&cells[i]))) set_type(&cells[i], TYPE_SET_WORD);
+        if (any_word_q(TYPE_OF(&cells[i]))) set_type(&cells[i], TYPE_SET_WORD);
     }
     return make_at(copy, copy, n / 2);
 }
@@ -158,7 +157,7 @@ void check_key(node_id block, uint32_t position) {
     uint32_t type = TYPE_OF(key);
     if (!valid_key_type_q(type)) bad_key(key);
     key->header &= ~CELL_NEW_LINE;
-    if (key_word_q(type)) {
+    if (any_word_q(type)) {
         set_type(key, TYPE_SET_WORD);
         return;
     }
@@ -206,7 +205,7 @@ const cell* extend(cell* map, cell* block, bool case_q) {
 bool foreach_next(cell* words, cell* map, int32_t count) {
     for (int32_t w = 0; w < count; w++) {
         const cell* word = block::ks_abs_at(words, series::head_of(words) + w);
-        if (!key_word_q(TYPE_OF(word))) fire(script_error::invalid_arg, word);
+        if (!any_word_q(TYPE_OF(word))) fire(script_error::invalid_arg, word);
     }
     int32_t len = cells_of(map);
     bool set = false;

@@ -42,9 +42,7 @@ inline cell* values_of(node_id ctx) { return _context::values(ctx_cell(ctx)); }
 inline uint32_t slot_count(node_id ctx) { return ctx_slot_count(ctx_cell(ctx)); }
 inline uint32_t resolved(uint32_t symbol) { return symbol::resolve(symbol); }
 inline uint32_t word_symbol(runtime_word w) { return resolved(runtime_words[w].w2); }
-inline bool any_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE_GET_WORD; }
 inline bool function_q(uint32_t type) { return type == TYPE_FUNCTION || type == TYPE_ROUTINE; }
-inline cell datatype_of(const cell* value) { return cell{TYPE_DATATYPE, TYPE_OF(value), 0, 0}; }
 
 bool handler_symbol_q(uint32_t symbol) {
     uint32_t s = resolved(symbol);
@@ -139,7 +137,7 @@ cell events_record(node_id ctx, int32_t index) {
     if (!function_q(TYPE_OF(handler))) {
         cell word = *ctx_key_word(ctx_cell(ctx), static_cast<uint32_t>(index));
         word.header = TYPE_WORD;
-        cell type = datatype_of(handler);
+        cell type = datatype_of(TYPE_OF(handler));
         fire(script_error::bad_field_set, &word, &type);
     }
     return cell{TYPE_PAIR, 0, (static_cast<uint32_t>(index) << 16) | count_locals(handler->w2), handler->w2};
@@ -669,7 +667,7 @@ const cell* copy(cell* value, cell* result, cell* part, bool deep, cell* types) 
 
 const cell* put(cell* object, cell* key, cell* value, bool) {
     if (TYPE_OF(key) != TYPE_WORD) {
-        cell type = datatype_of(key);
+        cell type = datatype_of(TYPE_OF(key));
         fire(script_error::invalid_key_type, &type);
     }
     return eval_path(object, key, value, key, nullptr, nullptr, 0, false, false, false, false);

@@ -98,6 +98,9 @@ enum compare_op : int32_t {
 // A compare entry answers -1, 0, 1, or this when the values cannot be compared.
 constexpr int32_t INCOMPARABLE = -2;
 
+inline bool any_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE_GET_WORD; }
+inline bool any_path_q(uint32_t type) { return type >= TYPE_PATH && type <= TYPE_GET_PATH; }
+
 // A datatype! cell naming the type, as an error argument or a result.
 inline cell datatype_of(uint32_t type) { return cell{TYPE_DATATYPE, type, 0, 0}; }
 

@@ -20,7 +20,6 @@ struct field_name {
 // The index of the field a word's symbol names (letter case ignored), or -1.
 int32_t lookup_field(const cell* word, const field_name* fields, size_t count);
 
-inline bool any_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE_GET_WORD; }
 
 // After a tracked path set of a field: an object owner's field-change notification runs
 // with the old and the new value.

@@ -9,6 +9,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
+#include "datatypes/registry.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
@@ -76,8 +77,6 @@ cell frame_name(const call_frame* f) {
     if (f->word_ctx) w = word::word_for_symbol(f->word_ctx, f->symbol);
     return w;
 }
-
-inline cell datatype_of(const cell* value) { return cell{TYPE_DATATYPE, TYPE_OF(value), 0, 0}; }
 
 // RAII: near_position is put back on every way out of a block.
 struct near_guard {
@@ -180,7 +179,7 @@ void check_arg(const call& c, const cell* value, int32_t param, uint32_t spec_in
     node_id spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
     if (typeset_has(series_cell(spec, spec_index), TYPE_OF(value))) return;
     cell name = frame_name(c.frame);
-    cell type = datatype_of(value);
+    cell type = datatype_of(TYPE_OF(value));
     cell word = *function::param_word_at(c.callee, param);
     fire(script_error::expect_arg, &name, &type, &word);
 }
@@ -334,10 +333,6 @@ const cell false_value{TYPE_LOGIC, 0, 0, 0};
             fire(internal_error::routines);
     }
 }
-
-// --- Paths -----------------------------------------------------------------------------
-
-inline bool path_type_q(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
 
 }  // namespace
 

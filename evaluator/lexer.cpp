@@ -46,7 +46,6 @@ constexpr size_t EXCERPT_BYTES = 30;
 // byte offset of the opening character.
 constexpr uint32_t MARKER_COMMA_SHIFT = 8;
 
-inline bool path_type_q(uint32_t type) { return type >= TYPE_PATH && type <= TYPE_GET_PATH; }
 
 inline uint32_t marker_kind(const cell* marker) { return marker->w2 & 0xFF; }
 
@@ -161,7 +160,7 @@ void close_point(lexer_state* s, uint32_t index, const uint8_t* at) {
     s->cells_parent = enclosing;
     s->cells_end = index + 1;
     s->token_type = static_cast<int32_t>(type);
-    s->start_state = path_type_q(innermost_kind(s)) ? STATE_PATH : STATE_START;
+    s->start_state = any_path_q(innermost_kind(s)) ? STATE_PATH : STATE_START;
 }
 
 // Replaces the innermost marker by the series of the cells above it.
@@ -214,7 +213,7 @@ void close_series(lexer_state* s, uint32_t closing, const uint8_t* at) {
     s->cells_parent = enclosing;
     s->cells_end = index + 1;
     s->token_type = static_cast<int32_t>(kind);
-    s->start_state = path_type_q(innermost_kind(s)) ? STATE_PATH : STATE_START;
+    s->start_state = any_path_q(innermost_kind(s)) ? STATE_PATH : STATE_START;
 }
 
 // --- Structure scanners ----------------------------------------------------------------
@@ -226,7 +225,7 @@ void scan_end(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t, bool) {
 void scan_bad(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool) {
     uint32_t type = lexer_type_table[static_cast<uint32_t>(s->previous_state)];
     if (s->start_state == STATE_BRACED) start = s->braced_start;
-    if (type == TYPE_BLOCK || type == TYPE_PAREN || path_type_q(type)) start = nullptr;
+    if (type == TYPE_BLOCK || type == TYPE_PAREN || any_path_q(type)) start = nullptr;
     lexer_throw_error(s, start, end, type ? static_cast<int32_t>(type) : LEXER_BAD_CHAR);
 }
 
@@ -988,7 +987,7 @@ void close_open_series(lexer_state* s) {
         uint32_t index = s->cells_parent;
         uint32_t kind = marker_kind(lexer_cells + index);
         s->cells_parent = lexer_cells[index].w1;
-        if (path_type_q(kind)) {
+        if (any_path_q(kind)) {
             std::memmove(lexer_cells + index, lexer_cells + index + 1,
                          (s->cells_end - index - 1) * sizeof(cell));
             s->cells_end--;
@@ -1131,7 +1130,7 @@ void lexer_throw_error(lexer_state* s, const uint8_t* start, const uint8_t* end,
             raise_exit(THROW_LEXER);
         }
     }
-    if (path_type_q(static_cast<uint32_t>(closer))) type = LEXER_BAD_CHAR;
+    if (any_path_q(static_cast<uint32_t>(closer))) type = LEXER_BAD_CHAR;
     cell* base = stack::top;
     cell* line = push_text("(line " + std::to_string(s->line) + ")");
     cell* excerpt = push_text(error_excerpt(start, s->text_end));

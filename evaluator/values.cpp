@@ -59,12 +59,11 @@ inline uint32_t cells_in(const cell* block) {
     return static_cast<uint32_t>(node_buffer(series_node(block))->used_bytes() / sizeof(cell));
 }
 
-inline bool path_type_q(uint32_t t) { return t >= TYPE_PATH && t <= TYPE_GET_PATH; }
 inline bool callable_q(uint32_t t) {
     return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
 }
 inline bool block_like_q(uint32_t t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || path_type_q(t) || t == TYPE_HASH || t == TYPE_MAP;
+    return t == TYPE_BLOCK || t == TYPE_PAREN || any_path_q(t) || t == TYPE_HASH || t == TYPE_MAP;
 }
 
 inline cell logic(bool truth) { return cell{TYPE_LOGIC, truth, 0, 0}; }
@@ -329,7 +328,7 @@ uint32_t do_block_value(cell* block, bool expand, cell* position) {
 int32_t get(bool, const int32_t* refinements) {
     cell* target = arg(0);
     uint32_t t = TYPE_OF(target);
-    if (path_type_q(t)) {
+    if (any_path_q(t)) {
         if (uint32_t code = walk_path(target, nullptr, refinement_given(refinements, 1))) return code;
         *target = *(stack::top - 1);
     } else if (t == TYPE_OBJECT) {
@@ -349,7 +348,7 @@ int32_t set(bool, const int32_t* refinements) {
          some = refinement_given(refinements, 3);
     if (!any && TYPE_OF(value) == TYPE_UNSET) fire(script_error::need_value, target);
     uint32_t t = TYPE_OF(target);
-    if (path_type_q(t)) {
+    if (any_path_q(t)) {
         if (uint32_t code = walk_path(target, value, refinement_given(refinements, 1))) return code;
     } else if (t == TYPE_OBJECT) {
         object::set_many(target, value, any, only, some);
