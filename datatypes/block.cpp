@@ -29,11 +29,6 @@ namespace {
 
 constexpr size_t CELL = sizeof(cell);
 
-// The refinement's word joins arg1 once words exist.
-[[noreturn]] void refine_arg_error(const cell* value) {
-    fire(script_error::invalid_refine_arg, nullptr, value);
-}
-
 inline int32_t length_from_head(const cell* block) { return std::max(ks_length_q(block), 0); }
 
 // Room for added more cells at the tail, doubling what is then needed when asked.
@@ -159,7 +154,7 @@ search find_position(cell* series, cell* value, cell* part, bool only, bool case
     if (buflen == 0 || (!reverse && h >= buflen)) return s;
     int32_t step = 1;
     if (refinement_q(skip)) {
-        if (TYPE_OF(skip) != TYPE_INTEGER) refine_arg_error(skip);
+        if (TYPE_OF(skip) != TYPE_INTEGER) series::refine_arg_error(skip);
         step = int_of(skip);
         if (step < 1) fire(script_error::out_of_range, skip);
     }
@@ -171,7 +166,7 @@ search find_position(cell* series, cell* value, cell* part, bool only, bool case
             last_cell = static_cast<int32_t>(std::min<int64_t>(int64_t(h) + int_of(part) - 1, buflen - 1));
         } else {
             if (TYPE_OF(part) != TYPE_OF(series) || series_node(part) != series_node(series))
-                refine_arg_error(part);
+                series::refine_arg_error(part);
             last_cell = std::min(head_of(part), buflen - 1);
         }
     }
@@ -862,7 +857,7 @@ const cell* sort(cell* series, bool case_q, cell* skip, cell* compare, cell* par
         if (TYPE_OF(part) == TYPE_INTEGER) c = int_of(part);
         else if (TYPE_OF(part) == TYPE_OF(series) && series_node(part) == series_node(series))
             c = head_of(part) - start;
-        else refine_arg_error(part);
+        else series::refine_arg_error(part);
         if (c < 0) {
             if (-c > start) return series;
             start += c;
@@ -874,7 +869,7 @@ const cell* sort(cell* series, bool case_q, cell* skip, cell* compare, cell* par
     int32_t size = 1;
     if (refinement_q(skip)) {
         size = TYPE_OF(skip) == TYPE_INTEGER ? int_of(skip) : 0;
-        if (size < 1 || n % size || n < size) refine_arg_error(skip);
+        if (size < 1 || n % size || n < size) series::refine_arg_error(skip);
     } else if (all) {
         fire(script_error::bad_refines);
     }
@@ -892,7 +887,7 @@ const cell* sort(cell* series, bool case_q, cell* skip, cell* compare, cell* par
             if (offset < 1 || offset > size) fire(script_error::out_of_range, compare);
             flags |= uintptr_t(offset - 1) << 2;
         } else {
-            refine_arg_error(compare);
+            series::refine_arg_error(compare);
         }
     }
     int32_t records = n / size;

@@ -18,12 +18,10 @@
 
 namespace kel::series {
 
-namespace {
-
 // The refinement's word joins arg1 once words exist.
-[[noreturn]] void refine_arg_error(const cell* value) {
-    fire(script_error::invalid_refine_arg, nullptr, value);
-}
+void refine_arg_error(const cell* value) { fire(script_error::invalid_refine_arg, nullptr, value); }
+
+namespace {
 
 inline uint8_t* element_at(const cell* value, int64_t index) {
     series_buffer* b = buffer_of(value);

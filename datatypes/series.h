@@ -35,6 +35,9 @@ namespace series {
 
 void init();
 
+// script/invalid-refine-arg for a refinement's argument of the wrong kind.
+[[noreturn]] void refine_arg_error(const cell* value);
+
 inline series_buffer* buffer_of(const cell* value) { return node_buffer(series_node(value)); }
 inline int32_t head_of(const cell* value) { return static_cast<int32_t>(value->w1); }
 
