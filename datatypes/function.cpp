@@ -22,7 +22,6 @@ namespace {
 
 inline cell block_of(node_id node) { return cell{TYPE_BLOCK, 0, node, 0}; }
 inline uint32_t name_of(const cell* word) { return symbol::resolve(word->w2); }
-inline uint32_t sym(runtime_symbol s) { return symbol::resolve(runtime_symbols[s]); }
 inline uint32_t local_symbol() { return symbol::resolve(runtime_refinements[REF_LOCAL].w2); }
 
 inline bool param_type_q(uint32_t t) {

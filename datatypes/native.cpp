@@ -16,8 +16,6 @@ namespace kel {
 
 namespace {
 
-inline uint32_t sym(runtime_symbol s) { return symbol::resolve(runtime_symbols[s]); }
-
 // The index names a filled entry: one past the filled natives, or the empty action slot,
 // would call nothing.
 bool entry_filled_q(uint32_t type, int32_t index) {

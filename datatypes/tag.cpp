@@ -69,8 +69,8 @@ const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell
         return string::eval_path(parent, element, value, path, prev_value, prev_element, index,
                                  case_q, get_q, tail_q, evt_q);
     uint32_t symbol = et == TYPE_WORD ? symbol::resolve(element->w2) : 0;
-    bool user = symbol && symbol == symbol::resolve(runtime_symbols[SYM_USER]);
-    bool host = symbol && symbol == symbol::resolve(runtime_symbols[SYM_HOST]);
+    bool user = symbol && symbol == sym(SYM_USER);
+    bool host = symbol && symbol == sym(SYM_HOST);
     if (!user && !host) fire(script_error::invalid_path, path, element);
 
     string::ks_head(parent);

@@ -246,7 +246,7 @@ cell* push_spelling(const cell* word) {
 }
 
 bool any_type_word_q(const cell* word) {
-    return symbol::resolve(word->w2) == symbol::resolve(runtime_symbols[SYM_ANY_TYPE]);
+    return symbol::resolve(word->w2) == sym(SYM_ANY_TYPE);
 }
 
 const cell* make(cell*, cell* spec, uint32_t type) {

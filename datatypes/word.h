@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "datatypes/symbol.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 
@@ -244,6 +245,9 @@ extern uint32_t runtime_symbols[SYM_COUNT];
 extern cell runtime_words[W_COUNT];
 extern cell runtime_global_words[GW_COUNT];
 extern cell runtime_refinements[REF_COUNT];
+
+// A runtime symbol as words compare it (canonical spelling).
+inline uint32_t sym(runtime_symbol s) { return symbol::resolve(runtime_symbols[s]); }
 
 // Once the global context exists: type names become words, then the runtime's words.
 void words_init();

@@ -91,7 +91,7 @@ struct near_guard {
 // actions number them from 1 in w3), then the count of locals (functions) or refinements.
 void compile_spec(const cell* callee, cell* out) {
     bool function = TYPE_OF(callee) == TYPE_FUNCTION || TYPE_OF(callee) == TYPE_ROUTINE;
-    const uint32_t return_name = symbol::resolve(runtime_symbols[SYM_RETURN]);
+    const uint32_t return_name = sym(SYM_RETURN);
     const uint32_t local_name = symbol::resolve(runtime_refinements[REF_LOCAL].w2);
     root_node spec(callee->w2);
     int32_t refinements = 0, locals = 0;
@@ -504,8 +504,8 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
         case TYPE_ISSUE: {
             uint32_t name = symbol::resolve(value->w2);
             if (pc + 1 < limit(code, end) && TYPE_OF(at(code, pc + 1)) == TYPE_BLOCK &&
-                (name == symbol::resolve(runtime_symbols[SYM_SYSTEM]) ||
-                 name == symbol::resolve(runtime_symbols[SYM_SYSTEM_GLOBAL])))
+                (name == sym(SYM_SYSTEM) ||
+                 name == sym(SYM_SYSTEM_GLOBAL)))
                 fire(internal_error::kel_system);
             stack::push(value);
             pc++;
