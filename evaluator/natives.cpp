@@ -1,6 +1,9 @@
 #include "evaluator/natives.h"
 
+#include "evaluator/comparison.h"
+#include "evaluator/control.h"
 #include "evaluator/throw.h"
+#include "evaluator/values.h"
 
 namespace kel {
 
@@ -15,32 +18,34 @@ void fill_native_table(uint32_t count, const native_code* list) {
 void register_natives() {
     // In native index order; an empty entry is a native still to be written, and raises
     // internal not-done when called.
+    using namespace natives;
     static const native_code list[NATIVES_COUNT] = {
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // if unless either any all
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // while until loop repeat forever
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // foreach forall remove-each func function
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // does has switch case do
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // get set print prin equal?
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // not-equal? strict-equal? lesser? greater? lesser-or-equal?
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // greater-or-equal? same? not type? reduce
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // compose stats bind in parse
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // union intersect unique difference exclude
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // complement? dehex enhex negative? positive?
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // max min shift to-hex sine
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // cosine tangent arcsine arccosine arctangent
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // arctangent2 NaN? log-2 log-10 log-e
-        nullptr, nullptr, nullptr, nullptr, natives::try_,    // exp square-root construct value? try
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // uppercase lowercase as-pair as-point2D as-point3D
-        nullptr, natives::break_, natives::continue_, natives::exit_, natives::return_,  // as-money break continue exit return
-        natives::throw_, natives::catch_, nullptr, nullptr, nullptr,  // throw catch extend debase to-local-file
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // wait checksum unset new-line new-line?
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // enbase context? set-env get-env list-env
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // now sign? as call zero?
-        nullptr, nullptr, nullptr, nullptr, nullptr,          // size? browse compress decompress recycle
-        nullptr, nullptr,                                     // transcode apply
+        if_, unless, either, any, all,                                              // 1
+        while_, until, loop, repeat, forever,                                       // 6
+        foreach, forall, remove_each, func, function_,                              // 11
+        does, has, switch_, case_, do_,                                             // 16
+        get, set, print, prin, equal_q,                                             // 21
+        not_equal_q, strict_equal_q, lesser_q, greater_q, lesser_or_equal_q,        // 26
+        greater_or_equal_q, same_q, not_, type_q, reduce,                           // 31
+        compose, stats, bind, in, nullptr,                                          // 36 parse
+        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 41 union intersect unique difference exclude
+        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 46 complement? dehex enhex negative? positive?
+        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 51 max min shift to-hex sine
+        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 56 cosine tangent arcsine arccosine arctangent
+        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 61 arctangent2 NaN? log-2 log-10 log-e
+        nullptr, nullptr, construct, value_q, try_,                                 // 66 exp square-root
+        uppercase, lowercase, as_pair, as_point2D, as_point3D,                      // 71
+        as_money, break_, continue_, exit_, return_,                                // 76
+        throw_, catch_, extend, nullptr, nullptr,                                   // 81 debase to-local-file
+        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 86 wait checksum unset new-line new-line?
+        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 91 enbase context? set-env get-env list-env
+        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 96 now sign? as call zero?
+        size_q, nullptr, nullptr, nullptr, nullptr,                                 // 101 browse compress decompress recycle
+        nullptr, nullptr,                                                           // 106 transcode apply
     };
     native_fill_index = 1;
     fill_native_table(NATIVES_COUNT, list);
+    print_buffer_init();
 }
 
 }  // namespace kel

@@ -1,5 +1,7 @@
 #include "runtime/heap.h"
 
+#include <malloc.h>
+
 #include <cstdlib>
 #include <unordered_set>
 
@@ -33,6 +35,12 @@ void heap_free(void* block) {
     if (!block) return;
     tracked().erase(block);
     std::free(block);
+}
+
+size_t heap_in_use() {
+    size_t total = 0;
+    for (void* block : tracked()) total += malloc_usable_size(block) + 16;
+    return total;
 }
 
 void heap_release_all() {

@@ -64,14 +64,17 @@ protected:
     }
     static cell global_word(const char* name) { return word::load(name); }
 
-    static std::string molded(cell* value, bool only = false) {
+    // The value is copied to the stack first: it may sit in a buffer that molding moves.
+    static std::string molded(const cell* value, bool only = false) {
+        cell* v = stack::push(value);
         cell* buffer = new_buffer();
-        mold_dispatch(value, buffer, only, false, false, nullptr, 1000, 0);
+        mold_dispatch(v, buffer, only, false, false, nullptr, 1000, 0);
         return text_of(buffer);
     }
-    static std::string formed(cell* value) {
+    static std::string formed(const cell* value) {
+        cell* v = stack::push(value);
         cell* buffer = new_buffer();
-        form_dispatch(value, buffer, nullptr, 1000);
+        form_dispatch(v, buffer, nullptr, 1000);
         return text_of(buffer);
     }
 };
