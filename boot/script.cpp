@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -74,6 +72,17 @@ size_t find_header(const std::vector<uint8_t>& text, bool& system) {
     return std::string::npos;
 }
 
+// False when the file cannot be opened or read (a directory, say).
+bool read_whole_file(const std::string& path, std::vector<uint8_t>& text) {
+    FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in) return false;
+    uint8_t chunk[4096];
+    while (size_t n = std::fread(chunk, 1, sizeof chunk, in)) text.insert(text.end(), chunk, chunk + n);
+    bool ok = !std::ferror(in);
+    std::fclose(in);
+    return ok;
+}
+
 std::string current_dir() {
     size_t length = 0;
     char* dir = os_get_current_dir(&length);
@@ -136,10 +145,8 @@ void load_global_text(cell* out, const uint8_t* bytes, size_t length) {
 
 uint32_t do_script_file(cell* file) {
     std::string path = file::to_OS_path(file);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) fire(access_error::cannot_open, file);
-    std::vector<uint8_t> text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    in.close();
+    std::vector<uint8_t> text;
+    if (!read_whole_file(path, text)) fire(access_error::cannot_open, file);
 
     bool system = false;
     size_t start = find_header(text, system);

@@ -80,9 +80,13 @@ TEST_F(StartupTest, ScriptWithoutHeaderOrFileIsAnError) {
     EXPECT_EQ(r.status, UNCAUGHT);
     EXPECT_EQ(r.out.rfind("*** Syntax Error: script is missing a Kel header: " + file + "\n", 0), 0u) << r.out;
 
-    r = run_kel((dir / "missing.kel").string());
-    EXPECT_EQ(r.status, UNCAUGHT);
-    EXPECT_EQ(r.out.rfind("*** Access Error: cannot open: %" + (dir / "missing.kel").string() + "\n", 0), 0u) << r.out;
+    std::filesystem::create_directory(dir / "folder.kel");
+    for (const char* name : {"missing.kel", "folder.kel"}) {
+        std::string path = (dir / name).string();
+        r = run_kel(path);
+        EXPECT_EQ(r.status, UNCAUGHT) << name;
+        EXPECT_EQ(r.out.rfind("*** Access Error: cannot open: %" + path + "\n", 0), 0u) << r.out;
+    }
 }
 
 }  // namespace
