@@ -92,8 +92,8 @@ ratio() { # kel peer
 }
 
 echo "# kel $KEL; python $("$PYTHON" -c 'import sys; print(sys.version.split()[0])')," \
-     "$("$LUA" -v 2>&1 | awk '{ print $2 }' || echo -)" \
-     "(lua), $(echo 'puts [info patchlevel]' | "$TCLSH" 2> /dev/null || echo -) (tcl);" \
+     "lua $("$LUA" -v 2>&1 | awk '{ print $2 }')," \
+     "tcl $(echo 'puts [info patchlevel]' | "$TCLSH" 2> /dev/null);" \
      "$(nproc) cores, $runs runs per program, median wall seconds"
 fmt='%-8s %8s %8s %8s %8s  %8s %8s %8s  %s\n'
 printf "$fmt" workload kel python lua tcl "kel/py" "kel/lua" "kel/tcl" "kel checksum"
@@ -116,7 +116,8 @@ for w in $workloads; do
     IFS='|' read -r t sum status <<< "$(measure "$KEL" "$here/kel/$w.kel")"
     [ "$status" = ok ] || t="$t!"
     if [ "$status" = FAIL ]; then
-        check="FAIL: $(grep -m1 . "$tmp/last-err" 2> /dev/null)"
+        err=$(grep -m1 . "$tmp/last-err" 2> /dev/null)
+        check="FAIL: ${err:-non-zero exit status}"
     elif [ "$status" = UNSTABLE ]; then
         check="UNSTABLE: runs printed different lines"
     elif [ "$sum" = "$want" ]; then
