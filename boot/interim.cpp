@@ -24,7 +24,6 @@ namespace kel {
 
 namespace {
 
-constexpr uint32_t DO_NATIVE = 20;
 
 template <size_t... I>
 void register_without_actions(uint32_t type, const char* name, std::index_sequence<I...>) {
@@ -179,27 +178,10 @@ void run_stage(const boot_text_file& file) {
     stack::pop(1);
 }
 
-// `do` of a file runs the script here until the library's do-file exists.
-native_code do_without_files;
-
-int32_t do_with_files(bool check, const int32_t* refinements) {
-    if (TYPE_OF(stack::arguments) != TYPE_FILE) {
-        if (!do_without_files) fire(internal_error::not_done);
-        return do_without_files(check, refinements);
-    }
-    if (uint32_t code = do_script_file(stack::arguments)) return code;
-    stack::set_last_keep(stack::top - 1);
-    return 0;
-}
-
 }  // namespace
 
 void interim_startup() {
     define_core_values();
-    if (native_entries[DO_NATIVE - 1] != do_with_files) {
-        do_without_files = native_entries[DO_NATIVE - 1];
-        native_entries[DO_NATIVE - 1] = do_with_files;
-    }
     define_actions_and_natives();
     define_spec_typesets();
     set_global("null-handle", handle::push_null());

@@ -135,12 +135,16 @@ private:
 
 void load_global_text(cell* out, const uint8_t* bytes, size_t length) {
     load_text(out, bytes, length);
+    bind_global(out);
+}
+
+void bind_global(cell* block) {
     std::vector<uint32_t> symbols;
-    collect_symbols(out, symbols);
+    collect_symbols(block, symbols);
     std::sort(symbols.begin(), symbols.end());
     symbols.erase(std::unique(symbols.begin(), symbols.end()), symbols.end());
     for (uint32_t s : symbols) _context::add_word(global_context, s);
-    _context::bind(out, global_context, false);
+    _context::bind(block, global_context, false);
 }
 
 uint32_t do_script_file(cell* file) {

@@ -11,6 +11,9 @@ namespace kel {
 // UTF-8 text loaded into out (an argument-stack cell) as a block whose words are those of
 // the global context, added there when new.
 void load_global_text(cell* out, const uint8_t* bytes, size_t length);
+// Binds the words of a block made from text (the lexer leaves them unbound) to the global
+// context, adding the new ones there. The block is an argument-stack cell.
+void bind_global(cell* block);
 
 // Runs the script in the file! value (a cell that stays put): from its "Kel [" header on,
 // the header block dropped, evaluated as return, exit and throw cannot leave it. The
