@@ -1,5 +1,7 @@
 #include "evaluator/control.h"
 
+#include "boot/script.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -221,34 +223,6 @@ cell* switch_find_case(cell* value, cell* cases) {
     return found;
 }
 
-// The words of a script made from text belong to the global context; the lexer leaves
-// them unbound.
-void bind_to_global(const cell* block) {
-    struct position {
-        node_id node;
-        uint32_t index;
-    };
-    std::vector<position> walk{{series_node(block), series_head(block)}};
-    while (!walk.empty()) {
-        position& at = walk.back();
-        series_buffer* b = node_buffer(at.node);
-        if (at.index >= b->used_bytes() / sizeof(cell)) {
-            walk.pop_back();
-            continue;
-        }
-        node_id node = at.node;
-        uint32_t i = at.index++;
-        cell c = b->cells()[i];
-        if (loop_word_q(TYPE_OF(&c)) && !c.w1) {
-            uint32_t slot = static_cast<uint32_t>(_context::add_word(global_context, c.w2));
-            cell* word = node_buffer(node)->cells() + i;
-            word->w1 = global_context;
-            word->w3 = slot;
-        } else if (any_block_q(TYPE_OF(&c))) {
-            walk.push_back({series_node(&c), 0});
-        }
-    }
-}
 
 // The block case of do. position: the /next word (a stack cell), or null.
 uint32_t do_block(cell* block, cell* position) {
@@ -532,12 +506,14 @@ int32_t do_(bool, const int32_t* refinements) {
         case TYPE_STRING: {
             cell* block = stack::push(&none_value);
             transcode_string(block, base, -1, false, true, true, true, nullptr);
-            bind_to_global(block);
+            bind_global(block);
             return do_block(block, position);
         }
         case TYPE_FILE:
+            if (uint32_t c = do_script_file(base)) return c;
+            return result(*(stack::top - 1));
         case TYPE_URL:
-            // Scripts from files and URLs come with the I/O services.
+            // Scripts from URLs come with the network services.
             fire(internal_error::not_done);
         case TYPE_ERROR:
             last_error = *base;

@@ -359,6 +359,21 @@ void call_object_handler(cell* handler, uint32_t name, cell* args) {
     stack::top = args;
 }
 
+// For sort/compare: the comparator function called with two values as they are.
+const cell* call_sort_function(cell* fn, const cell* first, const cell* second) {
+    static cell result;
+    if (TYPE_OF(fn) != TYPE_FUNCTION) fire(internal_error::not_done);
+    root_cell f(*fn);
+    cell a = *first, b = *second;
+    cell* args = stack::push(&a);
+    stack::push(&b);
+    // Refinements and locals start as none.
+    for (uint32_t i = 2; i < ctx_slot_count(ctx_cell(f.value.w1)); i++) stack::push(&none_value);
+    call_object_handler(&f.value, runtime_words[W_COMPARE_CALLBACK].w2, args);
+    result = *args;
+    return &result;
+}
+
 }  // namespace
 
 void interpreter_init() {
@@ -366,6 +381,7 @@ void interpreter_init() {
     near_position = none_value;
     object::evaluate = evaluate_for_object;
     object::call_handler = call_object_handler;
+    block::call_sort_function = call_sort_function;
 }
 
 // --- Blocks ------------------------------------------------------------------------------

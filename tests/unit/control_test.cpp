@@ -217,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(Do, ControlScripts, ::testing::Values(
     script_case{"do/next [] 'p", "unset"},
     script_case{"do/next \"1 + 2 3\" 'p p", "[3]"},
     script_case{"do make error! \"boom\"", "error user/message"},
-    script_case{"do %script.kel", "error internal/not-done"},
+    script_case{"do %no-such-script.kel", "error access/cannot-open"},
     script_case{"loop 3 [do [break/return 4]]", "4"}));
 
 INSTANTIATE_TEST_SUITE_P(ExitsThroughFunctions, ControlScripts, ::testing::Values(

@@ -1,0 +1,92 @@
+// The kel program run on script files: header search, the error report of an error that
+// nothing caught, and the exit status.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct run_result {
+    std::string out;
+    int status;
+};
+
+run_result run_kel(const std::string& arguments) {
+    std::string command = std::string(KEL_BINARY) + " " + arguments + " 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    run_result r{"", -1};
+    if (!pipe) return r;
+    char chunk[512];
+    while (size_t n = fread(chunk, 1, sizeof chunk, pipe)) r.out.append(chunk, n);
+    int status = pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = std::filesystem::temp_directory_path() / ("kel-startup-" + std::to_string(getpid()));
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::string script(const std::string& text) {
+        std::filesystem::path file = dir / "script.kel";
+        std::ofstream(file, std::ios::binary) << text;
+        return file.string();
+    }
+
+    std::filesystem::path dir;
+};
+
+constexpr int UNCAUGHT = 254;  // the status -2
+
+TEST_F(StartupTest, WithoutAScriptInitialisesAndEndsWithZero) {
+    run_result r = run_kel("");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(StartupTest, ScriptRunsFromItsHeaderOn) {
+    struct {
+        const char* text;
+        int status;
+        const char* out;
+    } cases[] = {
+        {"Kel []\nx: 1 + 2\n", 0, ""},
+        // Text before the header is not code: a shell line, comments, a word beginning with Kel.
+        {"#!/usr/bin/env kel\n; Kelvin [none]\n( unclosed\nKel\t\r\n [Title: \"t\"]\nx: 1\n", 0, ""},
+        {"Kel [] x: 1 / 0", UNCAUGHT,
+         "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : x: 1 / 0\n"},
+        {"Kel [] x: [1 2", UNCAUGHT, "*** Syntax Error: (line 1) missing ] at [1 2\n"},
+        {"Kel/System [] x: 1", UNCAUGHT, "*** Internal Error: contains Kel/System code which requires compilation\n"},
+    };
+    for (const auto& c : cases) {
+        run_result r = run_kel(script(c.text));
+        EXPECT_EQ(r.status, c.status) << c.text;
+        EXPECT_EQ(r.out.substr(0, std::string(c.out).size()), c.out) << c.text;
+    }
+}
+
+TEST_F(StartupTest, ScriptWithoutHeaderOrFileIsAnError) {
+    std::string file = script("x: 1\nkel [] print 1\n");
+    run_result r = run_kel(file);
+    EXPECT_EQ(r.status, UNCAUGHT);
+    EXPECT_EQ(r.out.rfind("*** Syntax Error: script is missing a Kel header: " + file + "\n", 0), 0u) << r.out;
+
+    std::filesystem::create_directory(dir / "folder.kel");
+    for (const char* name : {"missing.kel", "folder.kel"}) {
+        std::string path = (dir / name).string();
+        r = run_kel(path);
+        EXPECT_EQ(r.status, UNCAUGHT) << name;
+        EXPECT_EQ(r.out.rfind("*** Access Error: cannot open: %" + path + "\n", 0), 0u) << r.out;
+    }
+}
+
+}  // namespace
