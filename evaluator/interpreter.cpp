@@ -37,7 +37,16 @@ enum arg_kind : uint32_t { ARG_PLAIN = 0, ARG_GET = 1, ARG_LIT = 2 };
 // The compiled spec lives in cell 1 of the callee's more block.
 constexpr uint32_t MORE_SPEC = 1;
 
-void mark_near() { collector_mark_values(&near_position, &near_position + 1); }
+// The near positions saved by the blocks being evaluated, innermost last: one array the
+// collector marks, cheaper than a root per block. Each block also marks a frame, so the
+// call stack's limit bounds the depth.
+cell saved_nears[CALL_STACK_SIZE + 1];
+uint32_t saved_near_count = 0;
+
+void mark_near() {
+    collector_mark_values(&near_position, &near_position + 1);
+    collector_mark_values(saved_nears, saved_nears + saved_near_count);
+}
 
 // --- Positions ---------------------------------------------------------------------------
 
@@ -94,8 +103,13 @@ inline cell datatype_of(const cell* value) { return cell{TYPE_DATATYPE, TYPE_OF(
 
 // RAII: near_position is put back on every way out of a block.
 struct near_guard {
-    root_cell saved{near_position};
-    ~near_guard() { near_position = saved.value; }
+    near_guard() {
+        if (saved_near_count > CALL_STACK_SIZE) stack::call_overflow();
+        saved_nears[saved_near_count++] = near_position;
+    }
+    ~near_guard() { near_position = saved_nears[--saved_near_count]; }
+    near_guard(const near_guard&) = delete;
+    near_guard& operator=(const near_guard&) = delete;
 };
 
 // --- Compiled argument spec ----------------------------------------------------------------
@@ -411,6 +425,7 @@ void interpreter_init() {
         rooted = true;
     }
     near_position = none_value;
+    saved_near_count = 0;
     object::evaluate = evaluate_for_object;
     object::call_handler = call_object_handler;
     block::call_sort_function = call_sort_function;
