@@ -38,7 +38,16 @@ enum arg_kind : uint32_t { ARG_PLAIN = 0, ARG_GET = 1, ARG_LIT = 2 };
 // The compiled spec lives in cell 1 of the callee's more block.
 constexpr uint32_t MORE_SPEC = 1;
 
-void mark_near() { collector_mark_values(&near_position, &near_position + 1); }
+// The near positions saved by the blocks being evaluated, innermost last: one array the
+// collector marks, cheaper than a root per block. Each block also marks a frame, so the
+// call stack's limit bounds the depth.
+cell saved_nears[CALL_STACK_SIZE + 1];
+uint32_t saved_near_count = 0;
+
+void mark_near() {
+    collector_mark_values(&near_position, &near_position + 1);
+    collector_mark_values(saved_nears, saved_nears + saved_near_count);
+}
 
 // --- Positions ---------------------------------------------------------------------------
 
@@ -63,6 +72,19 @@ inline cell* bound_value(const cell* word) {
     return (c->header & CTX_ON_STACK ? stack::bottom + c->w2 : node_buffer(c->w2)->cells()) + index;
 }
 
+// The slot a set-word stores into directly: bound, with values, and not an object's
+// field (setting one flags it and may run the object's handler); else null.
+inline cell* settable_value(const cell* word) {
+    node_id ctx = word->w1;
+    int32_t index = static_cast<int32_t>(word->w3);
+    if (!ctx || index < 0) return nullptr;
+    const cell* c = ctx_cell(ctx);
+    if (!c->w2) return nullptr;
+    if (c->header & CTX_ON_STACK) return stack::bottom + c->w2 + index;
+    if (ctx_kind(c) == CTX_OBJECT) return nullptr;
+    return node_buffer(c->w2)->cells() + index;
+}
+
 // A word's value: the fast path for bound words, the context module for the rest (and
 // its errors).
 inline cell* word_value(const cell* word) {
@@ -80,8 +102,13 @@ cell frame_name(const call_frame* f) {
 
 // RAII: near_position is put back on every way out of a block.
 struct near_guard {
-    root_cell saved{near_position};
-    ~near_guard() { near_position = saved.value; }
+    near_guard() {
+        if (saved_near_count > CALL_STACK_SIZE) stack::call_overflow();
+        saved_nears[saved_near_count++] = near_position;
+    }
+    ~near_guard() { near_position = saved_nears[--saved_near_count]; }
+    near_guard(const near_guard&) = delete;
+    near_guard& operator=(const near_guard&) = delete;
 };
 
 // --- Compiled argument spec ----------------------------------------------------------------
@@ -175,28 +202,29 @@ struct call {
     fire(script_error::no_arg, &name, &word);
 }
 
-void check_arg(const call& c, const cell* value, int32_t param, uint32_t spec_index) {
-    node_id spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
-    if (typeset_has(series_cell(spec, spec_index), TYPE_OF(value))) return;
+[[noreturn, gnu::noinline, gnu::cold]] void raise_expect_arg(const call& c, const cell* value, int32_t param) {
     cell name = frame_name(c.frame);
     cell type = datatype_of(TYPE_OF(value));
     cell word = *function::param_word_at(c.callee, param);
     fire(script_error::expect_arg, &name, &type, &word);
 }
 
-// Fetches one argument by its kind and pushes it.
-[[nodiscard]] uint32_t fetch_one(const call& c, int32_t param, uint32_t spec_index) {
-    node_id spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
-    const cell* ts = series_cell(spec, spec_index);
-    uint32_t kind = (ts->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
-    if (c.pc >= limit(c.code, c.end)) {
-        if (kind == ARG_LIT && typeset_has(ts, TYPE_UNSET)) {
+// ts: the argument's typeset, a copy (it holds no node, so it outlives any allocation).
+inline void check_arg(const call& c, const cell* value, int32_t param, const cell& ts) {
+    if (!typeset_has(&ts, TYPE_OF(value))) [[unlikely]] raise_expect_arg(c, value, param);
+}
+
+// Fetches one argument by its kind and pushes it; ts is the argument's typeset.
+[[nodiscard]] inline uint32_t fetch_arg(const call& c, int32_t param, const cell& ts) {
+    uint32_t kind = (ts.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
+    if (c.pc >= limit(c.code, c.end)) [[unlikely]] {
+        if (kind == ARG_LIT && typeset_has(&ts, TYPE_UNSET)) {
             stack::push(&unset_value);
             return 0;
         }
         raise_no_arg(c, param);
     }
-    if (kind == ARG_PLAIN) {
+    if (kind == ARG_PLAIN) [[likely]] {
         if (uint32_t code = eval_expression(c.code, c.pc, c.end, c.infix, true)) return code;
     } else {
         uint32_t t = TYPE_OF(at(c.code, c.pc));
@@ -206,8 +234,15 @@ void check_arg(const call& c, const cell* value, int32_t param, uint32_t spec_in
             stack::push(at(c.code, c.pc++));
         }
     }
-    check_arg(c, stack::top - 1, param, spec_index);
+    check_arg(c, stack::top - 1, param, ts);
     return 0;
+}
+
+// Fetches one argument by its kind and pushes it.
+[[nodiscard]] uint32_t fetch_one(const call& c, int32_t param, uint32_t spec_index) {
+    node_id spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
+    const cell ts = *series_cell(spec, spec_index);
+    return fetch_arg(c, param, ts);
 }
 
 // The spec position and parameter number of the refinement the path element names.
@@ -290,12 +325,14 @@ const cell false_value{TYPE_LOGIC, 0, 0, 0};
     int32_t param = 0;
     // Fixed arguments; an infix call's left operand is already slot 0.
     for (; i < n; i++, param++) {
-        if (TYPE_OF(series_cell(spec, i)) != TYPE_TYPESET) break;
+        const cell ts = *series_cell(spec, i);
+        if (TYPE_OF(&ts) != TYPE_TYPESET) break;
         if (c.infix && i == 0) {
-            check_arg(c, stack::arguments, 0, 0);
+            check_arg(c, stack::arguments, 0, ts);
             continue;
         }
-        if (uint32_t code = fetch_one(c, param, i)) return code;
+        if (uint32_t code = fetch_arg(c, param, ts)) return code;
+        // The spec's node may have moved meanwhile.
         spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
     }
     int32_t refs[MAX_REFINEMENTS];
@@ -379,6 +416,7 @@ const cell* call_sort_function(cell* fn, const cell* first, const cell* second) 
 void interpreter_init() {
     collector_add_mark_callback(mark_near);
     near_position = none_value;
+    saved_near_count = 0;
     object::evaluate = evaluate_for_object;
     object::call_handler = call_object_handler;
     block::call_sort_function = call_sort_function;
@@ -455,7 +493,8 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             if (uint32_t c = eval_expression(code, pc, end, false, true)) return c;
             cell* v = word + 1;
             if (TYPE_OF(v) == TYPE_UNSET) fire(script_error::need_value, word);
-            _context::set(word, v);
+            if (cell* slot = settable_value(word)) *slot = *v;
+            else _context::set(word, v);
             *word = *v;
             stack::unwind();
             break;
@@ -539,12 +578,10 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             if (TYPE_OF(next) != TYPE_WORD) break;
             cell* v = bound_value(next);
             if (!v || TYPE_OF(v) != TYPE_OP) break;
-            root_cell op(*v);
-            op.value.header = (op.value.header & ~(0xFFu | OP_WRAPPED_MASK)) | op_wrapped_type(v);
             cell name = *next;
             pc++;
             stack::top = start + 1;
-            if (uint32_t c = eval_call(&op.value, code, pc, end, nullptr, 0, &name, true)) return c;
+            if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
         }
     }
     if (!sub) {
@@ -557,11 +594,16 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
 uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path, uint32_t path_from,
                    const cell* name, bool infix) {
     const cell* naming = TYPE_OF(name) == TYPE_WORD ? name : &runtime_words[W_ANON];
-    cell* callee = fn;
-    cell* left = nullptr;
+    cell* callee;
     if (infix) {
-        left = stack::top - 1;
-        stack::top = left;
+        // The op, retyped to what it wraps, takes the left operand's place; the operand
+        // moves up to be slot 0.
+        callee = stack::top - 1;
+        cell left = *callee;
+        *callee = *fn;
+        callee->header = (callee->header & ~(0xFFu | OP_WRAPPED_MASK)) | op_wrapped_type(fn);
+        stack::push(&left);
+        stack::top = callee + 1;
     } else {
         callee = stack::push(fn);
     }
@@ -571,10 +613,8 @@ uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell*
     call c{callee, stack::current_frame(), code, pc, end, infix};
     if (uint32_t code_ = fetch_and_run(c, path, path_from)) return code_;
     stack::unwind();
-    if (!infix) {
-        callee[0] = callee[1];
-        stack::top = callee + 1;
-    }
+    callee[0] = callee[1];
+    stack::top = callee + 1;
     return 0;
 }
 

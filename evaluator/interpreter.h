@@ -40,10 +40,10 @@ void interpreter_init();
 [[nodiscard]] uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub,
                                        bool literal_functions = false);
 
-// Calls a native, action, function or op value (retyped to what it wraps for infix);
-// pushes the result. Prefix calls copy fn first; an infix call's fn must not move, and
-// its left operand is the top cell. path: a path whose elements from path_from on are
-// refinements, or null. name: the word that named the callee (or not a word: <anon>).
+// Calls a native, action, function or op value; pushes the result. fn is copied first,
+// an op retyped to what it wraps: an infix call, whose left operand is the top cell.
+// path: a path whose elements from path_from on are refinements, or null. name: the
+// word that named the callee (or not a word: <anon>).
 [[nodiscard]] uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
                                  uint32_t path_from, const cell* name, bool infix);
 

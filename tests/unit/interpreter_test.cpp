@@ -139,6 +139,23 @@ TEST_F(InterpTest, ErrorsKeepWhereAndNear) {
     EXPECT_EQ(molded(error::get_field(e, error::FIELD_NEAR)), "[a + \"x\"]");
 }
 
+TEST_F(InterpTest, NearIsTheOuterBlockAgainAfterAParen) {
+    // The paren's block is done when + fails: near is back on the function body.
+    run("f: make function! [[a] [(a) + \"x\"]] f 1");
+    cell* e = stack::push(&last_error);
+    EXPECT_EQ(molded(error::get_field(e, error::FIELD_WHERE)), "+");
+    EXPECT_EQ(molded(error::get_field(e, error::FIELD_NEAR)), "[(a) + \"x\"]");
+}
+
+TEST_F(InterpTest, InfixOperandsAreCheckedAndSetWordsStoreInEveryContext) {
+    EXPECT_EQ(run("\"a\" + 1").substr(0, 6), "error ");
+    EXPECT_NE(error_text().find("+ does not allow string! for its value1 argument"), std::string::npos)
+        << error_text();
+    // A function's local, a global, and an object's field set from its own spec.
+    EXPECT_EQ(run("g: 1 f: make function! [[/local x] [x: 2 g: x + g]] f g"), "3");
+    EXPECT_EQ(run("o: make object! [a: 1 set-a: make function! [[] [a: 7]]] o/set-a o/a"), "7");
+}
+
 TEST_F(InterpTest, RecursionSeesItsOwnArgumentsAgain) {
     EXPECT_EQ(run("f: make function! [[n] [if n > 0 [f n - 1] n]] f 5"), "5");
     // An error inside the inner call leaves the outer activation's words intact.
