@@ -85,6 +85,49 @@ inline cell* settable_value(const cell* word) {
     return node_buffer(c->w2)->cells() + index;
 }
 
+// Integer arithmetic and comparison of an integer with an integer literal or integer word
+// skip the call machinery: the actions and natives the operators wrap compute the same,
+// and none of these can fail. Division is left to the action for its errors. Returns
+// whether the operation was done, with its result in left.
+constexpr uint32_t NATIVE_EQUAL_Q = 25;  // equal? .. greater-or-equal? are 25 .. 31
+constexpr int32_t infix_compare_ops[7] = {COMP_EQUAL,   COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER,
+                                          COMP_GREATER, COMP_LESSER_EQUAL, COMP_GREATER_EQUAL};
+
+bool integer_infix(const cell* op, cell* code, uint32_t& pc, uint32_t end, cell* left) {
+    if (TYPE_OF(left) != TYPE_INTEGER) return false;
+    uint32_t wrapped = op_wrapped_type(op);
+    int32_t math = -1, compare = -1;
+    if (wrapped == TYPE_ACTION) {
+        math = op->w1 == ACT_ADD ? OP_ADD : op->w1 == ACT_SUBTRACT ? OP_SUBTRACT : op->w1 == ACT_MULTIPLY ? OP_MULTIPLY : -1;
+        if (math < 0) return false;
+    } else if (wrapped == TYPE_NATIVE && op->w1 >= NATIVE_EQUAL_Q && op->w1 < NATIVE_EQUAL_Q + 7) {
+        compare = infix_compare_ops[op->w1 - NATIVE_EQUAL_Q];
+    } else {
+        return false;
+    }
+    if (pc >= limit(code, end)) return false;
+    const cell* right = at(code, pc);
+    if (TYPE_OF(right) == TYPE_WORD) right = bound_value(right);
+    if (!right || TYPE_OF(right) != TYPE_INTEGER) return false;
+    pc++;
+    auto l = static_cast<int32_t>(left->w2), r = static_cast<int32_t>(right->w2);
+    if (math >= 0) {
+        integer::do_math_op(l, r, math, left);
+        return true;
+    }
+    bool truth = false;
+    switch (compare) {
+        case COMP_EQUAL: case COMP_STRICT_EQUAL: truth = l == r; break;
+        case COMP_NOT_EQUAL: truth = l != r; break;
+        case COMP_LESSER: truth = l < r; break;
+        case COMP_GREATER: truth = l > r; break;
+        case COMP_LESSER_EQUAL: truth = l <= r; break;
+        default: truth = l >= r; break;
+    }
+    *left = truth ? true_value : false_value;
+    return true;
+}
+
 // A word's value: the fast path for bound words, the context module for the rest (and
 // its errors).
 inline cell* word_value(const cell* word) {
@@ -581,6 +624,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             cell name = *next;
             pc++;
             stack::top = start + 1;
+            if (integer_infix(v, code, pc, end, start)) continue;
             if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
         }
     }
