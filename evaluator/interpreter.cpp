@@ -85,22 +85,24 @@ inline cell* settable_value(const cell* word) {
     return node_buffer(c->w2)->cells() + index;
 }
 
-// Integer arithmetic and comparison of an integer with an integer literal or integer word
-// skip the call machinery: the actions and natives the operators wrap compute the same,
-// and none of these can fail. Division is left to the action for its errors. Returns
-// whether the operation was done, with its result in left.
+// Arithmetic and comparison of two integers, and arithmetic of floats with integers or
+// floats, when the right operand is a literal or a word: the operators then skip the call
+// machinery. The actions and natives they wrap compute the same, and none of these cases
+// can fail (division is left to the action for its errors; float comparison keeps its
+// tolerance rule in the natives). Returns whether it was done, the result in left.
 constexpr uint32_t NATIVE_EQUAL_Q = 25;  // equal? .. greater-or-equal? are 25 .. 31
 constexpr int32_t infix_compare_ops[7] = {COMP_EQUAL,   COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER,
                                           COMP_GREATER, COMP_LESSER_EQUAL, COMP_GREATER_EQUAL};
 
-bool integer_infix(const cell* op, cell* code, uint32_t& pc, uint32_t end, cell* left) {
-    if (TYPE_OF(left) != TYPE_INTEGER) return false;
+bool number_infix(const cell* op, cell* code, uint32_t& pc, uint32_t end, cell* left) {
+    uint32_t lt = TYPE_OF(left);
+    if (lt != TYPE_INTEGER && lt != TYPE_FLOAT) return false;
     uint32_t wrapped = op_wrapped_type(op);
     int32_t math = -1, compare = -1;
     if (wrapped == TYPE_ACTION) {
         math = op->w1 == ACT_ADD ? OP_ADD : op->w1 == ACT_SUBTRACT ? OP_SUBTRACT : op->w1 == ACT_MULTIPLY ? OP_MULTIPLY : -1;
         if (math < 0) return false;
-    } else if (wrapped == TYPE_NATIVE && op->w1 >= NATIVE_EQUAL_Q && op->w1 < NATIVE_EQUAL_Q + 7) {
+    } else if (wrapped == TYPE_NATIVE && op->w1 >= NATIVE_EQUAL_Q && op->w1 < NATIVE_EQUAL_Q + 7 && lt == TYPE_INTEGER) {
         compare = infix_compare_ops[op->w1 - NATIVE_EQUAL_Q];
     } else {
         return false;
@@ -108,8 +110,17 @@ bool integer_infix(const cell* op, cell* code, uint32_t& pc, uint32_t end, cell*
     if (pc >= limit(code, end)) return false;
     const cell* right = at(code, pc);
     if (TYPE_OF(right) == TYPE_WORD) right = bound_value(right);
-    if (!right || TYPE_OF(right) != TYPE_INTEGER) return false;
+    if (!right) return false;
+    uint32_t rt = TYPE_OF(right);
+    if (rt != TYPE_INTEGER && !(rt == TYPE_FLOAT && math >= 0)) return false;
     pc++;
+    if (lt == TYPE_FLOAT || rt == TYPE_FLOAT) {
+        double x = lt == TYPE_FLOAT ? cell_float(left) : static_cast<int32_t>(left->w2);
+        double y = rt == TYPE_FLOAT ? cell_float(right) : static_cast<int32_t>(right->w2);
+        left->header = TYPE_FLOAT;
+        set_cell_float(left, math == OP_ADD ? x + y : math == OP_SUBTRACT ? x - y : x * y);
+        return true;
+    }
     auto l = static_cast<int32_t>(left->w2), r = static_cast<int32_t>(right->w2);
     if (math >= 0) {
         integer::do_math_op(l, r, math, left);
@@ -624,7 +635,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             cell name = *next;
             pc++;
             stack::top = start + 1;
-            if (integer_infix(v, code, pc, end, start)) continue;
+            if (number_infix(v, code, pc, end, start)) continue;
             if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
         }
     }
