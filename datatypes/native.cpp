@@ -143,7 +143,7 @@ namespace action_datatype {
 void init() {
     register_datatype(TYPE_ACTION, TYPE_NATIVE, "action!", {
         entry<ACT_MAKE>(make), 0, INHERIT, 0, entry<ACT_FORM>(form),
-        entry<ACT_MOLD>(mold), 0, 0, entry<ACT_COMPARE>(compare), 0,
+        entry<ACT_MOLD>(mold), 0, 0, INHERIT, 0,
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
@@ -161,8 +161,6 @@ int32_t mold(cell* value, cell* buffer, bool, bool all, bool flat, cell* arg, in
     return mold_made("make action! [", value, buffer, all, flat, arg, part, indent);
 }
 
-int32_t compare(cell* value1, cell* value2, int32_t op) { return compare_entries(value1, value2, op); }
-
 }  // namespace action_datatype
 
 namespace op {
@@ -170,7 +168,7 @@ namespace op {
 void init() {
     register_datatype(TYPE_OP, TYPE_NATIVE, "op!", {
         entry<ACT_MAKE>(make), 0, INHERIT, 0, entry<ACT_FORM>(form),
-        entry<ACT_MOLD>(mold), 0, 0, entry<ACT_COMPARE>(compare), 0,
+        entry<ACT_MOLD>(mold), 0, 0, INHERIT, 0,
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
@@ -206,8 +204,6 @@ int32_t mold(cell* value, cell* buffer, bool, bool all, bool flat, cell* arg, in
     stack::pop(1);
     return part;
 }
-
-int32_t compare(cell* value1, cell* value2, int32_t op) { return compare_entries(value1, value2, op); }
 
 }  // namespace op
 }  // namespace kel

@@ -42,7 +42,6 @@ const cell* make(cell* proto, cell* spec, uint32_t type);
 int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part,
              int32_t indent);
-int32_t compare(cell* value1, cell* value2, int32_t op);
 
 }  // namespace action_datatype
 
@@ -54,7 +53,6 @@ const cell* make(cell* proto, cell* spec, uint32_t type);
 int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part,
              int32_t indent);
-int32_t compare(cell* value1, cell* value2, int32_t op);
 
 }  // namespace op
 }  // namespace kel
