@@ -55,6 +55,11 @@ inline uint32_t innermost_kind(const lexer_state* s) {
 
 inline uint32_t byte_class(uint8_t byte) { return lexer_char_classes[byte] & 0xFF; }
 
+// An event names a token without a type by its class: -(class + 1).
+inline int32_t event_type(const lexer_state* s, uint32_t k) {
+    return s->token_type ? s->token_type : -static_cast<int32_t>(k + 1);
+}
+
 // Runs a handler under the lexer's own catch; true when a scan-only error ended it.
 template <class F>
 inline bool lexer_catch(lexer_state* s, bool load, F&& f) {
@@ -256,42 +261,41 @@ void scan_open(lexer_state* s, const uint8_t*, const uint8_t* end, uint32_t, boo
     s->start_state = STATE_START;
 }
 
+// The byte is consumed before the event, so that a callback may move the position.
 void scan_map_open(lexer_state* s, const uint8_t* start, const uint8_t*, uint32_t, bool) {
-    if (!fire_lexer_event(s, LEXER_EVENT_OPEN, TYPE_MAP, nullptr, start, start)) {
-        s->text_pos++;
-        return;
-    }
+    s->text_pos++;
+    if (!fire_lexer_event(s, LEXER_EVENT_OPEN, TYPE_MAP, nullptr, start, start)) return;
     push_marker(s, TYPE_MAP, start);
     s->start_state = STATE_START;
-    s->text_pos++;
 }
 
+// The closing byte is consumed unless the close event moved the position.
 void scan_block_close(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t, bool) {
-    close_series(s, TYPE_BLOCK, s->text_pos);
-    s->text_pos++;
+    const uint8_t* at = s->text_pos;
+    close_series(s, TYPE_BLOCK, at);
+    if (s->text_pos == at) s->text_pos++;
 }
 
 void scan_paren_close(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t, bool) {
-    close_series(s, TYPE_PAREN, s->text_pos);
-    s->text_pos++;
+    const uint8_t* at = s->text_pos;
+    close_series(s, TYPE_PAREN, at);
+    if (s->text_pos == at) s->text_pos++;
 }
 
 void scan_braced_open(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t flags, bool) {
+    const uint8_t* opening = s->text_pos++;
     if (s->braced_depth == 0) {
-        if (!fire_lexer_event(s, LEXER_EVENT_OPEN, TYPE_STRING, nullptr, s->text_pos, s->text_pos)) {
-            s->text_pos++;
-            return;
-        }
-        s->braced_start = s->text_pos;
+        if (!fire_lexer_event(s, LEXER_EVENT_OPEN, TYPE_STRING, nullptr, opening, opening)) return;
+        s->braced_start = opening;
         s->braced_flags = 0;
         s->braced_new_line = s->line_count >= 1;
     }
     s->braced_depth++;
     s->braced_flags |= flags;
     s->start_state = STATE_BRACED;
-    s->text_pos++;
 }
 
+// At depth 0: close, scan and load events; a false one leaves the string unmade.
 void scan_braced_close(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t flags, bool load) {
     const uint8_t* closing = s->text_pos++;
     s->braced_flags |= flags;
@@ -300,17 +304,25 @@ void scan_braced_close(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t 
         return;
     }
     s->start_state = STATE_START;
-    if (load) {
-        s->line_count = s->braced_new_line ? 1 : 0;
-        s->value_type = TYPE_STRING;
-        lexer_loaders[TOKEN_QUOTED_STRING](s, s->braced_start + 1, closing, s->braced_flags, true);
-    }
+    const uint8_t* start = s->braced_start;
+    if (!fire_lexer_event(s, LEXER_EVENT_CLOSE, TYPE_STRING, nullptr, closing, closing) ||
+        !fire_lexer_event(s, LEXER_EVENT_SCAN, TYPE_STRING, nullptr, start, closing + 1) || !load)
+        return;
+    uint32_t before = s->cells_end;
+    s->line_count = s->braced_new_line ? 1 : 0;
+    s->value_type = TYPE_STRING;
+    lexer_loaders[TOKEN_QUOTED_STRING](s, start + 1, closing, s->braced_flags, true);
+    if ((s->event_mask & LEXER_EVENT_LOAD) && s->cells_end > before &&
+        !fire_lexer_event(s, LEXER_EVENT_LOAD, TYPE_STRING, lexer_cells + s->cells_end - 1, start,
+                          closing + 1))
+        s->cells_end = before;
 }
 
 // The first segment is a word; the "/" after it is consumed and segments follow.
 void scan_path_sep(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags,
                    bool load) {
     uint32_t kind = *start == '\'' ? TYPE_LIT_PATH : *start == ':' ? TYPE_GET_PATH : TYPE_PATH;
+    const uint8_t* separator = s->text_pos;
     (void)fire_lexer_event(s, LEXER_EVENT_OPEN, static_cast<int32_t>(kind), nullptr, start, start);
     push_marker(s, kind, start);
     if (load) {
@@ -318,7 +330,7 @@ void scan_path_sep(lexer_state* s, const uint8_t* start, const uint8_t* end, uin
         lexer_loaders[TOKEN_WORD](s, start + (kind != TYPE_PATH), end, flags, true);
     }
     s->start_state = STATE_PATH;
-    s->text_pos++;
+    if (s->text_pos == separator) s->text_pos++;
 }
 
 // After a path segment: "/" goes on to the next one, anything else closes the path, a ":"
@@ -1200,17 +1212,19 @@ void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
             }
         }
 
-        if ((s->event_mask & LEXER_EVENT_PRESCAN) &&
-            !fire_lexer_event(s, LEXER_EVENT_PRESCAN, s->token_type, nullptr, token_start, p)) {
-            if (s->text_pos == p) {  // not moved by the callback: step over the token
+        if (s->event_mask & LEXER_EVENT_PRESCAN) {
+            bool go = fire_lexer_event(s, LEXER_EVENT_PRESCAN, event_type(s, k), nullptr,
+                                       token_start, p);
+            if (s->text_pos != p) continue;  // moved by the callback: resume there
+            if (!go) {  // step over the token
                 if (k >= TOKEN_QUOTED_STRING) {
                     lexer_handler h = lexer_scanners[k] ? lexer_scanners[k] : lexer_loaders[k];
                     (void)run_handler(h, s, token_start, p, flags, false);
                 } else if (p < text_end && k != TOKEN_COMMENT) {
                     s->text_pos = p + 1;
                 }
+                continue;
             }
-            continue;
         }
 
         if (prescan) {
@@ -1236,7 +1250,7 @@ void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
                 return;
             }
             if ((s->event_mask & LEXER_EVENT_SCAN) && k >= TOKEN_COMMENT &&
-                !fire_lexer_event(s, LEXER_EVENT_SCAN, s->token_type, nullptr, token_start,
+                !fire_lexer_event(s, LEXER_EVENT_SCAN, event_type(s, k), nullptr, token_start,
                                   s->token_end)) {
                 keep = false;
             }
@@ -1269,14 +1283,15 @@ void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
 
 int32_t lexer_scan(cell* out, const uint8_t* bytes, size_t length, bool one, bool scan,
                    bool make_values, bool wrap, size_t* consumed, const cell* callback,
-                   uint32_t event_mask, const cell* source, cell* into) {
+                   uint32_t event_mask, const cell* source, cell* into, uint32_t source_base) {
     if (!lexer_cells) lexer_init();  // a datatype may load text before start-up ends
     lexer_state s{};
+    s.source_base = s.mapped_index = source_base;
     s.callback = callback;
     s.event_mask = callback ? event_mask : 0;
     s.source = source;
     s.into = into;
-    s.text_start = s.text_pos = s.token_end = bytes;
+    s.text_start = s.text_pos = s.token_end = s.mapped_pos = bytes;
     s.text_end = bytes + length;
     s.line = 1;
     s.value_type = -1;

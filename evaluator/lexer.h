@@ -181,6 +181,11 @@ struct lexer_state {
     const cell* callback;   // on the argument stack, which never moves
     const cell* source;     // the string! or binary! scanned, or null
     cell* into;             // a block! to append the values to, or null
+    // Source index of text_start, and the last text position mapped to a source index,
+    // so that a run of events counts characters only between tokens.
+    uint32_t source_base;
+    const uint8_t* mapped_pos;
+    uint32_t mapped_index;
 };
 
 // Callback events, each a bit of the event mask.
@@ -192,9 +197,10 @@ constexpr uint32_t LEXER_EVENT_CLOSE = 16;
 constexpr uint32_t LEXER_EVENT_ERROR = 32;
 constexpr uint32_t LEXER_EVENTS_ALL = 0x3F;
 
-// Runs the callback (Kel code) for one event; the interpreter installs it. value: the new
-// value for a load event, else null; start and end: the token's bytes. On a prescan event it
-// may move state->text_pos to resume scanning there. True to go on.
+// Runs the callback (Kel code) for one event; installed at start-up. type: a datatype id,
+// 0 for none, or -k for item k of the exit-state names. value: the new value for a load
+// event, else null; start and end: the token's bytes. It may move state->text_pos (within
+// the text) to resume scanning there. True to go on.
 using lexer_event_hook_fn = bool (*)(lexer_state* state, uint32_t event, int32_t type,
                                      const cell* value, const uint8_t* start, const uint8_t* end);
 extern lexer_event_hook_fn lexer_event_hook;
@@ -243,10 +249,12 @@ void lexer_mark_gc();
 // one top-level value; scan false: prescan mode; values are made only with scan and
 // make_values, into out (the value alone for one without wrap, else a block, or appended to
 // the into block). consumed gets the bytes taken. callback with its event mask: see the
-// hook; callback, source and into on the argument stack. Returns the type of the last
-// token (error! when a scan-only step failed, 0 when there was none).
+// hook; callback, source and into on the argument stack; source_base: the source index of
+// the first byte. Returns the type of the last token (error! when a scan-only step failed,
+// 0 when there was none).
 int32_t lexer_scan(cell* out, const uint8_t* bytes, size_t length, bool one, bool scan,
                    bool make_values, bool wrap, size_t* consumed, const cell* callback = nullptr,
-                   uint32_t event_mask = 0, const cell* source = nullptr, cell* into = nullptr);
+                   uint32_t event_mask = 0, const cell* source = nullptr, cell* into = nullptr,
+                   uint32_t source_base = 0);
 
 }  // namespace kel

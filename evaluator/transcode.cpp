@@ -53,7 +53,7 @@ int32_t transcode_string(cell* out, const cell* source, int64_t length, bool one
     size_t size = write_utf8(source, text.bytes, static_cast<int64_t>(count), false);
     size_t taken = 0;
     int32_t type = lexer_scan(out, text.bytes, size, one, scan, make_values, wrap, &taken,
-                              callback, event_mask, source, into);
+                              callback, event_mask, source, into, static_cast<uint32_t>(head));
     if (consumed) *consumed = utf8_count_chars(text.bytes, text.bytes + taken);
     return type;
 }
@@ -71,7 +71,8 @@ int32_t transcode_binary(cell* out, const cell* source, int64_t length, bool one
     std::memcpy(text.bytes, b->offset + head + mark, count - mark);
     size_t taken = 0;
     int32_t type = lexer_scan(out, text.bytes, count - mark, one, scan, make_values, wrap, &taken,
-                              callback, event_mask, source, into);
+                              callback, event_mask, source, into,
+                              static_cast<uint32_t>(head + mark));
     if (consumed) *consumed = taken + mark;
     return type;
 }

@@ -39,6 +39,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
+#include "evaluator/lexer_callback.h"
 #include "evaluator/natives.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
@@ -122,6 +123,7 @@ void runtime_init() {
     words_init();
     refinements_init();
     lexer_init();
+    lexer_callback_init();
     externals_init();
     catalog::init();
     collector_init_stats();
