@@ -295,7 +295,21 @@ void scan_braced_open(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t f
     s->start_state = STATE_BRACED;
 }
 
-// At depth 0: close, scan and load events; a false one leaves the string unmade.
+// A value that a scanner loads itself, under the scan and load events of its token: a
+// false scan makes nothing, a false load removes the value again.
+void load_under_events(lexer_state* s, uint32_t k, const uint8_t* start, const uint8_t* end,
+                       uint32_t flags, const uint8_t* token_start, const uint8_t* token_end) {
+    int32_t type = s->value_type;
+    if (!fire_lexer_event(s, LEXER_EVENT_SCAN, type, nullptr, token_start, token_end)) return;
+    uint32_t before = s->cells_end;
+    lexer_loaders[k](s, start, end, flags, true);
+    if ((s->event_mask & LEXER_EVENT_LOAD) && s->cells_end > before &&
+        !fire_lexer_event(s, LEXER_EVENT_LOAD, type, lexer_cells + s->cells_end - 1, token_start,
+                          token_end))
+        s->cells_end = before;
+}
+
+// At depth 0: the close event, then the string under its scan and load events.
 void scan_braced_close(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t flags, bool load) {
     const uint8_t* closing = s->text_pos++;
     s->braced_flags |= flags;
@@ -305,17 +319,15 @@ void scan_braced_close(lexer_state* s, const uint8_t*, const uint8_t*, uint32_t 
     }
     s->start_state = STATE_START;
     const uint8_t* start = s->braced_start;
-    if (!fire_lexer_event(s, LEXER_EVENT_CLOSE, TYPE_STRING, nullptr, closing, closing) ||
-        !fire_lexer_event(s, LEXER_EVENT_SCAN, TYPE_STRING, nullptr, start, closing + 1) || !load)
-        return;
-    uint32_t before = s->cells_end;
-    s->line_count = s->braced_new_line ? 1 : 0;
+    if (!fire_lexer_event(s, LEXER_EVENT_CLOSE, TYPE_STRING, nullptr, closing, closing)) return;
     s->value_type = TYPE_STRING;
-    lexer_loaders[TOKEN_QUOTED_STRING](s, start + 1, closing, s->braced_flags, true);
-    if ((s->event_mask & LEXER_EVENT_LOAD) && s->cells_end > before &&
-        !fire_lexer_event(s, LEXER_EVENT_LOAD, TYPE_STRING, lexer_cells + s->cells_end - 1, start,
-                          closing + 1))
-        s->cells_end = before;
+    if (!load) {
+        (void)fire_lexer_event(s, LEXER_EVENT_SCAN, TYPE_STRING, nullptr, start, closing + 1);
+        return;
+    }
+    s->line_count = s->braced_new_line ? 1 : 0;
+    load_under_events(s, TOKEN_QUOTED_STRING, start + 1, closing, s->braced_flags, start,
+                      closing + 1);
 }
 
 // The first segment is a word; the "/" after it is consumed and segments follow.
@@ -327,7 +339,7 @@ void scan_path_sep(lexer_state* s, const uint8_t* start, const uint8_t* end, uin
     push_marker(s, kind, start);
     if (load) {
         s->value_type = TYPE_WORD;
-        lexer_loaders[TOKEN_WORD](s, start + (kind != TYPE_PATH), end, flags, true);
+        load_under_events(s, TOKEN_WORD, start + (kind != TYPE_PATH), end, flags, start, end);
     }
     s->start_state = STATE_PATH;
     if (s->text_pos == separator) s->text_pos++;

@@ -120,6 +120,7 @@ TEST_F(LexerCallbackTest, AFalseResultSkipsTheStep) {
         {"[scan] either type = integer! [false] [true]", "a 1 b 2", "[a b]"},
         {"[load] either token = 1 [false] [true]", "a 1 b 2", "[a b 2]"},
         {"[load] either type = string! [false] [true]", "a {s} \"t\" b", "[a b]"},
+        {"[load] either token = 'p [false] [true]", "p/q/r p", "[q/r]"},
         {"[prescan] either type = block! [false] [true]", "a [b] c", "[a b c]"},
         {"[open] false", "a (b #[c", "[a b c]"},
         {"[scan load open close prescan] true", "a [b {c}]", "[a [b \"c\"]]"},
