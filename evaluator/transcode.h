@@ -9,8 +9,9 @@
 namespace kel {
 
 // A string! source: length characters from its head (-1: all). consumed gets characters.
-// The cells passed in (and callback, into) must be on the argument stack. Returns the type
-// of the last token, as lexer_scan does.
+// The cells passed in (and callback, into) must be on the argument stack; a function!
+// callback takes the events lexer_callback_events gives for it. Returns the type of the
+// last token, as lexer_scan does.
 int32_t transcode_string(cell* out, const cell* source, int64_t length, bool one, bool scan,
                          bool make_values, bool wrap, size_t* consumed,
                          const cell* callback = nullptr, uint32_t event_mask = 0,
