@@ -302,15 +302,5 @@ cell* set_in(cell* word, const cell* value, node_id ctx, bool fire) {
     return slot;
 }
 
-frame_guard::frame_guard(node_id ctx, const cell* first) : ctx_(ctx) {
-    // Slot 0 is the outermost frame's result, never a function's arguments.
-    KEL_ASSERT(first > stack::bottom);
-    cell* c = ctx_cell(ctx);
-    saved_ = c->w2;
-    c->w2 = static_cast<uint32_t>(first - stack::bottom);
-}
-
-frame_guard::~frame_guard() { ctx_cell(ctx_.node)->w2 = saved_; }
-
 }  // namespace _context
 }  // namespace kel

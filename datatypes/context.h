@@ -88,18 +88,5 @@ inline cell* get(const cell* word) { return get_in(word, word->w1); }
 cell* set_in(cell* word, const cell* value, node_id ctx, bool fire);
 inline cell* set(cell* word, const cell* value) { return set_in(word, value, word->w1, true); }
 
-// Points a function context at its frame for the life of the guard.
-class frame_guard {
-public:
-    frame_guard(node_id ctx, const cell* first);
-    ~frame_guard();
-    frame_guard(const frame_guard&) = delete;
-    frame_guard& operator=(const frame_guard&) = delete;
-
-private:
-    root_node ctx_;
-    uint32_t saved_;
-};
-
 }  // namespace _context
 }  // namespace kel

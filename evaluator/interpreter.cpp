@@ -674,8 +674,8 @@ uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell*
 }
 
 uint32_t exec_function(cell* fn) {
-    _context::frame_guard guard(fn->w1, stack::arguments);
     call_frame* frame = stack::current_frame();
+    stack::point_context(fn->w1);
     frame->header |= FRAME_BODY;
     cell* body = stack::push(more_at(fn, MORE_BODY));
     uint32_t code = 0;
@@ -685,10 +685,13 @@ uint32_t exec_function(cell* fn) {
     } else {
         *stack::arguments = unset_value;
     }
-    frame->header &= ~FRAME_BODY;
+    // Other exits have already unwound past this frame (and fn with it).
+    if (code && code != THROW_RETURN && code != THROW_EXIT) return code;
     // Return and exit end here: the raiser left their value in this frame's slot 0.
-    if (code == THROW_RETURN || code == THROW_EXIT) return 0;
-    return code;
+    frame->header &= ~FRAME_BODY;
+    stack::restore(frame);
+    frame->ctx = 0;
+    return 0;
 }
 
 uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {

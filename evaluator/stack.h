@@ -121,6 +121,16 @@ inline void mark_interp_native(const cell* word) { mark(word, FRAME_INTERP | FRA
 inline void mark_interp_func(const cell* word) { mark(word, FRAME_INTERP | FRAME_FUNCTION << FRAME_TYPE_SHIFT); }
 
 inline call_frame* current_frame() { return ctop - 1; }
+
+// Points a function context at the top frame's arguments; popping the frame, or unwinding
+// past it, points the context back.
+inline void point_context(node_id ctx) {
+    call_frame* f = ctop - 1;
+    cell* c = series_cell(ctx, 0);
+    f->ctx = ctx;
+    f->saved = c->w2;
+    c->w2 = index_of(arguments);
+}
 inline void set_ctop(call_frame* f) { ctop = f; }
 void set_frame_flag(bool on);
 inline void set_frame_interp() { current_frame()->header |= FRAME_INTERP; }

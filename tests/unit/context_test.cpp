@@ -103,17 +103,17 @@ TEST_F(Contexts, FunctionValuesLiveOnTheStackOnlyDuringTheCall) {
     root_node ctx(_context::make_from_spec(spec, true, false, CTX_FUNCTION));
     cell* word = stack::push_cell();
     *word = cell{TYPE_WORD, ctx.node, sym("y"), 1};
+    stack::mark_interp_func(word);
     cell* frame = stack::push_cell();
     *frame = integer_cell(10);
     *stack::push_cell() = integer_cell(20);
-    {
-        _context::frame_guard guard(ctx.node, frame);
-        EXPECT_EQ(_context::get(word)->w2, 20u);
-        cell v = integer_cell(21);
-        _context::set(word, &v);
-        EXPECT_EQ(frame[1].w2, 21u);
-        EXPECT_EQ(ctx_cell(ctx.node)->w2, static_cast<uint32_t>(frame - stack::bottom));
-    }
+    stack::point_context(ctx.node);
+    EXPECT_EQ(_context::get(word)->w2, 20u);
+    cell v21 = integer_cell(21);
+    _context::set(word, &v21);
+    EXPECT_EQ(frame[1].w2, 21u);
+    EXPECT_EQ(ctx_cell(ctx.node)->w2, static_cast<uint32_t>(frame - stack::bottom));
+    stack::unwind_func();
     EXPECT_EQ(raised_code([&] { _context::get(word); }), script_code(script_error::not_in_context));
     cell v = integer_cell(1);
     EXPECT_EQ(raised_code([&] { _context::set(word, &v); }), script_code(script_error::not_defined));
