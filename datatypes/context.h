@@ -51,6 +51,27 @@ inline cell* values(const cell* ctx) {
     return ctx->header & CTX_ON_STACK ? stack::bottom + ctx->w2 : node_buffer(ctx->w2)->cells();
 }
 
+// The value slot of a bound word whose context has values, or null: the fast lookup, with
+// no error (get_in gives the errors).
+inline cell* bound_value(const cell* word) {
+    node_id ctx = word->w1;
+    int32_t index = static_cast<int32_t>(word->w3);
+    if (!ctx || index < 0) return nullptr;
+    cell* v = values(ctx_cell(ctx));
+    return v ? v + index : nullptr;
+}
+
+// The slot a set stores into directly: bound, with values, and not an object's field
+// (setting one flags it and may run the object's handler); else null.
+inline cell* settable_value(const cell* word) {
+    node_id ctx = word->w1;
+    int32_t index = static_cast<int32_t>(word->w3);
+    if (!ctx || index < 0) return nullptr;
+    const cell* c = ctx_cell(ctx);
+    if (!c->w2 || (!(c->header & CTX_ON_STACK) && ctx_kind(c) == CTX_OBJECT)) return nullptr;
+    return values(c) + index;
+}
+
 node_id create(uint32_t slots, bool on_stack, bool self, node_id key_words, uint32_t kind);
 // spec: a block value.
 node_id make_from_spec(const cell* spec, bool on_stack, bool self, uint32_t kind);

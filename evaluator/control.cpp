@@ -342,7 +342,8 @@ int32_t repeat(bool, const int32_t*) {
     mark_loop();
     for (int32_t i = 1;; i++) {
         *counter = integer_value(i);
-        _context::set(word, counter);
+        if (cell* slot = _context::settable_value(word)) *slot = *counter;
+        else _context::set(word, counter);
         stack::reset();
         uint32_t code = run_block(body);
         if (code == THROW_BREAK) break;

@@ -62,28 +62,8 @@ inline bool callable_q(uint32_t t) {
     return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
 }
 
-// The value slot of a bound word whose context has values, or null.
-inline cell* bound_value(const cell* word) {
-    node_id ctx = word->w1;
-    int32_t index = static_cast<int32_t>(word->w3);
-    if (!ctx || index < 0) return nullptr;
-    const cell* c = ctx_cell(ctx);
-    if (!c->w2) return nullptr;
-    return (c->header & CTX_ON_STACK ? stack::bottom + c->w2 : node_buffer(c->w2)->cells()) + index;
-}
-
-// The slot a set-word stores into directly: bound, with values, and not an object's
-// field (setting one flags it and may run the object's handler); else null.
-inline cell* settable_value(const cell* word) {
-    node_id ctx = word->w1;
-    int32_t index = static_cast<int32_t>(word->w3);
-    if (!ctx || index < 0) return nullptr;
-    const cell* c = ctx_cell(ctx);
-    if (!c->w2) return nullptr;
-    if (c->header & CTX_ON_STACK) return stack::bottom + c->w2 + index;
-    if (ctx_kind(c) == CTX_OBJECT) return nullptr;
-    return node_buffer(c->w2)->cells() + index;
-}
+using _context::bound_value;
+using _context::settable_value;
 
 // Arithmetic and comparison of two integers, and arithmetic of floats with integers or
 // floats, when the right operand is a literal or a word: the operators then skip the call
