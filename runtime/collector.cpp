@@ -394,8 +394,6 @@ void queue_node_release(node_id node) {
 }
 
 void flush_release_queue() {
-    // In id order each node's frame is found by one forward scan.
-    std::sort(release_queue.begin(), release_queue.end());
     for (node_id node : release_queue) {
         node_frame* frame = find_node_frame(node);
         if (frame && !frame->evacuated) free_node(frame, node);
