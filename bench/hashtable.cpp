@@ -35,15 +35,6 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The bench's stand-in for the string! compare entry: byte strings, ASCII case folded.
-int32_t compare_text(cell* a, cell* b, int32_t) {
-    series_buffer* x = node_buffer(a->w2);
-    series_buffer* y = node_buffer(b->w2);
-    size_t n = x->used_bytes();
-    if (n != y->used_bytes()) return 1;
-    return compare_bytes(x->offset, y->offset, n, false) ? 0 : 1;
-}
-
 cell text_cell(const std::string& s) {
     node_id n = alloc_bytes(s.size());
     series_buffer* b = node_buffer(n);
@@ -103,7 +94,6 @@ void report(const char* what, timing kel, timing std_map) {
 
 int main() {
     init_memory();
-    type_actions[TYPE_STRING * TYPE_ROW + ACT_COMPARE - 1] = entry<ACT_COMPARE>(compare_text);
 
     std::vector<cell> int_cells;
     std::vector<int32_t> ints;
