@@ -127,7 +127,7 @@ TEST_F(Hash, LookupsAgreeWithTheCompareAction) {
         cell c{TYPE_CHAR, 0, cp, 0};
         return push(&c);
     };
-    cell* values = blk({i(1), chr('a'), chr('A'), i(97), s("abc"), s("ABC"), head(s("\u03A9aBc"), 1),
+    cell* values = blk({i(1), chr('a'), chr('A'), i(97), i(1), s("abc"), s("ABC"), head(s("\u03A9aBc"), 1),
                         head(s("zAbc"), 1), s("abc"), w("foo"), w("FOO"), w("foo", TYPE_SET_WORD),
                         w("foo", TYPE_REFINEMENT), f(0.0), f(-0.0), f(1.5)});
     cell* h = make(TYPE_HASH, values);
