@@ -81,30 +81,143 @@ void int_array_append(int32_t array, int32_t word) {
     std::memcpy(alloc_tail_bytes(node_buffer(static_cast<node_id>(array)), 4), &word, 4);
 }
 
+// Rebuilds an index that node moves made stale; the test is inline, the rebuild is not.
+inline void check_stamp(node_id table) {
+    int32_t stamp = hashtable_of(table)->stamp;
+    if (stamp != 0 && stamp != static_cast<int32_t>(nodes_cycles + 1)) hashtable_check_stamp(table);
+}
+
 // ---- Key equality -------------------------------------------------------------------------
 
 inline uint32_t fold_char(uint32_t cp) { return case_fold_char(cp, 1); }
 
-// Candidates already have the key's type. An integer equals by value under every
-// equality the tables use, so it skips the dispatch.
+// Character i of a text buffer of 1-, 2- or 4-byte units.
+inline uint32_t unit_at(const uint8_t* at, size_t i, uint32_t unit) {
+    if (unit == 1) return at[i];
+    if (unit == 2) {
+        uint16_t u;
+        std::memcpy(&u, at + i * 2, 2);
+        return u;
+    }
+    uint32_t u;
+    std::memcpy(&u, at + i * 4, 4);
+    return u;
+}
+
+// Candidates already have the key's type. For the equalities the tables use (equal,
+// strict-equal, same, find) the common key types are decided from the cells as their
+// compare entries decide them, without a call and without allocating; everything else
+// goes through the compare action, which may allocate (`allocates`).
+
+// integer!, char!; the word types strictly: the payload.
+struct payload_equal {
+    static constexpr bool allocates = false;
+    uint32_t w2;
+    bool operator()(const cell* c) const { return c->w2 == w2; }
+};
+// Words and texts under same?: one symbol and binding, one series at one head.
+struct identity_equal {
+    static constexpr bool allocates = false;
+    uint32_t w1, w2;
+    bool operator()(const cell* c) const { return c->w2 == w2 && c->w1 == w1; }
+};
+// Words: case variants are equal.
+struct symbol_equal {
+    static constexpr bool allocates = false;
+    uint32_t canonical;
+    bool operator()(const cell* c) const { return canonical_symbol(c->w2) == canonical; }
+};
+
+// Texts from their heads: same length and characters, case-folded unless `exact`.
+bool text_equal(const cell* a, const cell* b, bool exact) {
+    if (a->w2 == b->w2 && a->w1 == b->w1) return true;
+    const series_buffer* x = node_buffer(a->w2);
+    const series_buffer* y = node_buffer(b->w2);
+    uint32_t ux = x->unit(), uy = y->unit();
+    size_t nx = x->used_bytes() / ux, ny = y->used_bytes() / uy;
+    size_t hx = std::min<size_t>(a->w1, nx), hy = std::min<size_t>(b->w1, ny);
+    size_t n = nx - hx;
+    if (n != ny - hy) return false;
+    const uint8_t* px = x->offset + hx * ux;
+    const uint8_t* py = y->offset + hy * uy;
+    if (ux == uy) {
+        if (std::memcmp(px, py, n * ux) == 0) return true;
+        if (exact) return false;
+    }
+    for (size_t i = 0; i < n; i++) {
+        uint32_t cx = unit_at(px, i, ux), cy = unit_at(py, i, uy);
+        if (cx != cy && (exact || fold_char(cx) != fold_char(cy))) return false;
+    }
+    return true;
+}
+struct text_equal_to {
+    static constexpr bool allocates = false;
+    const cell* key;
+    bool exact;
+    bool operator()(const cell* c) const { return text_equal(key, c, exact); }
+};
+
+struct action_equal {
+    static constexpr bool allocates = true;
+    cell* key;
+    int32_t op;
+    bool operator()(cell* c) const { return actions::compare(key, c, op); }
+};
+
+enum class equality { payload, identity, symbol, text, exact_text, action };
+
+inline equality equality_for(uint32_t type, int32_t op) {
+    if (op != COMP_EQUAL && op != COMP_STRICT_EQUAL && op != COMP_SAME && op != COMP_FIND) return equality::action;
+    switch (type) {
+    case TYPE_INTEGER: case TYPE_CHAR:
+        return equality::payload;
+    case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+    case TYPE_REFINEMENT: case TYPE_ISSUE:
+        return op == COMP_STRICT_EQUAL ? equality::payload : op == COMP_SAME ? equality::identity : equality::symbol;
+    case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+        return op == COMP_STRICT_EQUAL ? equality::exact_text : op == COMP_SAME ? equality::identity : equality::text;
+    default:
+        return equality::action;
+    }
+}
+
 inline bool keys_equal(cell* key, cell* candidate, int32_t op) {
-    if (TYPE_OF(key) == TYPE_INTEGER) return key->w2 == candidate->w2;
-    return actions::compare(key, candidate, op);
+    switch (equality_for(TYPE_OF(key), op)) {
+    case equality::payload: return payload_equal{key->w2}(candidate);
+    case equality::identity: return identity_equal{key->w1, key->w2}(candidate);
+    case equality::symbol: return symbol_equal{canonical_symbol(key->w2)}(candidate);
+    case equality::text: return text_equal(key, candidate, false);
+    case equality::exact_text: return text_equal(key, candidate, true);
+    default: return actions::compare(key, candidate, op);
+    }
 }
 
 // ---- Hashing pieces ------------------------------------------------------------------------
 
-template <class T>
-uint32_t hash_units(const uint8_t* at, size_t n, bool case_sensitive) {
+// The upper-case form of a 1- or 2-byte unit without a branch on whether it has one, as
+// data-dependent branches in the hash loop are mostly mispredicted.
+inline uint32_t fold_unit(uint32_t cp) {
+    uint32_t mapped = to_upper_table[cp];
+    return mapped | (cp & (0u - static_cast<uint32_t>(mapped == 0)));
+}
+
+template <class T, bool Fold>
+uint32_t hash_units(const uint8_t* at, size_t n) {
     uint32_t h = hash_seed;
     for (size_t i = 0; i < n; i++) {
         T u;
         std::memcpy(&u, at + i * sizeof(T), sizeof(T));
         uint32_t cp = u;
-        h = hash_mix_block(h, case_sensitive ? cp : fold_char(cp));
+        if constexpr (Fold) cp = sizeof(T) < 4 ? fold_unit(cp) : fold_char(cp);
+        h = hash_mix_block(h, cp);
     }
     h ^= static_cast<uint32_t>(n * 4);
     return hash_fmix(h);
+}
+
+template <class T>
+inline uint32_t hash_units(const uint8_t* at, size_t n, bool case_sensitive) {
+    return case_sensitive ? hash_units<T, false>(at, n) : hash_units<T, true>(at, n);
 }
 
 // Equal doubles hash alike: -0.0 as 0.0, every NaN as one pattern.
@@ -315,7 +428,7 @@ void resize_values(node_id table) {
 uint32_t hash_string(const cell* value, bool case_sensitive) {
     const series_buffer* b = node_buffer(value->w2);
     uint32_t unit = b->unit();
-    size_t n = b->used_bytes() / unit;
+    size_t n = b->used_bytes() >> (unit >> 1);  // units of 1, 2 or 4 bytes
     size_t head = value->w1 < n ? value->w1 : n;
     const uint8_t* at = b->offset + head * unit;
     n -= head;
@@ -477,7 +590,7 @@ node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t valu
 
 int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32_t op) {
     evacuation_off guard;
-    hashtable_check_stamp(table);
+    check_stamp(table);
     hashtable_record* r = hashtable_of(table);
     if (r->occupied >= r->upper_bound) {
         if (r->kind == HASH_KIND_HASH) {
@@ -539,7 +652,7 @@ void hashtable_put(node_id table, uint32_t position) {
 }
 
 int32_t hashtable_get_map(node_id table, const cell* key_cell, hashtable_cursor* cursor) {
-    hashtable_check_stamp(table);
+    check_stamp(table);
     cell key = *key_cell;
     if (cursor->bucket == -2) return -1;
     hashtable_record* r = hashtable_of(table);
@@ -573,18 +686,22 @@ int32_t hashtable_get_map(node_id table, const cell* key_cell, hashtable_cursor*
     return -1;
 }
 
-int32_t hashtable_find(node_id table, const cell* key_cell, uint32_t start, bool last, bool reverse,
-                       int32_t op, uint32_t skip) {
-    hashtable_check_stamp(table);
-    cell key = *key_cell;
-    uint32_t type = TYPE_OF(&key);
-    bool by_payload = type == TYPE_INTEGER;
-    bool want_greatest = last || reverse;
-    const hashtable_record* r = hashtable_of(table);
-    bool one_bucket = r->kind == HASH_KIND_HASH;
-    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
-    uint32_t first = hash_value(&key, false) & mask;
-    // Only a call to the compare action can move the buffers read here.
+namespace {
+
+// Where hashtable_find looks: candidates from `start` on (down to it when reverse), aligned
+// on `skip`; the least such position, or the greatest one. Plain: the first match from 0.
+struct find_range {
+    uint32_t start;
+    uint32_t skip;
+    bool want_greatest;
+    bool reverse;
+};
+
+// The probe of hashtable_find. Without an allocating equality nothing can move the table's
+// buffers, so they are read once.
+template <bool Plain, class Equal>
+int32_t find_entry(node_id table, uint32_t type, uint32_t hash, find_range range, Equal equal) {
+    const hashtable_record* r;
     const uint32_t* flags;
     const int32_t* keys;
     cell* cells;
@@ -595,22 +712,26 @@ int32_t hashtable_find(node_id table, const cell* key_cell, uint32_t start, bool
         cells = node_buffer(static_cast<node_id>(r->block))->cells();
     };
     read();
+    bool one_bucket = r->kind == HASH_KIND_HASH;
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
     int32_t best = -1;
     auto consider = [&](int32_t at) {
         uint32_t pos = static_cast<uint32_t>(at);
-        if (reverse ? pos > start : pos < start) return;
-        if (skip > 1 && (reverse ? start - pos : pos - start) % skip != 0) return;
-        if (best >= 0 && (want_greatest ? at <= best : at >= best)) return;
+        if constexpr (Plain) {
+            if (best >= 0 && at >= best) return;
+        } else {
+            uint32_t start = range.start;
+            if (range.reverse ? pos > start : pos < start) return;
+            if (range.skip > 1 && (range.reverse ? start - pos : pos - start) % range.skip != 0) return;
+            if (best >= 0 && (range.want_greatest ? at <= best : at >= best)) return;
+        }
         cell* c = cells + pos;
         if (TYPE_OF(c) != type) return;
-        if (by_payload) {
-            if (c->w2 == key.w2) best = at;
-            return;
-        }
-        bool equal = actions::compare(&key, c, op);
-        read();
-        if (equal) best = at;
+        bool equal_q = equal(c);
+        if constexpr (Equal::allocates) read();
+        if (equal_q) best = at;
     };
+    uint32_t first = hash & mask;
     uint32_t i = first;
     for (uint32_t step = 1;; step++) {
         uint32_t s = state_at(flags, i);
@@ -621,7 +742,16 @@ int32_t hashtable_find(node_id table, const cell* key_cell, uint32_t start, bool
                 consider(k);
             } else {
                 int32_t chain = int_array(r->duplicates)[~k];
-                for (uint32_t n = 0; n < int_array_length(chain); n++) consider(int_array(chain)[n]);
+                const int32_t* at = int_array(chain);
+                uint32_t n = int_array_length(chain);
+                for (uint32_t c = 0; c < n; c++) {
+                    consider(at[c]);
+                    if constexpr (Equal::allocates) {
+                        chain = int_array(r->duplicates)[~k];
+                        at = int_array(chain);
+                        n = int_array_length(chain);
+                    }
+                }
             }
             // A hash! keeps every value equal to the key in one bucket.
             if (best >= 0 && one_bucket) break;
@@ -630,6 +760,38 @@ int32_t hashtable_find(node_id table, const cell* key_cell, uint32_t start, bool
         if (i == first) break;
     }
     return best;
+}
+
+template <class Equal>
+inline int32_t find_entry(node_id table, uint32_t type, uint32_t hash, find_range range, Equal equal) {
+    if (range.start == 0 && range.skip == 1 && !range.want_greatest)
+        return find_entry<true>(table, type, hash, range, equal);
+    return find_entry<false>(table, type, hash, range, equal);
+}
+
+// hash_value with the payload-hashed types inline.
+inline uint32_t key_hash(const cell* key) {
+    uint32_t type = TYPE_OF(key);
+    return type == TYPE_INTEGER || type == TYPE_CHAR ? hash_int(key->w2) : hash_value(key, false);
+}
+
+}  // namespace
+
+int32_t hashtable_find_any(node_id table, const cell* key_cell, uint32_t start, bool last, bool reverse,
+                           int32_t op, uint32_t skip) {
+    check_stamp(table);
+    cell key = *key_cell;
+    uint32_t type = TYPE_OF(&key);
+    uint32_t hash = key_hash(&key);
+    find_range range{start, skip, last || reverse, reverse};
+    switch (equality_for(type, op)) {
+    case equality::payload: return find_entry(table, type, hash, range, payload_equal{key.w2});
+    case equality::identity: return find_entry(table, type, hash, range, identity_equal{key.w1, key.w2});
+    case equality::symbol: return find_entry(table, type, hash, range, symbol_equal{canonical_symbol(key.w2)});
+    case equality::text: return find_entry(table, type, hash, range, text_equal_to{&key, false});
+    case equality::exact_text: return find_entry(table, type, hash, range, text_equal_to{&key, true});
+    default: return find_entry(table, type, hash, range, action_equal{&key, op});
+    }
 }
 
 void hashtable_delete(node_id table, uint32_t position) {

@@ -173,8 +173,39 @@ int32_t hashtable_get_map(node_id table, const cell* key, hashtable_cursor* curs
 // Position of an entry equal to the key under op (0 equal, 2 strict, 9 same, 12 find), or
 // -1. Candidates from `start` on, aligned on `skip` from it; last: the greatest such
 // position; reverse: the greatest position at or before `start`.
-int32_t hashtable_find(node_id table, const cell* key, uint32_t start, bool last, bool reverse,
-                       int32_t op, uint32_t skip = 1);
+int32_t hashtable_find_any(node_id table, const cell* key, uint32_t start, bool last, bool reverse,
+                           int32_t op, uint32_t skip = 1);
+
+// hashtable_find_any, with the hot case probed inline: an integer! or char! key looked up
+// in a hash! from its first position. Such keys equal by payload under every equality
+// above; a chain (duplicates) or a stamped index goes the long way. Never allocates.
+inline int32_t hashtable_find(node_id table, const cell* key, uint32_t start, bool last, bool reverse,
+                              int32_t op, uint32_t skip = 1) {
+    uint32_t type = TYPE_OF(key);
+    const hashtable_record* r = hashtable_of(table);
+    bool plain = start == 0 && !last && !reverse && skip == 1 && r->kind == HASH_KIND_HASH && r->stamp == 0;
+    bool payload = (type == TYPE_INTEGER || type == TYPE_CHAR) &&
+                   (op == 0 || op == 2 || op == 9 || op == 12);
+    if (!plain || !payload) return hashtable_find_any(table, key, start, last, reverse, op, skip);
+    const uint32_t* flags = reinterpret_cast<const uint32_t*>(node_buffer(static_cast<node_id>(r->flags))->offset);
+    const int32_t* keys = reinterpret_cast<const int32_t*>(node_buffer(static_cast<node_id>(r->keys))->offset);
+    const cell* cells = node_buffer(static_cast<node_id>(r->block))->cells();
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
+    uint32_t first = hash_int(key->w2) & mask;
+    uint32_t i = first;
+    for (uint32_t step = 1;; step++) {
+        uint32_t state = (flags[i >> 4] >> ((i & 15) << 1)) & 3;
+        if (state == BUCKET_EMPTY) return -1;
+        if (state == BUCKET_USED) {
+            int32_t at = keys[i];
+            if (at < 0) return hashtable_find_any(table, key, start, last, reverse, op, skip);
+            const cell* c = cells + at;
+            if (TYPE_OF(c) == type && c->w2 == key->w2) return at;
+        }
+        i = (i + step) & mask;
+        if (i == first) return -1;
+    }
+}
 
 // Removes the entry at a block position (a map! key's position); a chain of equal values
 // just loses the position.

@@ -116,6 +116,53 @@ TEST_F(Hash, CaseAndMinusZero) {
     EXPECT_EQ(index_of(find(h, i(0))), 0);  // the table compares within one type
 }
 
+// Lookups answer what a scan comparing with the compare action answers: within one type,
+// for each equality a table is asked with, the first (and the last) position found.
+TEST_F(Hash, LookupsAgreeWithTheCompareAction) {
+    auto head = [&](cell* text, uint32_t at) {
+        text->w1 = at;
+        return text;
+    };
+    auto chr = [&](uint32_t cp) {
+        cell c{TYPE_CHAR, 0, cp, 0};
+        return push(&c);
+    };
+    cell* values = blk({i(1), chr('a'), chr('A'), i(97), i(1), s("abc"), s("ABC"), head(s("\u03A9aBc"), 1),
+                        head(s("zAbc"), 1), s("abc"), w("foo"), w("FOO"), w("foo", TYPE_SET_WORD),
+                        w("foo", TYPE_REFINEMENT), f(0.0), f(-0.0), f(1.5)});
+    cell* h = make(TYPE_HASH, values);
+    cell* m = make(TYPE_MAP, blk({s("abc"), i(1), s("ABC"), i(2), w("foo"), i(3), w("FOO"), i(4), chr('a'),
+                                  i(5), f(-0.0), i(6), i(1), i(7)}));
+    cell* others = blk({s("Abc"), s("\u03A9ABC"), w("Foo"), w("bar"), chr('b'), i(2), f(0.0)});
+    auto scan = [](const cell* series, cell* key, int32_t op, int32_t step, bool last) {
+        int32_t found = -1;
+        for (int32_t p = 0; p < series::buffer_length(series); p += step) {
+            cell* c = block::ks_abs_at(series, p);
+            if (TYPE_OF(c) != TYPE_OF(key) || !actions::compare(key, c, op)) continue;
+            found = p;
+            if (!last) break;
+        }
+        return found;
+    };
+    const int32_t ops[] = {COMP_EQUAL, COMP_STRICT_EQUAL, COMP_SAME, COMP_FIND};
+    for (const cell* keys : {values, others, m}) {
+        for (int32_t k = 0; k < series::buffer_length(keys); k++) {
+            cell key = *block::ks_abs_at(keys, k);
+            std::string what = mold(&key) + " (key " + std::to_string(k) + ")";
+            for (int32_t op : ops) {
+                for (bool last : {false, true}) {
+                    EXPECT_EQ(hashtable_find(h->w3, &key, 0, last, false, op), scan(h, &key, op, 1, last))
+                        << what << " op " << op << (last ? " last" : "");
+                }
+                cell map_key = key;
+                if (any_word_q(TYPE_OF(&map_key))) set_type(&map_key, TYPE_SET_WORD);
+                EXPECT_EQ(hashtable_find(m->w3, &map_key, 0, false, false, op), scan(m, &map_key, op, 2, false))
+                    << what << " in the map, op " << op;
+            }
+        }
+    }
+}
+
 TEST_F(Hash, EveryEditKeepsTheTableInStep) {
     struct {
         const char* name;
