@@ -531,6 +531,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             else _context::set(word, v);
             *word = *v;
             stack::unwind();
+            prefix = true;  // the value's expression took every operator after it
             break;
         }
         case TYPE_WORD: {
