@@ -1,5 +1,6 @@
 #include "evaluator/natives.h"
 
+#include "evaluator/checksum.h"
 #include "evaluator/comparison.h"
 #include "evaluator/control.h"
 #include "evaluator/throw.h"
@@ -37,7 +38,7 @@ void register_natives() {
         uppercase, lowercase, as_pair, as_point2D, as_point3D,                      // 71
         as_money, break_, continue_, exit_, return_,                                // 76
         throw_, catch_, extend, nullptr, nullptr,                                   // 81 debase to-local-file
-        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 86 wait checksum unset new-line new-line?
+        nullptr, checksum, nullptr, nullptr, nullptr,                               // 86 wait checksum unset new-line new-line?
         nullptr, nullptr, nullptr, nullptr, nullptr,                                // 91 enbase context? set-env get-env list-env
         nullptr, nullptr, nullptr, nullptr, nullptr,                                // 96 now sign? as call zero?
         size_q, nullptr, nullptr, nullptr, nullptr,                                 // 101 browse compress decompress recycle
