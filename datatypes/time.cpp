@@ -14,6 +14,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "evaluator/transcode.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
 
@@ -87,19 +88,6 @@ double from_block(const cell* block) {
     }
     double seconds = parts[0] * SECONDS_PER_HOUR + parts[1] * SECONDS_PER_MINUTE + parts[2];
     return negative ? -seconds : seconds;
-}
-
-// The text as the lexer loads one time value; blanks around it are skipped.
-double from_text(const cell* text) {
-    std::string bytes = string::ascii_bytes(text);
-    size_t first = bytes.find_first_not_of(" \t\r\n");
-    size_t last = bytes.find_last_not_of(" \t\r\n");
-    double seconds;
-    if (first == std::string::npos ||
-        !scan_time(reinterpret_cast<const uint8_t*>(bytes.data()) + first, last + 1 - first,
-                   &seconds))
-        raise_bad_to_arg(TYPE_TIME, text);
-    return seconds;
 }
 
 const field_name time_fields[] = {
@@ -279,8 +267,7 @@ const cell* make(cell* proto, cell* spec, uint32_t) {
         case TYPE_TAG:
         case TYPE_EMAIL:
         case TYPE_REF:
-            seconds = from_text(spec);
-            break;
+            return load_first_value(spec, {TYPE_TIME}, TYPE_TIME);
         default:
             raise_bad_to_arg(TYPE_TIME, spec);
     }
