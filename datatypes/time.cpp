@@ -14,6 +14,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "evaluator/stack.h"
 #include "evaluator/transcode.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
@@ -108,10 +109,11 @@ int32_t lookup_field(const cell* word, const field_name* fields, size_t count) {
 }
 
 // Owners that are series hear of changes through the ownership table, which has no
-// set-path action yet.
+// set-path action yet. The new value may lie in the owner's own fields, which the
+// handler's run may move: the handler gets a copy.
 void notify_owner(cell* owner, cell* word, cell* old_value, cell* new_value) {
     if (owner && TYPE_OF(owner) == TYPE_OBJECT && _context::fire_on_set)
-        _context::fire_on_set(owner, word, old_value, new_value);
+        _context::fire_on_set(owner, word, old_value, stack::push(new_value));
 }
 
 bool scan_time(const uint8_t* text, size_t length, double* seconds) {
