@@ -122,8 +122,11 @@ file_replacement::file_replacement(const char* path) : target_(path) {
     }
     struct stat info;
     bool exists = stat(target_.c_str(), &info) == 0;
-    bool swappable = !exists || (S_ISREG(info.st_mode) && info.st_nlink == 1 && info.st_uid == geteuid() &&
-                                 !pseudo_file_q(target_.c_str()));
+    // A dangling link: its target is made where the link points.
+    bool dangling = !exists && lstat(target_.c_str(), &info) == 0;
+    bool swappable = exists ? S_ISREG(info.st_mode) && info.st_nlink == 1 && info.st_uid == geteuid() &&
+                                  !pseudo_file_q(target_.c_str())
+                            : !dangling;
     if (swappable) {
         size_t slash = target_.rfind('/');
         std::string folder = slash == std::string::npos ? "" : target_.substr(0, slash + 1);

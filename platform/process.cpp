@@ -86,6 +86,7 @@ bool open_pipe(int ends[2], descriptors& open) {
 // never waits for a parent blocked on another.
 void pump(int feed, int out, int err, process_request& r, descriptors& open) {
     size_t fed = 0;
+    static uint8_t chunk[CHUNK];
     if (feed >= 0) {
         if (r.input.size == 0) open.close_one(feed);
         else fcntl(feed, F_SETFL, fcntl(feed, F_GETFL) | O_NONBLOCK);
@@ -111,10 +112,8 @@ void pump(int feed, int out, int err, process_request& r, descriptors& open) {
                 continue;
             }
             std::vector<uint8_t>& into = fd == out ? r.output.captured : r.error.captured;
-            size_t used = into.size();
-            into.resize(used + CHUNK);
-            ssize_t got = read(fd, into.data() + used, CHUNK);
-            into.resize(used + static_cast<size_t>(std::max<ssize_t>(got, 0)));
+            ssize_t got = read(fd, chunk, CHUNK);
+            if (got > 0) into.insert(into.end(), chunk, chunk + got);
             if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) open.close_one(fd == out ? out : err);
         }
     }
