@@ -29,7 +29,6 @@ mode_t process_umask() {
     return mask;
 }
 
-bool separator_q(char c) { return c == '/' || c == '\\'; }
 
 // The content of a pseudo-file is made up on each read; a rename cannot replace it.
 bool pseudo_file_q(const char* path) {
@@ -42,9 +41,9 @@ bool pseudo_file_q(const char* path) {
 bool file_path_is_dir(const char* path) {
     size_t n = std::strlen(path);
     if (n == 0) return false;
-    if (separator_q(path[n - 1])) return true;
-    auto dots_at = [&](size_t k) {  // path[k..] is "." or ".." after a separator or at the start
-        return (k == 0 || separator_q(path[k - 1])) &&
+    if (path[n - 1] == '/') return true;
+    auto dots_at = [&](size_t k) {  // path[k..] is "." or ".." after a "/" or at the start
+        return (k == 0 || path[k - 1] == '/') &&
                (std::strcmp(path + k, ".") == 0 || std::strcmp(path + k, "..") == 0);
     };
     return dots_at(n - 1) || (n >= 2 && dots_at(n - 2));
@@ -181,7 +180,7 @@ bool file_modified(const char* path, file_time* out) {
     struct stat info;
     if (stat(path, &info) != 0) return false;
     size_t n = std::strlen(path);
-    if (n && separator_q(path[n - 1]) && !S_ISDIR(info.st_mode)) return false;
+    if (n && path[n - 1] == '/' && !S_ISDIR(info.st_mode)) return false;
     *out = {static_cast<int64_t>(info.st_mtim.tv_sec), static_cast<int32_t>(info.st_mtim.tv_nsec)};
     return true;
 }

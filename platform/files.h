@@ -8,8 +8,8 @@
 
 namespace kel {
 
-// A path names a folder when it ends with "/" or "\", is "." or "..", or ends with one of
-// those separators followed by "." or "..".
+// A path names a folder when it ends with "/", is "." or "..", or ends with "/." or "/..";
+// "\" is a character of file names like any other.
 bool file_path_is_dir(const char* path);
 
 // -1 on failure. A folder does not open for reading as a file.
@@ -65,8 +65,8 @@ struct file_time {
     int64_t seconds;  // since the epoch, UTC
     int32_t nanoseconds;
 };
-// The modification time; false when the path cannot be read, or names a folder (see
-// file_path_is_dir) that is a plain file.
+// The modification time; false when the path cannot be read, or ends with "/" and is no
+// folder.
 bool file_modified(const char* path, file_time* out);
 
 // The entries of a folder sorted by name, without "." and "..", a folder's (or a link to

@@ -50,9 +50,8 @@ TEST(Platform, FolderPaths) {
         const char* path;
         bool folder;
     } rows[] = {
-        {"a/", true}, {"a\\", true}, {".", true},      {"..", true},   {"a/.", true},  {"a\\..", true},
-        {"/", true},  {"a", false},  {"a.", false},    {"a..", false}, {".a", false},  {"", false},
-        {"a/.b", false},
+        {"a/", true}, {"a\\", false}, {".", true},   {"..", true},   {"a/.", true}, {"a\\..", false}, {"a/..", true},
+        {"/", true},  {"a", false},   {"a.", false}, {"a..", false}, {".a", false}, {"", false},      {"a/.b", false},
     };
     for (const row& r : rows) EXPECT_EQ(file_path_is_dir(r.path), r.folder) << r.path;
 }
