@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -127,10 +128,10 @@ const cell* read(cell* file, cell* part, cell* seek, bool binary, bool lines) {
         b->tail = b->offset + got;
         return result;
     }
-    whole.resize(static_cast<size_t>(n));
-    int64_t got = file_read_bytes(in.fd, whole.data(), whole.size());
+    std::unique_ptr<uint8_t[]> bytes(new uint8_t[static_cast<size_t>(n)]);
+    int64_t got = file_read_bytes(in.fd, bytes.get(), static_cast<size_t>(n));
     if (got < 0) cannot_open(file);
-    return text_or_binary(whole.data(), static_cast<size_t>(got), false, lines);
+    return text_or_binary(bytes.get(), static_cast<size_t>(got), false, lines);
 }
 
 const cell* write(cell* file, cell* data, cell* part, cell* seek, bool, bool append, bool lines) {
