@@ -1,5 +1,6 @@
 #include "evaluator/natives.h"
 
+#include "evaluator/checksum.h"
 #include "evaluator/comparison.h"
 #include "evaluator/control.h"
 #include "evaluator/system.h"
@@ -38,10 +39,10 @@ void register_natives() {
         uppercase, lowercase, as_pair, as_point2D, as_point3D,                      // 71
         as_money, break_, continue_, exit_, return_,                                // 76
         throw_, catch_, extend, nullptr, to_local_file,                             // 81 debase
-        wait, nullptr, nullptr, nullptr, nullptr,                                   // 86 checksum unset new-line new-line?
+        wait, checksum, nullptr, nullptr, nullptr,                                  // 86 unset new-line new-line?
         nullptr, nullptr, set_env, get_env, list_env,                               // 91 enbase context?
         now, nullptr, nullptr, call, nullptr,                                       // 96 sign? as zero?
-        size_q, browse, nullptr, nullptr, nullptr,                                  // 101 compress decompress recycle
+        size_q, browse, nullptr, nullptr, nullptr,                                  // 101 recycle; compress and decompress install from io
         nullptr, nullptr,                                                           // 106 transcode apply
     };
     native_fill_index = 1;

@@ -37,6 +37,7 @@
 #include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/checksum.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/lexer_callback.h"
@@ -126,6 +127,7 @@ void runtime_init() {
     refinements_init();
     lexer_init();
     lexer_callback_init();
+    init_checksum_words();
     externals_init();
     catalog::init();
     collector_init_stats();
