@@ -44,6 +44,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
+#include "io/simple_io.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -114,6 +115,7 @@ void runtime_init() {
     register_datatypes();
     register_actions();
     register_natives();
+    simple_io::init();
     cycles_init();
     case_folding_init();
     ownership::init();
