@@ -18,6 +18,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
+#include "io/simple_io.h"
 #include "runtime/case_folding.h"
 #include "runtime/unicode.h"
 
@@ -190,22 +191,9 @@ void read_body(cell* body, exchange& x) {
     }
 }
 
-// Lines end at LF, a CR before it dropped; a last line without LF counts.
-void push_lines(const std::vector<uint8_t>& bytes) {
-    cell* block = block::make_at(stack::push(&none_value), 16);
-    size_t start = 0, n = bytes.size();
-    while (start < n) {
-        size_t end = start;
-        while (end < n && bytes[end] != '\n') end++;
-        size_t stop = end > start && bytes[end - 1] == '\r' ? end - 1 : end;
-        load_string_tail(bytes.data() + start, stop - start, block, 0);
-        start = end + 1;
-    }
-}
-
 void push_body(const std::vector<uint8_t>& bytes, bool binary, bool lines) {
     if (binary) binary::load(bytes.data(), bytes.size());
-    else if (lines) push_lines(bytes);
+    else if (lines) simple_io::split_text_lines(bytes.data(), bytes.size());
     else load_string_push(bytes.data(), bytes.size(), 0);
 }
 
