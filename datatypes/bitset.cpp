@@ -210,6 +210,17 @@ cell* copy_of(const cell* value, cell* result) {
     return series::copy_range(value, result, 0, static_cast<int32_t>(buffer_of(value)->used_bytes()));
 }
 
+// n result bytes of op over both arrays, each read past its end as its fill byte; answers
+// the result's flag (op over the fills).
+template <class Op>
+bool combine_bytes(uint8_t* out, size_t n, const uint8_t* a, size_t la, uint8_t fa, const uint8_t* b, size_t lb,
+                   uint8_t fb, Op op) {
+    size_t common = std::min({la, lb, n});
+    for (size_t i = 0; i < common; i++) out[i] = op(a[i], b[i]);
+    for (size_t i = common; i < n; i++) out[i] = op(i < la ? a[i] : fa, i < lb ? b[i] : fb);
+    return op(fa, fb) != 0;
+}
+
 void set_flag(series_buffer* b, bool complemented) {
     b->flags = complemented ? b->flags | BITSET_NOT : b->flags & ~BITSET_NOT;
 }
@@ -314,16 +325,6 @@ void do_bitwise(int32_t code) {
     if (code == typeset::BITS_UNIQUE) return;
     size_t la = buffer_of(first)->used_bytes(), lb = buffer_of(second)->used_bytes();
     uint8_t fa = fill_byte(buffer_of(first)), fb = fill_byte(buffer_of(second));
-    auto combine = [code](uint8_t a, uint8_t b) -> uint8_t {
-        switch (code) {
-            case typeset::BITS_OR:
-            case typeset::BITS_UNION: return a | b;
-            case typeset::BITS_AND:
-            case typeset::BITS_INTERSECT: return a & b;
-            case typeset::BITS_EXCLUDE: return static_cast<uint8_t>(a & ~b);
-            default: return a ^ b;  // xor, difference
-        }
-    };
     // A shorter operand's missing bytes read as its flag. and~ drops the rest when those
     // bytes are zero: it could only give zero bits, and the result's flag is then zero too.
     uint8_t shorter_fill = la < lb ? fa : fb;
@@ -333,10 +334,24 @@ void do_bitwise(int32_t code) {
     series_buffer* r = node_buffer(series_node(&result));
     const uint8_t* a = buffer_of(first)->offset;
     const uint8_t* b = buffer_of(second)->offset;
-    size_t common = std::min({la, lb, n});
-    for (size_t i = 0; i < common; i++) r->offset[i] = combine(a[i], b[i]);
-    for (size_t i = common; i < n; i++) r->offset[i] = combine(i < la ? a[i] : fa, i < lb ? b[i] : fb);
-    set_flag(r, combine(fa, fb) != 0);
+    bool flag;
+    switch (code) {
+        case typeset::BITS_OR:
+        case typeset::BITS_UNION:
+            flag = combine_bytes(r->offset, n, a, la, fa, b, lb, fb, [](uint8_t x, uint8_t y) -> uint8_t { return x | y; });
+            break;
+        case typeset::BITS_AND:
+        case typeset::BITS_INTERSECT:
+            flag = combine_bytes(r->offset, n, a, la, fa, b, lb, fb, [](uint8_t x, uint8_t y) -> uint8_t { return x & y; });
+            break;
+        case typeset::BITS_EXCLUDE:
+            flag = combine_bytes(r->offset, n, a, la, fa, b, lb, fb,
+                                 [](uint8_t x, uint8_t y) -> uint8_t { return static_cast<uint8_t>(x & ~y); });
+            break;
+        default:  // xor, difference
+            flag = combine_bytes(r->offset, n, a, la, fa, b, lb, fb, [](uint8_t x, uint8_t y) -> uint8_t { return x ^ y; });
+    }
+    set_flag(r, flag);
     *first = result;
 }
 
