@@ -5,6 +5,7 @@
 #include <string>
 
 #include "boot/error_catalog.h"
+#include "datatypes/bitset.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -406,9 +407,7 @@ uint8_t to_byte(const cell* value) {
 bool head_in_bitset_q(const cell* value, const cell* bitset) {
     if (ks_tail_q(value)) return false;
     uint32_t c = head_byte(value);
-    series_buffer* bits = node_buffer(series_node(bitset));
-    if (c >= bits->used_bytes() * 8) return (bits->flags & BITSET_NOT) != 0;
-    return (bits->offset[c >> 3] & (0x80u >> (c & 7))) != 0;
+    return bitset::bit_q(bitset, c);
 }
 
 bool match_head_q(const cell* value, const cell* other) {

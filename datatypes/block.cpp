@@ -70,10 +70,10 @@ bool type_selected(const copy_rule& rule, uint32_t type) {
     switch (rule.mode) {
         case copy_mode::clone: return type == TYPE_BLOCK;
         case copy_mode::clone_any: return any_block_q(type) && type != TYPE_HASH;
-        case copy_mode::deep: return series_type_q(type);
+        case copy_mode::deep: return series_type_q(type) || type == TYPE_BITSET;
         case copy_mode::types:
             // bitset!, object!, error! and map! copies join with those datatypes.
-            if (!series_type_q(type)) return false;
+            if (!series_type_q(type) && type != TYPE_BITSET) return false;
             return TYPE_OF(rule.types) == TYPE_DATATYPE ? rule.types->w1 == type
                                                          : typeset_has(rule.types, type);
     }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "boot/error_catalog.h"
+#include "datatypes/bitset.h"
 #include "datatypes/number_scan.h"
 #include "datatypes/series.h"
 #include "datatypes/text_compare.h"
@@ -82,9 +83,7 @@ void swap_memory_blocks(uint8_t* start, size_t a, size_t b) {
 
 bool char_in_bitset_q(const cell* value, const cell* bitset) {
     uint32_t c = string::char_at(value, series_head(value));
-    series_buffer* bits = node_buffer(series_node(bitset));
-    if (c >= bits->used_bytes() * 8) return (bits->flags & BITSET_NOT) != 0;
-    return (bits->offset[c >> 3] & (0x80u >> (c & 7))) != 0;
+    return bitset::bit_q(bitset, c);
 }
 
 cell* load_string(const uint8_t* bytes, size_t length, cell* out, int32_t encoding) {

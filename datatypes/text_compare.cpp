@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "boot/error_catalog.h"
+#include "datatypes/bitset.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
@@ -196,9 +197,7 @@ pattern pattern_of(const cell* series, cell* value, bool case_q) {
 }
 
 bool bit_q(const cell* bitset, uint32_t c) {
-    series_buffer* bits = node_buffer(series_node(bitset));
-    if (c >= bits->used_bytes() * 8) return (bits->flags & BITSET_NOT) != 0;
-    return (bits->offset[c >> 3] & (0x80u >> (c & 7))) != 0;
+    return bitset::bit_q(bitset, c);
 }
 
 // The pattern at position p (character index from the offset).

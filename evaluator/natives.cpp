@@ -3,6 +3,7 @@
 #include "evaluator/checksum.h"
 #include "evaluator/comparison.h"
 #include "evaluator/control.h"
+#include "evaluator/parse.h"
 #include "evaluator/system.h"
 #include "evaluator/throw.h"
 #include "evaluator/values.h"
@@ -29,7 +30,7 @@ void register_natives() {
         get, set, print, prin, equal_q,                                             // 21
         not_equal_q, strict_equal_q, lesser_q, greater_q, lesser_or_equal_q,        // 26
         greater_or_equal_q, same_q, not_, type_q, reduce,                           // 31
-        compose, stats, bind, in, nullptr,                                          // 36 parse
+        compose, stats, bind, in, parse,                                            // 36
         nullptr, nullptr, nullptr, nullptr, nullptr,                                // 41 union intersect unique difference exclude
         nullptr, nullptr, nullptr, nullptr, nullptr,                                // 46 complement? dehex enhex negative? positive?
         nullptr, nullptr, nullptr, nullptr, nullptr,                                // 51 max min shift to-hex sine

@@ -2,6 +2,7 @@
 
 #include "boot/catalog.h"
 #include "datatypes/binary.h"
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
@@ -87,6 +88,7 @@ void register_datatypes() {
     triple::init();
     float_::init();
     typeset::init();
+    bitset::init();
     error::init();
     map::init();
     hash::init();
