@@ -35,6 +35,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/url.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
@@ -100,6 +101,7 @@ void register_datatypes() {
     ref::init();
     point2D::init();
     point3D::init();
+    vector::init();
 }
 
 }  // namespace
