@@ -13,6 +13,7 @@
 #include "boot/error_catalog.h"
 #include "boot/interim.h"
 #include "datatypes/context.h"
+#include "datatypes/error.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
