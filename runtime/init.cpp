@@ -25,6 +25,7 @@
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
 #include "datatypes/point.h"
+#include "datatypes/port.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -102,6 +103,7 @@ void register_datatypes() {
     point2D::init();
     point3D::init();
     vector::init();
+    port::init();
 }
 
 }  // namespace
