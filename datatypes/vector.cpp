@@ -431,6 +431,56 @@ int32_t compare(cell* value1, cell* value2, int32_t op) {
     return compare_sign(n1 - n2);
 }
 
+// --- Search ------------------------------------------------------------------------------
+
+// The element index of the first (or, with last or reverse, the nearest backward) element
+// equal to a scalar of the vector's family, -1 when none. Every step-th element is
+// compared; match compares the head element only.
+int32_t find_element(cell* series, const cell* value, cell* part, cell* skip, bool last, bool reverse,
+                     bool match) {
+    uint32_t type = element_type(series), vt = TYPE_OF(value);
+    bool numeric = vt == TYPE_CHAR || vt == TYPE_INTEGER || float_family_q(vt);
+    if (!numeric || float_family_q(vt) != float_family_q(type)) return -1;
+    int32_t step = 1;
+    if (refinement_q(skip)) {
+        if (TYPE_OF(skip) != TYPE_INTEGER || int_of(skip) < 1) series::refine_arg_error(skip);
+        step = int_of(skip);
+    }
+    int32_t head = static_cast<int32_t>(std::min<uint32_t>(series_head(series), series::buffer_length(series)));
+    int32_t end = series::buffer_length(series);
+    if (refinement_q(part)) end = static_cast<int32_t>(std::clamp<int64_t>(int64_t{head} + series::part_count(series, part), head, end));
+    uint32_t unit = unit_of(series);
+    double wanted = float_family_q(type) ? cell_float(value) : int_of(value);
+    auto equal = [&](int32_t i) {
+        const uint8_t* p = element_at(series, i);
+        return (float_family_q(type) ? get_float(p, unit) : get_element_int(type, p, unit)) == wanted;
+    };
+    if (match) return head < end && equal(head) ? head : -1;
+    if (last || reverse) {
+        for (int32_t i = last ? end - 1 : head - 1; i >= (last ? head : 0); i -= step)
+            if (equal(i)) return i;
+        return -1;
+    }
+    for (int32_t i = head; i < end; i += step)
+        if (equal(i)) return i;
+    return -1;
+}
+
+const cell* find(cell* series, cell* value, cell* part, bool, bool, bool, bool, cell*, cell* skip, bool last,
+                 bool reverse, bool tail, bool match) {
+    int32_t at = find_element(series, value, part, skip, last, reverse, match);
+    if (at < 0) return &none_value;
+    series->w1 = static_cast<uint32_t>(tail ? at + 1 : at);
+    return series;
+}
+
+const cell* select(cell* series, cell* value, cell* part, bool, bool, bool, bool, cell*, cell* skip, bool last,
+                   bool reverse) {
+    int32_t at = find_element(series, value, part, skip, last, reverse, false);
+    if (at < 0 || at + 1 >= series::buffer_length(series)) return &none_value;
+    return get_value(series, at + 1);
+}
+
 // --- Series changes ----------------------------------------------------------------------
 
 inline void clamp_head(cell* value) {
@@ -504,8 +554,8 @@ void init() {
         entry<ACT_REMAINDER>(remainder), 0, entry<ACT_SUBTRACT>(subtract), 0, 0,
         entry<ACT_AND>(and_), 0, entry<ACT_OR>(or_), entry<ACT_XOR>(xor_), entry<ACT_APPEND>(append),
         I, I, entry<ACT_CHANGE>(change), I, I,
-        0, I, I, I, entry<ACT_INSERT>(append), I, I, I, I, I,
-        0, I, I, 0, I, I, 0, I, I, entry<ACT_TAKE>(take),
+        entry<ACT_FIND>(find), I, I, I, entry<ACT_INSERT>(append), I, I, I, I, I,
+        0, I, I, entry<ACT_SELECT>(select), I, I, 0, I, I, entry<ACT_TAKE>(take),
         0, 0, 0, 0, I, 0, 0, 0, 0, 0, 0, 0,
     });
 }
@@ -515,6 +565,10 @@ cell* make_at(cell* value, uint32_t type, uint32_t unit, int64_t capacity) {
     node_id node = alloc_series(static_cast<size_t>(std::max<int64_t>(capacity, 1)), unit, 0);
     *value = cell{TYPE_VECTOR, 0, node, type};
     return value;
+}
+
+void ks_append_int(cell* value, int32_t n) {
+    std::memcpy(alloc_tail_bytes(buffer_of(value), 4), &n, 4);
 }
 
 const cell* get_value(const cell* value, int32_t n) {

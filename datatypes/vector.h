@@ -23,6 +23,9 @@ inline bool float_family_q(uint32_t type) { return type == TYPE_FLOAT || type ==
 // head 0. A capacity whose bytes pass the series limit raises internal/no-memory.
 cell* make_at(cell* value, uint32_t type, uint32_t unit, int64_t capacity);
 
+// Appends one element of a 4-byte vector (the rich-text layout's runs are kept so).
+void ks_append_int(cell* value, int32_t n);
+
 // Element n counted from the buffer's offset, as a value of the element type, in a shared
 // cell valid until the next call.
 const cell* get_value(const cell* value, int32_t n);
