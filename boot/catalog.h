@@ -1,6 +1,7 @@
 // The parts of the system object that the runtime reads: system/catalog/errors (the error
 // catalogue as objects), system/standard/error (the prototype of every error) and
-// system/state (stack-trace, source-files). Start-up builds them from the C++ catalogue.
+// system/state (stack-trace, source-files); also system/schemes and the prototypes of
+// system/standard the ports use. Start-up builds them from the C++ catalogue.
 #pragma once
 #include <cstdint>
 

@@ -47,37 +47,6 @@ inline void clamp_head(cell* value) {
     if (value->w1 > used) value->w1 = static_cast<uint32_t>(used);
 }
 
-// Room for `used` bytes from the buffer's first used byte: twice the size when that is
-// enough, else exactly the need.
-series_buffer* reserve(cell* value, size_t used) {
-    series_buffer* b = buffer_of(value);
-    size_t start = static_cast<size_t>(b->offset - b->data());
-    if (start + used <= b->size) return b;
-    if (used > INT32_MAX) fire(internal_error::no_memory);
-    size_t doubled = 2 * size_t{b->size};
-    return expand_series(b, doubled >= used ? doubled : used);
-}
-
-// Replaces `removed` bytes at `at` (from the buffer's first used byte) by the bytes
-// repeated dup times, and answers how many went in.
-size_t splice(cell* series, size_t at, size_t removed, const std::vector<uint8_t>& bytes, size_t dup) {
-    size_t n = bytes.size();
-    if (dup > 1 && n > INT32_MAX / dup) fire(internal_error::no_memory);
-    size_t total = n * dup;
-    size_t used = buffer_of(series)->used_bytes();
-    size_t new_used = used - removed + total;
-    if (new_used > INT32_MAX) fire(internal_error::no_memory);
-    series_buffer* b = reserve(series, new_used);
-    uint8_t* p = b->offset + at;
-    std::memmove(p + total, p + removed, used - at - removed);
-    if (n > 0) {
-        std::memcpy(p, bytes.data(), n);
-        fill_repeat(p, n, dup);
-    }
-    b->tail = b->offset + new_used;
-    return total;
-}
-
 // A text value's UTF-8 from its head, at most `limit` bytes (negative: all).
 void append_utf8(const cell* text, int64_t limit, std::vector<uint8_t>& out) {
     series_buffer* b = string::buffer_of(text);
@@ -325,6 +294,39 @@ void init() {
 }
 
 // --- Byte API ----------------------------------------------------------------------------
+
+namespace {
+
+// Room for `used` bytes from the buffer's first used byte: twice the size when that is
+// enough, else exactly the need.
+series_buffer* reserve(cell* value, size_t used) {
+    series_buffer* b = buffer_of(value);
+    size_t start = static_cast<size_t>(b->offset - b->data());
+    if (start + used <= b->size) return b;
+    if (used > INT32_MAX) fire(internal_error::no_memory);
+    size_t doubled = 2 * size_t{b->size};
+    return expand_series(b, doubled >= used ? doubled : used);
+}
+
+}  // namespace
+
+size_t splice(cell* series, size_t at, size_t removed, const std::vector<uint8_t>& bytes, size_t dup) {
+    size_t n = bytes.size();
+    if (dup > 1 && n > INT32_MAX / dup) fire(internal_error::no_memory);
+    size_t total = n * dup;
+    size_t used = buffer_of(series)->used_bytes();
+    size_t new_used = used - removed + total;
+    if (new_used > INT32_MAX) fire(internal_error::no_memory);
+    series_buffer* b = reserve(series, new_used);
+    uint8_t* p = b->offset + at;
+    std::memmove(p + total, p + removed, used - at - removed);
+    if (n > 0) {
+        std::memcpy(p, bytes.data(), n);
+        fill_repeat(p, n, dup);
+    }
+    b->tail = b->offset + new_used;
+    return total;
+}
 
 bool ks_skip(cell* value, int32_t n) {
     int64_t h = int64_t{value->w1} + n;

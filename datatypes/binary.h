@@ -51,6 +51,10 @@ void ks_append(cell* value, const uint8_t* bytes, size_t n);
 void ks_insert(cell* value, size_t offset, const uint8_t* bytes, size_t n);
 // At head + k; bytes between the tail and the write's start, if any, become zeros.
 void ks_overwrite(cell* value, size_t k, const uint8_t* bytes, size_t n);
+// Replaces `removed` bytes at `at` (from the buffer's first used byte) by the bytes
+// repeated dup times, and answers how many went in. A size past the series limit raises
+// internal/no-memory.
+size_t splice(cell* series, size_t at, size_t removed, const std::vector<uint8_t>& bytes, size_t dup);
 // Four bytes, most significant first.
 void ks_append_int(cell* value, int32_t n);
 

@@ -10,6 +10,7 @@
 #include "datatypes/registry.h"
 #include "runtime/hashtable.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "evaluator/actions.h"
 #include "evaluator/transcode.h"
 #include "runtime/collector.h"
@@ -514,6 +515,8 @@ const cell* to(cell*, cell* spec, uint32_t type) {
             cell d = datatype_of(t);
             ks_append(result, &d);
         }
+    } else if (st == TYPE_VECTOR) {
+        result = vector::to_block(spec);
     } else if (any_string_q(st)) {
         result = stack::push_cell();
         transcode_string(result, spec, -1, false, true, true, true, nullptr);

@@ -5,6 +5,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "evaluator/stack.h"
 #include "runtime/unicode.h"
 
@@ -115,8 +116,10 @@ cell* do_math(int32_t op) {
             if (integer::float_out_of_range_q(right)) fire(math_error::overflow);
             operand = static_cast<int32_t>(cell_float(right));
             break;
+        case TYPE_VECTOR:
+            vector::do_math_scalar_first(op);
+            return left;
         default: {
-            // A vector! operand hands the operation to the vector once that type stands.
             cell datatype{TYPE_DATATYPE, TYPE_OF(right), 0, 0};
             fire(script_error::invalid_type, &datatype);
         }

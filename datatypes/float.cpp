@@ -11,6 +11,7 @@
 #include "datatypes/number_scan.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "evaluator/random.h"
 #include "evaluator/transcode.h"
 #include "runtime/float_text.h"
@@ -245,6 +246,10 @@ cell* do_math(int32_t op) {
         case TYPE_TUPLE:
             if (lt == TYPE_TIME) raise_invalid_type(rt);
             return integer::do_math_spatial(op, true);
+        case TYPE_VECTOR:
+            if (lt == TYPE_TIME) raise_invalid_type(rt);
+            vector::do_math_scalar_first(op);
+            return left;
         case TYPE_INTEGER:
         case TYPE_FLOAT:
         case TYPE_PERCENT:

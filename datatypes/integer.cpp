@@ -15,6 +15,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
+#include "datatypes/vector.h"
 #include "evaluator/random.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
@@ -234,6 +235,9 @@ cell* do_math(int32_t op) {
             date::add();
             return left;
         }
+        case TYPE_VECTOR:
+            vector::do_math_scalar_first(op);
+            return left;
         default:
             raise_invalid_type(TYPE_OF(right));
     }

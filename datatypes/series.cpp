@@ -14,6 +14,7 @@
 #include "datatypes/pair.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "evaluator/actions.h"
 #include "runtime/ownership.h"
 
@@ -53,7 +54,8 @@ cell scratch;  // non-block elements turned into values; the dispatcher copies i
 const cell* element_value(const cell* value, int32_t index) {
     uint32_t type = TYPE_OF(value);
     if (any_block_q(type)) return reinterpret_cast<cell*>(element_at(value, index));
-    if (type == TYPE_VECTOR || type == TYPE_IMAGE) fire(internal_error::not_done);
+    if (type == TYPE_VECTOR) return vector::get_value(value, index);
+    if (type == TYPE_IMAGE) fire(internal_error::not_done);
     series_buffer* b = buffer_of(value);
     const uint8_t* at = element_at(value, index);
     uint32_t n = b->unit() == 1 ? *at : b->unit() == 2 ? *reinterpret_cast<const uint16_t*>(at)
@@ -168,8 +170,9 @@ const cell* poke(cell* value, int32_t index, cell* new_value, cell* index_cell) 
     if (type == TYPE_BINARY) {
         code = binary::to_byte(new_value);
     } else if (!block) {
-        if (type == TYPE_VECTOR || type == TYPE_IMAGE) fire(internal_error::not_done);
-        if (TYPE_OF(new_value) != TYPE_CHAR) fire(script_error::invalid_arg, new_value);
+        if (type == TYPE_IMAGE) fire(internal_error::not_done);
+        if (type == TYPE_VECTOR) vector::check_value(value, new_value);
+        else if (TYPE_OF(new_value) != TYPE_CHAR) fire(script_error::invalid_arg, new_value);
         code = new_value->w2;
     }
     int32_t at_index = static_cast<int32_t>(pick_position(value, index));
@@ -181,6 +184,8 @@ const cell* poke(cell* value, int32_t index, cell* new_value, cell* index_cell) 
     if (block) {
         *reinterpret_cast<cell*>(at) = *new_value;
         hash::reindex(value, static_cast<int32_t>(p), 1, 1);
+    } else if (type == TYPE_VECTOR) {
+        vector::set_value(value, at, new_value);
     } else {
         string::poke_char(buffer_of(value), at, code);
     }

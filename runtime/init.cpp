@@ -26,6 +26,7 @@
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
 #include "datatypes/point.h"
+#include "datatypes/port.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -36,6 +37,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/url.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/checksum.h"
@@ -104,6 +106,8 @@ void register_datatypes() {
     ref::init();
     point2D::init();
     point3D::init();
+    vector::init();
+    port::init();
 }
 
 }  // namespace
