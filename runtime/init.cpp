@@ -12,6 +12,7 @@
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/image.h"
 #include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -100,6 +101,7 @@ void register_datatypes() {
     ref::init();
     point2D::init();
     point3D::init();
+    image::init();
 }
 
 }  // namespace
