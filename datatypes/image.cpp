@@ -142,10 +142,12 @@ int64_t position(const cell* image, const cell* index, int32_t base, bool& out) 
     return clamped;
 }
 
-// A pixel position for pick and poke, or -1.
-int64_t pixel_position(const cell* image, const cell* index) {
+// A pixel position for pick and poke, or -1. Callers inside the runtime may give the index
+// as a number alone.
+int64_t pixel_position(const cell* image, int32_t number, const cell* index) {
+    cell given = integer_value(number);
     bool out;
-    int64_t p = position(image, index, 1, out);
+    int64_t p = position(image, index ? index : &given, 1, out);
     return out || p >= static_cast<int64_t>(pixel_count(image)) ? -1 : p;
 }
 
@@ -274,13 +276,14 @@ int32_t sniff(const uint8_t* p, size_t n) {
     return -1;
 }
 
-// Decodes bytes held outside the collected heap into a new image pushed on the stack.
+// Decodes bytes held outside the collected heap into a new image pushed on the stack; none
+// for an unknown signature, null when the data is broken.
 const cell* decode_bytes(const uint8_t* bytes, size_t n) {
     int32_t format = sniff(bytes, n);
     if (format < 0) return &none_value;
     imaging::bitmap decoded;
     if (!imaging::decode(static_cast<imaging::image_format>(format), bytes, n, SERIES_MAX_DATA, decoded))
-        fire(access_error::bad_media);
+        return nullptr;
     owned_pixels owned(decoded.pixels);
     memory.allocated += size_t{decoded.width} * decoded.height * 4;
     cell* result = push(owned.release(), decoded.width, decoded.height);
@@ -293,7 +296,9 @@ const cell* decode_bytes(const uint8_t* bytes, size_t n) {
 const cell* load_binary(cell* binary) {
     // The bytes are copied out first: decoding allocates, and the buffer may move.
     std::vector<uint8_t> bytes(binary::ks_head(binary), binary::ks_tail(binary));
-    return decode_bytes(bytes.data(), bytes.size());
+    const cell* result = decode_bytes(bytes.data(), bytes.size());
+    if (!result) fire(access_error::bad_media);
+    return result;
 }
 
 const cell* decode(cell* data) {
@@ -301,7 +306,7 @@ const cell* decode(cell* data) {
     std::vector<uint8_t> bytes;
     if (!read_whole_file(file::to_OS_path(data), bytes)) fire(access_error::cannot_open, data);
     const cell* result = decode_bytes(bytes.data(), bytes.size());
-    if (TYPE_OF(result) != TYPE_IMAGE) fire(access_error::cannot_open, data);
+    if (!result || TYPE_OF(result) != TYPE_IMAGE) fire(access_error::cannot_open, data);
     return result;
 }
 
@@ -562,14 +567,14 @@ const cell* copy(cell* value, cell* result, cell* part, bool, cell*) {
 
 int32_t length_q(cell* value) { return static_cast<int32_t>(pixel_count(value)); }
 
-const cell* pick(cell* value, int32_t, cell* index_cell) {
-    int64_t p = pixel_position(value, index_cell);
+const cell* pick(cell* value, int32_t index, cell* index_cell) {
+    int64_t p = pixel_position(value, index, index_cell);
     if (p < 0) return &none_value;
     return tuple_of(pixel_lock(value, false).pixels[p]);
 }
 
-const cell* poke(cell* value, int32_t, cell* new_value, cell* index_cell) {
-    int64_t p = pixel_position(value, index_cell);
+const cell* poke(cell* value, int32_t index, cell* new_value, cell* index_cell) {
+    int64_t p = pixel_position(value, index, index_cell);
     if (p < 0) fire(script_error::out_of_range, index_cell);
     if (TYPE_OF(new_value) != TYPE_TUPLE) fire(script_error::invalid_arg, new_value);
     pixel_lock(value, true).pixels[p] = pixel_from_tuple(new_value);

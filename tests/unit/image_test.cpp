@@ -127,6 +127,28 @@ TEST_F(ImageTest, EncoderEdges) {
     EXPECT_EQ(binary::ks_length_q(empty), 0u);
 }
 
+TEST_F(ImageTest, DecodeReadsAFile) {
+    cell* picture = image_of(sample(false), 37, 23);
+    std::vector<uint8_t> png = bytes_of(encoded(picture, imaging::IMAGE_PNG));
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("kel-image-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "a.png", std::ios::binary).write(reinterpret_cast<const char*>(png.data()), long(png.size()));
+    std::ofstream(dir / "broken.png", std::ios::binary).write(reinterpret_cast<const char*>(png.data()), 40);
+    auto file = [&](const char* name) {
+        std::string path = (dir / name).string();
+        cell* f = load_string_push(reinterpret_cast<const uint8_t*>(path.data()), path.size(), 0);
+        set_type(f, TYPE_FILE);
+        return f;
+    };
+    const cell* read = image::decode(file("a.png"));
+    ASSERT_EQ(TYPE_OF(read), TYPE_IMAGE);
+    EXPECT_EQ(pixels_of(read), sample(false));
+    constexpr uint32_t CANNOT_OPEN = error_code(ERR_ACCESS, uint32_t(access_error::cannot_open));
+    for (const char* name : {"broken.png", "missing.png"})
+        EXPECT_EQ(raised_code([&] { image::decode(file(name)); }), CANNOT_OPEN) << name;
+    std::filesystem::remove_all(dir);
+}
+
 TEST_F(ImageTest, CorruptFixturesAreBadMedia) {
     for (const auto& entry : std::filesystem::directory_iterator(KEL_IMAGE_FIXTURES)) {
         SCOPED_TRACE(entry.path().filename().string());
