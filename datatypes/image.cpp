@@ -207,7 +207,7 @@ uint32_t* alloc_pixels(uint32_t w, uint32_t h, bool zeroed) {
 #endif
     memory.allocated += bytes;
     collector_collect_if_due();
-    void* p = zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
+    void* p = imaging::alloc_pixel_memory(bytes, zeroed);
     if (!p) fire(internal_error::no_memory);
     return static_cast<uint32_t*>(p);
 }

@@ -1,6 +1,7 @@
 #include "platform/imaging.h"
 
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <gif_lib.h>
 #include <png.h>
 #include <tiffio.h>
@@ -571,9 +572,19 @@ uint32_t* alloc_checked(uint32_t width, uint32_t height, size_t limit) {
     if (width == 0 || height == 0 || width > SIDE_MAX || height > SIDE_MAX) return nullptr;
     size_t bytes = size_t{width} * height * 4;
     if (bytes > limit) return nullptr;
-    // Zeroed pages are committed only when written: a tiny file that claims a large picture
-    // fails before much of it is touched.
-    return static_cast<uint32_t*>(std::calloc(bytes, 1));
+    return alloc_pixel_memory(bytes, true);
+}
+
+uint32_t* alloc_pixel_memory(size_t bytes, bool zeroed) {
+    constexpr size_t HUGE_PAGE = size_t{2} << 20;
+    if (bytes < 4 * HUGE_PAGE) return static_cast<uint32_t*>(zeroed ? std::calloc(bytes, 1) : std::malloc(bytes));
+    size_t rounded = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
+    void* p = std::aligned_alloc(HUGE_PAGE, rounded);
+    if (!p) return nullptr;
+    madvise(p, rounded, MADV_HUGEPAGE);
+    // Fresh pages read as zero already; reused ones are cleared.
+    if (zeroed) std::memset(p, 0, bytes);
+    return static_cast<uint32_t*>(p);
 }
 
 bool decode(image_format format, const uint8_t* bytes, size_t n, size_t limit, bitmap& out) {

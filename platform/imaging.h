@@ -35,6 +35,10 @@ bool encode(image_format format, const uint32_t* pixels, uint32_t width, uint32_
 bool decode_bmp(const uint8_t* bytes, size_t n, size_t limit, bitmap& out);
 bool encode_bmp(const uint32_t* pixels, uint32_t width, uint32_t height, std::vector<uint8_t>& out);
 
+// Memory for pixels, released with free(). Large buffers ask for huge pages: fresh memory is
+// otherwise faulted in 4 KB at a time, which costs more than decoding into it.
+uint32_t* alloc_pixel_memory(size_t bytes, bool zeroed);
+
 // A zeroed pixel buffer for a decoder after the checks on its sides and size; null when refused.
 uint32_t* alloc_checked(uint32_t width, uint32_t height, size_t limit);
 
