@@ -22,7 +22,7 @@
 #include "datatypes/tuple.h"
 #include "evaluator/stack.h"
 #include "platform/imaging.h"
-#include "platform/read_file.h"
+#include "platform/files.h"
 #include "runtime/collector.h"
 #include "runtime/console.h"
 #include "runtime/handle_table.h"
@@ -304,7 +304,10 @@ const cell* load_binary(cell* binary) {
 const cell* decode(cell* data) {
     if (TYPE_OF(data) == TYPE_BINARY) return load_binary(data);
     std::vector<uint8_t> bytes;
-    if (!read_whole_file(file::to_OS_path(data), bytes)) fire(access_error::cannot_open, data);
+    int fd = file_open_read(file::to_OS_path(data));
+    bool read = fd >= 0 && file_read_to_end(fd, bytes);
+    if (fd >= 0) file_close(fd);
+    if (!read) fire(access_error::cannot_open, data);
     const cell* result = decode_bytes(bytes.data(), bytes.size());
     if (!result || TYPE_OF(result) != TYPE_IMAGE) fire(access_error::cannot_open, data);
     return result;
