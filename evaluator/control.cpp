@@ -9,6 +9,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/image.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -154,6 +155,7 @@ void set_from_element(cell* word, cell* iterator, int32_t i) {
 // One step of foreach: sets the loop word(s) from the iterator and moves it on; false at
 // the tail. n as word_count gives it.
 bool foreach_next(cell* iterator, cell* words, int32_t n) {
+    if (TYPE_OF(iterator) == TYPE_IMAGE) return image::foreach_next(words, iterator, n);
     if (series::head_at_tail_q(iterator)) return false;
     if (TYPE_OF(iterator) == TYPE_MAP) {
         if (!map::foreach_next(words, iterator, n)) return false;

@@ -408,6 +408,8 @@ void collector_init_stats() {
     nodes_cycles = 0;
 }
 
+void collector_add_live_bytes(size_t bytes) { stats.live_bytes += bytes; }
+
 bool collector_active_q() { return active.load(std::memory_order_seq_cst); }
 
 void collector_add_mark_callback(mark_callback callback) {

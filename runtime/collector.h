@@ -37,6 +37,10 @@ void collector_collect_if_enabled();
 void collector_collect_if_due();
 bool collector_active_q();
 
+// Memory outside the collected heap that a marked value keeps alive (an image's pixels):
+// counted in the live size that sets the next collection's budget.
+void collector_add_live_bytes(size_t bytes);
+
 using mark_callback = void (*)();
 // A callback already listed is not added again: start-up may run more than once.
 void collector_add_mark_callback(mark_callback callback);

@@ -13,6 +13,7 @@
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/image.h"
 #include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -108,6 +109,7 @@ void register_datatypes() {
     point3D::init();
     vector::init();
     port::init();
+    image::init();
 }
 
 }  // namespace

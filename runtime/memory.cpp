@@ -16,9 +16,6 @@ series_buffer** node_table = nullptr;
 
 namespace {
 
-// Largest data area a buffer may have: its size field is a signed 32-bit count.
-constexpr size_t SERIES_MAX_DATA = 0x7FFFFFF0;
-
 constexpr size_t round_up(size_t n, size_t to) { return (n + to - 1) / to * to; }
 
 // Each node frame owns a page-rounded stretch of the node table; id 0 is never handed out.

@@ -44,6 +44,9 @@ constexpr size_t SERIES_SPARE_SIZE = 16;
 constexpr size_t SERIES_OVERHEAD = SERIES_HEADER_SIZE + SERIES_SPARE_SIZE;
 static_assert(SERIES_HEADER_SIZE == 32);
 
+// Largest data area a buffer may have: its size field is a signed 32-bit count.
+constexpr size_t SERIES_MAX_DATA = 0x7FFFFFF0;
+
 constexpr size_t PAGE_SIZE = 4096;
 constexpr size_t SERIES_FRAME_INITIAL = 1u << 20;
 constexpr size_t SERIES_FRAME_MAX = 2u << 20;

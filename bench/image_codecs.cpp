@@ -1,0 +1,126 @@
+// PNG and JPEG decode and encode of a generated 4000x3000 picture: through the image entry
+// points (what a script gets) and through the raw library calls, best of five runs each.
+// bench/image_codecs_pil.py times the same picture (written to the path given) with PIL
+// at the same zlib level and JPEG quality.
+//
+//   build-bench/bench/bench_image_codecs [raw-pixels-out]
+#include <png.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "datatypes/binary.h"
+#include "datatypes/image.h"
+#include "evaluator/stack.h"
+#include "runtime/collector.h"
+#include "runtime/init.h"
+
+using namespace kel;
+
+namespace {
+
+constexpr uint32_t W = 4000, H = 3000;
+
+double best_ms(const std::function<void()>& run) {
+    double best = 1e30;
+    for (int i = 0; i < 5; i++) {
+        auto start = std::chrono::steady_clock::now();
+        run();
+        best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
+}
+
+// Smooth gradients with a little noise: neither flat nor random.
+std::vector<uint32_t> picture() {
+    std::vector<uint32_t> p(size_t{W} * H);
+    uint32_t seed = 12345;
+    for (uint32_t y = 0; y < H; y++)
+        for (uint32_t x = 0; x < W; x++) {
+            seed = seed * 1103515245 + 12345;
+            uint32_t noise = seed >> 28;
+            uint32_t r = (x * 255 / W + noise) & 255, g = (y * 255 / H + noise) & 255, b = ((x + y) / 31 + noise) & 255;
+            p[size_t{y} * W + x] = 0xFF000000 | r << 16 | g << 8 | b;
+        }
+    return p;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    runtime_init();
+    collector_enabled = true;
+    std::vector<uint32_t> pixels = picture();
+    if (argc > 1) {
+        FILE* f = std::fopen(argv[1], "wb");
+        std::fwrite(pixels.data(), 4, pixels.size(), f);
+        std::fclose(f);
+    }
+    uint32_t* copy = image::alloc_pixels(W, H, false);
+    std::copy(pixels.begin(), pixels.end(), copy);
+    cell* img = image::push(copy, W, H);
+    cell* png_data = stack::push(&none_value);
+    cell* jpeg_data = stack::push(&none_value);
+    cell* base = stack::top;
+
+    double ours_png_enc = best_ms([&] { image::encode(img, png_data, 1); });
+    double ours_png_dec = best_ms([&] { image::load_binary(png_data); stack::top = base; });
+    double ours_jpg_enc = best_ms([&] { image::encode(img, jpeg_data, 3); });
+    double ours_jpg_dec = best_ms([&] { image::load_binary(jpeg_data); stack::top = base; });
+
+    std::vector<uint8_t> png_bytes(binary::ks_head(png_data), binary::ks_tail(png_data));
+    std::vector<uint8_t> jpg_bytes(binary::ks_head(jpeg_data), binary::ks_tail(jpeg_data));
+    // A decoder's output is a new picture: each raw run allocates its own, as ours does.
+    auto fresh = [] { return static_cast<uint32_t*>(std::malloc(size_t{W} * H * 4)); };
+    double raw_png_enc = best_ms([&] {
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        image.width = W;
+        image.height = H;
+        image.format = PNG_FORMAT_BGRA;
+        std::vector<uint8_t> buffer(PNG_IMAGE_PNG_SIZE_MAX(image));
+        png_alloc_size_t size = buffer.size();
+        png_image_write_to_memory(&image, buffer.data(), &size, 0, pixels.data(), W * 4, nullptr);
+    });
+    double raw_png_dec = best_ms([&] {
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        png_image_begin_read_from_memory(&image, png_bytes.data(), png_bytes.size());
+        image.format = PNG_FORMAT_BGRA;
+        uint32_t* out = fresh();
+        png_image_finish_read(&image, nullptr, out, W * 4, nullptr);
+        std::free(out);
+    });
+    double raw_jpg_enc = best_ms([&] {
+        tjhandle tj = tjInitCompress();
+        unsigned char* data = nullptr;
+        unsigned long size = 0;
+        tjCompress2(tj, reinterpret_cast<const unsigned char*>(pixels.data()), W, W * 4, H, TJPF_BGRA, &data, &size,
+                    TJSAMP_420, 75, 0);
+        tjFree(data);
+        tjDestroy(tj);
+    });
+    double raw_jpg_dec = best_ms([&] {
+        tjhandle tj = tjInitDecompress();
+        uint32_t* out = fresh();
+        tjDecompress2(tj, jpg_bytes.data(), jpg_bytes.size(), reinterpret_cast<unsigned char*>(out), W, W * 4, H,
+                      TJPF_BGRA, 0);
+        std::free(out);
+        tjDestroy(tj);
+    });
+    std::printf("4000x3000, best of 5, ms    ours     raw   ours/raw\n");
+    auto line = [](const char* name, double ours, double raw) {
+        std::printf("%-28s %7.1f %7.1f %6.2f\n", name, ours, raw, ours / raw);
+    };
+    line("PNG encode (zlib level 6)", ours_png_enc, raw_png_enc);
+    line("PNG decode", ours_png_dec, raw_png_dec);
+    line("JPEG encode (quality 75)", ours_jpg_enc, raw_jpg_enc);
+    line("JPEG decode", ours_jpg_dec, raw_jpg_dec);
+    std::printf("PNG %zu bytes, JPEG %zu bytes\n", png_bytes.size(), jpg_bytes.size());
+    return 0;
+}
