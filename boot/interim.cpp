@@ -63,8 +63,7 @@ constexpr struct {
     uint32_t type;
     const char* name;
 } coming_types[] = {
-    {TYPE_BITSET, "bitset!"}, {TYPE_VECTOR, "vector!"}, {TYPE_PORT, "port!"},
-    {TYPE_IMAGE, "image!"},   {TYPE_EVENT, "event!"},
+    {TYPE_EVENT, "event!"},
 };
 
 // What the boot image defines first: the datatype words, then none, true and false.
