@@ -65,10 +65,11 @@ inline bool callable_q(uint32_t t) {
 using _context::bound_value;
 using _context::settable_value;
 
-// Arithmetic and comparison of two integers, and arithmetic of floats with integers or
-// floats, when the right operand is a literal or a word: the operators then skip the call
-// machinery. The actions and natives they wrap compute the same, and none of these cases
-// can fail (division is left to the action for its errors; float comparison keeps its
+// Arithmetic (remainder and bitwise included) and comparison of two integers, and add,
+// subtract and multiply of floats with integers or floats, when the right operand is a
+// literal or a word: the operators then skip the call machinery. The actions and natives
+// they wrap compute the same, and none of these cases can fail (division, and a remainder
+// that would fail, are left to the action for its errors; float comparison keeps its
 // tolerance rule in the natives). Returns whether it was done, the result in left.
 constexpr uint32_t NATIVE_EQUAL_Q = 25;  // equal? .. greater-or-equal? are 25 .. 31
 constexpr int32_t infix_compare_ops[7] = {COMP_EQUAL,   COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER,
@@ -80,8 +81,18 @@ bool number_infix(const cell* op, cell* code, uint32_t& pc, uint32_t end, cell* 
     uint32_t wrapped = op_wrapped_type(op);
     int32_t math = -1, compare = -1;
     if (wrapped == TYPE_ACTION) {
-        math = op->w1 == ACT_ADD ? OP_ADD : op->w1 == ACT_SUBTRACT ? OP_SUBTRACT : op->w1 == ACT_MULTIPLY ? OP_MULTIPLY : -1;
-        if (math < 0) return false;
+        switch (op->w1) {
+            case ACT_ADD: math = OP_ADD; break;
+            case ACT_SUBTRACT: math = OP_SUBTRACT; break;
+            case ACT_MULTIPLY: math = OP_MULTIPLY; break;
+            case ACT_REMAINDER: math = OP_REMAINDER; break;
+            case ACT_AND: math = OP_AND; break;
+            case ACT_OR: math = OP_OR; break;
+            case ACT_XOR: math = OP_XOR; break;
+            default: return false;
+        }
+        // Only integers take the rest; the float and other cases keep their own rules.
+        if (math > OP_MULTIPLY && lt != TYPE_INTEGER) return false;
     } else if (wrapped == TYPE_NATIVE && op->w1 >= NATIVE_EQUAL_Q && op->w1 < NATIVE_EQUAL_Q + 7 && lt == TYPE_INTEGER) {
         compare = infix_compare_ops[op->w1 - NATIVE_EQUAL_Q];
     } else {
@@ -92,7 +103,11 @@ bool number_infix(const cell* op, cell* code, uint32_t& pc, uint32_t end, cell* 
     if (TYPE_OF(right) == TYPE_WORD) right = bound_value(right);
     if (!right) return false;
     uint32_t rt = TYPE_OF(right);
-    if (rt != TYPE_INTEGER && !(rt == TYPE_FLOAT && math >= 0)) return false;
+    if (rt != TYPE_INTEGER && !(rt == TYPE_FLOAT && math >= 0 && math <= OP_MULTIPLY)) return false;
+    // A remainder that would fail is left to the action, which raises the error.
+    if (math == OP_REMAINDER &&
+        (right->w2 == 0 || (static_cast<int32_t>(right->w2) == -1 && static_cast<int32_t>(left->w2) == INT32_MIN)))
+        return false;
     pc++;
     if (lt == TYPE_FLOAT || rt == TYPE_FLOAT) {
         double x = lt == TYPE_FLOAT ? cell_float(left) : static_cast<int32_t>(left->w2);
