@@ -234,6 +234,66 @@ inline uint32_t spec_length(node_id spec) {
     return static_cast<uint32_t>(node_buffer(spec)->used_bytes() / sizeof(cell)) - 1;
 }
 
+// --- Simple expressions ----------------------------------------------------------------------
+
+// The infix operators after the value at start, applied left to right with no precedence;
+// a function's local word outside its call has no values and is skipped unread.
+[[gnu::always_inline]] inline uint32_t infix_ops(cell* start, cell* code, uint32_t& pc, uint32_t end) {
+    while (pc < limit(code, end)) {
+        cell* next = at(code, pc);
+        if (TYPE_OF(next) != TYPE_WORD) break;
+        cell* v = bound_value(next);
+        if (!v || TYPE_OF(v) != TYPE_OP) break;
+        cell name = *next;
+        pc++;
+        stack::top = start + 1;
+        if (number_infix(v, code, pc, end, start)) continue;
+        if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
+    }
+    return 0;
+}
+
+// eval_expression's most frequent cases, inline in its callers: a number, block or string,
+// a bound word holding a plain value, a call through a bound word. Anything else goes to
+// eval_expression, which does the same for these.
+[[gnu::always_inline]] inline uint32_t eval_simple(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub) {
+    cell* value = at(code, pc);
+    cell* start = stack::top;
+    switch (TYPE_OF(value)) {
+        case TYPE_INTEGER:
+        case TYPE_FLOAT:
+        case TYPE_BLOCK:
+        case TYPE_STRING:
+            break;
+        case TYPE_WORD: {
+            cell* v = bound_value(value);
+            if (!v) return eval_expression(code, pc, end, prefix, sub);
+            uint32_t t = TYPE_OF(v);
+            if (t == TYPE_UNSET || t == TYPE_OP) return eval_expression(code, pc, end, prefix, sub);
+            if (callable_q(t)) {
+                cell name = *value;
+                pc++;
+                if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, false)) return c;
+                goto operators;
+            }
+            value = v;
+            break;
+        }
+        default:
+            return eval_expression(code, pc, end, prefix, sub);
+    }
+    stack::push(value);
+    pc++;
+operators:
+    if (!prefix)
+        if (uint32_t c = infix_ops(start, code, pc, end)) return c;
+    if (!sub) {
+        *stack::arguments = *start;
+        stack::keep();
+    }
+    return 0;
+}
+
 // --- Argument fetching ---------------------------------------------------------------------
 
 struct call {
@@ -274,7 +334,7 @@ inline void check_arg(const call& c, const cell* value, int32_t param, const cel
         raise_no_arg(c, param);
     }
     if (kind == ARG_PLAIN) [[likely]] {
-        if (uint32_t code = eval_expression(c.code, c.pc, c.end, c.infix, true)) return code;
+        if (uint32_t code = eval_simple(c.code, c.pc, c.end, c.infix, true)) return code;
     } else {
         uint32_t t = TYPE_OF(at(c.code, c.pc));
         if (kind == ARG_LIT && (t == TYPE_PAREN || t == TYPE_GET_WORD || t == TYPE_GET_PATH)) {
@@ -485,7 +545,7 @@ uint32_t eval_block(cell* block, bool chain) {
         near_position = *block;
         for (;;) {
             near_position.w1 = pc;
-            if (uint32_t code = eval_expression(block, pc, end, false, false)) return code;
+            if (uint32_t code = eval_simple(block, pc, end, false, false)) return code;
             if (pc >= limit(block, end)) break;
             stack::reset();
         }
@@ -539,7 +599,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             cell* word = stack::push(value);  // slot 0
             pc++;
             if (pc >= limit(code, end)) fire(script_error::need_value, word);
-            if (uint32_t c = eval_expression(code, pc, end, false, true)) return c;
+            if (uint32_t c = eval_simple(code, pc, end, false, true)) return c;
             cell* v = word + 1;
             if (TYPE_OF(v) == TYPE_UNSET) fire(script_error::need_value, word);
             if (cell* slot = settable_value(word)) *slot = *v;
@@ -620,21 +680,8 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             stack::push(value);
             pc++;
     }
-    // Infix operators apply left to right with no precedence; a function's local word
-    // outside its call has no values and is skipped unread.
-    if (!prefix) {
-        while (pc < limit(code, end)) {
-            cell* next = at(code, pc);
-            if (TYPE_OF(next) != TYPE_WORD) break;
-            cell* v = bound_value(next);
-            if (!v || TYPE_OF(v) != TYPE_OP) break;
-            cell name = *next;
-            pc++;
-            stack::top = start + 1;
-            if (number_infix(v, code, pc, end, start)) continue;
-            if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
-        }
-    }
+    if (!prefix)
+        if (uint32_t c = infix_ops(start, code, pc, end)) return c;
     if (!sub) {
         *stack::arguments = *start;
         stack::keep();
