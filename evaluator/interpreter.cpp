@@ -52,6 +52,12 @@ void mark_near() {
 // --- Positions ---------------------------------------------------------------------------
 
 inline cell* at(const cell* code, uint32_t i) { return node_buffer(series_node(code))->cells() + i; }
+// The cell at i, or null at end or past the block's current length (one read of the node).
+inline cell* at_within(const cell* code, uint32_t i, uint32_t end) {
+    series_buffer* b = node_buffer(series_node(code));
+    cell* c = b->cells() + i;
+    return i < end && c < b->cells_tail() ? c : nullptr;
+}
 // end, or less when the block was cut meanwhile.
 inline uint32_t limit(const cell* code, uint32_t end) {
     uint32_t length = static_cast<uint32_t>(node_buffer(series_node(code))->used_bytes() / sizeof(cell));
@@ -75,7 +81,7 @@ constexpr uint32_t NATIVE_EQUAL_Q = 25;  // equal? .. greater-or-equal? are 25 .
 constexpr int32_t infix_compare_ops[7] = {COMP_EQUAL,   COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER,
                                           COMP_GREATER, COMP_LESSER_EQUAL, COMP_GREATER_EQUAL};
 
-bool number_infix(const cell* op, cell* code, uint32_t& pc, uint32_t end, cell* left) {
+[[gnu::always_inline]] inline bool number_infix(const cell* op, cell* code, uint32_t& pc, uint32_t end, cell* left) {
     uint32_t lt = TYPE_OF(left);
     if (lt != TYPE_INTEGER && lt != TYPE_FLOAT) return false;
     uint32_t wrapped = op_wrapped_type(op);
@@ -98,8 +104,8 @@ bool number_infix(const cell* op, cell* code, uint32_t& pc, uint32_t end, cell* 
     } else {
         return false;
     }
-    if (pc >= limit(code, end)) return false;
-    const cell* right = at(code, pc);
+    const cell* right = at_within(code, pc, end);
+    if (!right) return false;
     if (TYPE_OF(right) == TYPE_WORD) right = bound_value(right);
     if (!right) return false;
     uint32_t rt = TYPE_OF(right);
@@ -239,8 +245,7 @@ inline uint32_t spec_length(node_id spec) {
 // The infix operators after the value at start, applied left to right with no precedence;
 // a function's local word outside its call has no values and is skipped unread.
 [[gnu::always_inline]] inline uint32_t infix_ops(cell* start, cell* code, uint32_t& pc, uint32_t end) {
-    while (pc < limit(code, end)) {
-        cell* next = at(code, pc);
+    while (cell* next = at_within(code, pc, end)) {
         if (TYPE_OF(next) != TYPE_WORD) break;
         cell* v = bound_value(next);
         if (!v || TYPE_OF(v) != TYPE_OP) break;
@@ -255,9 +260,9 @@ inline uint32_t spec_length(node_id spec) {
 
 // eval_expression's most frequent cases, inline in its callers: a number, block or string,
 // a bound word holding a plain value, a call through a bound word. Anything else goes to
-// eval_expression, which does the same for these.
-[[gnu::always_inline]] inline uint32_t eval_simple(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub) {
-    cell* value = at(code, pc);
+// eval_expression, which does the same for these. value: the cell at pc.
+[[gnu::always_inline]] inline uint32_t eval_simple(cell* value, cell* code, uint32_t& pc, uint32_t end, bool prefix,
+                                                   bool sub) {
     cell* start = stack::top;
     switch (TYPE_OF(value)) {
         case TYPE_INTEGER:
@@ -326,7 +331,8 @@ inline void check_arg(const call& c, const cell* value, int32_t param, const cel
 // Fetches one argument by its kind and pushes it; ts is the argument's typeset.
 [[nodiscard]] inline uint32_t fetch_arg(const call& c, int32_t param, const cell& ts) {
     uint32_t kind = (ts.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
-    if (c.pc >= limit(c.code, c.end)) [[unlikely]] {
+    cell* value = at_within(c.code, c.pc, c.end);
+    if (!value) [[unlikely]] {
         if (kind == ARG_LIT && typeset_has(&ts, TYPE_UNSET)) {
             stack::push(&unset_value);
             return 0;
@@ -334,13 +340,14 @@ inline void check_arg(const call& c, const cell* value, int32_t param, const cel
         raise_no_arg(c, param);
     }
     if (kind == ARG_PLAIN) [[likely]] {
-        if (uint32_t code = eval_simple(c.code, c.pc, c.end, c.infix, true)) return code;
+        if (uint32_t code = eval_simple(value, c.code, c.pc, c.end, c.infix, true)) return code;
     } else {
-        uint32_t t = TYPE_OF(at(c.code, c.pc));
+        uint32_t t = TYPE_OF(value);
         if (kind == ARG_LIT && (t == TYPE_PAREN || t == TYPE_GET_WORD || t == TYPE_GET_PATH)) {
             if (uint32_t code = eval_expression(c.code, c.pc, c.end, true, true)) return code;
         } else {
-            stack::push(at(c.code, c.pc++));
+            stack::push(value);
+            c.pc++;
         }
     }
     check_arg(c, stack::top - 1, param, ts);
@@ -543,10 +550,12 @@ uint32_t eval_block(cell* block, bool chain) {
         stack::keep();
     } else {
         near_position = *block;
+        cell* value = at(block, pc);
         for (;;) {
             near_position.w1 = pc;
-            if (uint32_t code = eval_simple(block, pc, end, false, false)) return code;
-            if (pc >= limit(block, end)) break;
+            if (uint32_t code = eval_simple(value, block, pc, end, false, false)) return code;
+            value = at_within(block, pc, end);
+            if (!value) break;
             stack::reset();
         }
     }
@@ -598,8 +607,9 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             stack::mark_interp_native(value);
             cell* word = stack::push(value);  // slot 0
             pc++;
-            if (pc >= limit(code, end)) fire(script_error::need_value, word);
-            if (uint32_t c = eval_simple(code, pc, end, false, true)) return c;
+            cell* next = at_within(code, pc, end);
+            if (!next) fire(script_error::need_value, word);
+            if (uint32_t c = eval_simple(next, code, pc, end, false, true)) return c;
             cell* v = word + 1;
             if (TYPE_OF(v) == TYPE_UNSET) fire(script_error::need_value, word);
             if (cell* slot = settable_value(word)) *slot = *v;
