@@ -258,13 +258,22 @@ inline uint32_t spec_length(node_id spec) {
     return 0;
 }
 
+[[gnu::always_inline]] inline uint32_t eval_set_word(cell* value, cell* code, uint32_t& pc, uint32_t end);
+
 // eval_expression's most frequent cases, inline in its callers: a number, block or string,
-// a bound word holding a plain value, a call through a bound word. Anything else goes to
-// eval_expression, which does the same for these. value: the cell at pc.
+// a bound word holding a plain value, a call through a bound word, and with set_words a
+// set-word. Anything else goes to eval_expression, which does the same for these. value:
+// the cell at pc.
+template <bool set_words = false>
 [[gnu::always_inline]] inline uint32_t eval_simple(cell* value, cell* code, uint32_t& pc, uint32_t end, bool prefix,
                                                    bool sub) {
     cell* start = stack::top;
     switch (TYPE_OF(value)) {
+        case TYPE_SET_WORD:
+            if constexpr (!set_words) return eval_expression(code, pc, end, prefix, sub);
+            if (uint32_t c = eval_set_word(value, code, pc, end)) return c;
+            prefix = true;  // the value's expression took every operator after it
+            goto operators;
         case TYPE_INTEGER:
         case TYPE_FLOAT:
         case TYPE_BLOCK:
@@ -296,6 +305,24 @@ operators:
         *stack::arguments = *start;
         stack::keep();
     }
+    return 0;
+}
+
+// A set-word, whose frame names it while the expression after it gives the value; the
+// value is pushed.
+[[gnu::always_inline]] inline uint32_t eval_set_word(cell* value, cell* code, uint32_t& pc, uint32_t end) {
+    stack::mark_interp_native(value);
+    cell* word = stack::push(value);  // slot 0
+    pc++;
+    cell* next = at_within(code, pc, end);
+    if (!next) fire(script_error::need_value, word);
+    if (uint32_t c = eval_simple(next, code, pc, end, false, true)) return c;
+    cell* v = word + 1;
+    if (TYPE_OF(v) == TYPE_UNSET) fire(script_error::need_value, word);
+    if (cell* slot = settable_value(word)) *slot = *v;
+    else _context::set(word, v);
+    *word = *v;
+    stack::unwind();
     return 0;
 }
 
@@ -553,7 +580,7 @@ uint32_t eval_block(cell* block, bool chain) {
         cell* value = at(block, pc);
         for (;;) {
             near_position.w1 = pc;
-            if (uint32_t code = eval_simple(value, block, pc, end, false, false)) return code;
+            if (uint32_t code = eval_simple<true>(value, block, pc, end, false, false)) return code;
             value = at_within(block, pc, end);
             if (!value) break;
             stack::reset();
@@ -604,18 +631,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
         case TYPE_SET_WORD:
         case TYPE_SET_PATH: {
             if (TYPE_OF(value) == TYPE_SET_PATH) return eval_path(code, pc, end);
-            stack::mark_interp_native(value);
-            cell* word = stack::push(value);  // slot 0
-            pc++;
-            cell* next = at_within(code, pc, end);
-            if (!next) fire(script_error::need_value, word);
-            if (uint32_t c = eval_simple(next, code, pc, end, false, true)) return c;
-            cell* v = word + 1;
-            if (TYPE_OF(v) == TYPE_UNSET) fire(script_error::need_value, word);
-            if (cell* slot = settable_value(word)) *slot = *v;
-            else _context::set(word, v);
-            *word = *v;
-            stack::unwind();
+            if (uint32_t c = eval_set_word(value, code, pc, end)) return c;
             prefix = true;  // the value's expression took every operator after it
             break;
         }
