@@ -620,9 +620,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
         case TYPE_PAREN: {
             cell* paren = stack::push(value);
             pc++;
-            stack::mark_interp_native(&runtime_words[W_ANON]);
-            if (uint32_t c = eval_block(paren, true)) return c;
-            stack::unwind();
+            if (uint32_t c = eval_block(paren, false)) return c;
             // The result stood above the paren's copy.
             paren[0] = paren[1];
             stack::top = paren + 1;
