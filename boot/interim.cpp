@@ -18,6 +18,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "io/compress.h"
+#include "io/http.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 
@@ -184,6 +185,7 @@ void run_stage(const boot_text_file& file) {
 void interim_startup() {
     init_compression_words();
     install_compression_natives();
+    install_http();
     define_core_values();
     define_actions_and_natives();
     define_spec_typesets();

@@ -87,9 +87,10 @@ cell* push_method(const char* name) {
 }
 
 // The HTTP request; no response raises access/no-connect.
-const cell* request(cell* method, cell* locator, cell* headers, cell* body, bool info) {
+const cell* request(cell* method, cell* locator, cell* headers, cell* body, bool binary, bool lines,
+                    bool info) {
     if (!hooks.read_url) fire(internal_error::feature_na);
-    const cell* result = hooks.read_url(method, locator, headers, body, info);
+    const cell* result = hooks.read_url(method, locator, headers, body, binary, lines, info);
     if (TYPE_OF(result) == TYPE_NONE) fire(access_error::no_connect, locator);
     return result;
 }
@@ -270,7 +271,7 @@ const cell* read(cell* source, cell* part, cell* seek, bool binary, bool lines, 
     if (refinement_q(part) || refinement_q(seek) || refinement_q(as)) fire(internal_error::not_done);
     cell* method = push_method("get");
     cell* none = stack::push(&none_value);
-    return request(method, source, none, none, info);
+    return request(method, source, none, none, binary, lines, info);
 }
 
 const cell* write(cell* destination, cell* data, bool binary, bool lines, bool info, bool append,
@@ -309,7 +310,7 @@ const cell* write(cell* destination, cell* data, bool binary, bool lines, bool i
     uint32_t bt = TYPE_OF(body);
     if (has_body && bt != TYPE_BLOCK && bt != TYPE_STRING && bt != TYPE_BINARY)
         fire(script_error::invalid_arg, body);
-    return request(method, destination, headers, body, info);
+    return request(method, destination, headers, body, binary, lines, info);
 }
 
 }  // namespace kel::url

@@ -21,9 +21,11 @@ bool escaped_q(uint32_t mode, uint8_t byte);
 // Services of later modules, installed when they start. Until then a call that needs one
 // raises internal/feature-na.
 struct services {
-    // The HTTP request: the response body, or with info a block of status, headers and
-    // body; none when no response came. headers and body are none when absent.
-    const cell* (*read_url)(cell* method, cell* url, cell* headers, cell* body, bool info);
+    // The HTTP request: the response body (binary, lines or text), or with info a block of
+    // status, headers and body; none when no response came. headers and body are none
+    // when absent.
+    const cell* (*read_url)(cell* method, cell* url, cell* headers, cell* body, bool binary, bool lines,
+                            bool info);
     // The locator's parts as an object, or none when the text is no valid locator.
     const cell* (*parse_url)(cell* locator);
 };

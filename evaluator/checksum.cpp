@@ -17,7 +17,7 @@
 #include "datatypes/word.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
-#include "platform/file_read.h"
+#include "platform/files.h"
 #include "runtime/console.h"
 #include "runtime/unicode.h"
 
@@ -263,7 +263,10 @@ int32_t checksum(bool, const int32_t* refinements) {
 
     std::vector<uint8_t> bytes;
     if (TYPE_OF(data) == TYPE_FILE) {
-        if (!platform::read_file(file::to_OS_path(data), bytes)) fire(access_error::cannot_open, data);
+        int fd = file_open_read(file::to_OS_path(data));
+        bool read = fd >= 0 && file_read_to_end(fd, bytes);
+        if (fd >= 0) file_close(fd);
+        if (!read) fire(access_error::cannot_open, data);
     } else {
         bytes_of(data, bytes);
     }

@@ -190,7 +190,7 @@ struct request_seen {
 request_seen seen;
 bool respond = true;
 
-const cell* fake_read_url(cell* method, cell*, cell* headers, cell* body, bool info) {
+const cell* fake_read_url(cell* method, cell*, cell* headers, cell* body, bool, bool, bool info) {
     seen = {symbol::name_c_string(method->w2), TYPE_OF(headers), TYPE_OF(body), info, seen.calls + 1};
     return respond ? &true_value : &none_value;
 }
