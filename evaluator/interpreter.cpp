@@ -53,6 +53,12 @@ void mark_near() {
 // --- Positions ---------------------------------------------------------------------------
 
 inline cell* at(const cell* code, uint32_t i) { return node_buffer(series_node(code))->cells() + i; }
+// The cell at i, or null at end or past the block's current length (one read of the node).
+inline cell* at_within(const cell* code, uint32_t i, uint32_t end) {
+    series_buffer* b = node_buffer(series_node(code));
+    cell* c = b->cells() + i;
+    return i < end && c < b->cells_tail() ? c : nullptr;
+}
 // end, or less when the block was cut meanwhile.
 inline uint32_t limit(const cell* code, uint32_t end) {
     uint32_t length = static_cast<uint32_t>(node_buffer(series_node(code))->used_bytes() / sizeof(cell));
@@ -66,34 +72,49 @@ inline bool callable_q(uint32_t t) {
 using _context::bound_value;
 using _context::settable_value;
 
-// Arithmetic and comparison of two integers, and arithmetic of floats with integers or
-// floats, when the right operand is a literal or a word: the operators then skip the call
-// machinery. The actions and natives they wrap compute the same, and none of these cases
-// can fail (division is left to the action for its errors; float comparison keeps its
+// Arithmetic (remainder and bitwise included) and comparison of two integers, and add,
+// subtract and multiply of floats with integers or floats, when the right operand is a
+// literal or a word: the operators then skip the call machinery. The actions and natives
+// they wrap compute the same, and none of these cases can fail (division, and a remainder
+// that would fail, are left to the action for its errors; float comparison keeps its
 // tolerance rule in the natives). Returns whether it was done, the result in left.
 constexpr uint32_t NATIVE_EQUAL_Q = 25;  // equal? .. greater-or-equal? are 25 .. 31
 constexpr int32_t infix_compare_ops[7] = {COMP_EQUAL,   COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER,
                                           COMP_GREATER, COMP_LESSER_EQUAL, COMP_GREATER_EQUAL};
 
-bool number_infix(const cell* op, cell* code, uint32_t& pc, uint32_t end, cell* left) {
+[[gnu::always_inline]] inline bool number_infix(const cell* op, cell* code, uint32_t& pc, uint32_t end, cell* left) {
     uint32_t lt = TYPE_OF(left);
     if (lt != TYPE_INTEGER && lt != TYPE_FLOAT) return false;
     uint32_t wrapped = op_wrapped_type(op);
     int32_t math = -1, compare = -1;
     if (wrapped == TYPE_ACTION) {
-        math = op->w1 == ACT_ADD ? OP_ADD : op->w1 == ACT_SUBTRACT ? OP_SUBTRACT : op->w1 == ACT_MULTIPLY ? OP_MULTIPLY : -1;
-        if (math < 0) return false;
+        switch (op->w1) {
+            case ACT_ADD: math = OP_ADD; break;
+            case ACT_SUBTRACT: math = OP_SUBTRACT; break;
+            case ACT_MULTIPLY: math = OP_MULTIPLY; break;
+            case ACT_REMAINDER: math = OP_REMAINDER; break;
+            case ACT_AND: math = OP_AND; break;
+            case ACT_OR: math = OP_OR; break;
+            case ACT_XOR: math = OP_XOR; break;
+            default: return false;
+        }
+        // Only integers take the rest; the float and other cases keep their own rules.
+        if (math > OP_MULTIPLY && lt != TYPE_INTEGER) return false;
     } else if (wrapped == TYPE_NATIVE && op->w1 >= NATIVE_EQUAL_Q && op->w1 < NATIVE_EQUAL_Q + 7 && lt == TYPE_INTEGER) {
         compare = infix_compare_ops[op->w1 - NATIVE_EQUAL_Q];
     } else {
         return false;
     }
-    if (pc >= limit(code, end)) return false;
-    const cell* right = at(code, pc);
+    const cell* right = at_within(code, pc, end);
+    if (!right) return false;
     if (TYPE_OF(right) == TYPE_WORD) right = bound_value(right);
     if (!right) return false;
     uint32_t rt = TYPE_OF(right);
-    if (rt != TYPE_INTEGER && !(rt == TYPE_FLOAT && math >= 0)) return false;
+    if (rt != TYPE_INTEGER && !(rt == TYPE_FLOAT && math >= 0 && math <= OP_MULTIPLY)) return false;
+    // A remainder that would fail is left to the action, which raises the error.
+    if (math == OP_REMAINDER &&
+        (right->w2 == 0 || (static_cast<int32_t>(right->w2) == -1 && static_cast<int32_t>(left->w2) == INT32_MIN)))
+        return false;
     pc++;
     if (lt == TYPE_FLOAT || rt == TYPE_FLOAT) {
         double x = lt == TYPE_FLOAT ? cell_float(left) : static_cast<int32_t>(left->w2);
@@ -220,6 +241,92 @@ inline uint32_t spec_length(node_id spec) {
     return static_cast<uint32_t>(node_buffer(spec)->used_bytes() / sizeof(cell)) - 1;
 }
 
+// --- Simple expressions ----------------------------------------------------------------------
+
+// The infix operators after the value at start, applied left to right with no precedence;
+// a function's local word outside its call has no values and is skipped unread.
+[[gnu::always_inline]] inline uint32_t infix_ops(cell* start, cell* code, uint32_t& pc, uint32_t end) {
+    while (cell* next = at_within(code, pc, end)) {
+        if (TYPE_OF(next) != TYPE_WORD) break;
+        cell* v = bound_value(next);
+        if (!v || TYPE_OF(v) != TYPE_OP) break;
+        cell name = *next;
+        pc++;
+        stack::top = start + 1;
+        if (number_infix(v, code, pc, end, start)) continue;
+        if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
+    }
+    return 0;
+}
+
+[[gnu::always_inline]] inline uint32_t eval_set_word(cell* value, cell* code, uint32_t& pc, uint32_t end);
+
+// eval_expression's most frequent cases, inline in its callers: a number, block or string,
+// a bound word holding a plain value, a call through a bound word, and with set_words a
+// set-word. Anything else goes to eval_expression, which does the same for these. value:
+// the cell at pc.
+template <bool set_words = false>
+[[gnu::always_inline]] inline uint32_t eval_simple(cell* value, cell* code, uint32_t& pc, uint32_t end, bool prefix,
+                                                   bool sub) {
+    cell* start = stack::top;
+    switch (TYPE_OF(value)) {
+        case TYPE_SET_WORD:
+            if constexpr (!set_words) return eval_expression(code, pc, end, prefix, sub);
+            if (uint32_t c = eval_set_word(value, code, pc, end)) return c;
+            prefix = true;  // the value's expression took every operator after it
+            goto operators;
+        case TYPE_INTEGER:
+        case TYPE_FLOAT:
+        case TYPE_BLOCK:
+        case TYPE_STRING:
+            break;
+        case TYPE_WORD: {
+            cell* v = bound_value(value);
+            if (!v) return eval_expression(code, pc, end, prefix, sub);
+            uint32_t t = TYPE_OF(v);
+            if (t == TYPE_UNSET || t == TYPE_OP) return eval_expression(code, pc, end, prefix, sub);
+            if (callable_q(t)) {
+                cell name = *value;
+                pc++;
+                if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, false)) return c;
+                goto operators;
+            }
+            value = v;
+            break;
+        }
+        default:
+            return eval_expression(code, pc, end, prefix, sub);
+    }
+    stack::push(value);
+    pc++;
+operators:
+    if (!prefix)
+        if (uint32_t c = infix_ops(start, code, pc, end)) return c;
+    if (!sub) {
+        *stack::arguments = *start;
+        stack::keep();
+    }
+    return 0;
+}
+
+// A set-word, whose frame names it while the expression after it gives the value; the
+// value is pushed.
+[[gnu::always_inline]] inline uint32_t eval_set_word(cell* value, cell* code, uint32_t& pc, uint32_t end) {
+    stack::mark_interp_native(value);
+    cell* word = stack::push(value);  // slot 0
+    pc++;
+    cell* next = at_within(code, pc, end);
+    if (!next) fire(script_error::need_value, word);
+    if (uint32_t c = eval_simple(next, code, pc, end, false, true)) return c;
+    cell* v = word + 1;
+    if (TYPE_OF(v) == TYPE_UNSET) fire(script_error::need_value, word);
+    if (cell* slot = settable_value(word)) *slot = *v;
+    else _context::set(word, v);
+    *word = *v;
+    stack::unwind();
+    return 0;
+}
+
 // --- Argument fetching ---------------------------------------------------------------------
 
 struct call {
@@ -252,7 +359,8 @@ inline void check_arg(const call& c, const cell* value, int32_t param, const cel
 // Fetches one argument by its kind and pushes it; ts is the argument's typeset.
 [[nodiscard]] inline uint32_t fetch_arg(const call& c, int32_t param, const cell& ts) {
     uint32_t kind = (ts.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
-    if (c.pc >= limit(c.code, c.end)) [[unlikely]] {
+    cell* value = at_within(c.code, c.pc, c.end);
+    if (!value) [[unlikely]] {
         if (kind == ARG_LIT && typeset_has(&ts, TYPE_UNSET)) {
             stack::push(&unset_value);
             return 0;
@@ -260,13 +368,14 @@ inline void check_arg(const call& c, const cell* value, int32_t param, const cel
         raise_no_arg(c, param);
     }
     if (kind == ARG_PLAIN) [[likely]] {
-        if (uint32_t code = eval_expression(c.code, c.pc, c.end, c.infix, true)) return code;
+        if (uint32_t code = eval_simple(value, c.code, c.pc, c.end, c.infix, true)) return code;
     } else {
-        uint32_t t = TYPE_OF(at(c.code, c.pc));
+        uint32_t t = TYPE_OF(value);
         if (kind == ARG_LIT && (t == TYPE_PAREN || t == TYPE_GET_WORD || t == TYPE_GET_PATH)) {
             if (uint32_t code = eval_expression(c.code, c.pc, c.end, true, true)) return code;
         } else {
-            stack::push(at(c.code, c.pc++));
+            stack::push(value);
+            c.pc++;
         }
     }
     check_arg(c, stack::top - 1, param, ts);
@@ -469,10 +578,12 @@ uint32_t eval_block(cell* block, bool chain) {
         stack::keep();
     } else {
         near_position = *block;
+        cell* value = at(block, pc);
         for (;;) {
             near_position.w1 = pc;
-            if (uint32_t code = eval_expression(block, pc, end, false, false)) return code;
-            if (pc >= limit(block, end)) break;
+            if (uint32_t code = eval_simple<true>(value, block, pc, end, false, false)) return code;
+            value = at_within(block, pc, end);
+            if (!value) break;
             stack::reset();
         }
     }
@@ -510,9 +621,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
         case TYPE_PAREN: {
             cell* paren = stack::push(value);
             pc++;
-            stack::mark_interp_native(&runtime_words[W_ANON]);
-            if (uint32_t c = eval_block(paren, true)) return c;
-            stack::unwind();
+            if (uint32_t c = eval_block(paren, false)) return c;
             // The result stood above the paren's copy.
             paren[0] = paren[1];
             stack::top = paren + 1;
@@ -521,17 +630,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
         case TYPE_SET_WORD:
         case TYPE_SET_PATH: {
             if (TYPE_OF(value) == TYPE_SET_PATH) return eval_path(code, pc, end);
-            stack::mark_interp_native(value);
-            cell* word = stack::push(value);  // slot 0
-            pc++;
-            if (pc >= limit(code, end)) fire(script_error::need_value, word);
-            if (uint32_t c = eval_expression(code, pc, end, false, true)) return c;
-            cell* v = word + 1;
-            if (TYPE_OF(v) == TYPE_UNSET) fire(script_error::need_value, word);
-            if (cell* slot = settable_value(word)) *slot = *v;
-            else _context::set(word, v);
-            *word = *v;
-            stack::unwind();
+            if (uint32_t c = eval_set_word(value, code, pc, end)) return c;
             prefix = true;  // the value's expression took every operator after it
             break;
         }
@@ -606,21 +705,8 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             stack::push(value);
             pc++;
     }
-    // Infix operators apply left to right with no precedence; a function's local word
-    // outside its call has no values and is skipped unread.
-    if (!prefix) {
-        while (pc < limit(code, end)) {
-            cell* next = at(code, pc);
-            if (TYPE_OF(next) != TYPE_WORD) break;
-            cell* v = bound_value(next);
-            if (!v || TYPE_OF(v) != TYPE_OP) break;
-            cell name = *next;
-            pc++;
-            stack::top = start + 1;
-            if (number_infix(v, code, pc, end, start)) continue;
-            if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
-        }
-    }
+    if (!prefix)
+        if (uint32_t c = infix_ops(start, code, pc, end)) return c;
     if (!sub) {
         *stack::arguments = *start;
         stack::keep();
