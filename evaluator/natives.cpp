@@ -3,6 +3,7 @@
 #include "evaluator/comparison.h"
 #include "evaluator/control.h"
 #include "evaluator/math.h"
+#include "evaluator/sets.h"
 #include "evaluator/throw.h"
 #include "evaluator/values.h"
 
@@ -29,17 +30,17 @@ void register_natives() {
         not_equal_q, strict_equal_q, lesser_q, greater_q, lesser_or_equal_q,        // 26
         greater_or_equal_q, same_q, not_, type_q, reduce,                           // 31
         compose, stats, bind, in, nullptr,                                          // 36 parse
-        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 41 union intersect unique difference exclude
-        nullptr, nullptr, nullptr, negative_q, positive_q,                          // 46 complement? dehex enhex
+        union_, intersect, unique, difference, exclude,                             // 41
+        nullptr, dehex, enhex, negative_q, positive_q,                              // 46 complement?
         max, min, shift, to_hex, sine,                                              // 51
         cosine, tangent, arcsine, arccosine, arctangent,                            // 56
         arctangent2, NaN_q, log_2, log_10, log_e,                                   // 61
         exp, square_root, construct, value_q, try_,                                 // 66
         uppercase, lowercase, as_pair, as_point2D, as_point3D,                      // 71
         as_money, break_, continue_, exit_, return_,                                // 76
-        throw_, catch_, extend, nullptr, nullptr,                                   // 81 debase to-local-file
+        throw_, catch_, extend, debase, nullptr,                                    // 81 to-local-file
         nullptr, nullptr, nullptr, nullptr, nullptr,                                // 86 wait checksum unset new-line new-line?
-        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 91 enbase context? set-env get-env list-env
+        enbase, nullptr, nullptr, nullptr, nullptr,                                 // 91 context? set-env get-env list-env
         nullptr, sign_q, nullptr, nullptr, zero_q,                                  // 96 now as call
         size_q, nullptr, nullptr, nullptr, nullptr,                                 // 101 browse compress decompress recycle
         nullptr, nullptr,                                                           // 106 transcode apply
