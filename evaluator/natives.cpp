@@ -3,6 +3,7 @@
 #include "evaluator/comparison.h"
 #include "evaluator/control.h"
 #include "evaluator/math.h"
+#include "evaluator/runtime_natives.h"
 #include "evaluator/sets.h"
 #include "evaluator/throw.h"
 #include "evaluator/values.h"
@@ -39,11 +40,11 @@ void register_natives() {
         uppercase, lowercase, as_pair, as_point2D, as_point3D,                      // 71
         as_money, break_, continue_, exit_, return_,                                // 76
         throw_, catch_, extend, debase, nullptr,                                    // 81 to-local-file
-        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 86 wait checksum unset new-line new-line?
-        enbase, nullptr, nullptr, nullptr, nullptr,                                 // 91 context? set-env get-env list-env
-        nullptr, sign_q, nullptr, nullptr, zero_q,                                  // 96 now as call
-        size_q, nullptr, nullptr, nullptr, nullptr,                                 // 101 browse compress decompress recycle
-        nullptr, nullptr,                                                           // 106 transcode apply
+        nullptr, nullptr, unset, new_line, new_line_q,                              // 86 wait checksum
+        enbase, context_q, nullptr, nullptr, nullptr,                               // 91 set-env get-env list-env
+        nullptr, sign_q, as, nullptr, zero_q,                                       // 96 now call
+        size_q, nullptr, nullptr, nullptr, recycle,                                 // 101 browse compress decompress
+        transcode, nullptr,                                                         // 106 apply
     };
     native_fill_index = 1;
     fill_native_table(NATIVES_COUNT, list);
