@@ -228,6 +228,7 @@ struct call {
     uint32_t& pc;
     uint32_t end;
     bool infix;
+    uint32_t apply;
 };
 
 [[noreturn]] void raise_no_arg(const call& c, int32_t param) {
@@ -259,7 +260,8 @@ inline void check_arg(const call& c, const cell* value, int32_t param, const cel
         raise_no_arg(c, param);
     }
     if (kind == ARG_PLAIN) [[likely]] {
-        if (uint32_t code = eval_expression(c.code, c.pc, c.end, c.infix, true)) return code;
+        uint32_t end = c.apply & APPLY_SAFER ? std::min(c.end, c.pc + 1) : c.end;
+        if (uint32_t code = eval_expression(c.code, c.pc, end, c.infix, true)) return code;
     } else {
         uint32_t t = TYPE_OF(at(c.code, c.pc));
         if (kind == ARG_LIT && (t == TYPE_PAREN || t == TYPE_GET_WORD || t == TYPE_GET_PATH)) {
@@ -346,6 +348,49 @@ uint32_t refinement_arity(node_id spec, uint32_t i) {
     return 0;
 }
 
+// apply/all: each refinement of the spec takes its truth from the next value (false past
+// the tail), then its arguments; an inactive one's arguments are evaluated and dropped, or
+// skipped under /safer.
+[[nodiscard]] uint32_t fetch_applied_refinements(const call& c, uint32_t first, int32_t* refs, bool function) {
+    node_id spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
+    uint32_t n = spec_length(spec);
+    for (uint32_t i = first; i < n; i++) {
+        const cell e = *series_cell(spec, i);
+        if (TYPE_OF(&e) != TYPE_REFINEMENT) continue;
+        int32_t param = static_cast<int32_t>(i);
+        uint32_t arity = refinement_arity(spec, i);
+        bool active = false;
+        if (c.pc < limit(c.code, c.end)) {
+            if (uint32_t code = eval_expression(c.code, c.pc, c.end, false, true)) return code;
+            active = value_true_q(--stack::top, false, nullptr);
+        }
+        if (!active) {
+            for (uint32_t k = 0; k < arity && c.pc < limit(c.code, c.end); k++) {
+                if (c.apply & APPLY_SAFER) {
+                    c.pc++;
+                    continue;
+                }
+                if (uint32_t code = eval_expression(c.code, c.pc, c.end, false, true)) return code;
+                stack::top--;
+            }
+            continue;
+        }
+        if (!function) refs[e.w3 - 1] = static_cast<int32_t>(stack::top - stack::arguments);
+        else stack::arguments[param] = cell{TYPE_LOGIC, 1, 0, 0};
+        for (uint32_t k = 0; k < arity; k++) {
+            int32_t at = param + 1 + static_cast<int32_t>(k);
+            if (c.pc >= limit(c.code, c.end)) {
+                if (!function) stack::push(&none_value);
+                continue;
+            }
+            if (uint32_t code = fetch_one(c, at, i + 1 + k)) return code;
+            if (function) stack::arguments[at] = *--stack::top;
+        }
+        spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
+    }
+    return 0;
+}
+
 constexpr uint32_t MAX_REFINEMENTS = 32;
 const cell false_value{TYPE_LOGIC, 0, 0, 0};
 
@@ -369,6 +414,7 @@ const cell false_value{TYPE_LOGIC, 0, 0, 0};
         // The spec's node may have moved meanwhile.
         spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
     }
+    uint32_t first_refinement = i;
     int32_t refs[MAX_REFINEMENTS];
     if (function) {
         // Every refinement laid out inactive: false, then none per argument; then the locals.
@@ -384,8 +430,11 @@ const cell false_value{TYPE_LOGIC, 0, 0, 0};
         KEL_ASSERT(count <= static_cast<int32_t>(MAX_REFINEMENTS));
         for (int32_t k = 0; k < count; k++) refs[k] = -1;
     }
-    if (path)
+    if (c.apply & APPLY_ALL) {
+        if (uint32_t code = fetch_applied_refinements(c, first_refinement, refs, function)) return code;
+    } else if (path) {
         if (uint32_t code = fetch_refinements(c, path, path_from, refs, function)) return code;
+    }
     switch (type) {
         case TYPE_FUNCTION:
             return exec_function(c.callee);
@@ -628,7 +677,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
 }
 
 uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path, uint32_t path_from,
-                   const cell* name, bool infix) {
+                   const cell* name, bool infix, uint32_t apply) {
     const cell* naming = TYPE_OF(name) == TYPE_WORD ? name : &runtime_words[W_ANON];
     cell* callee;
     if (infix) {
@@ -646,7 +695,7 @@ uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell*
     if (TYPE_OF(callee) == TYPE_FUNCTION) stack::mark_interp_func(naming);
     else stack::mark_interp_native(naming);
     if (infix) stack::top++;
-    call c{callee, stack::current_frame(), code, pc, end, infix};
+    call c{callee, stack::current_frame(), code, pc, end, infix, apply};
     if (uint32_t code_ = fetch_and_run(c, path, path_from)) return code_;
     stack::unwind();
     callee[0] = callee[1];

@@ -44,7 +44,7 @@ void register_natives() {
         enbase, context_q, nullptr, nullptr, nullptr,                               // 91 set-env get-env list-env
         nullptr, sign_q, as, nullptr, zero_q,                                       // 96 now call
         size_q, nullptr, nullptr, nullptr, recycle,                                 // 101 browse compress decompress
-        transcode, nullptr,                                                         // 106 apply
+        transcode, apply,                                                           // 106
     };
     native_fill_index = 1;
     fill_native_table(NATIVES_COUNT, list);

@@ -5,8 +5,11 @@
 #include "boot/error_catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/native.h"
+#include "datatypes/word.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/lexer_callback.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
@@ -147,6 +150,35 @@ int32_t transcode(bool, const int32_t* refinements) {
         block::ks_append(out, rest);
     }
     *stack::arguments = *out;
+    return 0;
+}
+
+int32_t apply(bool, const int32_t* refinements) {
+    cell* target = arg(0);
+    cell* args = arg(1);
+    cell* name = stack::push(&runtime_words[W_ANON]);
+    const cell* path = nullptr;
+    uint32_t path_from = 0;
+    cell* fn = stack::push(target);
+    if (any_word_type_q(TYPE_OF(target)) && TYPE_OF(target) != TYPE_ISSUE) {
+        *name = word::retype(*target, TYPE_WORD);
+        *fn = *_context::get(name);
+    } else if (any_path_q(TYPE_OF(target))) {
+        *name = *block::ks_head(target);
+        if (TYPE_OF(name) != TYPE_WORD) fire(script_error::invalid_arg, target);
+        *fn = *_context::get(name);
+        path = target;
+        path_from = series_head(target) + 1;
+    }
+    uint32_t t = TYPE_OF(fn);
+    if (t == TYPE_OP) fn->header = (fn->header & ~(0xFFu | OP_WRAPPED_MASK)) | op_wrapped_type(fn);
+    else if (t != TYPE_FUNCTION && t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_ROUTINE)
+        fire(script_error::invalid_arg, target);
+    uint32_t mode = (refinement_given(refinements, 0) ? APPLY_ALL : 0) | (refinement_given(refinements, 1) ? APPLY_SAFER : 0);
+    uint32_t pc = series_head(args);
+    uint32_t end = static_cast<uint32_t>(series::buffer_length(args));
+    if (uint32_t code = eval_call(fn, args, pc, end, path, path_from, name, false, mode)) return code;
+    *stack::arguments = *(stack::top - 1);
     return 0;
 }
 

@@ -15,5 +15,6 @@ int32_t as(bool check, const int32_t* refinements);          // type spec
 int32_t recycle(bool check, const int32_t* refinements);     // /on /off
 // src /next /one /prescan /scan /part length /into dst /trace callback
 int32_t transcode(bool check, const int32_t* refinements);
+int32_t apply(bool check, const int32_t* refinements);       // func args /all /safer
 
 }  // namespace kel::natives
