@@ -22,6 +22,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "evaluator/throw.h"
+#include "evaluator/trace.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 
@@ -435,6 +436,10 @@ const cell false_value{TYPE_LOGIC, 0, 0, 0};
     } else if (path) {
         if (uint32_t code = fetch_refinements(c, path, path_from, refs, function)) return code;
     }
+    if (trace_on()) [[unlikely]] {
+        cell name = frame_name(c.frame);
+        fire_interp_event(TRACE_CALL, c.apply ? nullptr : c.code, c.pc, &name, c.callee);
+    }
     switch (type) {
         case TYPE_FUNCTION:
             return exec_function(c.callee);
@@ -469,6 +474,7 @@ void evaluate_for_object(cell* block) {
 // For objects: an event handler whose arguments are on the stack from args up.
 void call_object_handler(cell* handler, uint32_t name, cell* args) {
     root_cell fn(*handler);
+    tracing_scope untraced(false);
     cell word{TYPE_WORD, 0, name, static_cast<uint32_t>(-1)};
     cell* saved = stack::top;
     stack::top = args;
@@ -503,6 +509,7 @@ void interpreter_init() {
     object::evaluate = evaluate_for_object;
     object::call_handler = call_object_handler;
     block::call_sort_function = call_sort_function;
+    trace_init();
 }
 
 // --- Blocks ------------------------------------------------------------------------------
@@ -510,6 +517,7 @@ void interpreter_init() {
 uint32_t eval_block(cell* block, bool chain) {
     near_guard near;
     stack::mark_eval(&runtime_words[W_BODY]);
+    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_ENTER, block, series_head(block), nullptr, nullptr);
     uint32_t pc = series_head(block);
     uint32_t end = limit(block, UINT32_MAX);
     if (pc >= end) {
@@ -524,6 +532,8 @@ uint32_t eval_block(cell* block, bool chain) {
             stack::reset();
         }
     }
+    if (trace_on()) [[unlikely]]
+        fire_interp_event(TRACE_EXIT, block, limit(block, UINT32_MAX), nullptr, stack::arguments);
     if (chain) stack::unwind_last();
     else stack::unwind();
     return 0;
@@ -553,6 +563,7 @@ uint32_t do_next(cell* block) {
 
 uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub, bool literal_functions) {
     cell* start = stack::top;
+    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_FETCH, code, pc, nullptr, at(code, pc));
     cell* value = at(code, pc);
     switch (TYPE_OF(value)) {
         case TYPE_PAREN: {
@@ -575,6 +586,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             if (pc >= limit(code, end)) fire(script_error::need_value, word);
             if (uint32_t c = eval_expression(code, pc, end, false, true)) return c;
             cell* v = word + 1;
+            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_SET, code, pc, word, v);
             if (TYPE_OF(v) == TYPE_UNSET) fire(script_error::need_value, word);
             if (cell* slot = settable_value(word)) *slot = *v;
             else _context::set(word, v);
@@ -602,6 +614,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
                 default:
                     stack::push(v);
                     pc++;
+                    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
             }
             break;
         }
@@ -609,11 +622,13 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             cell* v = bound_value(value);
             stack::push(v ? v : _context::get(value));
             pc++;
+            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
             break;
         }
         case TYPE_LIT_WORD:
             set_type(stack::push(value), TYPE_WORD);
             pc++;
+            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
             break;
         case TYPE_PATH:
         case TYPE_GET_PATH:
@@ -624,6 +639,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             set_type(p, TYPE_PATH);
             p->w3 = 0;
             pc++;
+            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
             break;
         }
         case TYPE_OP:
@@ -648,11 +664,13 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
                 fire(internal_error::kel_system);
             stack::push(value);
             pc++;
+            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
             break;
         }
         default:
             stack::push(value);
             pc++;
+            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
     }
     // Infix operators apply left to right with no precedence; a function's local word
     // outside its call has no values and is skipped unread.
@@ -663,15 +681,21 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             cell* v = bound_value(next);
             if (!v || TYPE_OF(v) != TYPE_OP) break;
             cell name = *next;
+            if (trace_on()) [[unlikely]] {
+                fire_interp_event(TRACE_FETCH, code, pc, nullptr, next);
+                v = bound_value(at(code, pc));
+                if (!v || TYPE_OF(v) != TYPE_OP) break;
+            }
             pc++;
             stack::top = start + 1;
-            if (number_infix(v, code, pc, end, start)) continue;
+            if (!trace_on() && number_infix(v, code, pc, end, start)) continue;
             if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
         }
     }
     if (!sub) {
         *stack::arguments = *start;
         stack::keep();
+        if (trace_on()) [[unlikely]] fire_interp_event(TRACE_EXPR, code, pc, nullptr, stack::arguments);
     }
     return 0;
 }
@@ -679,6 +703,8 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
 uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path, uint32_t path_from,
                    const cell* name, bool infix, uint32_t apply) {
     const cell* naming = TYPE_OF(name) == TYPE_WORD ? name : &runtime_words[W_ANON];
+    cell ref = *name;
+    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_OPEN, apply ? nullptr : code, pc, nullptr, &ref);
     cell* callee;
     if (infix) {
         // The op, retyped to what it wraps, takes the left operand's place; the operand
@@ -700,18 +726,30 @@ uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell*
     stack::unwind();
     callee[0] = callee[1];
     stack::top = callee + 1;
+    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_RETURN, apply ? nullptr : code, pc, &ref, callee);
     return 0;
 }
 
-uint32_t exec_function(cell* fn) {
+namespace {
+
+uint32_t exec_body(cell* fn) {
     call_frame* frame = stack::current_frame();
     stack::point_context(fn->w1);
     frame->header |= FRAME_BODY;
     cell* body = stack::push(more_at(fn, MORE_BODY));
     uint32_t code = 0;
     if (TYPE_OF(body) == TYPE_BLOCK) {
+        if (trace_on()) [[unlikely]] {
+            cell name = frame_name(frame);
+            fire_interp_event(TRACE_CALL, nullptr, -1, &name, fn);
+            fire_interp_event(TRACE_PROLOG, body, -1, &name, fn);
+        }
         // A return raised by C++ between here and the body (PARSE, callbacks) ends here too.
         code = catch_code([body] { return eval_block(body, true); });
+        if (trace_on()) [[unlikely]] {
+            cell name = frame_name(frame);
+            fire_interp_event(TRACE_EPILOG, body, -1, &name, fn);
+        }
     } else {
         *stack::arguments = unset_value;
     }
@@ -721,13 +759,29 @@ uint32_t exec_function(cell* fn) {
     frame->header &= ~FRAME_BODY;
     stack::restore(frame);
     frame->ctx = 0;
+    if (trace_on() && TYPE_OF(body) == TYPE_BLOCK) [[unlikely]] {
+        cell name = frame_name(frame);
+        fire_interp_event(TRACE_RETURN, nullptr, -1, &name, stack::arguments);
+    }
     return 0;
+}
+
+}  // namespace
+
+uint32_t exec_function(cell* fn) {
+    // The trace attribute turns tracing on for the body within a trace run, no-trace off.
+    if (fn->header & (FUNC_TRACE | FUNC_NO_TRACE)) [[unlikely]] {
+        tracing_scope attribute(fn->header & FUNC_TRACE ? trace_run : false);
+        return exec_body(fn);
+    }
+    return exec_body(fn);
 }
 
 uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
     cell* start = stack::top;
     uint32_t kind = TYPE_OF(at(code, pc));
     bool set = kind == TYPE_SET_PATH, get = kind == TYPE_GET_PATH;
+    uint32_t path_at = pc;
     // Slots: the path, the value to set, the current and previous values and elements.
     cell* path = stack::push(at(code, pc));
     pc++;
@@ -736,6 +790,7 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
         if (pc >= limit(code, end)) fire(script_error::need_value, path);
         if (uint32_t c = eval_expression(code, pc, end, false, true)) return c;
         *to_set = *--stack::top;
+        if (trace_on()) [[unlikely]] fire_interp_event(TRACE_SET, code, pc, path, to_set);
         if (TYPE_OF(to_set) == TYPE_UNSET) fire(script_error::need_value, path);
     }
     cell* current = stack::push(&none_value);
@@ -749,6 +804,10 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
     const cell* head = block::ks_head(path);
     if (TYPE_OF(head) != TYPE_WORD) fire(script_error::word_first, path);
     cell head_word = *head;
+    if (trace_on()) [[unlikely]] {
+        fire_interp_event(TRACE_ENTER, code, path_at, nullptr, nullptr);
+        fire_interp_event(TRACE_FETCH, path, series_head(path), nullptr, &head_word);
+    }
     *current = *word_value(&head_word);
     if (TYPE_OF(current) == TYPE_UNSET) fire(script_error::unset_path, path, &head_word);
     if (callable_q(TYPE_OF(current))) {
@@ -758,10 +817,13 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
         if (uint32_t c = eval_call(current, code, pc, end, path, from, &head_word, false)) return c;
         *start = *(stack::top - 1);
         stack::top = start + 1;
+        if (trace_on()) [[unlikely]] fire_interp_event(TRACE_EXIT, code, pc, nullptr, start);
         return 0;
     }
     for (int32_t i = 1; i < length; i++) {
         *element = *block::ks_abs_at(path, series::head_of(path) + i);
+        if (trace_on()) [[unlikely]]
+            fire_interp_event(TRACE_FETCH, path, series::head_of(path) + i, nullptr, element);
         if (TYPE_OF(element) == TYPE_GET_WORD) {
             *element = *word_value(element);
         } else if (TYPE_OF(element) == TYPE_PAREN) {
@@ -782,17 +844,21 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
         *previous = *current;
         *previous_element = *element;
         *current = r;
+        if (trace_on()) [[unlikely]]
+            fire_interp_event(TRACE_PUSH, path, series::head_of(path) + i, nullptr, current);
         if (callable_q(TYPE_OF(current)) && !set && !get) {
             uint32_t from = series_head(path) + static_cast<uint32_t>(i) + 1;
             cell name = *element;
             if (uint32_t c = eval_call(current, code, pc, end, path, from, &name, false)) return c;
             *start = *(stack::top - 1);
             stack::top = start + 1;
+            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_EXIT, code, pc, nullptr, start);
             return 0;
         }
     }
     *start = set ? *to_set : *current;
     stack::top = start + 1;
+    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_EXIT, code, pc, nullptr, start);
     return 0;
 }
 

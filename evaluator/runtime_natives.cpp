@@ -174,7 +174,8 @@ int32_t apply(bool, const int32_t* refinements) {
     if (t == TYPE_OP) fn->header = (fn->header & ~(0xFFu | OP_WRAPPED_MASK)) | op_wrapped_type(fn);
     else if (t != TYPE_FUNCTION && t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_ROUTINE)
         fire(script_error::invalid_arg, target);
-    uint32_t mode = (refinement_given(refinements, 0) ? APPLY_ALL : 0) | (refinement_given(refinements, 1) ? APPLY_SAFER : 0);
+    uint32_t mode = APPLY_BLOCK | (refinement_given(refinements, 0) ? APPLY_ALL : 0) |
+                    (refinement_given(refinements, 1) ? APPLY_SAFER : 0);
     uint32_t pc = series_head(args);
     uint32_t end = static_cast<uint32_t>(series::buffer_length(args));
     if (uint32_t code = eval_call(fn, args, pc, end, path, path_from, name, false, mode)) return code;
