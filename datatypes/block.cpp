@@ -263,9 +263,12 @@ class key_index {
 public:
     key_index(const cell* block, int32_t n, bool case_q) : block_(block), n_(n), case_q_(case_q) {}
 
+    // Room for this many keys without growing.
+    void reserve(int64_t keys) { grow(static_cast<uint32_t>(std::min<int64_t>(keys, INT32_MAX / 4))); }
+
     void add_all() {
         int32_t len = buffer_length(block_);
-        grow(static_cast<uint32_t>(std::max(0, len - head_of(block_)) / n_));
+        reserve(std::max(0, len - head_of(block_)) / n_);
         for (int32_t i = head_of(block_); i < len; i += n_) add(i);
     }
 
@@ -295,8 +298,12 @@ private:
         size_t mask = slots_.size() - 1;
         size_t i = hash_value(key, case_q_) & mask;
         cell* cells = buffer_of(block_)->cells();
+        // Integers and characters are equal by payload alone, under either equality.
+        uint32_t t = TYPE_OF(key);
+        bool payload = t == TYPE_INTEGER || t == TYPE_CHAR;
         for (size_t step = 1; slots_[i] >= 0; step++) {
-            if (cells_equal(key, cells + slots_[i], case_q_)) return i;
+            cell* other = cells + slots_[i];
+            if (payload ? TYPE_OF(other) == t && other->w2 == key->w2 : cells_equal(key, other, case_q_)) return i;
             i = (i + step) & mask;
         }
         return i;
@@ -539,6 +546,7 @@ const cell* set_operation(cell* first, bool case_q, cell* skip, int32_t op) {
     cell* result = push_only(static_cast<int32_t>(std::min<int64_t>(room, INT32_MAX)));
     // The result's keys as they are added; the other series' keys when first looked up.
     key_index emitted(result, n, case_q), in_first(first, n, case_q), in_second(second, n, case_q);
+    emitted.reserve(room / n);
     bool first_indexed = false, second_indexed = false;
     series::set_walk(
         first, second, result, op, n,
