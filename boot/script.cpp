@@ -131,6 +131,15 @@ private:
     int32_t length_ = -1;
 };
 
+// "*** Error n", with the category's title and the id's word when the code has them.
+std::string plain_report(uint32_t code) {
+    std::string text = "*** Error " + std::to_string(code);
+    const char* title = error_category_title(code / 100);
+    const char* id = error_id_word(code / 100, code % 100);
+    if (title && id) text += std::string(" (") + title + ": " + id + ")";
+    return text;
+}
+
 }  // namespace
 
 void load_global_text(cell* out, const uint8_t* bytes, size_t length) {
@@ -173,13 +182,17 @@ uint32_t do_script_file(cell* file) {
 }
 
 void exit_on_uncaught_error() {
+    uint32_t code = last_raised_error().code;
     cell* report = string::make_at(stack::push_cell(), 64);
-    if (TYPE_OF(&last_error) == TYPE_ERROR) {
+    // Forming a field may itself raise (a field changed to a value that cannot be formed, no
+    // memory left): the report then falls back to the code alone.
+    bool formed = TYPE_OF(&last_error) == TYPE_ERROR && catch_exit(LEVEL_ALL, [report] {
         cell* error = stack::push(&last_error);
         error::form(error, report, nullptr, INT32_MAX);
-    } else {
-        std::string text = "*** Error " + std::to_string(last_raised_error().code);
-        string::concat_cstr(report, text.c_str());
+    }) == 0;
+    if (!formed) {
+        series_set_part_end(string::buffer_of(report), 0);
+        string::concat_cstr(report, plain_report(code).c_str());
     }
     const uint8_t* head = string::ks_head(report);
     series_buffer* b = string::buffer_of(report);

@@ -61,7 +61,6 @@ constexpr uint32_t CHARFLAG_PERCENT = 0x00040000;
 constexpr uint32_t CHARFLAG_GREATER_THAN = 0x00080000;
 constexpr uint32_t CHARFLAG_LESS_THAN = 0x00100000;
 constexpr uint32_t CHARFLAG_SIGN = 0x00200000;
-constexpr uint32_t CHARFLAG_END = 0x00400000;
 constexpr uint32_t CHARFLAG_HASH = 0x00800000;
 constexpr uint32_t CHARFLAG_EXPONENT = 0x01000000;
 constexpr uint32_t CHARFLAG_APOSTROPHE = 0x02000000;

@@ -14,9 +14,9 @@ constexpr std::array<uint32_t, 256> build_char_classes() {
     for (uint32_t b = 0x7F; b < 0xC0; b++) t[b] = CHAR_CONTINUATION;
     for (uint32_t b = 0xC2; b < 0xF0; b++) t[b] = CHAR_OTHER | CHARFLAG_WIDE2;
     for (uint32_t b = 0xF0; b < 0xF8; b++) t[b] = CHAR_OTHER | CHARFLAG_WIDE4;
-    t[0xC0] = t[0xC1] = CHAR_INVALID;
+    // A NUL is an invalid character, never the end: text may go on after it.
+    t[0x00] = t[0xC0] = t[0xC1] = CHAR_INVALID;
     for (uint32_t b = 0xF8; b < 0x100; b++) t[b] = CHAR_INVALID;
-    t[0x00] = CHAR_END | CHARFLAG_END;
     t['\t'] = t['\r'] = t[' '] = CHAR_SPACE;
     t['\n'] = CHAR_NEWLINE;
     for (uint32_t b = '1'; b <= '9'; b++) t[b] = CHAR_DIGIT19;

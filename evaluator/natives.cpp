@@ -1,10 +1,12 @@
 #include "evaluator/natives.h"
 
+#include "evaluator/checksum.h"
 #include "evaluator/comparison.h"
 #include "evaluator/control.h"
 #include "evaluator/math.h"
 #include "evaluator/runtime_natives.h"
 #include "evaluator/sets.h"
+#include "evaluator/system.h"
 #include "evaluator/throw.h"
 #include "evaluator/values.h"
 
@@ -39,11 +41,11 @@ void register_natives() {
         exp, square_root, construct, value_q, try_,                                 // 66
         uppercase, lowercase, as_pair, as_point2D, as_point3D,                      // 71
         as_money, break_, continue_, exit_, return_,                                // 76
-        throw_, catch_, extend, debase, nullptr,                                    // 81 to-local-file
-        nullptr, nullptr, unset, new_line, new_line_q,                              // 86 wait checksum
-        enbase, context_q, nullptr, nullptr, nullptr,                               // 91 set-env get-env list-env
-        nullptr, sign_q, as, nullptr, zero_q,                                       // 96 now call
-        size_q, nullptr, nullptr, nullptr, recycle,                                 // 101 browse compress decompress
+        throw_, catch_, extend, debase, to_local_file,                              // 81
+        wait, checksum, unset, new_line, new_line_q,                                // 86
+        enbase, context_q, set_env, get_env, list_env,                              // 91
+        now, sign_q, as, call, zero_q,                                              // 96
+        size_q, browse, nullptr, nullptr, recycle,                                  // 101 compress and decompress install from io
         transcode, apply,                                                           // 106
     };
     native_fill_index = 1;

@@ -70,14 +70,18 @@ inline uint32_t index_of(const cell* c) { return static_cast<uint32_t>(c - botto
 
 // --- Argument stack --------------------------------------------------------------------
 
+// The new cell is a root at once: it is made unset, so that a collection before the caller
+// fills it never marks what an earlier push left there.
 inline cell* push_cell() {
     cell* c = top;
     if (++top >= end) overflow();
+    c->header = TYPE_UNSET;
     return c;
 }
 
 inline cell* push(const cell* value) {
-    cell* c = push_cell();
+    cell* c = top;
+    if (++top >= end) overflow();
     *c = *value;
     return c;
 }

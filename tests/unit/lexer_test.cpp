@@ -101,7 +101,7 @@ TEST_F(LexerTest, CharacterClassesAndFlags) {
         uint32_t entry;
     };
     const row rows[] = {
-        {0x00, CHAR_END | CHARFLAG_END},   {'\t', CHAR_SPACE},      {'\r', CHAR_SPACE},
+        {0x00, CHAR_INVALID},              {'\t', CHAR_SPACE},      {'\r', CHAR_SPACE},
         {'\n', CHAR_NEWLINE},              {0x0B, CHAR_CONTROL},    {0x1F, CHAR_CONTROL},
         {'0', CHAR_DIGIT0},                {'9', CHAR_DIGIT19},     {'x', CHAR_LETTER_X},
         {'X', CHAR_LETTER_X},              {'t', CHAR_OTHER},       {'T', CHAR_LETTER_T},
@@ -210,7 +210,7 @@ TEST_F(LexerTest, ScanReportsTheFirstTokensTypeAndExtent) {
         {"\xC2\xA0\xC2\xA0", 0, 4},
         {"\xC2\xA0 abc", TYPE_WORD, 6},
         {"abc\xE2\x80\x83""def", TYPE_WORD, 3},
-        {std::string("a\0b", 3), TYPE_WORD, 1},
+        {std::string("a\0b", 3), TYPE_ERROR, 1},
     };
     for (const row& r : rows) {
         scanned got = scan(r.text);
@@ -252,12 +252,14 @@ TEST_F(LexerTest, PrescanGuessesTheFirstType) {
     }
 }
 
-TEST_F(LexerTest, NulEndsTheInput) {
-    std::string text("a b\0c", 5);
-    size_t consumed = 0;
-    lexer_scan(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size(), false, true,
-               false, false, &consumed);
-    EXPECT_EQ(consumed, 5u);
+// A NUL is not the end of the text: what follows it is not lost silently.
+TEST_F(LexerTest, NulIsAnInvalidCharacter) {
+    for (const std::string& text : {std::string("\0", 1), std::string("[a\0]", 5)})
+        EXPECT_EQ(scan(text).type, TYPE_ERROR) << text.size();
+    for (const std::string& text : {std::string("#(none) \0 1", 11), std::string("; x\0\n#(none)\0", 13)}) {
+        EXPECT_EQ(raised_code([&] { load(text); }), error_code(ERR_SYNTAX, static_cast<uint32_t>(syntax_error::bad_char)))
+            << text.size();
+    }
 }
 
 TEST_F(LexerTest, LoadBuildsNestedSeriesWithLineMarks) {

@@ -97,5 +97,21 @@ TEST_F(StackTest, FramesKeepTheirContextsThroughCollections) {
     stack::unwind_func();
 }
 
+// A slot popped while it held a string keeps those bytes; pushed again, it must not make
+// a collection mark a block's node as bytes and so skip the block's contents.
+TEST_F(StackTest, APushedCellShowsNothingAnEarlierPushLeft) {
+    root_cell outer(cell{TYPE_BLOCK, 0, alloc_cells(1), 0});
+    node_id inner = alloc_cells(1);
+    *alloc_tail_buffer(node_buffer(outer.value.w2)) = cell{TYPE_BLOCK, 0, inner, 0};
+    *stack::push_cell() = cell{TYPE_STRING, 0, outer.value.w2, 0};
+    stack::pop(1);
+    stack::push_cell();
+    collector_collect();
+    series_buffer* kept = node_buffer(node_buffer(outer.value.w2)->cells()[0].w2);
+    ASSERT_TRUE(kept && !node_is_free_slot(kept));
+    EXPECT_EQ(kept->unit(), sizeof(cell));
+    stack::pop(1);
+}
+
 }  // namespace
 }  // namespace kel

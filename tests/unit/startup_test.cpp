@@ -55,7 +55,7 @@ TEST_F(StartupTest, WithoutAScriptInitialisesAndEndsWithZero) {
 
 TEST_F(StartupTest, ScriptRunsFromItsHeaderOn) {
     struct {
-        const char* text;
+        std::string text;
         int status;
         const char* out;
     } cases[] = {
@@ -66,6 +66,11 @@ TEST_F(StartupTest, ScriptRunsFromItsHeaderOn) {
          "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : x: 1 / 0\n"},
         {"Kel [] x: [1 2", UNCAUGHT, "*** Syntax Error: (line 1) missing ] at [1 2\n"},
         {"Kel/System [] x: 1", UNCAUGHT, "*** Internal Error: contains Kel/System code which requires compilation\n"},
+        // A NUL does not end the script silently.
+        {std::string("Kel []\nprint 1\n\0print 2\n", 24), UNCAUGHT, "*** Syntax Error: (line 3) invalid character at "},
+        // A field that cannot be formed (too deep) leaves the plain report.
+        {"Kel []\nn: [] loop 20000 [n: reduce [n]]\ne: make error! \"m\"\ne/stack: n\ndo e", UNCAUGHT,
+         "*** Error 800 (User Error: message)\n"},
     };
     for (const auto& c : cases) {
         run_result r = run_kel(script(c.text));
