@@ -239,16 +239,94 @@ bool cells_equal(cell* a, cell* b, bool case_q) {
     return compare_dispatch(a, b, case_q ? COMP_STRICT_EQUAL : COMP_FIND) == 0;
 }
 
-// Whether a key equal to the one at key_index of key_block is among the record keys of
-// block (from its head, records of n cells).
-bool has_key(const cell* block, const cell* key_block, int32_t key_index, int32_t n, bool case_q) {
-    cell* key = ks_abs_at(key_block, key_index);
-    int32_t len = buffer_length(block);
-    cell* cells = buffer_of(block)->cells();
-    for (int32_t i = head_of(block); i < len; i += n)
-        if (cells_equal(key, cells + i, case_q)) return true;
-    return false;
+// Whether equal values of the type always hash alike: scalars, words and text. Values of
+// the other types (blocks, objects, dates ...) are compared deeply or loosely, and looked up
+// by a scan.
+bool hashed_key_q(const cell* value) {
+    switch (TYPE_OF(value)) {
+        case TYPE_INTEGER: case TYPE_CHAR: case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME:
+        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+        case TYPE_REFINEMENT: case TYPE_ISSUE: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
+        case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_BINARY: case TYPE_PAIR:
+        case TYPE_POINT2D: case TYPE_POINT3D: case TYPE_TUPLE: case TYPE_MONEY: case TYPE_NONE:
+        case TYPE_UNSET: case TYPE_LOGIC: case TYPE_DATATYPE: case TYPE_TYPESET:
+            return true;
+        default:
+            return false;
+    }
 }
+
+// The record keys of a block from its head, indexed as they are added so that a set
+// operation tests membership in constant time. Holds positions, never addresses: the
+// block's buffer may move between calls. Keys of types that do not hash are kept in a
+// list and scanned.
+class key_index {
+public:
+    key_index(const cell* block, int32_t n, bool case_q) : block_(block), n_(n), case_q_(case_q) {}
+
+    // Room for this many keys without growing.
+    void reserve(int64_t keys) { grow(static_cast<uint32_t>(std::min<int64_t>(keys, INT32_MAX / 4))); }
+
+    void add_all() {
+        int32_t len = buffer_length(block_);
+        reserve(std::max(0, len - head_of(block_)) / n_);
+        for (int32_t i = head_of(block_); i < len; i += n_) add(i);
+    }
+
+    void add(int32_t position) {
+        cell* key = ks_abs_at(block_, position);
+        if (!hashed_key_q(key)) {
+            scanned_.push_back(position);
+            return;
+        }
+        if ((count_ + 1) * 4 > slots_.size() * 3) grow(count_ + 1);
+        slots_[probe(key)] = position;
+        count_++;
+    }
+
+    bool contains(cell* key) {
+        if (!hashed_key_q(key)) {
+            for (int32_t p : scanned_)
+                if (cells_equal(key, ks_abs_at(block_, p), case_q_)) return true;
+            return false;
+        }
+        return !slots_.empty() && slots_[probe(key)] >= 0;
+    }
+
+private:
+    // The slot holding a key equal to this one, else the empty slot where it goes.
+    size_t probe(cell* key) {
+        size_t mask = slots_.size() - 1;
+        size_t i = hash_value(key, case_q_) & mask;
+        cell* cells = buffer_of(block_)->cells();
+        // Integers and characters are equal by payload alone, under either equality.
+        uint32_t t = TYPE_OF(key);
+        bool payload = t == TYPE_INTEGER || t == TYPE_CHAR;
+        for (size_t step = 1; slots_[i] >= 0; step++) {
+            cell* other = cells + slots_[i];
+            if (payload ? TYPE_OF(other) == t && other->w2 == key->w2 : cells_equal(key, other, case_q_)) return i;
+            i = (i + step) & mask;
+        }
+        return i;
+    }
+
+    void grow(uint32_t keys) {
+        size_t size = 16;
+        while (size * 3 < static_cast<size_t>(keys) * 4 + 4) size *= 2;
+        if (size <= slots_.size()) return;
+        std::vector<int32_t> old(size, -1);
+        old.swap(slots_);
+        for (int32_t p : old)
+            if (p >= 0) slots_[probe(ks_abs_at(block_, p))] = p;
+    }
+
+    const cell* block_;
+    int32_t n_;
+    bool case_q_;
+    uint32_t count_ = 0;
+    std::vector<int32_t> slots_;
+    std::vector<int32_t> scanned_;
+};
 
 // --- Mold and form -----------------------------------------------------------------------
 
@@ -467,13 +545,24 @@ const cell* set_operation(cell* first, bool case_q, cell* skip, int32_t op) {
     if (two) series::length(second);
     int64_t room = length_from_head(first) + (op == SET_UNION ? length_from_head(second) : 0);
     cell* result = push_only(static_cast<int32_t>(std::min<int64_t>(room, INT32_MAX)));
+    // The result's keys as they are added; the other series' keys when first looked up.
+    key_index emitted(result, n, case_q), in_first(first, n, case_q), in_second(second, n, case_q);
+    emitted.reserve(room / n);
+    bool first_indexed = false, second_indexed = false;
     series::set_walk(
         first, second, result, op, n,
-        [&](const cell* series, cell* from, int32_t i) { return has_key(series, from, i, n, case_q); },
+        [&](const cell* series, cell* from, int32_t i) {
+            if (series == result) return emitted.contains(ks_abs_at(from, i));
+            bool& indexed = series == first ? first_indexed : second_indexed;
+            key_index& index = series == first ? in_first : in_second;
+            if (!indexed) index.add_all(), indexed = true;
+            return index.contains(ks_abs_at(from, i));
+        },
         [&](cell* from, int32_t i, int32_t count) {
             series_buffer* b = ensure_room(result, count, true);
             std::memcpy(b->tail, ks_abs_at(from, i), count * CELL);
             b->tail += count * CELL;
+            emitted.add(static_cast<int32_t>((b->tail - b->offset) / CELL) - count);
         });
     first->w1 = 0;
     first->w2 = result->w2;

@@ -19,6 +19,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace.h"
 #include "evaluator/throw.h"
 #include "evaluator/transcode.h"
 #include "runtime/collector.h"
@@ -496,9 +497,9 @@ int32_t case_(bool, const int32_t* refinements) {
     return 0;
 }
 
-int32_t do_(bool, const int32_t* refinements) {
-    // The preprocessor and the trace events are not part of this build.
-    if (refinement_given(refinements, 0) || refinement_given(refinements, 3)) fire(internal_error::not_done);
+namespace {
+
+uint32_t do_value(const int32_t* refinements) {
     cell* base = stack::arguments;
     cell* position = refinement_given(refinements, 2) ? base + refinements[2] : nullptr;
     switch (TYPE_OF(base)) {
@@ -529,6 +530,17 @@ int32_t do_(bool, const int32_t* refinements) {
             return result(*(stack::top - 1));
         }
     }
+}
+
+}  // namespace
+
+int32_t do_(bool, const int32_t* refinements) {
+    // The preprocessor is not part of this build.
+    if (refinement_given(refinements, 0)) fire(internal_error::not_done);
+    if (!refinement_given(refinements, 3)) return static_cast<int32_t>(do_value(refinements));
+    auto evaluate = [](void* r) { return do_value(static_cast<const int32_t*>(r)); };
+    return static_cast<int32_t>(trace_run_with(stack::arguments + refinements[3], evaluate,
+                                               const_cast<int32_t*>(refinements)));
 }
 
 }  // namespace kel::natives

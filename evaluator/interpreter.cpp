@@ -23,6 +23,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "evaluator/throw.h"
+#include "evaluator/trace.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 
@@ -251,9 +252,15 @@ inline uint32_t spec_length(node_id spec) {
         cell* v = bound_value(next);
         if (!v || TYPE_OF(v) != TYPE_OP) break;
         cell name = *next;
+        if (trace_on()) [[unlikely]] {
+            fire_interp_event(TRACE_FETCH, code, pc, nullptr, next);
+            cell* again = at_within(code, pc, end);
+            v = again ? bound_value(again) : nullptr;
+            if (!v || TYPE_OF(v) != TYPE_OP) break;
+        }
         pc++;
         stack::top = start + 1;
-        if (number_infix(v, code, pc, end, start)) continue;
+        if (!trace_on() && number_infix(v, code, pc, end, start)) continue;
         if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
     }
     return 0;
@@ -268,6 +275,8 @@ inline uint32_t spec_length(node_id spec) {
 template <bool set_words = false>
 [[gnu::always_inline]] inline uint32_t eval_simple(cell* value, cell* code, uint32_t& pc, uint32_t end, bool prefix,
                                                    bool sub) {
+    // Tracing reports every step, which only the general path does.
+    if (trace_on()) [[unlikely]] return eval_expression(code, pc, end, prefix, sub);
     cell* start = stack::top;
     switch (TYPE_OF(value)) {
         case TYPE_SET_WORD:
@@ -319,6 +328,7 @@ operators:
     if (!next) fire(script_error::need_value, word);
     if (uint32_t c = eval_simple(next, code, pc, end, false, true)) return c;
     cell* v = word + 1;
+    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_SET, code, pc, word, v);
     if (TYPE_OF(v) == TYPE_UNSET) fire(script_error::need_value, word);
     if (cell* slot = settable_value(word)) *slot = *v;
     else _context::set(word, v);
@@ -336,6 +346,7 @@ struct call {
     uint32_t& pc;
     uint32_t end;
     bool infix;
+    uint32_t apply;
 };
 
 [[noreturn]] void raise_no_arg(const call& c, int32_t param) {
@@ -368,7 +379,8 @@ inline void check_arg(const call& c, const cell* value, int32_t param, const cel
         raise_no_arg(c, param);
     }
     if (kind == ARG_PLAIN) [[likely]] {
-        if (uint32_t code = eval_simple(value, c.code, c.pc, c.end, c.infix, true)) return code;
+        uint32_t end = c.apply & APPLY_SAFER ? std::min(c.end, c.pc + 1) : c.end;
+        if (uint32_t code = eval_simple(value, c.code, c.pc, end, c.infix, true)) return code;
     } else {
         uint32_t t = TYPE_OF(value);
         if (kind == ARG_LIT && (t == TYPE_PAREN || t == TYPE_GET_WORD || t == TYPE_GET_PATH)) {
@@ -456,6 +468,49 @@ uint32_t refinement_arity(node_id spec, uint32_t i) {
     return 0;
 }
 
+// apply/all: each refinement of the spec takes its truth from the next value (false past
+// the tail), then its arguments; an inactive one's arguments are evaluated and dropped, or
+// skipped under /safer.
+[[nodiscard]] uint32_t fetch_applied_refinements(const call& c, uint32_t first, int32_t* refs, bool function) {
+    node_id spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
+    uint32_t n = spec_length(spec);
+    for (uint32_t i = first; i < n; i++) {
+        const cell e = *series_cell(spec, i);
+        if (TYPE_OF(&e) != TYPE_REFINEMENT) continue;
+        int32_t param = static_cast<int32_t>(i);
+        uint32_t arity = refinement_arity(spec, i);
+        bool active = false;
+        if (c.pc < limit(c.code, c.end)) {
+            if (uint32_t code = eval_expression(c.code, c.pc, c.end, false, true)) return code;
+            active = value_true_q(--stack::top, false, nullptr);
+        }
+        if (!active) {
+            for (uint32_t k = 0; k < arity && c.pc < limit(c.code, c.end); k++) {
+                if (c.apply & APPLY_SAFER) {
+                    c.pc++;
+                    continue;
+                }
+                if (uint32_t code = eval_expression(c.code, c.pc, c.end, false, true)) return code;
+                stack::top--;
+            }
+            continue;
+        }
+        if (!function) refs[e.w3 - 1] = static_cast<int32_t>(stack::top - stack::arguments);
+        else stack::arguments[param] = cell{TYPE_LOGIC, 1, 0, 0};
+        for (uint32_t k = 0; k < arity; k++) {
+            int32_t at = param + 1 + static_cast<int32_t>(k);
+            if (c.pc >= limit(c.code, c.end)) {
+                if (!function) stack::push(&none_value);
+                continue;
+            }
+            if (uint32_t code = fetch_one(c, at, i + 1 + k)) return code;
+            if (function) stack::arguments[at] = *--stack::top;
+        }
+        spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
+    }
+    return 0;
+}
+
 constexpr uint32_t MAX_REFINEMENTS = 32;
 const cell false_value{TYPE_LOGIC, 0, 0, 0};
 
@@ -479,6 +534,7 @@ const cell false_value{TYPE_LOGIC, 0, 0, 0};
         // The spec's node may have moved meanwhile.
         spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
     }
+    uint32_t first_refinement = i;
     int32_t refs[MAX_REFINEMENTS];
     if (function) {
         // Every refinement laid out inactive: false, then none per argument; then the locals.
@@ -494,8 +550,15 @@ const cell false_value{TYPE_LOGIC, 0, 0, 0};
         KEL_ASSERT(count <= static_cast<int32_t>(MAX_REFINEMENTS));
         for (int32_t k = 0; k < count; k++) refs[k] = -1;
     }
-    if (path)
+    if (c.apply & APPLY_ALL) {
+        if (uint32_t code = fetch_applied_refinements(c, first_refinement, refs, function)) return code;
+    } else if (path) {
         if (uint32_t code = fetch_refinements(c, path, path_from, refs, function)) return code;
+    }
+    if (trace_on()) [[unlikely]] {
+        cell name = frame_name(c.frame);
+        fire_interp_event(TRACE_CALL, c.apply ? nullptr : c.code, c.pc, &name, c.callee);
+    }
     switch (type) {
         case TYPE_FUNCTION:
             return exec_function(c.callee);
@@ -530,6 +593,7 @@ void evaluate_for_object(cell* block) {
 // For objects: an event handler whose arguments are on the stack from args up.
 void call_object_handler(cell* handler, uint32_t name, cell* args) {
     root_cell fn(*handler);
+    tracing_scope untraced(false);
     cell word{TYPE_WORD, 0, name, static_cast<uint32_t>(-1)};
     cell* saved = stack::top;
     stack::top = args;
@@ -564,6 +628,7 @@ void interpreter_init() {
     object::evaluate = evaluate_for_object;
     object::call_handler = call_object_handler;
     block::call_sort_function = call_sort_function;
+    trace_init();
 }
 
 // --- Blocks ------------------------------------------------------------------------------
@@ -571,6 +636,7 @@ void interpreter_init() {
 uint32_t eval_block(cell* block, bool chain) {
     near_guard near;
     stack::mark_eval(&runtime_words[W_BODY]);
+    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_ENTER, block, series_head(block), nullptr, nullptr);
     uint32_t pc = series_head(block);
     uint32_t end = limit(block, UINT32_MAX);
     if (pc >= end) {
@@ -587,6 +653,8 @@ uint32_t eval_block(cell* block, bool chain) {
             stack::reset();
         }
     }
+    if (trace_on()) [[unlikely]]
+        fire_interp_event(TRACE_EXIT, block, limit(block, UINT32_MAX), nullptr, stack::arguments);
     if (chain) stack::unwind_last();
     else stack::unwind();
     return 0;
@@ -616,6 +684,7 @@ uint32_t do_next(cell* block) {
 
 uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub, bool literal_functions) {
     cell* start = stack::top;
+    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_FETCH, code, pc, nullptr, at(code, pc));
     cell* value = at(code, pc);
     switch (TYPE_OF(value)) {
         case TYPE_PAREN: {
@@ -653,6 +722,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
                 default:
                     stack::push(v);
                     pc++;
+                    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
             }
             break;
         }
@@ -660,11 +730,13 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             cell* v = bound_value(value);
             stack::push(v ? v : _context::get(value));
             pc++;
+            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
             break;
         }
         case TYPE_LIT_WORD:
             set_type(stack::push(value), TYPE_WORD);
             pc++;
+            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
             break;
         case TYPE_PATH:
         case TYPE_GET_PATH:
@@ -675,6 +747,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             set_type(p, TYPE_PATH);
             p->w3 = 0;
             pc++;
+            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
             break;
         }
         case TYPE_OP:
@@ -699,24 +772,29 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
                 fire(internal_error::kel_system);
             stack::push(value);
             pc++;
+            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
             break;
         }
         default:
             stack::push(value);
             pc++;
+            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
     }
     if (!prefix)
         if (uint32_t c = infix_ops(start, code, pc, end)) return c;
     if (!sub) {
         *stack::arguments = *start;
         stack::keep();
+        if (trace_on()) [[unlikely]] fire_interp_event(TRACE_EXPR, code, pc, nullptr, stack::arguments);
     }
     return 0;
 }
 
 uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path, uint32_t path_from,
-                   const cell* name, bool infix) {
+                   const cell* name, bool infix, uint32_t apply) {
     const cell* naming = TYPE_OF(name) == TYPE_WORD ? name : &runtime_words[W_ANON];
+    cell ref = *name;
+    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_OPEN, apply ? nullptr : code, pc, nullptr, &ref);
     cell* callee;
     if (infix) {
         // The op, retyped to what it wraps, takes the left operand's place; the operand
@@ -733,23 +811,35 @@ uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell*
     if (TYPE_OF(callee) == TYPE_FUNCTION) stack::mark_interp_func(naming);
     else stack::mark_interp_native(naming);
     if (infix) stack::top++;
-    call c{callee, stack::current_frame(), code, pc, end, infix};
+    call c{callee, stack::current_frame(), code, pc, end, infix, apply};
     if (uint32_t code_ = fetch_and_run(c, path, path_from)) return code_;
     stack::unwind();
     callee[0] = callee[1];
     stack::top = callee + 1;
+    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_RETURN, apply ? nullptr : code, pc, &ref, callee);
     return 0;
 }
 
-uint32_t exec_function(cell* fn) {
+namespace {
+
+uint32_t exec_body(cell* fn) {
     call_frame* frame = stack::current_frame();
     stack::point_context(fn->w1);
     frame->header |= FRAME_BODY;
     cell* body = stack::push(more_at(fn, MORE_BODY));
     uint32_t code = 0;
     if (TYPE_OF(body) == TYPE_BLOCK) {
+        if (trace_on()) [[unlikely]] {
+            cell name = frame_name(frame);
+            fire_interp_event(TRACE_CALL, nullptr, -1, &name, fn);
+            fire_interp_event(TRACE_PROLOG, body, -1, &name, fn);
+        }
         // A return raised by C++ between here and the body (PARSE, callbacks) ends here too.
         code = catch_code([body] { return eval_block(body, true); });
+        if (trace_on()) [[unlikely]] {
+            cell name = frame_name(frame);
+            fire_interp_event(TRACE_EPILOG, body, -1, &name, fn);
+        }
     } else {
         *stack::arguments = unset_value;
     }
@@ -759,7 +849,22 @@ uint32_t exec_function(cell* fn) {
     frame->header &= ~FRAME_BODY;
     stack::restore(frame);
     frame->ctx = 0;
+    if (trace_on() && TYPE_OF(body) == TYPE_BLOCK) [[unlikely]] {
+        cell name = frame_name(frame);
+        fire_interp_event(TRACE_RETURN, nullptr, -1, &name, stack::arguments);
+    }
     return 0;
+}
+
+}  // namespace
+
+uint32_t exec_function(cell* fn) {
+    // The trace attribute turns tracing on for the body within a trace run, no-trace off.
+    if (fn->header & (FUNC_TRACE | FUNC_NO_TRACE)) [[unlikely]] {
+        tracing_scope attribute(fn->header & FUNC_TRACE ? trace_run : false);
+        return exec_body(fn);
+    }
+    return exec_body(fn);
 }
 
 namespace {
@@ -800,6 +905,7 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
     cell* start = stack::top;
     uint32_t kind = TYPE_OF(at(code, pc));
     bool set = kind == TYPE_SET_PATH, get = kind == TYPE_GET_PATH;
+    uint32_t path_at = pc;
     // Slots: the path, the value to set, the current and previous values and elements.
     cell* path = stack::push(at(code, pc));
     pc++;
@@ -808,6 +914,7 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
         if (pc >= limit(code, end)) fire(script_error::need_value, path);
         if (uint32_t c = eval_expression(code, pc, end, false, true)) return c;
         *to_set = *--stack::top;
+        if (trace_on()) [[unlikely]] fire_interp_event(TRACE_SET, code, pc, path, to_set);
         if (TYPE_OF(to_set) == TYPE_UNSET) fire(script_error::need_value, path);
     }
     cell* current = stack::push(&none_value);
@@ -821,6 +928,10 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
     const cell* head = block::ks_head(path);
     if (TYPE_OF(head) != TYPE_WORD) fire(script_error::word_first, path);
     cell head_word = *head;
+    if (trace_on()) [[unlikely]] {
+        fire_interp_event(TRACE_ENTER, code, path_at, nullptr, nullptr);
+        fire_interp_event(TRACE_FETCH, path, series_head(path), nullptr, &head_word);
+    }
     *current = *word_value(&head_word);
     if (TYPE_OF(current) == TYPE_UNSET) fire(script_error::unset_path, path, &head_word);
     if (callable_q(TYPE_OF(current))) {
@@ -830,10 +941,13 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
         if (uint32_t c = eval_call(current, code, pc, end, path, from, &head_word, false)) return c;
         *start = *(stack::top - 1);
         stack::top = start + 1;
+        if (trace_on()) [[unlikely]] fire_interp_event(TRACE_EXIT, code, pc, nullptr, start);
         return 0;
     }
     for (int32_t i = 1; i < length; i++) {
         *element = *block::ks_abs_at(path, series::head_of(path) + i);
+        if (trace_on()) [[unlikely]]
+            fire_interp_event(TRACE_FETCH, path, series::head_of(path) + i, nullptr, element);
         if (TYPE_OF(element) == TYPE_GET_WORD) {
             *element = *word_value(element);
         } else if (TYPE_OF(element) == TYPE_PAREN) {
@@ -857,17 +971,21 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
         *previous = *current;
         *previous_element = *element;
         *current = r;
+        if (trace_on()) [[unlikely]]
+            fire_interp_event(TRACE_PUSH, path, series::head_of(path) + i, nullptr, current);
         if (callable_q(TYPE_OF(current)) && !set && !get) {
             uint32_t from = series_head(path) + static_cast<uint32_t>(i) + 1;
             cell name = *element;
             if (uint32_t c = eval_call(current, code, pc, end, path, from, &name, false)) return c;
             *start = *(stack::top - 1);
             stack::top = start + 1;
+            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_EXIT, code, pc, nullptr, start);
             return 0;
         }
     }
     *start = set ? *to_set : *current;
     stack::top = start + 1;
+    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_EXIT, code, pc, nullptr, start);
     return 0;
 }
 

@@ -40,12 +40,21 @@ void interpreter_init();
 [[nodiscard]] uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub,
                                        bool literal_functions = false);
 
+// How apply hands its block to a call: APPLY_BLOCK, the arguments come from apply's
+// block (no code position to report); APPLY_ALL, every argument and refinement of the
+// spec in order (a refinement as its truth, then its arguments), the tail completed with
+// false and none; APPLY_SAFER, each argument one value, an inactive refinement's
+// arguments skipped unevaluated.
+constexpr uint32_t APPLY_ALL = 1;
+constexpr uint32_t APPLY_BLOCK = 2;
+constexpr uint32_t APPLY_SAFER = 4;
+
 // Calls a native, action, function or op value; pushes the result. fn is copied first,
 // an op retyped to what it wraps: an infix call, whose left operand is the top cell.
 // path: a path whose elements from path_from on are refinements, or null. name: the
-// word that named the callee (or not a word: <anon>).
+// word that named the callee (or not a word: <anon>). apply: the APPLY_ bits, for apply.
 [[nodiscard]] uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
-                                 uint32_t path_from, const cell* name, bool infix);
+                                 uint32_t path_from, const cell* name, bool infix, uint32_t apply = 0);
 
 // Runs a function! whose arguments, refinements and locals are in the current frame;
 // the result is left in slot 0. fn must not move.

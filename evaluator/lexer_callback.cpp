@@ -42,13 +42,16 @@ inline cell unbound_word(const char* name) {
     return cell{TYPE_WORD, 0, symbol::make(name), 0xFFFFFFFF};
 }
 
-// A datatype for a type id, none for 0, an exit-state name for -k.
-cell type_value(int32_t type) {
+}  // namespace
+
+cell lexer_type_value(int32_t type) {
     if (type > 0) return cell{TYPE_DATATYPE, static_cast<uint32_t>(type), 0, 0};
     if (type == 0 || -type > EXIT_STATE_COUNT) return none_value;
     const exit_state& e = EXIT_STATES[-type - 1];
     return e.word ? unbound_word(e.word) : cell{TYPE_DATATYPE, e.type, 0, 0};
 }
+
+namespace {
 
 inline bool continuation_q(uint8_t byte) { return (byte & 0xC0) == 0x80; }
 
@@ -108,7 +111,7 @@ bool call_lexer_callback(lexer_state* s, uint32_t event, int32_t type, const cel
     *args = unbound_word(EVENT_NAMES[event_bit_index(event)]);
     cell* input = stack::push(s->source ? s->source : &none_value);
     if (s->source) input->w1 = index;
-    *stack::push_cell() = type_value(type);
+    *stack::push_cell() = lexer_type_value(type);
     *stack::push_cell() = integer_value(s->line);
     cell* last = stack::push_cell();
     if (value) *last = token;

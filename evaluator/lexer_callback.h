@@ -11,6 +11,10 @@ namespace kel {
 // block; otherwise all of them.
 uint32_t lexer_callback_events(const cell* callback);
 
+// A token type as the callback and transcode's scan modes give it: a datatype for a type
+// id, none for 0, the exit state's datatype or word for -k.
+cell lexer_type_value(int32_t type);
+
 // Installs the lexer's event hook; once at start-up.
 void lexer_callback_init();
 

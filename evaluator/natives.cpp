@@ -3,7 +3,10 @@
 #include "evaluator/checksum.h"
 #include "evaluator/comparison.h"
 #include "evaluator/control.h"
+#include "evaluator/math.h"
 #include "evaluator/parse.h"
+#include "evaluator/runtime_natives.h"
+#include "evaluator/sets.h"
 #include "evaluator/system.h"
 #include "evaluator/throw.h"
 #include "evaluator/values.h"
@@ -31,20 +34,20 @@ void register_natives() {
         not_equal_q, strict_equal_q, lesser_q, greater_q, lesser_or_equal_q,        // 26
         greater_or_equal_q, same_q, not_, type_q, reduce,                           // 31
         compose, stats, bind, in, parse,                                            // 36
-        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 41 union intersect unique difference exclude
-        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 46 complement? dehex enhex negative? positive?
-        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 51 max min shift to-hex sine
-        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 56 cosine tangent arcsine arccosine arctangent
-        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 61 arctangent2 NaN? log-2 log-10 log-e
-        nullptr, nullptr, construct, value_q, try_,                                 // 66 exp square-root
+        union_, intersect, unique, difference, exclude,                             // 41
+        nullptr, dehex, enhex, negative_q, positive_q,                              // 46 complement?
+        max, min, shift, to_hex, sine,                                              // 51
+        cosine, tangent, arcsine, arccosine, arctangent,                            // 56
+        arctangent2, NaN_q, log_2, log_10, log_e,                                   // 61
+        exp, square_root, construct, value_q, try_,                                 // 66
         uppercase, lowercase, as_pair, as_point2D, as_point3D,                      // 71
         as_money, break_, continue_, exit_, return_,                                // 76
-        throw_, catch_, extend, nullptr, to_local_file,                             // 81 debase
-        wait, checksum, nullptr, nullptr, nullptr,                                  // 86 unset new-line new-line?
-        nullptr, nullptr, set_env, get_env, list_env,                               // 91 enbase context?
-        now, nullptr, nullptr, call, nullptr,                                       // 96 sign? as zero?
-        size_q, browse, nullptr, nullptr, nullptr,                                  // 101 recycle; compress and decompress install from io
-        nullptr, nullptr,                                                           // 106 transcode apply
+        throw_, catch_, extend, debase, to_local_file,                              // 81
+        wait, checksum, unset, new_line, new_line_q,                                // 86
+        enbase, context_q, set_env, get_env, list_env,                              // 91
+        now, sign_q, as, call, zero_q,                                              // 96
+        size_q, browse, nullptr, nullptr, recycle,                                  // 101 compress and decompress install from io
+        transcode, apply,                                                           // 106
     };
     native_fill_index = 1;
     fill_native_table(NATIVES_COUNT, list);

@@ -8,6 +8,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace.h"
 
 namespace kel {
 
@@ -159,6 +160,7 @@ int32_t catch_(bool, const int32_t* refinements) {
         return stack::throw_value(THROW_THROW);
     }
     stack::throw_origin = nullptr;
+    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_CATCH, nullptr, -1, nullptr, stack::arguments);
     return 0;
 }
 
@@ -167,6 +169,7 @@ int32_t throw_(bool, const int32_t* refinements) {
         stack::arguments[1] = unset_value;
         stack::top = stack::arguments + 2;
     }
+    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_THROW, nullptr, -1, nullptr, stack::arguments);
     return stack::throw_value(THROW_THROW);
 }
 

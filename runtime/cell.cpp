@@ -3,6 +3,7 @@
 #include "boot/error_catalog.h"
 #include "datatypes/error.h"
 #include "evaluator/throw.h"
+#include "evaluator/trace.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 
@@ -13,6 +14,7 @@ const cell unset_value{TYPE_UNSET, 0, 0, 0};
 
 void fire(uint32_t category, uint32_t id, const cell* arg1, const cell* arg2, const cell* arg3) {
     error_create(category, id, arg1, arg2, arg3);
+    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_ERROR, nullptr, -1, nullptr, &last_error);
     stack::throw_error();
 }
 

@@ -115,35 +115,6 @@ TEST_F(BlockActions, SelectGivesTheCellAfterTheMatch) {
     }
 }
 
-TEST_F(BlockActions, SetOperations) {
-    struct row {
-        int32_t op;
-        const char* first;
-        const char* second;
-        int32_t skip;
-        bool case_q;
-        const char* expected;
-    } rows[] = {
-        {block::SET_UNION, "[a b]", "[b c]", 0, false, "[a b c]"},
-        {block::SET_DIFFERENCE, "[a b]", "[b c]", 0, false, "[a c]"},
-        {block::SET_UNIQUE, "[a 1 a 2]", "[]", 2, false, "[a 1]"},
-        {block::SET_UNIQUE, "[a A b a]", "[]", 0, false, "[a b]"},
-        {block::SET_UNIQUE, "[a A b a]", "[]", 0, true, "[a A b]"},
-        {block::SET_INTERSECT, "[a b c]", "[c a d]", 0, false, "[a c]"},
-        {block::SET_EXCLUDE, "[a b c b]", "[b]", 0, false, "[a c]"},
-        {block::SET_UNION, "[[1] [1] 2]", "[2 [3]]", 0, false, "[[1] 2 [3]]"},
-    };
-    for (const row& r : rows) {
-        cell* base = frame({load(r.first), load(r.second)});
-        cell* skip = r.skip ? refine(integer_value(r.skip)) : nullptr;
-        block::set_operation(base, r.case_q, skip, r.op);
-        EXPECT_EQ(mold(base), r.expected) << r.op << " " << r.first << " " << r.second;
-    }
-    cell* base = frame({load("[a]"), load("[b]")});
-    EXPECT_EQ(raised_code([&] { block::set_operation(base, false, refine(integer_value(0)), block::SET_UNION); }),
-              code(script_error::invalid_refine_arg));
-}
-
 TEST_F(BlockActions, InsertAndAppend) {
     struct row {
         const char* series;

@@ -226,6 +226,52 @@ TEST_F(Hash, EveryEditKeepsTheTableInStep) {
     }
 }
 
+// The block set operations look keys up in an index: words by their symbol, so case
+// variants meet unless /case, and nested blocks by a scan.
+TEST_F(Hash, BlockSetOperations) {
+    struct row {
+        int32_t op;
+        std::function<cell*()> first, second;
+        int32_t skip;
+        bool case_q;
+        const char* expected;
+    };
+    auto words = [&](std::initializer_list<const char*> names) {
+        cell* b = block::push_only(static_cast<int32_t>(names.size()));
+        for (const char* name : names) block::ks_append(b, w(name));
+        return b;
+    };
+    row rows[] = {
+        {block::SET_UNION, [&] { return words({"a", "b"}); }, [&] { return words({"b", "c"}); }, 0, false, "[a b c]"},
+        {block::SET_DIFFERENCE, [&] { return words({"a", "b"}); }, [&] { return words({"b", "c"}); }, 0, false, "[a c]"},
+        {block::SET_UNIQUE, [&] { return blk({w("a"), i(1), w("a"), i(2)}); }, [&] { return blk({}); }, 2, false, "[a 1]"},
+        {block::SET_UNIQUE, [&] { return words({"a", "A", "b", "a"}); }, [&] { return blk({}); }, 0, false, "[a b]"},
+        {block::SET_UNIQUE, [&] { return words({"a", "A", "b", "a"}); }, [&] { return blk({}); }, 0, true, "[a A b]"},
+        {block::SET_INTERSECT, [&] { return words({"a", "b", "c"}); }, [&] { return words({"c", "a", "d"}); }, 0, false, "[a c]"},
+        {block::SET_EXCLUDE, [&] { return words({"a", "b", "c", "b"}); }, [&] { return words({"b"}); }, 0, false, "[a c]"},
+        {block::SET_UNION, [&] { return blk({blk({i(1)}), blk({i(1)}), i(2)}); }, [&] { return blk({i(2), blk({i(3)})}); },
+         0, false, "[[1] 2 [3]]"},
+    };
+    for (const row& r : rows) {
+        cell* top = stack::top;
+        cell* first = r.first();
+        cell* second = r.second();
+        cell skip_value = integer_value(r.skip);
+        cell* base = push(first);
+        push(second);
+        cell* skip = r.skip ? push(&skip_value) : nullptr;
+        block::set_operation(base, r.case_q, skip, r.op);
+        EXPECT_EQ(mold(base), r.expected) << r.op << " " << r.expected;
+        stack::top = top;
+    }
+    cell* base = push(words({"a"}));
+    push(words({"b"}));
+    cell zero = integer_value(0);
+    cell* skip = push(&zero);
+    EXPECT_EQ(raised_code([&] { block::set_operation(base, false, skip, block::SET_UNION); }),
+              error_code(ERR_SCRIPT, static_cast<uint32_t>(script_error::invalid_refine_arg)));
+}
+
 TEST_F(Hash, CopiesHaveTablesOfTheirOwn) {
     cell* h = ints({1, 2, 3, 2});
     cell* whole = push(act<ACT_COPY>(h, none(), nullptr, false, nullptr));
