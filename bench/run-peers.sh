@@ -7,8 +7,10 @@
 #   bash bench/run-peers.sh PEER_DIR [WORKLOAD...]
 #
 # PEER_DIR is the peer benchmark folder: it holds peers/<workload>.py|.lua|.tcl and
-# expected-checksums.txt. Workloads: fib loop strcat series map objects (the default: all).
+# expected-checksums.txt. Workloads: fib loop strcat series map objects words (the default:
+# all). words reads DATA/text.txt, DATA written by PEER_DIR/make-data.py.
 # Environment:
+#   DATA     data folder (PEER_DIR/data); Kel scripts find it in KEL_BENCH_DATA
 #   RUNS     runs per program (3); the median wall time (GNU time) is reported
 #   KEL      kel program to run; default: build it in Release into build-bench/
 #   PYTHON   default: the system's python3 (first on `getconf PATH`), not a shim on PATH
@@ -23,7 +25,8 @@ shift
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 runs=${RUNS:-3}
-workloads=${*:-fib loop strcat series map objects}
+workloads=${*:-fib loop strcat series map objects words}
+export KEL_BENCH_DATA=${DATA:-$peer_dir/data}
 
 timecmd=$(type -P time) || { echo "needs GNU time (Debian package: time)" >&2; exit 2; }
 LUA=${LUA:-lua5.4}
@@ -101,6 +104,8 @@ printf "$fmt" workload kel python lua tcl "kel/py" "kel/lua" "kel/tcl" "kel chec
 for w in $workloads; do
     want=$(expected "$w")
     declare -A secs=()
+    args=()
+    case $w in words) args=("$KEL_BENCH_DATA/text.txt") ;; esac
     for lang in python lua tcl; do
         case $lang in
             python) interp=$PYTHON ext=py ;;
@@ -109,7 +114,7 @@ for w in $workloads; do
         esac
         secs[$lang]=-
         [ -f "$peer_dir/peers/$w.$ext" ] && command -v "$interp" > /dev/null || continue
-        IFS='|' read -r t sum status <<< "$(measure "$interp" "$peer_dir/peers/$w.$ext")"
+        IFS='|' read -r t sum status <<< "$(measure "$interp" "$peer_dir/peers/$w.$ext" "${args[@]}")"
         if [ "$status" != ok ] || [ "$sum" != "$want" ]; then t="$t!"; fi
         secs[$lang]=$t
     done
