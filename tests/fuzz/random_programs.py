@@ -257,6 +257,9 @@ def main():
         for seed, outcome, program, detail in pool.map(
                 lambda s: run_one(a.kel, s, a.mode, a.timeout, calls, scripts), seeds):
             counts[outcome] += 1
+            done = sum(counts.values())
+            if done % 1000 == 0:
+                print('{} programs: {}'.format(done, counts), flush=True)
             if outcome in ('crash', 'hang'):
                 faults += 1
                 print('{} seed {}:\n{}{}'.format(outcome, seed, program, detail[-3000:]), flush=True)
