@@ -17,6 +17,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "io/compress.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 
@@ -181,6 +182,8 @@ void run_stage(const boot_text_file& file) {
 }  // namespace
 
 void interim_startup() {
+    init_compression_words();
+    install_compression_natives();
     define_core_values();
     define_actions_and_natives();
     define_spec_typesets();

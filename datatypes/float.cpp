@@ -12,6 +12,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "evaluator/random.h"
+#include "evaluator/transcode.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
 
@@ -291,9 +292,9 @@ const cell* make(cell* proto, cell* spec, uint32_t type) {
         case TYPE_TAG:
         case TYPE_EMAIL:
         case TYPE_REF:
-            // A percent is read as the lexer loads it, which joins with the lexer.
-            if (type != TYPE_FLOAT) raise_bad_to_arg(type, spec);
-            d = from_text(spec);
+            d = type == TYPE_FLOAT ? from_text(spec)
+                                   : number_of(load_first_value(
+                                         spec, {TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT}, type));
             break;
         default:
             raise_bad_to_arg(type, spec);

@@ -13,10 +13,12 @@
 #include "datatypes/point.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "evaluator/random.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
+#include "runtime/unicode.h"
 
 namespace kel {
 
@@ -58,6 +60,20 @@ int32_t from_binary(const cell* value) {
     const uint8_t* p = binary::ks_head(value);
     uint32_t result = 0;
     for (uint32_t i = 0; i < n; i++) result = result << 8 | p[i];
+    return static_cast<int32_t>(result);
+}
+
+// The name as 1 to 8 hexadecimal digits: a 32-bit pattern, so #FFFFFFFF is -1.
+int32_t from_issue(const cell* issue) {
+    size_t length;
+    const uint8_t* name = symbol::name_bytes(issue->w2, &length);
+    if (length < 1 || length > 8) fire(script_error::invalid_data, issue);
+    uint32_t result = 0;
+    for (size_t i = 0; i < length; i++) {
+        int8_t d = hex_digit_value(name[i]);
+        if (d < 0) fire(script_error::invalid_data, issue);
+        result = result << 4 | static_cast<uint32_t>(d);
+    }
     return static_cast<int32_t>(result);
 }
 
@@ -273,6 +289,9 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
             break;
         case TYPE_BINARY:
             n = from_binary(spec);
+            break;
+        case TYPE_ISSUE:
+            n = from_issue(spec);
             break;
         default:
             raise_bad_to_arg(TYPE_INTEGER, spec);

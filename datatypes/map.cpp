@@ -327,8 +327,7 @@ const cell* eval_path(cell* parent, cell* element, cell* value, cell*, cell*, ce
     if (!value) {
         int32_t at = lookup(parent, element, op);
         if (at < 0 || dead_q(entry_cell(parent, at + 1))) return &none_value;
-        found_result = *entry_cell(parent, at + 1);
-        return &found_result;
+        return entry_cell(parent, at + 1);  // the cell itself: a set-path changes a scalar there
     }
     int32_t at = entry_for(parent, element, op);
     set_entry_value(parent, at, value);

@@ -1,14 +1,18 @@
 #include "datatypes/money.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
 
 #include "boot/error_catalog.h"
 #include "boot/locale.h"
+#include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
 #include "runtime/memory.h"
@@ -79,20 +83,83 @@ int32_t compare_float(const cell* m, double x) {
     return beyond;
 }
 
+[[noreturn]] void raise_bad_make_arg(const cell* spec) {
+    cell datatype{TYPE_DATATYPE, TYPE_MONEY, 0, 0};
+    fire(script_error::bad_make_arg, &datatype, spec);
+}
+
+// The currency index a word names; a word outside the currency list is refused.
+uint32_t currency_of_word(const cell* word, const cell* spec) {
+    size_t length;
+    const uint8_t* name = symbol::name_bytes(word->w2, &length);
+    int32_t index = locale::currency_index(reinterpret_cast<const char*>(name), length);
+    if (index < 0) raise_bad_make_arg(spec);
+    return static_cast<uint32_t>(index);
+}
+
+// [currency] amount [fraction]: the fraction, only after an integer amount, is five
+// decimal digits taken with the amount's sign.
+void from_block(cell* out, const cell* spec) {
+    int32_t length = std::max(block::ks_length_q(spec), 0);
+    const cell* c = block::ks_abs_at(spec, series::head_of(spec));
+    const cell* end = c + length;
+    uint32_t currency = 0;
+    if (c < end && TYPE_OF(c) == TYPE_WORD) currency = currency_of_word(c++, spec);
+    if (length > 3 || c == end) raise_bad_make_arg(spec);
+    if (TYPE_OF(c) == TYPE_FLOAT && c + 1 == end) {
+        float_to_money(out, cell_float(c), true);
+    } else if (TYPE_OF(c) == TYPE_INTEGER) {
+        int32_t n = integer::get(c++);
+        integer_to_money(out, n);
+        if (c < end) {
+            if (TYPE_OF(c) != TYPE_INTEGER || integer::get(c) < 0 || integer::get(c) > 99999 ||
+                c + 1 != end)
+                raise_bad_make_arg(spec);
+            money_set_magnitude(out, money_get_magnitude(out) + integer::get(c));
+            money_set_sign(out, n < 0);
+        }
+    } else {
+        raise_bad_make_arg(spec);
+    }
+    money_set_currency(out, currency);
+}
+
+// A selector: 1 or code, 2 or amount; 0 for any other.
+int32_t selector_index(const cell* element) {
+    if (TYPE_OF(element) == TYPE_INTEGER) {
+        int32_t n = integer::get(element);
+        return n == 1 || n == 2 ? n : 0;
+    }
+    if (TYPE_OF(element) != TYPE_WORD) return 0;
+    uint32_t s = symbol::resolve(element->w2);
+    return s == sym(SYM_CODE) ? 1 : s == sym(SYM_AMOUNT) ? 2 : 0;
+}
+
+const cell* part_of(const cell* value, int32_t index) {
+    if (index == 2) {
+        cell* amount = stack::push(value);
+        money_set_currency(amount, 0);
+        return amount;
+    }
+    const char* code = locale::currency_code(money_currency(value));
+    if (!code) return &none_value;
+    cell word = word::load(code);
+    return stack::push(&word);
+}
+
 }  // namespace
 
-// make takes what to takes until words exist; a currency word or a [currency amount
-// fraction] block then gets its own make, and code/amount selectors their pick and path.
 void init() {
     register_datatype(TYPE_MONEY, 0, "money!", {
-        entry<ACT_MAKE>(to), entry<ACT_RANDOM>(random), 0, entry<ACT_TO>(to),
-        entry<ACT_FORM>(form), entry<ACT_MOLD>(mold), 0, 0, entry<ACT_COMPARE>(compare),
+        entry<ACT_MAKE>(make), entry<ACT_RANDOM>(random), 0, entry<ACT_TO>(to),
+        entry<ACT_FORM>(form), entry<ACT_MOLD>(mold), entry<ACT_EVAL_PATH>(eval_path), 0,
+        entry<ACT_COMPARE>(compare),
         entry<ACT_ABSOLUTE>(absolute),
         entry<ACT_ADD>(add), entry<ACT_DIVIDE>(divide), entry<ACT_MULTIPLY>(multiply),
         entry<ACT_NEGATE>(negate), 0, entry<ACT_REMAINDER>(remainder), entry<ACT_ROUND>(round),
         entry<ACT_SUBTRACT>(subtract), entry<ACT_EVEN_Q>(even_q), entry<ACT_ODD_Q>(odd_q),
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 0, 0, 0, 0, 0, 0, entry<ACT_PICK>(pick), 0,
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
         0, 0,
@@ -150,6 +217,40 @@ const cell* to(cell*, cell* spec, uint32_t) {
     }
     *stack::arguments = result;
     return stack::arguments;
+}
+
+const cell* make(cell* proto, cell* spec, uint32_t type) {
+    cell result{};
+    switch (TYPE_OF(spec)) {
+        case TYPE_WORD:
+            integer_to_money(&result, 0);
+            money_set_currency(&result, currency_of_word(spec, spec));
+            break;
+        case TYPE_BLOCK:
+            from_block(&result, spec);
+            break;
+        default:
+            return to(proto, spec, type);
+    }
+    *stack::arguments = result;
+    return stack::arguments;
+}
+
+const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell*, cell*, int32_t,
+                      bool, bool, bool, bool) {
+    int32_t index = selector_index(element);
+    if (value) fire(script_error::bad_path_set, path, element);
+    if (index == 0) fire(script_error::invalid_path, path, element);
+    return part_of(parent, index);
+}
+
+const cell* pick(cell* value, int32_t index, cell* index_cell) {
+    int32_t i = index_cell ? selector_index(index_cell) : index == 1 || index == 2 ? index : 0;
+    if (i == 0) {
+        cell n{TYPE_INTEGER, 0, static_cast<uint32_t>(index), 0};
+        fire(script_error::out_of_range, index_cell ? index_cell : &n);
+    }
+    return part_of(value, i);
 }
 
 const cell* random(cell* value, bool seed, bool, bool) {
@@ -231,7 +332,7 @@ const cell* round(cell* value, cell* scale, bool even, bool down, bool half_down
                   bool ceiling, bool half_ceiling) {
     if (money_zero_q(value)) return value;
     cell unit;
-    if (!scale) {
+    if (!refinement_q(scale)) {
         integer_to_money(&unit, 1);
     } else {
         switch (TYPE_OF(scale)) {

@@ -16,6 +16,8 @@ void init();
 void do_math(int32_t op);
 
 const cell* to(cell* proto, cell* spec, uint32_t type);
+// to, and also a currency word (a zero amount in it) and a [currency amount fraction] block.
+const cell* make(cell* proto, cell* spec, uint32_t type);
 const cell* random(cell* value, bool seed, bool secure, bool only);
 int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part,
@@ -27,7 +29,13 @@ void divide();
 void multiply();
 const cell* negate(cell* value);
 void remainder();
-// The value rounded in place to a whole multiple of the scale (1 when null).
+// code (1) is the currency word or none, amount (2) the value without its currency; a set
+// is refused.
+const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* prev_value,
+                      cell* prev_element, int32_t index, bool case_q, bool get_q, bool tail_q,
+                      bool evt_q);
+const cell* pick(cell* value, int32_t index, cell* index_cell);
+// The value rounded in place to a whole multiple of the scale (1 when not given).
 const cell* round(cell* value, cell* scale, bool even, bool down, bool half_down, bool floor,
                   bool ceiling, bool half_ceiling);
 void subtract();

@@ -184,8 +184,8 @@ bool scan_money(const uint8_t* text, size_t length, cell* out) {
     }
     if (i == length) return false;
 
-    // Leading integer zeros are skipped, decimals past the fifth dropped, and an eighteenth
-    // significant integer digit refuses the text.
+    // Leading integer zeros are skipped; a sixth decimal or an eighteenth significant integer
+    // digit refuses the text.
     char integer_digits[MONEY_INTEGER_DIGITS], fraction_digits[MONEY_SCALE];
     size_t integers = 0, fractions = 0;
     bool point = false;
@@ -194,7 +194,8 @@ bool scan_money(const uint8_t* text, size_t length, cell* out) {
         uint8_t c = text[i];
         if (is_digit(c)) {
             if (point) {
-                if (fractions < MONEY_SCALE) fraction_digits[fractions++] = static_cast<char>(c);
+                if (fractions == MONEY_SCALE) return false;
+                fraction_digits[fractions++] = static_cast<char>(c);
             } else if (integers > 0 || c != '0') {
                 if (integers == MONEY_INTEGER_DIGITS) return false;
                 integer_digits[integers++] = static_cast<char>(c);

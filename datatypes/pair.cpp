@@ -8,9 +8,12 @@
 #include "datatypes/integer.h"
 #include "datatypes/symbol.h"
 #include "evaluator/random.h"
+#include "evaluator/transcode.h"
 #include "datatypes/point.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/time.h"
+#include "evaluator/stack.h"
 #include "runtime/memory.h"
 
 namespace kel {
@@ -181,6 +184,8 @@ const cell* make(cell* proto, cell* spec, uint32_t) {
             break;
         case TYPE_PAIR:
             return spec;
+        case TYPE_STRING:
+            return load_first_value(spec, {TYPE_PAIR}, TYPE_PAIR);
         default: raise_bad_to_arg(TYPE_PAIR, spec);
     }
     *proto = cell{TYPE_PAIR, 0, static_cast<uint32_t>(x), static_cast<uint32_t>(y)};
@@ -207,12 +212,14 @@ int32_t mold(cell* value, cell* buffer, bool, bool, bool, cell* arg, int32_t par
     return form(value, buffer, arg, part);
 }
 
-const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell*, cell*, int32_t,
-                      bool, bool, bool, bool) {
+const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* prev_value,
+                      cell* prev_element, int32_t, bool, bool, bool, bool evt_q) {
     uint32_t i = path_axis(element, path, 2);
     if (!value) return integer::push(i == 1 ? x_of(parent) : y_of(parent));
     if (TYPE_OF(value) != TYPE_INTEGER) raise_invalid_type(TYPE_OF(value));
+    cell* old = evt_q ? stack::push(parent) : nullptr;
     (i == 1 ? parent->w2 : parent->w3) = value->w2;
+    if (old) notify_owner(prev_value, prev_element, old, parent);
     return value;
 }
 

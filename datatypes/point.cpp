@@ -7,9 +7,11 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "evaluator/random.h"
+#include "evaluator/transcode.h"
 #include "datatypes/pair.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/time.h"
 #include "runtime/hashtable.h"
 
 namespace kel {
@@ -71,7 +73,9 @@ const cell* make_point(uint32_t n, cell* proto, cell* spec) {
             break;
         case TYPE_POINT3D:
             if (n == 3) return spec;
-            [[fallthrough]];
+            raise_bad_to_arg(type, spec);
+        case TYPE_STRING:
+            return load_first_value(spec, {type}, type);
         default: raise_bad_to_arg(type, spec);
     }
     store(proto, n, v);
@@ -100,12 +104,15 @@ int32_t form_point(uint32_t n, cell* value, cell* buffer, int32_t part) {
     return string::form_text(buffer, text, part);
 }
 
-const cell* eval_path_point(uint32_t n, cell* parent, cell* element, cell* value, cell* path) {
+const cell* eval_path_point(uint32_t n, cell* parent, cell* element, cell* value, cell* path,
+                            cell* prev_value, cell* prev_element, bool evt_q) {
     uint32_t i = path_axis(element, path, n) - 1;
     if (!value) return float_::push(point_component(parent, i));
-    if (TYPE_OF(value) == TYPE_INTEGER) set_point_component(parent, i, integer::get(value));
-    else if (TYPE_OF(value) == TYPE_FLOAT) set_point_component(parent, i, cell_float(value));
-    else raise_invalid_type(TYPE_OF(value));
+    if (TYPE_OF(value) != TYPE_INTEGER && TYPE_OF(value) != TYPE_FLOAT)
+        raise_invalid_type(TYPE_OF(value));
+    cell* old = evt_q ? stack::push(parent) : nullptr;
+    set_point_component(parent, i, TYPE_OF(value) == TYPE_INTEGER ? integer::get(value) : cell_float(value));
+    if (old) notify_owner(prev_value, prev_element, old, parent);
     return value;
 }
 
@@ -222,9 +229,9 @@ int32_t form(cell* value, cell* buffer, cell*, int32_t part) {
 int32_t mold(cell* value, cell* buffer, bool, bool, bool, cell*, int32_t part, int32_t) {
     return form_point(2, value, buffer, part);
 }
-const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell*, cell*, int32_t,
-                      bool, bool, bool, bool) {
-    return eval_path_point(2, parent, element, value, path);
+const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* prev_value,
+                      cell* prev_element, int32_t, bool, bool, bool, bool evt_q) {
+    return eval_path_point(2, parent, element, value, path, prev_value, prev_element, evt_q);
 }
 int32_t compare(cell* value1, cell* value2, int32_t op) {
     return compare_points(2, value1, value2, op);
@@ -284,9 +291,9 @@ int32_t form(cell* value, cell* buffer, cell*, int32_t part) {
 int32_t mold(cell* value, cell* buffer, bool, bool, bool, cell*, int32_t part, int32_t) {
     return form_point(3, value, buffer, part);
 }
-const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell*, cell*, int32_t,
-                      bool, bool, bool, bool) {
-    return eval_path_point(3, parent, element, value, path);
+const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* prev_value,
+                      cell* prev_element, int32_t, bool, bool, bool, bool evt_q) {
+    return eval_path_point(3, parent, element, value, path, prev_value, prev_element, evt_q);
 }
 int32_t compare(cell* value1, cell* value2, int32_t op) {
     return compare_points(3, value1, value2, op);

@@ -11,6 +11,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/hash.h"
 #include "datatypes/logic.h"
+#include "datatypes/pair.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
@@ -289,7 +290,7 @@ const cell* copy(cell* value, cell* result, cell* part, bool, cell*) {
     int64_t count = std::max(length(value), 0);
     if (refinement_q(part)) {
         if (TYPE_OF(part) == TYPE_PAIR) {
-            int32_t x = static_cast<int32_t>(part->w1), y = static_cast<int32_t>(part->w2);
+            int32_t x = pair::x_of(part), y = pair::y_of(part);
             start = std::max<int64_t>(start + (x < 0 ? x : x - 1), 0);
             count = y < x ? 0 : int64_t(y) - x;
         } else {

@@ -14,6 +14,8 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "evaluator/stack.h"
+#include "evaluator/transcode.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
 
@@ -89,19 +91,6 @@ double from_block(const cell* block) {
     return negative ? -seconds : seconds;
 }
 
-// The text as the lexer loads one time value; blanks around it are skipped.
-double from_text(const cell* text) {
-    std::string bytes = string::ascii_bytes(text);
-    size_t first = bytes.find_first_not_of(" \t\r\n");
-    size_t last = bytes.find_last_not_of(" \t\r\n");
-    double seconds;
-    if (first == std::string::npos ||
-        !scan_time(reinterpret_cast<const uint8_t*>(bytes.data()) + first, last + 1 - first,
-                   &seconds))
-        raise_bad_to_arg(TYPE_TIME, text);
-    return seconds;
-}
-
 const field_name time_fields[] = {
     {"hour", time::FIELD_HOUR}, {"minute", time::FIELD_MINUTE}, {"second", time::FIELD_SECOND}};
 
@@ -120,10 +109,11 @@ int32_t lookup_field(const cell* word, const field_name* fields, size_t count) {
 }
 
 // Owners that are series hear of changes through the ownership table, which has no
-// set-path action yet.
+// set-path action yet. The new value may lie in the owner's own fields, which the
+// handler's run may move: the handler gets a copy.
 void notify_owner(cell* owner, cell* word, cell* old_value, cell* new_value) {
     if (owner && TYPE_OF(owner) == TYPE_OBJECT && _context::fire_on_set)
-        _context::fire_on_set(owner, word, old_value, new_value);
+        _context::fire_on_set(owner, word, old_value, stack::push(new_value));
 }
 
 bool scan_time(const uint8_t* text, size_t length, double* seconds) {
@@ -279,8 +269,7 @@ const cell* make(cell* proto, cell* spec, uint32_t) {
         case TYPE_TAG:
         case TYPE_EMAIL:
         case TYPE_REF:
-            seconds = from_text(spec);
-            break;
+            return load_first_value(spec, {TYPE_TIME}, TYPE_TIME);
         default:
             raise_bad_to_arg(TYPE_TIME, spec);
     }

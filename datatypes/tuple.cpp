@@ -12,8 +12,11 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/time.h"
 #include "evaluator/stack.h"
+#include "evaluator/transcode.h"
 #include "runtime/memory.h"
+#include "runtime/unicode.h"
 
 namespace kel::tuple {
 
@@ -83,10 +86,9 @@ void from_issue(const cell* issue, uint8_t* bytes, uint32_t& count) {
     uint8_t digits[8];
     if (length != 3 && length != 6 && length != 8) fire(script_error::invalid_data, issue);
     for (size_t i = 0; i < length; i++) {
-        uint8_t c = name[i];
-        if (c >= '0' && c <= '9') digits[i] = c - '0';
-        else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') digits[i] = (c | 0x20) - 'a' + 10;
-        else fire(script_error::invalid_data, issue);
+        int8_t d = hex_digit_value(name[i]);
+        if (d < 0) fire(script_error::invalid_data, issue);
+        digits[i] = static_cast<uint8_t>(d);
     }
     bool doubled = length == 3;
     count = doubled ? 3 : static_cast<uint32_t>(length / 2);
@@ -203,6 +205,13 @@ const cell* to(cell* proto, cell* spec, uint32_t) {
         case TYPE_ISSUE:
             from_issue(spec, bytes, count);
             break;
+        case TYPE_STRING:
+        case TYPE_FILE:
+        case TYPE_URL:
+        case TYPE_TAG:
+        case TYPE_EMAIL:
+        case TYPE_REF:
+            return load_first_value(spec, {TYPE_TUPLE}, TYPE_TUPLE);
         default:
             raise_bad_to_arg(TYPE_TUPLE, spec);
     }
@@ -240,8 +249,8 @@ int32_t mold(cell* value, cell* buffer, bool, bool, bool, cell* arg, int32_t par
     return form(value, buffer, arg, part);
 }
 
-const cell* eval_path(cell* parent, cell* element, cell* value, cell*, cell*, cell*, int32_t,
-                      bool, bool, bool, bool) {
+const cell* eval_path(cell* parent, cell* element, cell* value, cell*, cell* prev_value,
+                      cell* prev_element, int32_t, bool, bool, bool, bool evt_q) {
     if (TYPE_OF(element) != TYPE_INTEGER) raise_invalid_type(TYPE_OF(element));
     int32_t index = integer::get(element);
     if (!value) return pick(parent, index, element);
@@ -249,6 +258,7 @@ const cell* eval_path(cell* parent, cell* element, cell* value, cell*, cell*, ce
     if (type != TYPE_INTEGER && type != TYPE_NONE) raise_invalid_type(type);
     uint32_t count = count_of(parent);
     if (index < 1 || index > static_cast<int32_t>(count)) fire(script_error::out_of_range, element);
+    cell* old = evt_q ? stack::push(parent) : nullptr;
     uint8_t* b = bytes_of(parent);
     if (type == TYPE_INTEGER) {
         b[index - 1] = clamp_byte(int64_t{integer::get(value)});
@@ -257,6 +267,7 @@ const cell* eval_path(cell* parent, cell* element, cell* value, cell*, cell*, ce
         uint32_t cut = std::max(static_cast<uint32_t>(index - 1), MIN_COUNT);
         parent->header = (parent->header & ~(0xFu << COUNT_SHIFT)) | cut << COUNT_SHIFT;
     }
+    if (old) notify_owner(prev_value, prev_element, old, parent);
     return value;
 }
 

@@ -31,12 +31,6 @@ struct escape_table {
 constexpr escape_table strict_table{" !\"#$%&'()*+,/:;<=>?@[\\]^`{|}"};
 constexpr escape_table general_table{" \"%;<>[\\]^`{|}"};
 
-constexpr int8_t hex_value(uint8_t c) {
-    if (c >= '0' && c <= '9') return static_cast<int8_t>(c - '0');
-    if (c >= 'A' && c <= 'F') return static_cast<int8_t>(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f') return static_cast<int8_t>(c - 'a' + 10);
-    return -1;
-}
 
 // The characters from the head: a private copy, so writing into any buffer is safe.
 std::vector<uint32_t> chars_of(cell* value) {
@@ -109,9 +103,9 @@ bool escaped_q(uint32_t mode, uint8_t byte) {
 
 bool decode_escape(const uint8_t* address, uint8_t& byte) {
     if (address[0] != '%') return false;
-    int8_t high = hex_value(address[1]);
+    int8_t high = hex_digit_value(address[1]);
     if (high < 0) return false;
-    int8_t low = hex_value(address[2]);
+    int8_t low = hex_digit_value(address[2]);
     if (low < 0) return false;
     byte = static_cast<uint8_t>(16 * high + low);
     return true;

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <cstring>
 #include <exception>
 #include <vector>
 
@@ -675,6 +676,40 @@ uint32_t exec_function(cell* fn) {
     return 0;
 }
 
+namespace {
+
+// Values whose set-paths change the cell itself, not a series or context it refers to.
+bool held_by_value_q(uint32_t t) {
+    return t == TYPE_PAIR || t == TYPE_POINT2D || t == TYPE_POINT3D || t == TYPE_TUPLE ||
+           t == TYPE_TIME || t == TYPE_DATE;
+}
+
+// The cell a set-path's last step changes. A scalar is changed where it lives: in the head
+// word's value cell, or in its container's cell as it stands after the last element ran.
+// A hash! indexes its cells, so it gets its scalar back through its own set (below); a
+// scalar reached through another scalar lives nowhere: its copy is changed.
+cell* set_path_parent(cell* current, cell* head_word, cell* previous, cell* previous_element,
+                      cell* path, int32_t i) {
+    if (!held_by_value_q(TYPE_OF(current))) return current;
+    if (i > 1 && (TYPE_OF(previous) == TYPE_HASH || held_by_value_q(TYPE_OF(previous)))) return current;
+    const cell* holder =
+        i == 1 ? word_value(head_word)
+               : get_action_ptr_path(previous, previous_element, path, i - 2)(
+                     previous, previous_element, nullptr, path, nullptr, nullptr, i - 1, false,
+                     true, false, false);
+    return std::memcmp(holder, current, sizeof(cell)) == 0 ? const_cast<cell*>(holder) : current;
+}
+
+void set_path_store_back(cell* current, cell* previous, cell* previous_element, cell* path,
+                         int32_t i) {
+    if (i > 1 && TYPE_OF(previous) == TYPE_HASH && held_by_value_q(TYPE_OF(current)))
+        get_action_ptr_path(previous, previous_element, path, i - 2)(
+            previous, previous_element, current, path, nullptr, nullptr, i - 1, false, false, false,
+            false);
+}
+
+}  // namespace
+
 uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
     cell* start = stack::top;
     uint32_t kind = TYPE_OF(at(code, pc));
@@ -726,8 +761,11 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
         bool tracked = set && last && length >= 3 &&
                        (any_block_q(TYPE_OF(previous)) || TYPE_OF(previous) == TYPE_OBJECT);
         eval_path_fn action = get_action_ptr_path(current, element, path, i - 1);
-        const cell* result = action(current, element, set && last ? to_set : nullptr, path, previous,
+        cell* parent = set && last ? set_path_parent(current, &head_word, previous, previous_element, path, i)
+                                   : current;
+        const cell* result = action(parent, element, set && last ? to_set : nullptr, path, previous,
                                     previous_element, i, false, get, last, tracked);
+        if (set && last) set_path_store_back(current, previous, previous_element, path, i);
         cell r = *result;
         stack::top = slots_top;
         *previous = *current;

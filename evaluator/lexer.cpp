@@ -702,7 +702,8 @@ void load_hex(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t
 
 constexpr size_t FLOAT_TEXT_LIMIT = 312;
 
-// The float syntax, "'" separators dropped, then the shared conversion with the shift.
+// The float syntax, "'" separators dropped, then the shared conversion with the shift. An
+// overflow reads as infinity of its sign, as the text-to-float conversion gives it.
 bool parse_float(const uint8_t* start, const uint8_t* end, int shift, double& value) {
     size_t length = static_cast<size_t>(end - start);
     const char* text = reinterpret_cast<const char*>(start);
@@ -713,7 +714,7 @@ bool parse_float(const uint8_t* start, const uint8_t* end, int shift, double& va
         if (text[i] != '\'') digits[n++] = text[i];
     std::ptrdiff_t unread = 0;
     value = parse_float_text(digits, digits + n, shift, unread);
-    return unread == 0 && std::isfinite(value);
+    return unread == 0;
 }
 
 // [sign] "1.#" then NaN or Inf, in any letter case.

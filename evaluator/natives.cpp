@@ -1,7 +1,9 @@
 #include "evaluator/natives.h"
 
+#include "evaluator/checksum.h"
 #include "evaluator/comparison.h"
 #include "evaluator/control.h"
+#include "evaluator/system.h"
 #include "evaluator/throw.h"
 #include "evaluator/values.h"
 
@@ -36,11 +38,11 @@ void register_natives() {
         nullptr, nullptr, construct, value_q, try_,                                 // 66 exp square-root
         uppercase, lowercase, as_pair, as_point2D, as_point3D,                      // 71
         as_money, break_, continue_, exit_, return_,                                // 76
-        throw_, catch_, extend, nullptr, nullptr,                                   // 81 debase to-local-file
-        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 86 wait checksum unset new-line new-line?
-        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 91 enbase context? set-env get-env list-env
-        nullptr, nullptr, nullptr, nullptr, nullptr,                                // 96 now sign? as call zero?
-        size_q, nullptr, nullptr, nullptr, nullptr,                                 // 101 browse compress decompress recycle
+        throw_, catch_, extend, nullptr, to_local_file,                             // 81 debase
+        wait, checksum, nullptr, nullptr, nullptr,                                  // 86 unset new-line new-line?
+        nullptr, nullptr, set_env, get_env, list_env,                               // 91 enbase context?
+        now, nullptr, nullptr, call, nullptr,                                       // 96 sign? as zero?
+        size_q, browse, nullptr, nullptr, nullptr,                                  // 101 recycle; compress and decompress install from io
         nullptr, nullptr,                                                           // 106 transcode apply
     };
     native_fill_index = 1;

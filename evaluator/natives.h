@@ -21,6 +21,8 @@ extern uint32_t native_fill_index;                 // where the next native goes
 
 // Appends count entries at the fill index.
 void fill_native_table(uint32_t count, const native_code* list);
+// Puts one entry in place: natives of the layers above the evaluator install themselves.
+inline void set_native(uint32_t index, native_code code) { native_entries[index - 1] = code; }
 // Fills the whole table in native index order, once at start-up.
 void register_natives();
 

@@ -1,9 +1,12 @@
 #include "evaluator/transcode.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
+#include "datatypes/registry.h"
 #include "evaluator/lexer.h"
+#include "evaluator/stack.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
 
@@ -79,6 +82,20 @@ int32_t transcode_binary(cell* out, const cell* source, int64_t length, bool one
 
 void load_text(cell* out, const uint8_t* bytes, size_t length) {
     lexer_scan(out, bytes, length, false, true, true, true, nullptr);
+}
+
+const cell* load_first_value(const cell* text, std::initializer_list<uint32_t> types,
+                             uint32_t target) {
+    cell* source = stack::push(text);
+    cell* value = stack::push_cell();
+    // A scan first: malformed text is refused like text of another type, not as a syntax error.
+    int32_t type = transcode_string(value, source, -1, true, true, false, false, nullptr);
+    if (type <= 0 || std::find(types.begin(), types.end(), static_cast<uint32_t>(type)) == types.end())
+        raise_bad_to_arg(target, text);
+    transcode_string(value, source, -1, true, true, true, false, nullptr);
+    *source = *value;
+    stack::top = source + 1;
+    return source;
 }
 
 }  // namespace kel

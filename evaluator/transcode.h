@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 #include "runtime/cell.h"
 
@@ -23,6 +24,12 @@ int32_t transcode_binary(cell* out, const cell* source, int64_t length, bool one
                          bool make_values, bool wrap, size_t* consumed,
                          const cell* callback = nullptr, uint32_t event_mask = 0,
                          cell* into = nullptr);
+
+// The first value the lexer loads from a text value's characters, pushed on the argument
+// stack. Text that does not load as one of the types (malformed text included) raises script
+// bad-to-arg with the target type and the text.
+const cell* load_first_value(const cell* text, std::initializer_list<uint32_t> types,
+                             uint32_t target);
 
 // Every value of UTF-8 text that is not in collected memory, as a block! into out.
 void load_text(cell* out, const uint8_t* bytes, size_t length);

@@ -30,6 +30,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "platform/files.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/console.h"
@@ -555,9 +556,7 @@ int32_t extend(bool, const int32_t* refinements) {
 
 int32_t size_q(bool, const int32_t*) {
     const char* path = file::to_OS_path(arg(0));
-    size_t n = std::strlen(path);
-    bool directory = (n && (path[n - 1] == '/' || path[n - 1] == '\\')) || !std::strcmp(path, ".") ||
-                     !std::strcmp(path, "..");
+    bool directory = file_path_is_dir(path);
     *stack::arguments = none_value;
     if (directory) return 0;
     int fd = open(path, O_RDONLY | O_CLOEXEC);

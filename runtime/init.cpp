@@ -37,12 +37,14 @@
 #include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/checksum.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/lexer_callback.h"
 #include "evaluator/natives.h"
 #include "evaluator/random.h"
 #include "evaluator/stack.h"
+#include "io/simple_io.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -113,6 +115,7 @@ void runtime_init() {
     register_datatypes();
     register_actions();
     register_natives();
+    simple_io::init();
     cycles_init();
     case_folding_init();
     ownership::init();
@@ -124,6 +127,7 @@ void runtime_init() {
     refinements_init();
     lexer_init();
     lexer_callback_init();
+    init_checksum_words();
     externals_init();
     catalog::init();
     collector_init_stats();

@@ -11,6 +11,14 @@
 
 namespace kel {
 
+// The value of a hexadecimal digit in either letter case, or -1.
+constexpr int8_t hex_digit_value(uint8_t c) {
+    if (c >= '0' && c <= '9') return static_cast<int8_t>(c - '0');
+    if (c >= 'A' && c <= 'F') return static_cast<int8_t>(c - 'A' + 10);
+    if (c >= 'a' && c <= 'f') return static_cast<int8_t>(c - 'a' + 10);
+    return -1;
+}
+
 // Line ends of text handed to the OS: LF on this platform. Exports take it as their line flag.
 constexpr bool OS_CRLF_LINES = false;
 

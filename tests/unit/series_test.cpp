@@ -192,10 +192,10 @@ TEST_F(SeriesActions, CopyPartWithPairsAndNegativeCounts) {
         {integer_value(10), true, "[3 4 5]"},
         {integer_value(-2), true, "[1 2]"},
         {integer_value(-5), true, "[1 2]"},
-        {cell{TYPE_PAIR, 1, 3, 0}, true, "[3 4]"},
-        {cell{TYPE_PAIR, uint32_t(-1), 1, 0}, true, "[2 3]"},
-        {cell{TYPE_PAIR, 3, 1, 0}, true, "[]"},
-        {cell{TYPE_PAIR, 9, 12, 0}, true, "[]"},
+        {cell{TYPE_PAIR, 0, 1, 3}, true, "[3 4]"},
+        {cell{TYPE_PAIR, 0, uint32_t(-1), 1}, true, "[2 3]"},
+        {cell{TYPE_PAIR, 0, 3, 1}, true, "[]"},
+        {cell{TYPE_PAIR, 0, 9, 12}, true, "[]"},
     };
     cell* s = load("[1 2 3 4 5]");
     s->w1 = 2;

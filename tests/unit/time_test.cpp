@@ -76,6 +76,7 @@ TEST_F(Time, MakeAndTo) {
         {*block({int_cell(0), int_cell(1), dec(2.5)}), "0:01:02.5"},
         {*text_value(" 1:30 "), "1:30:00"},
         {*text_value("-0:00:01.5"), "-0:00:01.5"},
+        {*text_value("1:30 x"), "1:30:00"},  // the first value the text loads
     };
     for (auto& c : cases) {
         for (uint32_t slot : {ACT_MAKE, ACT_TO}) {
@@ -90,7 +91,7 @@ TEST_F(Time, MakeAndTo) {
         *block({int_cell(1), int_cell(2), int_cell(-3)}),
         *block({dec(1.5)}),
         *text_value("3600"),
-        *text_value("1:30 x"),
+        *text_value("1:30x"),
         cell{TYPE_LOGIC, 1, 0, 0},
     };
     for (auto& spec : refusals)

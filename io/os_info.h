@@ -1,0 +1,15 @@
+// The operating system's description and the process environment as language values.
+//
+// Results are pushed on the stack.
+#pragma once
+#include "runtime/cell.h"
+
+namespace kel {
+
+// Every environment variable, name to value, as a map! of strings.
+cell* list_env_block();
+// An object with name (system name and release), arch (a word), version (a tuple of the
+// release's first three numbers) and build (0).
+cell* get_OS_info();
+
+}  // namespace kel
