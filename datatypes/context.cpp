@@ -263,6 +263,7 @@ cell* get_in(const cell* word, node_id ctx) {
 }
 
 cell* set_in(cell* word, const cell* value, node_id ctx, bool fire) {
+    if (!ctx) kel::fire(script_error::not_in_context, word);  // an unbound word
     if (static_cast<int32_t>(word->w3) < 0) {
         int32_t index = find_word(ctx, word->w2, false);
         if (index < 0) {

@@ -18,6 +18,11 @@ clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer $FLAGS tests/fuzz/parse_fuzz.cpp
     -Wl,--start-group $LIBS -Wl,--end-group -o build-fuzz/parse_fuzz
 mkdir -p build-fuzz/parse-corpus build-fuzz/findings
 cp tests/fuzz/parse_seeds/* build-fuzz/parse-corpus/
+# The keywords as a dictionary, so that mutations form rules rather than noise.
+for k in skip any some opt while copy set to thru end remove break reject fail none not ahead \
+        into quote if case insert change keep collect only pick after; do
+    echo "\"$k \""
+done > build-fuzz/parse.dict
 # A hang is a run past the step budget: -timeout catches it.
-exec build-fuzz/parse_fuzz -max_total_time="$SECONDS_TO_RUN" -max_len=512 -timeout=10 \
+exec build-fuzz/parse_fuzz -max_total_time="$SECONDS_TO_RUN" -max_len=512 -timeout=10 -dict=build-fuzz/parse.dict \
     -artifact_prefix=build-fuzz/findings/ build-fuzz/parse-corpus
