@@ -336,19 +336,24 @@ bool decode_jpeg(const uint8_t* bytes, size_t n, size_t limit, bitmap& out) {
     return hand_over(guard, static_cast<uint32_t>(width), static_cast<uint32_t>(height), out);
 }
 
-bool encode_jpeg(const uint32_t* pixels, uint32_t width, uint32_t height, std::vector<uint8_t>& out) {
+// The library's buffer goes to `deliver` as it is: a copy costs a sixth of the encoding.
+bool encode_jpeg(const uint32_t* pixels, uint32_t width, uint32_t height, const byte_sink& deliver) {
     const jpeg_api* api = jpeg();
     if (!api) return false;
     tj_handle tj{api, api->tjInitCompress()};
     if (!tj.handle) return false;
-    unsigned char* data = nullptr;
+    struct tj_buffer {
+        const jpeg_api* api;
+        unsigned char* data = nullptr;
+        ~tj_buffer() { api->tjFree(data); }
+    } buffer{api};
     unsigned long size = 0;
-    int result = api->tjCompress2(tj.handle, reinterpret_cast<const unsigned char*>(pixels), static_cast<int>(width),
-                                  static_cast<int>(width * 4), static_cast<int>(height), TJPF_BGRA, &data, &size,
-                                  TJSAMP_420, 75, 0);
-    if (result == 0) out.assign(data, data + size);
-    api->tjFree(data);
-    return result == 0;
+    if (api->tjCompress2(tj.handle, reinterpret_cast<const unsigned char*>(pixels), static_cast<int>(width),
+                         static_cast<int>(width * 4), static_cast<int>(height), TJPF_BGRA, &buffer.data, &size,
+                         TJSAMP_420, 75, 0) != 0)
+        return false;
+    deliver(buffer.data, size);
+    return true;
 }
 
 // --- GIF -----------------------------------------------------------------------------------
@@ -678,16 +683,20 @@ bool decode(image_format format, const uint8_t* bytes, size_t n, size_t limit, b
 }
 
 bool encode(image_format format, const uint32_t* pixels, uint32_t width, uint32_t height,
-            std::vector<uint8_t>& out) {
+            const byte_sink& deliver) {
     if (width == 0 || height == 0 || width > SIDE_MAX || height > SIDE_MAX) return false;
+    if (format == IMAGE_JPEG) return encode_jpeg(pixels, width, height, deliver);
+    std::vector<uint8_t> out;
+    bool ok = false;
     switch (format) {
-        case IMAGE_BMP: return encode_bmp(pixels, width, height, out);
-        case IMAGE_PNG: return encode_png(pixels, width, height, out);
-        case IMAGE_GIF: return encode_gif(pixels, width, height, out);
-        case IMAGE_JPEG: return encode_jpeg(pixels, width, height, out);
-        case IMAGE_TIFF: return encode_tiff(pixels, width, height, out);
+        case IMAGE_BMP: ok = encode_bmp(pixels, width, height, out); break;
+        case IMAGE_PNG: ok = encode_png(pixels, width, height, out); break;
+        case IMAGE_GIF: ok = encode_gif(pixels, width, height, out); break;
+        case IMAGE_TIFF: ok = encode_tiff(pixels, width, height, out); break;
+        case IMAGE_JPEG: break;
     }
-    return false;
+    if (ok) deliver(out.data(), out.size());
+    return ok;
 }
 
 }  // namespace kel::imaging
