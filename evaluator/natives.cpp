@@ -35,7 +35,7 @@ void register_natives() {
         greater_or_equal_q, same_q, not_, type_q, reduce,                           // 31
         compose, stats, bind, in, parse,                                            // 36
         union_, intersect, unique, difference, exclude,                             // 41
-        nullptr, dehex, enhex, negative_q, positive_q,                              // 46 complement?
+        complement_q, dehex, enhex, negative_q, positive_q,                         // 46
         max, min, shift, to_hex, sine,                                              // 51
         cosine, tangent, arcsine, arccosine, arctangent,                            // 56
         arctangent2, NaN_q, log_2, log_10, log_e,                                   // 61

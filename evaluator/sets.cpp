@@ -4,8 +4,10 @@
 
 #include "boot/error_catalog.h"
 #include "datatypes/binary.h"
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/date.h"
+#include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/text_compare.h"
@@ -51,7 +53,7 @@ void set_operation(const int32_t* refinements, int32_t op) {
         case TYPE_STRING: string::set_operation(first, case_q, skip, op); break;
         case TYPE_TYPESET: typeset::do_bitwise(op); break;
         case TYPE_DATE: date::difference(first, second); break;
-        // bitset! joins with its datatype.
+        case TYPE_BITSET: bitset::do_bitwise(op); break;
         default: fire(internal_error::not_done);
     }
 }
@@ -61,6 +63,11 @@ int32_t intersect(bool, const int32_t* refinements) { return set_entry(refinemen
 int32_t unique(bool, const int32_t* refinements) { return set_entry(refinements, series::SET_UNIQUE); }
 int32_t difference(bool, const int32_t* refinements) { return set_entry(refinements, series::SET_DIFFERENCE); }
 int32_t exclude(bool, const int32_t* refinements) { return set_entry(refinements, series::SET_EXCLUDE); }
+
+int32_t complement_q(bool, const int32_t*) {
+    *stack::arguments = bitset::complemented_q(node_buffer(series_node(arg(0)))) ? true_value : false_value;
+    return 0;
+}
 
 int32_t dehex(bool, const int32_t*) {
     cell* text = string::make_at(stack::push_cell(), string::ks_length(arg(0)));

@@ -16,6 +16,7 @@ int32_t intersect(bool check, const int32_t* refinements);   // set1 set2 /case 
 int32_t unique(bool check, const int32_t* refinements);      // set /case /skip size
 int32_t difference(bool check, const int32_t* refinements);  // set1 set2 /case /skip size
 int32_t exclude(bool check, const int32_t* refinements);     // set1 set2 /case /skip size
+int32_t complement_q(bool check, const int32_t* refinements);  // bits
 int32_t dehex(bool check, const int32_t* refinements);       // value
 int32_t enhex(bool check, const int32_t* refinements);       // value
 int32_t debase(bool check, const int32_t* refinements);      // value /base base-value
