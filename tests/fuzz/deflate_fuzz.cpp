@@ -12,16 +12,12 @@
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
+#include "tests/fuzz/fuzz_runtime.h"
 
 using namespace kel;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = [] {
-        runtime_init();
-        collector_enabled = true;
-        return true;
-    }();
-    (void)ready;
+    fuzz_runtime_ready();
     if (size < 2) return 0;
     // An exact-size copy, so that a read past the end is caught.
     std::vector<uint8_t> in(data + 2, data + size);
