@@ -251,14 +251,13 @@ const cell* encode(cell* image, cell* destination, int32_t format) {
         write_latin1_line(message, sizeof message - 1);
         return destination;
     }
-    std::vector<uint8_t> bytes;
-    if (width_of(image) && height_of(image)) {
-        pixel_lock lock(image, false);
-        if (!imaging::encode(static_cast<imaging::image_format>(format), lock.pixels, width_of(image),
-                             height_of(image), bytes))
-            fire(access_error::bad_media);
-    }
-    return binary::load_in(bytes.data(), bytes.size(), destination);
+    if (!width_of(image) || !height_of(image)) return binary::load_in(nullptr, 0, destination);
+    pixel_lock lock(image, false);
+    auto deliver = [&](const uint8_t* bytes, size_t n) { binary::load_in(bytes, n, destination); };
+    if (!imaging::encode(static_cast<imaging::image_format>(format), lock.pixels, width_of(image), height_of(image),
+                         deliver))
+        fire(access_error::bad_media);
+    return destination;
 }
 
 namespace {

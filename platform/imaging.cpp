@@ -1,11 +1,13 @@
 #include "platform/imaging.h"
 
 #include <dlfcn.h>
+#include <setjmp.h>
 #include <sys/mman.h>
 #include <gif_lib.h>
 #include <png.h>
 #include <tiffio.h>
 #include <turbojpeg.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -35,7 +37,22 @@ struct png_api {
     KEL_FUNCTION(png_image_begin_read_from_memory)
     KEL_FUNCTION(png_image_finish_read)
     KEL_FUNCTION(png_image_free)
-    KEL_FUNCTION(png_image_write_to_memory)
+    KEL_FUNCTION(png_create_write_struct)
+    KEL_FUNCTION(png_create_info_struct)
+    KEL_FUNCTION(png_destroy_write_struct)
+    KEL_FUNCTION(png_get_error_ptr)
+    KEL_FUNCTION(png_get_io_ptr)
+    KEL_FUNCTION(png_error)
+    KEL_FUNCTION(png_set_write_fn)
+    KEL_FUNCTION(png_set_IHDR)
+    KEL_FUNCTION(png_set_bgr)
+    KEL_FUNCTION(png_set_filter)
+    KEL_FUNCTION(png_set_compression_level)
+    KEL_FUNCTION(png_set_compression_strategy)
+    KEL_FUNCTION(png_set_compression_buffer_size)
+    KEL_FUNCTION(png_write_info)
+    KEL_FUNCTION(png_write_row)
+    KEL_FUNCTION(png_write_end)
 };
 
 struct jpeg_api {
@@ -98,7 +115,22 @@ const png_api* png() {
         KEL_BIND(png_image_begin_read_from_memory)
         KEL_BIND(png_image_finish_read)
         KEL_BIND(png_image_free)
-        KEL_BIND(png_image_write_to_memory)
+        KEL_BIND(png_create_write_struct)
+        KEL_BIND(png_create_info_struct)
+        KEL_BIND(png_destroy_write_struct)
+        KEL_BIND(png_get_error_ptr)
+        KEL_BIND(png_get_io_ptr)
+        KEL_BIND(png_error)
+        KEL_BIND(png_set_write_fn)
+        KEL_BIND(png_set_IHDR)
+        KEL_BIND(png_set_bgr)
+        KEL_BIND(png_set_filter)
+        KEL_BIND(png_set_compression_level)
+        KEL_BIND(png_set_compression_strategy)
+        KEL_BIND(png_set_compression_buffer_size)
+        KEL_BIND(png_write_info)
+        KEL_BIND(png_write_row)
+        KEL_BIND(png_write_end)
         return ok;
     }();
     return loaded ? &api : nullptr;
@@ -213,20 +245,67 @@ bool decode_png(const uint8_t* bytes, size_t n, size_t limit, bitmap& out) {
     return hand_over(guard, image.width, image.height, out);
 }
 
+// One encoding by libpng's full interface. libpng leaves an error by a jump that must cross
+// no C++ frame: it lands in write_png_rows, and every frame it leaves holds plain data only.
+struct png_job {
+    const png_api* api;
+    const uint32_t* pixels;
+    uint32_t width, height;
+    std::vector<uint8_t>* out;
+    jmp_buf failed;
+};
+
+[[noreturn]] void png_failed(png_structp writer, png_const_charp) {
+    longjmp(static_cast<png_job*>(png()->png_get_error_ptr(writer))->failed, 1);
+}
+
+void png_ignore_warning(png_structp, png_const_charp) {}
+
+void png_append(png_structp writer, png_bytep bytes, size_t n) {
+    png_job* job = static_cast<png_job*>(png()->png_get_io_ptr(writer));
+    bool appended = true;
+    try {
+        job->out->insert(job->out->end(), bytes, bytes + n);
+    } catch (const std::bad_alloc&) {
+        appended = false;
+    }
+    if (!appended) job->api->png_error(writer, "out of memory");
+}
+
+void png_flush(png_structp) {}
+
+bool write_png_rows(png_job& job, png_structp writer, png_infop info) {
+    if (setjmp(job.failed)) return false;
+    const png_api* api = job.api;
+    api->png_set_write_fn(writer, &job, png_append, png_flush);
+    api->png_set_IHDR(writer, info, job.width, job.height, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+                      PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    api->png_set_bgr(writer);
+    // Up on every row: on smooth pictures it compresses as well as choosing a filter per row
+    // and deflates a fifth faster; the default strategy also gives smaller output than the
+    // filtered one there.
+    api->png_set_filter(writer, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+    api->png_set_compression_level(writer, 6);
+    api->png_set_compression_strategy(writer, Z_DEFAULT_STRATEGY);
+    api->png_set_compression_buffer_size(writer, 1 << 17);
+    api->png_write_info(writer, info);
+    for (uint32_t y = 0; y < job.height; y++)
+        api->png_write_row(writer, reinterpret_cast<png_const_bytep>(job.pixels + size_t{y} * job.width));
+    api->png_write_end(writer, info);
+    return true;
+}
+
 bool encode_png(const uint32_t* pixels, uint32_t width, uint32_t height, std::vector<uint8_t>& out) {
     const png_api* api = png();
     if (!api) return false;
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = width;
-    image.height = height;
-    image.format = PNG_FORMAT_BGRA;
-    out.resize(PNG_IMAGE_PNG_SIZE_MAX(image));
-    png_alloc_size_t size = out.size();
-    bool ok = api->png_image_write_to_memory(&image, out.data(), &size, 0, pixels,
-                                             static_cast<png_int_32>(width * 4), nullptr);
-    api->png_image_free(&image);
-    out.resize(ok ? size : 0);
+    out.clear();
+    png_job job{api, pixels, width, height, &out, {}};
+    png_structp writer = api->png_create_write_struct(PNG_LIBPNG_VER_STRING, &job, png_failed, png_ignore_warning);
+    if (!writer) return false;
+    png_infop info = api->png_create_info_struct(writer);
+    bool ok = info && write_png_rows(job, writer, info);
+    api->png_destroy_write_struct(&writer, &info);
+    if (!ok) out.clear();
     return ok;
 }
 
@@ -257,19 +336,25 @@ bool decode_jpeg(const uint8_t* bytes, size_t n, size_t limit, bitmap& out) {
     return hand_over(guard, static_cast<uint32_t>(width), static_cast<uint32_t>(height), out);
 }
 
-bool encode_jpeg(const uint32_t* pixels, uint32_t width, uint32_t height, std::vector<uint8_t>& out) {
+// The library's buffer goes to `deliver` as it is: copying it on the way cost a tenth of the
+// encoding time.
+bool encode_jpeg(const uint32_t* pixels, uint32_t width, uint32_t height, const byte_sink& deliver) {
     const jpeg_api* api = jpeg();
     if (!api) return false;
     tj_handle tj{api, api->tjInitCompress()};
     if (!tj.handle) return false;
-    unsigned char* data = nullptr;
+    struct tj_buffer {
+        const jpeg_api* api;
+        unsigned char* data = nullptr;
+        ~tj_buffer() { api->tjFree(data); }
+    } buffer{api};
     unsigned long size = 0;
-    int result = api->tjCompress2(tj.handle, reinterpret_cast<const unsigned char*>(pixels), static_cast<int>(width),
-                                  static_cast<int>(width * 4), static_cast<int>(height), TJPF_BGRA, &data, &size,
-                                  TJSAMP_420, 75, 0);
-    if (result == 0) out.assign(data, data + size);
-    api->tjFree(data);
-    return result == 0;
+    if (api->tjCompress2(tj.handle, reinterpret_cast<const unsigned char*>(pixels), static_cast<int>(width),
+                         static_cast<int>(width * 4), static_cast<int>(height), TJPF_BGRA, &buffer.data, &size,
+                         TJSAMP_420, 75, 0) != 0)
+        return false;
+    deliver(buffer.data, size);
+    return true;
 }
 
 // --- GIF -----------------------------------------------------------------------------------
@@ -599,16 +684,20 @@ bool decode(image_format format, const uint8_t* bytes, size_t n, size_t limit, b
 }
 
 bool encode(image_format format, const uint32_t* pixels, uint32_t width, uint32_t height,
-            std::vector<uint8_t>& out) {
+            const byte_sink& deliver) {
     if (width == 0 || height == 0 || width > SIDE_MAX || height > SIDE_MAX) return false;
+    if (format == IMAGE_JPEG) return encode_jpeg(pixels, width, height, deliver);
+    std::vector<uint8_t> out;
+    bool ok = false;
     switch (format) {
-        case IMAGE_BMP: return encode_bmp(pixels, width, height, out);
-        case IMAGE_PNG: return encode_png(pixels, width, height, out);
-        case IMAGE_GIF: return encode_gif(pixels, width, height, out);
-        case IMAGE_JPEG: return encode_jpeg(pixels, width, height, out);
-        case IMAGE_TIFF: return encode_tiff(pixels, width, height, out);
+        case IMAGE_BMP: ok = encode_bmp(pixels, width, height, out); break;
+        case IMAGE_PNG: ok = encode_png(pixels, width, height, out); break;
+        case IMAGE_GIF: ok = encode_gif(pixels, width, height, out); break;
+        case IMAGE_TIFF: ok = encode_tiff(pixels, width, height, out); break;
+        case IMAGE_JPEG: break;
     }
-    return false;
+    if (ok) deliver(out.data(), out.size());
+    return ok;
 }
 
 }  // namespace kel::imaging

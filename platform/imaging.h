@@ -7,6 +7,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace kel::imaging {
@@ -26,9 +27,13 @@ struct bitmap {
 // Decodes frame 0. Refused: a side of 0 or above SIDE_MAX, pixels of more than `limit`
 // bytes, any error of the data or the library (nothing is kept then).
 bool decode(image_format format, const uint8_t* bytes, size_t n, size_t limit, bitmap& out);
-// The container's bytes replace `out`. Sides must be 1..SIDE_MAX.
+// Receives an encoder's finished bytes, once; it may throw, and the encoder then frees what
+// it holds.
+using byte_sink = std::function<void(const uint8_t* bytes, size_t n)>;
+
+// The container's bytes go to `deliver`. Sides must be 1..SIDE_MAX.
 bool encode(image_format format, const uint32_t* pixels, uint32_t width, uint32_t height,
-            std::vector<uint8_t>& out);
+            const byte_sink& deliver);
 
 // Our own BMP codec (1 to 32 bits per pixel, RLE, bit fields, both row orders; written as
 // 32 bits with an alpha mask).

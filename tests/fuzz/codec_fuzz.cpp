@@ -12,6 +12,7 @@
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
+#include "tests/fuzz/fuzz_runtime.h"
 
 using namespace kel;
 
@@ -31,12 +32,7 @@ cell* text_of(const uint8_t* bytes, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = [] {
-        runtime_init();
-        collector_enabled = true;
-        return true;
-    }();
-    (void)ready;
+    fuzz_runtime_ready();
     cell* top = stack::top;
     cell* text = text_of(data, size);
     if (!text) return 0;

@@ -11,16 +11,12 @@
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
+#include "tests/fuzz/fuzz_runtime.h"
 
 using namespace kel;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = [] {
-        runtime_init();
-        collector_enabled = true;
-        return true;
-    }();
-    (void)ready;
+    fuzz_runtime_ready();
     cell* top = stack::top;
     cell* bytes = binary::load(data, size);
     try {

@@ -11,6 +11,7 @@
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
+#include "tests/fuzz/fuzz_runtime.h"
 
 using namespace kel;
 
@@ -36,12 +37,7 @@ void run(const uint8_t* bytes, size_t size, bool one, bool scan, bool make_value
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = [] {
-        runtime_init();
-        collector_enabled = true;
-        return true;
-    }();
-    (void)ready;
+    fuzz_runtime_ready();
     // An exact-size copy, so that a read past the end is caught.
     std::vector<uint8_t> bytes(data, data + size);
     run(bytes.data(), size, false, true, true);
