@@ -8,7 +8,7 @@
 #
 # PEER_DIR is the peer benchmark folder: it holds peers/<workload>.py|.lua|.tcl and
 # expected-checksums.txt. Workloads: fib loop strcat series map objects words (the default:
-# all). words reads DATA/text.txt, DATA written by PEER_DIR/make-data.py.
+# all). words reads DATA/text.txt and deflate DATA/blob.bin, DATA written by PEER_DIR/make-data.py.
 # Environment:
 #   DATA     data folder (PEER_DIR/data); Kel scripts find it in KEL_BENCH_DATA
 #   RUNS     runs per program (3); the median wall time (GNU time) is reported
@@ -25,7 +25,7 @@ shift
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 runs=${RUNS:-3}
-workloads=${*:-fib loop strcat series map objects words}
+workloads=${*:-fib loop strcat series map objects words deflate}
 export KEL_BENCH_DATA=${DATA:-$peer_dir/data}
 
 timecmd=$(type -P time) || { echo "needs GNU time (Debian package: time)" >&2; exit 2; }
@@ -105,7 +105,10 @@ for w in $workloads; do
     want=$(expected "$w")
     declare -A secs=()
     args=()
-    case $w in words) args=("$KEL_BENCH_DATA/text.txt") ;; esac
+    case $w in
+        words) args=("$KEL_BENCH_DATA/text.txt") ;;
+        deflate) args=("$KEL_BENCH_DATA/blob.bin") ;;
+    esac
     for lang in python lua tcl; do
         case $lang in
             python) interp=$PYTHON ext=py ;;
@@ -115,17 +118,17 @@ for w in $workloads; do
         secs[$lang]=-
         [ -f "$peer_dir/peers/$w.$ext" ] && command -v "$interp" > /dev/null || continue
         IFS='|' read -r t sum status <<< "$(measure "$interp" "$peer_dir/peers/$w.$ext" "${args[@]}")"
-        if [ "$status" != ok ] || [ "$sum" != "$want" ]; then t="$t!"; fi
+        if [ "$status" != ok ] || [[ "$sum" != $want ]]; then t="$t!"; fi
         secs[$lang]=$t
     done
     IFS='|' read -r t sum status <<< "$(measure "$KEL" "$here/kel/$w.kel")"
-    if [ "$status" != ok ] || [ "$sum" != "$want" ]; then t="$t!"; fi
+    if [ "$status" != ok ] || [[ "$sum" != $want ]]; then t="$t!"; fi
     if [ "$status" = FAIL ]; then
         err=$(grep -m1 . "$tmp/last-err" 2> /dev/null)
         check="FAIL: ${err:-non-zero exit status}"
     elif [ "$status" = UNSTABLE ]; then
         check="UNSTABLE: runs printed different lines"
-    elif [ "$sum" = "$want" ]; then
+    elif [[ "$sum" == $want ]]; then
         check="ok $sum"
     else
         check="DIFF $sum ($(diff_reason "$sum" "$want"))"
