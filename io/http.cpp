@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -212,10 +213,9 @@ cell* parse_http_headers(const uint8_t* text, size_t length) {
             size_t v = static_cast<size_t>(colon - text) + 1;
             while (v < line_end && (text[v] == ' ' || text[v] == '\t')) v++;
             std::string value(reinterpret_cast<const char*>(text + v), line_end - v);
-            auto* field = static_cast<std::pair<std::string, std::vector<std::string>>*>(nullptr);
-            for (auto& f : fields)
-                if (same_name(f.first, name.c_str())) field = &f;
-            if (field) field->second.push_back(std::move(value));
+            auto field = std::find_if(fields.begin(), fields.end(),
+                                      [&](const auto& f) { return same_name(f.first, name.c_str()); });
+            if (field != fields.end()) field->second.push_back(std::move(value));
             else fields.push_back({std::move(name), {std::move(value)}});
         }
         p = end + 1;
