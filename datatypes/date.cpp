@@ -725,7 +725,18 @@ const cell* random(cell* value, bool seed, bool secure, bool) {
 
 int32_t form(cell* value, cell* buffer, cell*, int32_t part) {
     uint32_t d = value->w1;
-    double t = cell_float(value);
+    int32_t z = zone_seconds(zone_of(d));
+    double u = cell_float(value) + z;
+    // Seconds that write as 60 carry into the next minute, and at the day's end into the next day.
+    if (has_time_q(d) && std::isfinite(u)) {
+        u = time::carry_seconds(u);
+        if (u >= SECONDS_PER_DAY && year_of(d) == 9999 && month_of(d) == 12 && day_of(d) == 31) {
+            u = SECONDS_PER_DAY - 1e-4;  // the last day a date literal reaches keeps its day
+        } else if (u >= SECONDS_PER_DAY) {
+            d = from_days(to_days(d) + 1, zone_of(d), true);
+            u -= SECONDS_PER_DAY;
+        }
+    }
     int32_t year = year_of(d);
     const char* name = locale::month_name(static_cast<uint32_t>(month_of(d)));
     if (!name) fire(script_error::invalid_months);
@@ -736,9 +747,8 @@ int32_t form(cell* value, cell* buffer, cell*, int32_t part) {
                   year < 0 ? -year : year);
     part = string::form_text(buffer, text, part);
     if (!has_time_q(d)) return part;
-    int32_t z = zone_seconds(zone_of(d));
     part = string::form_text(buffer, "/", part);
-    part = time::form_text(t + z, buffer, part);
+    part = time::form_text(u, buffer, part);
     // A zone only means something with a time; alone it would not read back.
     if (zone_of(d) == 0) return part;
     int32_t a = z < 0 ? -z : z;

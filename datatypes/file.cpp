@@ -20,8 +20,11 @@ services simple_io{};
 namespace {
 
 // The characters that force quotes around a molded path: the general escape set without
-// DEL; nothing above 126 does.
-inline bool needs_quotes_q(uint32_t c) { return c <= 126 && url::escaped_q(0, static_cast<uint8_t>(c)); }
+// DEL, and those that end a plain file when read (parens, ":" and "@"); nothing above 126.
+inline bool needs_quotes_q(uint32_t c) {
+    return c <= 126 && (url::escaped_q(0, static_cast<uint8_t>(c)) || c == '(' || c == ')' ||
+                        c == ':' || c == '@');
+}
 
 template <class F>
 F service(F fn) {
@@ -78,16 +81,25 @@ void init() {
     });
 }
 
-int32_t mold(cell* value, cell* buffer, bool, bool, bool, cell* arg, int32_t part, int32_t) {
+int32_t mold(cell* value, cell* buffer, bool, bool all, bool, cell* arg, int32_t part, int32_t) {
     string::ks_head(value);
     uint32_t n = string::ks_length(value);
     if (refinement_q(arg)) n = std::min(n, static_cast<uint32_t>(std::max(part, 0)));
+    uint32_t h = series_head(value);
     bool quoted = n == 0;
-    for (uint32_t i = 0; i < n && !quoted; i++) quoted = needs_quotes_q(string::char_at(value, series_head(value) + i));
-    string::concat_cstr(buffer, quoted ? "%\"" : "%");
-    string::concatenate(buffer, value, static_cast<int32_t>(n), 0, true, string::CONCAT_APPEND);
-    if (quoted) string::concat_cstr(buffer, "\"");
-    return part - static_cast<int32_t>(n) - (quoted ? 3 : 1);
+    for (uint32_t i = 0; i < n && !quoted; i++) quoted = needs_quotes_q(string::char_at(value, h + i));
+    if (!quoted) {
+        string::concat_cstr(buffer, "%");
+        string::concatenate(buffer, value, static_cast<int32_t>(n), 0, true, string::CONCAT_APPEND);
+        return part - static_cast<int32_t>(n) - 1;
+    }
+    // The quoted form reads escapes, so it writes them as a string does.
+    uint32_t before = string::ks_length(buffer);
+    series_buffer* out = string::append_char(string::buffer_of(buffer), '%');
+    out = string::append_char(out, '"');
+    for (uint32_t i = 0; i < n; i++) out = string::mold_char(out, string::char_at(value, h + i), all, false);
+    string::append_char(out, '"');
+    return part - static_cast<int32_t>(string::ks_length(buffer) - before);
 }
 
 const cell* delete_(cell* value) {

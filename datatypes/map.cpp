@@ -104,23 +104,10 @@ int32_t mold_entry_cell(const cell* map, int32_t position, cell* buffer, bool al
 
 cell found_result;  // find's and select's answers; the dispatcher copies them at once
 
-// The map over a shallow copy of a block-like spec; a repeated key keeps its first place
-// and takes the last value.
+// The map over a shallow copy of a block-like spec.
 cell* make_from_block(const cell* spec) {
-    int32_t n = block::ks_length_q(spec);
-    if (n < 0) n = 0;
-    if (n % 2) fire(script_error::invalid_arg, spec);
-    cell* copy = block::clone(spec, false, false);
-    cell* cells = block::ks_abs_at(copy, 0);
-    // Keys are checked and word keys normalised before anything is indexed, so a bad
-    // key raises before the map exists and a word key meets its other forms as one key.
-    for (int32_t i = 0; i < n; i++) {
-        cells[i].header &= ~CELL_NEW_LINE;
-        if (i % 2) continue;
-        if (!valid_key_type_q(TYPE_OF(&cells[i]))) bad_key(&cells[i]);
-        if (any_word_q(TYPE_OF(&cells[i]))) set_type(&cells[i], TYPE_SET_WORD);
-    }
-    return make_at(copy, copy, n / 2);
+    if (block::ks_length_q(spec) % 2) fire(script_error::invalid_arg, spec);
+    return make_over_block(block::clone(spec, false, false));
 }
 
 }  // namespace
@@ -168,6 +155,20 @@ void check_key(node_id block, uint32_t position) {
     series::copy_range(source, fresh, series::head_of(source), std::max(series::length(source), 0));
     *series_cell(block, position) = *fresh;
     stack::pop(2);
+}
+
+cell* make_over_block(cell* block) {
+    int32_t n = std::max(block::ks_length_q(block), 0);
+    cell* cells = block::ks_abs_at(block, 0);
+    // Keys are checked and word keys normalised before anything is indexed, so a bad
+    // key raises before the map exists and a word key meets its other forms as one key.
+    for (int32_t i = 0; i < n; i++) {
+        cells[i].header &= ~CELL_NEW_LINE;
+        if (i % 2) continue;
+        if (!valid_key_type_q(TYPE_OF(&cells[i]))) bad_key(&cells[i]);
+        if (any_word_q(TYPE_OF(&cells[i]))) set_type(&cells[i], TYPE_SET_WORD);
+    }
+    return make_at(block, block, n / 2);
 }
 
 cell* make_at(cell* value, const cell* block, int32_t size) {

@@ -25,6 +25,9 @@ void check_key(node_id block, uint32_t position);
 // whose keys are normalised), or over a new empty block with room for size entries when
 // block is null or none; the table is made for size entries.
 cell* make_at(cell* value, const cell* block, int32_t size);
+// Makes the block cell (a fresh block at its head holding key/value pairs) a map in place,
+// as make map! does: a repeated key keeps its first place and takes the last value.
+cell* make_over_block(cell* block);
 cell* push(const cell* map);
 // Live entries.
 int32_t ks_length_q(const cell* map);

@@ -107,6 +107,8 @@ int32_t form(cell* value, cell* buffer, cell* arg, int32_t part) {
 int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part,
              int32_t indent) {
     return join(value, buffer, true, part, [&](cell* item, int32_t p) {
+        // A path segment cannot open braces: its strings keep the quotes.
+        if (TYPE_OF(item) == TYPE_STRING) return string::mold_quoted(item, buffer, all, arg, p);
         return mold_dispatch(item, buffer, only, all, flat, arg, p, indent);
     });
 }

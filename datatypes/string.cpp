@@ -579,7 +579,9 @@ int32_t form(cell* value, cell* buffer, cell* arg, int32_t part) {
     return part - static_cast<int32_t>(n);
 }
 
-int32_t mold(cell* value, cell* buffer, bool, bool all, bool, cell* arg, int32_t part, int32_t) {
+namespace {
+
+int32_t mold_text(cell* value, cell* buffer, bool all, cell* arg, int32_t part, bool braces_allowed) {
     uint32_t len = clamped_length(value);
     uint32_t end = refinement_q(arg) ? std::min(len, static_cast<uint32_t>(std::max(part, 0))) : len;
     uint32_t h = series_head(value);
@@ -592,7 +594,7 @@ int32_t mold(cell* value, cell* buffer, bool, bool all, bool, cell* arg, int32_t
         if (c == '{' && depth++ == 0) opened = i;
         if (c == '}' && depth > 0) depth--;
     }
-    bool braces = lines >= 3 || quotes > 0 || len >= 50;
+    bool braces = braces_allowed && (lines >= 3 || quotes > 0 || len >= 50);
     uint32_t unbalanced = braces && depth > 0 ? opened : end;
     series_buffer* out = append_char(buffer_of(buffer), braces ? '{' : '"');
     depth = 0;
@@ -618,6 +620,16 @@ int32_t mold(cell* value, cell* buffer, bool, bool all, bool, cell* arg, int32_t
     }
     append_char(out, braces ? '}' : '"');
     return part - static_cast<int32_t>(end) - 2;
+}
+
+}  // namespace
+
+int32_t mold(cell* value, cell* buffer, bool, bool all, bool, cell* arg, int32_t part, int32_t) {
+    return mold_text(value, buffer, all, arg, part, true);
+}
+
+int32_t mold_quoted(cell* value, cell* buffer, bool all, cell* arg, int32_t part) {
+    return mold_text(value, buffer, all, arg, part, false);
 }
 
 const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell*, cell*, int32_t,

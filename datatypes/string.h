@@ -193,6 +193,8 @@ const cell* to(cell* proto, cell* spec, uint32_t type);
 int32_t form(cell* value, cell* buffer, cell* arg, int32_t part);
 int32_t mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* arg, int32_t part,
              int32_t indent);
+// mold with double quotes whatever the text holds: the form a path segment reads.
+int32_t mold_quoted(cell* value, cell* buffer, bool all, cell* arg, int32_t part);
 const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* prev_value,
                       cell* prev_element, int32_t index, bool case_q, bool get_q, bool tail_q,
                       bool evt_q);

@@ -223,23 +223,22 @@ cell* get_field(double seconds, int32_t field) {
     }
 }
 
+double carry_seconds(double seconds) {
+    double s = std::fmod(seconds, SECONDS_PER_MINUTE);
+    if (s < 1e-6 || std::strcmp(float_::form_float(s, FORM_TIME), "60") != 0) return seconds;
+    return seconds - s + SECONDS_PER_MINUTE;
+}
+
 int32_t form_text(double seconds, cell* buffer, int32_t part) {
     if (!std::isfinite(seconds))
         return string::form_text(buffer, float_::form_float(seconds, FORM_TIME), part);
     char text[400];
     int n = 0;
-    double t = seconds;
-    if (t < 0) {
-        text[n++] = '-';
-        t = -t;
-    }
+    double t = carry_seconds(std::fabs(seconds));
     double s = std::fmod(t, SECONDS_PER_MINUTE);
     const char* second_text = s < 1e-6 ? "00" : float_::form_float(s, FORM_TIME);
-    // Seconds that round up to 60 at the precision written carry into the minute.
-    if (std::strcmp(second_text, "60") == 0) {
-        t = t - s + SECONDS_PER_MINUTE;
-        second_text = "00";
-    }
+    // A time that writes as zero has no sign: "-0:00:00" would read back as zero anyway.
+    if (seconds < 0 && (t >= SECONDS_PER_MINUTE || s >= 1e-6)) text[n++] = '-';
     n += std::snprintf(text + n, sizeof text - n, "%.0f:%02d:",
                        std::floor(t / SECONDS_PER_HOUR), minutes(t));
     if (second_text[1] == '\0' || second_text[1] == '.') text[n++] = '0';

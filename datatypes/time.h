@@ -70,6 +70,9 @@ int32_t field_index(const cell* word, const cell* parent);
 // Pushes the field's value.
 cell* get_field(double seconds, int32_t field);
 
+// Seconds whose text would show 60 seconds (six significant digits) carried into the next
+// minute; seconds >= 0.
+double carry_seconds(double seconds);
 // Writes h:mm:ss[.fraction] and returns the budget less the characters written.
 int32_t form_text(double seconds, cell* buffer, int32_t part);
 

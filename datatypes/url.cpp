@@ -30,6 +30,7 @@ struct escape_table {
 
 constexpr escape_table strict_table{" !\"#$%&'()*+,/:;<=>?@[\\]^`{|}"};
 constexpr escape_table general_table{" \"%;<>[\\]^`{|}"};
+constexpr escape_table mold_table{" \"%;<>[\\]^`{|}()"};
 
 
 // The characters from the head: a private copy, so writing into any buffer is safe.
@@ -99,7 +100,8 @@ const cell* request(cell* method, cell* locator, cell* headers, cell* body, bool
 
 bool escaped_q(uint32_t mode, uint8_t byte) {
     if (byte >= 0x80) return true;
-    return (mode == ESCAPE_STRICT ? strict_table : general_table).escaped[byte];
+    return (mode == ESCAPE_STRICT ? strict_table : mode == ESCAPE_MOLD ? mold_table : general_table)
+        .escaped[byte];
 }
 
 bool decode_escape(const uint8_t* address, uint8_t& byte) {
@@ -233,7 +235,7 @@ const cell* to(cell* proto, cell* spec, uint32_t type) {
 
 int32_t mold(cell* value, cell* buffer, bool, bool, bool, cell* arg, int32_t part, int32_t) {
     int64_t limit = refinement_q(arg) ? std::max(part, 0) : -1;
-    std::string text = escaped_text(value, 0, limit);
+    std::string text = escaped_text(value, ESCAPE_MOLD, limit);
     string::concat_bytes(buffer, text.data(), text.size());
     return part - static_cast<int32_t>(text.size());
 }

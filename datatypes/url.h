@@ -12,8 +12,10 @@
 namespace kel {
 namespace url {
 
-// The escape table every mode but this one uses is the general one.
+// The escape table every mode but these two uses is the general one.
 constexpr uint32_t ESCAPE_STRICT = 254;
+// Mold's: the general table and the parens, which end a url when it is read back.
+constexpr uint32_t ESCAPE_MOLD = 256;
 
 // The byte must be written as "%XX" under the mode's table (every byte above 0x7F is).
 bool escaped_q(uint32_t mode, uint8_t byte);

@@ -210,7 +210,7 @@ void close_series(lexer_state* s, uint32_t closing, const uint8_t* at) {
     uint32_t flags = m->header & ~0xFFu;
     if (kind == TYPE_MAP && s->make_values) {
         set_series_value(m, TYPE_BLOCK, node, 0);
-        map::make_at(m, m, static_cast<int32_t>(count / 2));  // the block is output, so rooted
+        map::make_over_block(m);  // the block is output, so rooted
     } else {
         set_series_value(m, kind, node, 0);
     }
@@ -1209,7 +1209,8 @@ void lexer_scan_loop(lexer_state* s, bool one, bool prescan) {
         const uint8_t* token_start = start + skip;
         s->text_pos = p;
         s->token_end = p;
-        s->line_count = line - s->line;
+        // Only the breaks before the token mark it: a binary, tag or raw string may span lines.
+        s->line_count = line == s->line ? 0 : static_cast<int32_t>(std::count(start, token_start, '\n'));
         s->line = line;
         s->previous_state = static_cast<int32_t>(state);
         s->value_type = -1;

@@ -89,7 +89,8 @@ TEST_F(LexerTest, TransitionsAsWritten) {
         {52, CHAR_SLASH_SIGN, 75},   {52, CHAR_COLON_SIGN, 53},      {53, CHAR_OTHER, 55},
         {56, CHAR_SPACE, 98},        {57, CHAR_SPACE, 101},          {59, CHAR_LPAREN, 70},
         {59, CHAR_SPACE, 67},        {62, CHAR_SLASH_SIGN, 80},      {63, CHAR_LBRACKET, 21},
-        {64, CHAR_DIGIT0, 60},       {64, CHAR_END, 80},
+        {64, CHAR_DIGIT0, 60},       {64, CHAR_END, 80},             {26, CHAR_PERCENT_SIGN, 87},
+        {58, CHAR_COLON_SIGN, 53},
     };
     for (const row& r : rows)
         EXPECT_EQ(lexer_transitions[r.state * LEXER_CLASSES + r.cls], r.next) << r.state << "," << r.cls;
