@@ -145,7 +145,8 @@ void define_spec_typesets() {
     stack::pop(1);
 }
 
-// A word that has no value, or names a native still to be written, anywhere in the cells.
+// A word that has no value, or names a native still to be written, among the statement's
+// own cells; words inside blocks (function bodies) are looked up only when they run.
 bool needs_later_word(const cell* from, const cell* to) {
     for (const cell* c = from; c < to; c++) {
         uint32_t type = TYPE_OF(c);
@@ -153,9 +154,6 @@ bool needs_later_word(const cell* from, const cell* to) {
             const cell* value = _context::value_of_symbol(global_context, c->w2);
             if (!value || TYPE_OF(value) == TYPE_UNSET) return true;
             if (TYPE_OF(value) == TYPE_NATIVE && !native_entries[value->w1 - 1]) return true;
-        } else if (any_block_q(type) && series_node(c)) {
-            series_buffer* b = series::buffer_of(c);
-            if (needs_later_word(b->cells() + series_head(c), b->cells_tail())) return true;
         }
     }
     return false;

@@ -342,7 +342,8 @@ int32_t append_indent(cell* buffer, int32_t level, int32_t part) {
 bool ends_with_break(const cell* buffer) {
     series_buffer* b = buffer_of(buffer);
     if (b->tail == b->offset) return false;
-    uint8_t c = b->tail[-1];
+    // The last character, not the last byte: a buffer of wide characters ends in a high byte.
+    uint32_t c = string::get_char(b->tail - b->unit(), b->unit());
     return c == '\t' || c == '\n' || c == '\r';
 }
 

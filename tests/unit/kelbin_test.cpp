@@ -1,0 +1,333 @@
+// KELBIN's raw entries over values made from Kel text: round trips in both forms compared by
+// `mold/all` and `same?`, sharing and bindings kept, exact bytes, and hostile inputs.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "boot/error_catalog.h"
+#include "boot/interim.h"
+#include "boot/script.h"
+#include "datatypes/binary.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/string.h"
+#include "datatypes/word.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "io/kelbin.h"
+#include "runtime/collector.h"
+#include "runtime/exits.h"
+#include "runtime/init.h"
+#include "runtime/lz.h"
+
+namespace kel {
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+class KelbinTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static const bool ready = [] {
+            runtime_init();
+            interim_startup();
+            return true;
+        }();
+        (void)ready;
+    }
+    void SetUp() override { saved_top = stack::top; }
+    void TearDown() override { stack::top = saved_top; }
+    cell* saved_top = nullptr;
+
+    // The value of the Kel code, pushed.
+    static cell* eval(const std::string& text) {
+        cell* code = stack::push_cell();
+        load_global_text(code, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        uint32_t rc = 0;
+        try {
+            rc = eval_block(code, false);
+        } catch (const kel_exit& e) {
+            rc = e.code;
+        }
+        if (rc) {
+            pending_code = 0;
+            ADD_FAILURE() << "error in: " << text;
+            *code = none_value;
+            return code;
+        }
+        *code = *stack::top_cell();
+        stack::top = code + 1;
+        return code;
+    }
+    static void set(const char* name, const cell* value) {
+        cell* w = stack::push(&none_value);
+        *w = word::load(name);
+        _context::set(w, value);
+        stack::pop(1);
+    }
+    static std::string text(const cell* s) {
+        series_buffer* b = node_buffer(series_node(s));
+        std::string out;
+        for (uint32_t i = series_head(s); i < b->used_bytes() / b->unit(); i++)
+            out += static_cast<char>(string::get_char(b->offset + i * b->unit(), b->unit()));
+        return out;
+    }
+    static std::string mold_all(const cell* v) {
+        set("kb-subject", v);
+        cell* top = stack::top;
+        std::string out = text(eval("mold/all :kb-subject"));
+        stack::top = top;
+        return out;
+    }
+    static bytes encode(const cell* v, kelbin::form how) {
+        cell* top = stack::top;
+        cell* bin = kelbin::encode(v, how);
+        series_buffer* b = node_buffer(series_node(bin));
+        bytes out(b->offset, b->tail);
+        stack::top = top;
+        return out;
+    }
+    // The first decoded value, pushed.
+    static cell* decode(const bytes& data) {
+        cell* parent = block::push_only(4);
+        kelbin::decode(data.data(), data.size(), parent);
+        cell* first = block::ks_head(parent);
+        *parent = block::ks_length_q(parent) ? *first : unset_value;
+        return parent;
+    }
+    // The error code and offset a decode raises; 0 when it raises none.
+    static std::pair<uint32_t, int32_t> decode_error(const bytes& data) {
+        cell* top = stack::top;
+        try {
+            decode(data);
+        } catch (const kel_exit&) {
+            pending_code = 0;
+            stack::top = top;
+            const raised_error& e = last_raised_error();
+            return {e.code, TYPE_OF(&e.args[0]) == TYPE_INTEGER ? static_cast<int32_t>(e.args[0].w2) : -1};
+        }
+        stack::top = top;
+        return {0, 0};
+    }
+    static bytes records(std::initializer_list<uint8_t> body, uint8_t flags = 1) {
+        bytes out = {'K', 'E', 'L', 'B', 'I', 'N', 2, flags, 1, static_cast<uint8_t>(body.size())};
+        out.insert(out.end(), body);
+        return out;
+    }
+};
+
+constexpr uint32_t KB_INVALID = error_code(ERR_SCRIPT, static_cast<uint32_t>(script_error::kb_invalid_record));
+constexpr uint32_t INVALID_DATA = error_code(ERR_SCRIPT, static_cast<uint32_t>(script_error::invalid_data));
+constexpr uint32_t NO_CODEC = error_code(ERR_ACCESS, static_cast<uint32_t>(access_error::no_codec));
+constexpr uint32_t TOO_DEEP = error_code(ERR_INTERNAL, static_cast<uint32_t>(internal_error::too_deep));
+constexpr kelbin::form forms[] = {kelbin::form::compact};
+
+TEST_F(KelbinTest, EveryTypeRoundTripsInBothForms) {
+    const char* cases[] = {
+        "integer!", "()", "none", "true", "false", "#\"x\"", "#\"^(10FFFF)\"", "42", "-1", "2147483647",
+        "1.5", "3.0", "-0.0", "1e300", "12:30:15.5", "1%", "0.5%", "250%", "3x-4", "(1.5, 2)",
+        "(1, 2.5, -3)", "9-Dec-2026", "9-Dec-2026/7:12:26+01:00", "make typeset! [integer! block! image!]",
+        "1.2.3", "1.2.3.4.5.6.7.8.9.10.11.12", "-$12.50", "USD$1'234.56", "#issue",
+        "[a b: :c 'd /e]", "[1 [2 [3]] (4) p/q/r 'p/q p/q: :p/q]", "next next [1 2 3]",
+        "make hash! [a 1 b 2]", "#[a: 1 \"k\" [2]]", "\"\"", "\"latin é\"", "\"wide \u4e2d\"",
+        "\"astral \U0001F600\"", "%file.txt", "http://host/p?q", "<tag a>", "user@host", "@ref",
+        "next \"abc\"", "#{DEADBEEF}", "make vector! [integer! 16 [1 -2 3]]", "make vector! [float! 32 [1.5 2.0]]",
+        "make vector! [percent! 64 [10% 2%]]", "make vector! [char! 8 [#\"a\"]]", "make bitset! \"abc\"",
+        "complement make bitset! \"x\"", "make image! [2x2 255.0.0]", "make image! 0x0",
+        "[\n  a\n  b c\n]", ":append", ":add", ":+", "func [a /b c /local d] [d: a + 1 either b [c] [d]]",
+        "make object! [a: 1 b: \"two\" c: func [x] [x + a]]",
+        "make object! [v: 1 on-change*: func [w o n] [v: n]]",
+        "make error! [type: 'user id: 'message arg1: \"boom\" near: [x y]]",
+    };
+    for (kelbin::form how : forms) {
+        for (const char* c : cases) {
+            SCOPED_TRACE(c);
+            cell* v = eval(c);
+            std::string want = mold_all(v);
+            bytes b = encode(v, how);
+            cell* d = decode(b);
+            EXPECT_EQ(mold_all(d), want);
+            collector_collect();
+            EXPECT_EQ(mold_all(d), want);
+            EXPECT_EQ(mold_all(decode(encode(d, how))), want);
+        }
+    }
+}
+
+TEST_F(KelbinTest, SharingCyclesAndBindingsSurvive) {
+    struct {
+        const char* make;
+        const char* check;  // Kel over `d`, the decoded value
+    } cases[] = {
+        {"s: \"abcdef\" reduce [s skip s 3]", "append d/1 \"!\" all [d/2 = \"def!\" same? head d/1 head d/2]"},
+        {"b: [1 2] reduce [b b]", "append d/1 3 \"(1 2 3)\" = mold d/2"},
+        {"b: copy [x] append/only b b b", "same? d d/2"},
+        {"o: make object! [me: none n: 5] o/me: o o", "all [same? d d/me d/me/n = 5]"},
+        {"o: make object! [f: 7] reduce [in o 'f in o 'f]",
+         "set d/1 9 9 = get d/2"},
+        {"func [a b /local t] [t: a * b t + a]", "all [(d 3 4) = 15 (d -2 5) = -12]"},
+        {"make map! [a 1 \"k\" 2 3 4]", "all [d/a = 1 (select d \"k\") = 2 (select d 3) = 4]"},
+        {"make hash! [x 1 y 2 z 3]", "all [(select d 'y) = 2 (find d 'z) = at d 5]"},
+        {"make object! [n: 0 seen: 0 on-change*: func [w o v] [if w = 'n [seen: v]]]", "d/n: 10 d/seen = 10"},
+    };
+    for (kelbin::form how : forms) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.make);
+            cell* v = eval(c.make);
+            // A paren over a block's series: Kel's own conversions copy.
+            if (TYPE_OF(v) == TYPE_BLOCK && block::ks_length_q(v) == 2 && TYPE_OF(block::ks_head(v)) == TYPE_BLOCK)
+                set_type(block::ks_head(v) + 1, TYPE_PAREN);
+            cell* d = decode(encode(v, how));
+            collector_collect();
+            set("d", d);
+            cell* ok = eval(c.check);
+            EXPECT_EQ(TYPE_OF(ok), TYPE_LOGIC);
+            EXPECT_EQ(ok->w1, 1u);
+        }
+    }
+}
+
+TEST_F(KelbinTest, CompactEdgeCasesAsBytes) {
+    struct {
+        const char* value;
+        bytes records;
+    } cases[] = {
+        {"63", {0xBF}},
+        {"64", {11, 0x80, 0x01}},
+        {"-1", {11, 0x01}},
+        {"1.5", {12, 0, 0, 0, 0, 0, 0, 0xF8, 0x3F}},
+        {"3.0", {12 | 0x40, 6}},
+        {"-0.0", {12, 0, 0, 0, 0, 0, 0, 0, 0x80}},
+        {"1%", {38 | 0x40, 2}},
+        {"250%", {38 | 0x40, 0xF4, 0x03}},
+        {"0.5%", {38, 0x7B, 0x14, 0xAE, 0x47, 0xE1, 0x7A, 0x74, 0x3F}},
+        {"1.2.3", {39, 1, 2, 3}},
+        {"1.2.3.4", {39 | 0x40, 4, 1, 2, 3, 4}},
+        {"1-Jan-2000", {47, 0x80, 0x10, 0xA0, 0x0F}},
+        {"1-Jan-2000/0:00:01", {47 | 0x40, 0x80, 0x10, 0xA1, 0x0F, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
+        {"reduce [s: \"abcdef\" skip s 3]", {5, 2, 7, 6 << 2, 'a', 'b', 'c', 'd', 'e', 'f', 0xC1, 7 | 0x40, 3, 2, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        bytes b = encode(eval(c.value), kelbin::form::compact);
+        ASSERT_GE(b.size(), 10u);
+        EXPECT_EQ(bytes(b.begin() + 10, b.end()), c.records);
+    }
+    // A 5-byte varint ends in 0F; 10 there is refused. An empty records area gives nothing.
+    cell* v = decode(records({11, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}));
+    EXPECT_EQ(static_cast<int32_t>(v->w2), INT32_MIN);
+    EXPECT_EQ(decode_error(records({11, 0xFF, 0xFF, 0xFF, 0xFF, 0x10})), std::make_pair(KB_INVALID, 16));
+    cell* parent = block::push_only(1);
+    bytes empty = records({});
+    kelbin::decode(empty.data(), empty.size(), parent);
+    EXPECT_EQ(block::ks_length_q(parent), 0);
+}
+
+TEST_F(KelbinTest, MalformedInputsRaiseWithTheirOffset) {
+    struct {
+        const char* what;
+        bytes input;
+        int32_t offset;
+    } cases[] = {
+        {"bad magic", {'K', 'E', 'L', 'B', 'O', 'N', 2, 1, 1, 0}, 5},
+        {"no flags", {'K', 'E', 'L', 'B', 'I', 'N', 2}, 8},
+        {"truncated varint", records({11, 0x80}), 13},
+        {"truncated double", records({12, 0, 0}), 14},
+        {"truncated u32", records({47, 1}), 13},
+        {"C1 before a short form", records({0xC1, 0x81}), 12},
+        {"C4 in codec mode", records({0xC4, 15, 0}), 11},
+        {"id 0", records({0x00}), 11},
+        {"logic! type byte", records({4}), 11},
+        {"string L and 3 = 3", records({7, 3}), 12},
+        {"typeset n 13", records({33, 13}), 12},
+        {"tuple n 0", records({39 | 0x40, 0}), 12},
+        {"tuple n 13", records({39 | 0x40, 13}), 12},
+        {"image side 65536", records({53, 0x80, 0x80, 0x04, 1}), 12},
+        {"block count past the bytes left", records({5, 0xFF, 0xFF, 0xFF, 0xFF, 0x07}), 12},
+        {"string count past the bytes left", records({7, 0xFC, 0xFF, 0xFF, 0xFF, 0x07}), 12},
+        {"image pixels past the bytes left", records({53, 0xFF, 0xFF, 0x03, 0xFF, 0xFF, 0x03}), 15},
+        {"symbol without a table", records({15, 0}), 12},
+        {"reference path of 0 steps", records({0xFF, 0}), 12},
+        {"reference index out of range", records({0xFF, 1, 5}), 13},
+        {"reference through an integer", records({5, 2, 0x81, 0xFF, 3, 0, 0, 0}), 18},
+        {"string over a block", records({5, 2, 5, 0, 0xC1, 7, 2, 0, 0}), 16},
+        {"date with F but no time", records({47 | 0x40, 0x80, 0x10, 0xA0, 0x0F}), 11},
+        {"char past 10FFFF", records({10, 0x80, 0x80, 0xC4, 0x00}), 11},
+        {"function spec not a block", records({24, 0, 0, 5, 0, 7, 0}), 16},
+        {"native index 0", records({21, 0, 5, 0}), 12},
+        {"action index 63", records({22, 63, 5, 0}), 12},
+        {"error code outside the catalogue", records({34, 0xE7, 0x07}), 12},
+        {"odd map count", records({40, 1, 0x81}), 12},
+        {"map key of a bad type", records({40, 2, 5, 0, 0x81}), 13},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto [code, offset] = decode_error(c.input);
+        if (c.offset < 0) {
+            EXPECT_EQ(code, INVALID_DATA);
+        } else {
+            EXPECT_EQ(code, KB_INVALID);
+            EXPECT_EQ(offset, c.offset);
+        }
+    }
+}
+
+TEST_F(KelbinTest, UnserialisableTypesRaiseAndTheNextEncodeIsRight) {
+    for (kelbin::form how : forms) {
+        cell* v = eval("reduce [1 none]");
+        *block::ks_abs_at(v, 1) = cell{TYPE_EVENT, 0, 0, 0};
+        cell* top = stack::top;
+        uint32_t code = 0;
+        try {
+            kelbin::encode(v, how);
+        } catch (const kel_exit&) {
+            pending_code = 0;
+            code = last_raised_error().code;
+        }
+        stack::top = top;
+        EXPECT_EQ(code, NO_CODEC);
+        cell* ok = eval("[a [b] \"c\"]");
+        EXPECT_EQ(mold_all(decode(encode(ok, how))), "[a [b] \"c\"]");
+    }
+    EXPECT_EQ(decode_error(records({46})).first, NO_CODEC);
+}
+
+TEST_F(KelbinTest, DeepNestingGivesAnErrorNotAStackOverflow) {
+    bytes deep = {'K', 'E', 'L', 'B', 'I', 'N', 2, 1, 1, 0x80, 0xDA, 0xC4, 0x09};
+    for (int i = 0; i < 1000000; i++) {
+        deep.push_back(5);
+        deep.push_back(1);
+    }
+    deep.push_back(0x80);
+    EXPECT_EQ(decode_error(deep).first, KB_INVALID);
+    cell* v = eval("b: copy [] loop 100000 [b: reduce [b]] b");
+    cell* top = stack::top;
+    uint32_t code = 0;
+    try {
+        kelbin::encode(v, kelbin::form::compact);
+    } catch (const kel_exit&) {
+        pending_code = 0;
+        code = last_raised_error().code;
+    }
+    stack::top = top;
+    EXPECT_EQ(code, TOO_DEEP);
+}
+
+TEST_F(KelbinTest, CompressedInputGoesThroughTheLzDecoder) {
+    cell* v = eval("s: copy \"\" loop 200 [append s \"kelbin \"] reduce [s s]");
+    bytes plain = encode(v, kelbin::form::compact);
+    bytes packed(plain.size() + 16);
+    int64_t n = lz_compress(plain.data() + 8, plain.size() - 8, packed.data() + 8);
+    ASSERT_GT(n, 0);
+    packed.resize(static_cast<size_t>(n) + 8);
+    std::copy(plain.begin(), plain.begin() + 8, packed.begin());
+    packed[7] |= 2;
+    EXPECT_EQ(mold_all(decode(packed)), mold_all(v));
+    packed.resize(packed.size() - 3);
+    EXPECT_EQ(decode_error(packed).first, KB_INVALID);
+}
+
+}  // namespace
+}  // namespace kel
