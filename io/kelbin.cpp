@@ -82,6 +82,29 @@ void reader_base::promise(uint64_t n, const uint8_t* at) {
     owed += n;
 }
 
+void reader_base::symbol_table() {
+    const uint8_t* n_at = p;
+    uint32_t n = field(*this);
+    if (n > left() / 4) invalid(n_at);
+    const uint8_t* size_at = p;
+    uint32_t size = field(*this);
+    if (size > left() - 4 * size_t{n}) invalid(size_at);
+    nsym = n;
+    names_size = size;
+    symbol_offsets = p;
+    names = p + 4 * size_t{n};
+    if (size && names[size - 1] != 0) invalid(names + size - 1);
+    p = names + size;
+}
+
+void reader_base::records_area(uint32_t size, node_id parent) {
+    if (size > left()) invalid(p);
+    end = p + size;
+    symbol_cache.assign(nsym, 0);
+    root = parent;
+    root_base = cells_in(parent);
+}
+
 void reader_base::deeper(const uint8_t* at) {
     if (++depth > DEPTH_MAX) invalid(at);
 }
@@ -122,8 +145,6 @@ void checked_call(reader_base& r, const uint8_t* at, void (*call)(void*), void* 
 }
 
 namespace {
-
-uint32_t cells_in(node_id node) { return static_cast<uint32_t>(node_buffer(node)->used_bytes() / sizeof(cell)); }
 
 // One step of a reference path from `current`; false when the index leads nowhere.
 bool path_step(cell& current, uint32_t index, uint32_t base, bool last) {
@@ -184,19 +205,16 @@ bool path_step(cell& current, uint32_t index, uint32_t base, bool last) {
     }
 }
 
-uint32_t read_varint_at(reader_base& r);
-
 }  // namespace
 
-cell reader_base::resolve(const uint8_t* at) {
-    (void)at;
+cell reader_base::resolve() {
     const uint8_t* count_at = p;
-    uint32_t k = read_varint_at(*this);
+    uint32_t k = field(*this);
     if (k == 0 || k > PATH_MAX || k > left()) invalid(count_at);
     cell current{TYPE_BLOCK, 0, root, 0};
     for (uint32_t i = 0; i < k; i++) {
         const uint8_t* index_at = p;
-        uint32_t index = read_varint_at(*this);
+        uint32_t index = field(*this);
         if (!path_step(current, index, i == 0 ? root_base : 0, i + 1 == k)) invalid(index_at);
     }
     current.header &= ~CELL_NEW_LINE;
@@ -928,6 +946,7 @@ void compact_writer::value(const cell* v) {
 }
 
 struct compact_reader : reader_base {
+    static constexpr uint32_t RECORD_MIN = 1;
     uint32_t varint() { return read_varint_at(*this); }
     int32_t zigzag_() { return unzigzag(varint()); }
     uint32_t count(uint64_t unit_min = 1) {
@@ -937,7 +956,6 @@ struct compact_reader : reader_base {
         return n;
     }
     void record(slot s);
-    void records_into(node_id block, uint32_t n, const uint8_t* at, bool map);
     void body_block(slot f, uint32_t which);
     void word_record(slot s, uint32_t type, bool f, bool ref, const uint8_t* at);
     void object_record(slot s, bool f, bool ref, const uint8_t* at);
@@ -947,16 +965,6 @@ struct compact_reader : reader_base {
     void series_record(slot s, uint32_t type, bool f, bool ref, const uint8_t* at);
 };
 
-void compact_reader::records_into(node_id block, uint32_t n, const uint8_t* at, bool map) {
-    promise(n, at);
-    for (uint32_t i = 0; i < n; i++) {
-        owed--;
-        slot s = append_slot(block);
-        const uint8_t* rec = p;
-        record(s);
-        if (map && i % 2 == 0) check_map_key(*this, s, rec);
-    }
-}
 
 std::vector<uint32_t> compact_reader::context_words_record(uint32_t kind, bool& values, const uint8_t* at) {
     const uint8_t* flags_at = p;
@@ -964,9 +972,7 @@ std::vector<uint32_t> compact_reader::context_words_record(uint32_t kind, bool& 
     bool on_stack = flags & 4;
     values = flags & 16;
     bool self = flags & 8;
-    if ((flags & ~31u) || (flags & 3) != kind || on_stack != (kind == CTX_FUNCTION) || self != (kind == CTX_OBJECT) ||
-        (on_stack && values))
-        invalid(flags_at);
+    if ((flags & ~31u) || !context_flags_fit(kind, flags & 3, on_stack, self, values)) invalid(flags_at);
     uint32_t n = count();
     std::vector<uint32_t> words;
     words.reserve(n);
@@ -980,7 +986,7 @@ std::vector<uint32_t> compact_reader::context_words_record(uint32_t kind, bool& 
 
 void compact_reader::object_record(slot s, bool f, bool ref, const uint8_t* at) {
     if (ref) {
-        cell target = resolve(at);
+        cell target = resolve();
         *s.get() = owner_from_target(*this, target, TYPE_OBJECT, at);
         return;
     }
@@ -994,13 +1000,7 @@ void compact_reader::object_record(slot s, bool f, bool ref, const uint8_t* at) 
     bool values;
     std::vector<uint32_t> words = context_words_record(CTX_OBJECT, values, ctx_at);
     node_id vals = open_object(*this, s, words, ctx_at);
-    if (values) {
-        promise(words.size(), ctx_at);
-        for (uint32_t i = 0; i < words.size(); i++) {
-            owed--;
-            record(slot{vals, i});
-        }
-    }
+    if (values) object_values(*this, vals, static_cast<uint32_t>(words.size()), ctx_at);
     close_object(*this, s, f, on_change, on_deep, at);
 }
 
@@ -1013,18 +1013,18 @@ void compact_reader::body_block(slot f, uint32_t which) {
     if (b & F_BIT) varint();
     if (ref) {
         const uint8_t* path_at = p;
-        share_function_block(*this, f, which, resolve(path_at), path_at);
+        share_function_block(*this, f, which, resolve(), path_at);
         return;
     }
     const uint8_t* count_at = p;
     uint32_t n = count();
     node_id block = open_function_block(*this, f, which, n, at);
-    records_into(block, n, count_at, false);
+    records_into(*this, block, n, count_at, false);
 }
 
 void compact_reader::function_record(slot s, bool ref, const uint8_t* at) {
     if (ref) {
-        cell target = resolve(at);
+        cell target = resolve();
         *s.get() = owner_from_target(*this, target, TYPE_FUNCTION, at);
         return;
     }
@@ -1053,7 +1053,7 @@ void compact_reader::word_record(slot s, uint32_t type, bool f, bool ref, const 
     node_id ctx;
     if (ref) {
         const uint8_t* path_at = p;
-        cell target = resolve(path_at);
+        cell target = resolve();
         ctx = context_carried(&target);
         if (!ctx) invalid(path_at);
     } else {
@@ -1144,7 +1144,7 @@ void compact_reader::series_record(slot s, uint32_t type, bool f, bool ref, cons
     bool has_head = type != TYPE_MAP && type != TYPE_BITSET;
     uint32_t head = has_head && f ? varint() : 0;
     if (ref) {
-        cell target = resolve(at);
+        cell target = resolve();
         *s.get() = series_from_target(*this, target, type, head, at);
         return;
     }
@@ -1153,7 +1153,7 @@ void compact_reader::series_record(slot s, uint32_t type, bool f, bool ref, cons
         uint32_t n = count();
         if (type == TYPE_MAP && n % 2) invalid(count_at);
         node_id block = open_block(s, type, head, n);
-        records_into(block, n, count_at, type == TYPE_MAP);
+        records_into(*this, block, n, count_at, type == TYPE_MAP);
         if (type == TYPE_MAP) close_map(s);
         else close_block(*this, s, type, at);
         return;
@@ -1223,7 +1223,7 @@ void compact_reader::record(slot s) {
         if (ref) invalid(at);
         if (b <= 0xBF) *s.get() = integer_value(b - 0x80);
         else if (b == TRUE_BYTE || b == FALSE_BYTE) *s.get() = cell{TYPE_LOGIC, b == TRUE_BYTE, 0, 0};
-        else if (b == PATH_BYTE) *s.get() = resolve(at);
+        else if (b == PATH_BYTE) *s.get() = resolve();
         else invalid(at);
     } else {
         bool f = b & F_BIT;
@@ -1251,34 +1251,18 @@ void compact_reader::record(slot s) {
             case TYPE_ERROR: {
                 if (ref || f) invalid(at);
                 const uint8_t* code_at = p;
-                node_id fields = open_error(*this, s, varint(), code_at);
-                promise(6, code_at);
-                for (uint32_t i = 0; i < 6; i++) {
-                    owed--;
-                    record(slot{fields, error_field_base() + i});
-                }
+                error_fields(*this, s, varint(), code_at);
                 break;
             }
             case TYPE_NATIVE: case TYPE_ACTION: {
                 if (ref || f) invalid(at);
                 const uint8_t* index_at = p;
-                uint32_t index = varint();
-                if (index < 1 || (type == TYPE_ACTION && index > ACTIONS_COUNT)) invalid(index_at);
-                promise(1, index_at);
-                owed--;
-                const uint8_t* spec_at = p;
-                record(s);
-                if (TYPE_OF(s.get()) != TYPE_BLOCK) invalid(spec_at);
-                build_native(*this, s, type, index, index_at);
+                native_spec(*this, s, type, varint(), index_at);
                 break;
             }
             case TYPE_OP: {
                 if (ref || f) invalid(at);
-                promise(1, at);
-                owed--;
-                const uint8_t* wrapped_at = p;
-                record(s);
-                build_op(*this, s, wrapped_at);
+                op_wrapped(*this, s, at);
                 break;
             }
             default:
@@ -1295,27 +1279,11 @@ void compact_reader::record(slot s) {
 }
 
 void decode_compact(compact_reader& r, node_id root, bool symbols) {
+    r.field = read_varint_at;
     r.varint();  // count: the records area says how many there are
     uint32_t records_size = r.varint();
-    if (symbols) {
-        const uint8_t* n_at = r.p;
-        uint32_t nsym = r.varint();
-        if (nsym > r.left() / 4) r.invalid(n_at);
-        const uint8_t* size_at = r.p;
-        uint32_t names_size = r.varint();
-        if (names_size > r.left() - 4 * size_t{nsym}) r.invalid(size_at);
-        r.nsym = nsym;
-        r.names_size = names_size;
-        r.symbol_offsets = r.p;
-        r.names = r.p + 4 * size_t{nsym};
-        if (names_size && r.names[names_size - 1] != 0) r.invalid(r.names + names_size - 1);
-        r.p = r.names + names_size;
-    }
-    if (records_size > r.left()) r.invalid(r.p);
-    r.end = r.p + records_size;
-    r.symbol_cache.assign(r.nsym, 0);
-    r.root = root;
-    r.root_base = cells_in(root);
+    if (symbols) r.symbol_table();
+    r.records_area(records_size, root);
     while (r.p < r.end) r.record(reader_base::append_slot(root));
     r.check_heads();
 }
@@ -1326,7 +1294,7 @@ void decode_compact(compact_reader& r, node_id root, bool symbols) {
 
 namespace fixed {
 cell* encode(const cell* value);
-void decode(reader_base& r, node_id root, bool symbols);
+void decode(const reader_base& header, node_id root, bool symbols, const uint8_t* data, size_t size);
 }  // namespace fixed
 
 namespace {
@@ -1389,7 +1357,7 @@ void decode(const uint8_t* data, size_t size, cell* parent) {
         r.end = expanded.get() + n;
     }
     if (!(flags & FLAG_COMPACT)) {
-        fixed::decode(r, series_node(parent), flags & FLAG_SYMBOLS);
+        fixed::decode(r, series_node(parent), flags & FLAG_SYMBOLS, data, size);
         return;
     }
     decode_compact(r, series_node(parent), flags & FLAG_SYMBOLS);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/cell.h"
+#include "datatypes/registry.h"
 #include "runtime/memory.h"
 
 namespace kel::kelbin {
@@ -65,6 +66,8 @@ struct head_check {
 };
 
 struct reader_base {
+    // A header or reference-path field: a varint (compact) or a word (fixed).
+    uint32_t (*field)(reader_base&) = nullptr;
     const uint8_t* magic;  // offsets in errors count from here
     const uint8_t* p;
     const uint8_t* end;
@@ -107,10 +110,18 @@ struct reader_base {
     // Appends a none cell at the block's tail (the slot a record is decoded into).
     static slot append_slot(node_id block);
     // Follows the path that starts at p; returns a copy of the target cell.
-    cell resolve(const uint8_t* at);
+    cell resolve();
+    // The symbol count, names size, offsets and names that follow the header's fields.
+    void symbol_table();
+    // The records area of `size` bytes from p; reference paths start at `parent`'s tail.
+    void records_area(uint32_t size, node_id parent);
     void deeper(const uint8_t* at);
     void check_heads();
 };
+
+inline uint32_t cells_in(node_id node) {
+    return static_cast<uint32_t>(node_buffer(node)->used_bytes() / sizeof(cell));
+}
 
 // Runs f; a Kel error it raises becomes kb-invalid-record at `at`.
 void checked_call(reader_base& r, const uint8_t* at, void (*call)(void*), void* data);
@@ -160,7 +171,70 @@ void build_op(reader_base& r, slot s, const uint8_t* at);
 // The error's values block; its fields arg1..stack start at this index.
 uint32_t error_field_base();
 
+// A context record's flags as the writer gives them for an owner of this kind: an object's
+// values stored with a self word, a function's on the argument stack.
+inline bool context_flags_fit(uint32_t want, uint32_t kind, bool on_stack, bool self, bool values) {
+    return kind == want && on_stack == (kind == CTX_FUNCTION) && self == (kind == CTX_OBJECT) && !(on_stack && values);
+}
+
 // Words of the context of a value the writer handles.
 void context_words(node_id ctx, std::vector<uint32_t>& symbols);
+
+// Decodes n records into the block's tail; each takes at least R::RECORD_MIN bytes, so
+// the count is paid for by the bytes left before anything is allocated for them.
+template <class R>
+void records_into(R& r, node_id block, uint32_t n, const uint8_t* at, bool map) {
+    r.promise(uint64_t{n} * R::RECORD_MIN, at);
+    for (uint32_t i = 0; i < n; i++) {
+        r.owed -= R::RECORD_MIN;
+        slot s = reader_base::append_slot(block);
+        const uint8_t* rec = r.p;
+        r.record(s);
+        if (map && i % 2 == 0) check_map_key(r, s, rec);
+    }
+}
+
+// An error's six fields, arg1..stack, follow its code.
+template <class R>
+void error_fields(R& r, slot s, uint32_t code, const uint8_t* code_at) {
+    node_id fields = open_error(r, s, code, code_at);
+    r.promise(6 * R::RECORD_MIN, code_at);
+    for (uint32_t i = 0; i < 6; i++) {
+        r.owed -= R::RECORD_MIN;
+        r.record(slot{fields, error_field_base() + i});
+    }
+}
+
+// A native's or action's spec block follows its table index.
+template <class R>
+void native_spec(R& r, slot s, uint32_t type, uint32_t index, const uint8_t* index_at) {
+    if (index < 1 || (type == TYPE_ACTION && index > ACTIONS_COUNT)) r.invalid(index_at);
+    r.promise(R::RECORD_MIN, index_at);
+    r.owed -= R::RECORD_MIN;
+    const uint8_t* spec_at = r.p;
+    r.record(s);
+    if (TYPE_OF(s.get()) != TYPE_BLOCK) r.invalid(spec_at);
+    build_native(r, s, type, index, index_at);
+}
+
+// An op's wrapped native, action or function follows as a whole record.
+template <class R>
+void op_wrapped(R& r, slot s, const uint8_t* at) {
+    r.promise(R::RECORD_MIN, at);
+    r.owed -= R::RECORD_MIN;
+    const uint8_t* wrapped_at = r.p;
+    r.record(s);
+    build_op(r, s, wrapped_at);
+}
+
+// An object's values, one record per word of its context.
+template <class R>
+void object_values(R& r, node_id values, uint32_t n, const uint8_t* at) {
+    r.promise(uint64_t{n} * R::RECORD_MIN, at);
+    for (uint32_t i = 0; i < n; i++) {
+        r.owed -= R::RECORD_MIN;
+        r.record(slot{values, i});
+    }
+}
 
 }  // namespace kel::kelbin

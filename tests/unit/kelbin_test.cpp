@@ -90,18 +90,31 @@ protected:
         return out;
     }
     // The first decoded value, pushed.
-    static cell* decode(const bytes& data) {
+    static cell* decode_raw(const bytes& data) {
         cell* parent = block::push_only(4);
         kelbin::decode(data.data(), data.size(), parent);
         cell* first = block::ks_head(parent);
         *parent = block::ks_length_q(parent) ? *first : unset_value;
         return parent;
     }
+    // The same, where a raised error is the test's failure.
+    static cell* decode(const bytes& data) {
+        cell* top = stack::top;
+        try {
+            return decode_raw(data);
+        } catch (const kel_exit&) {
+            pending_code = 0;
+            stack::top = top;
+            const raised_error& e = last_raised_error();
+            ADD_FAILURE() << "decode raised " << e.code << " at " << static_cast<int32_t>(e.args[0].w2);
+            return stack::push(&unset_value);
+        }
+    }
     // The error code and offset a decode raises; 0 when it raises none.
     static std::pair<uint32_t, int32_t> decode_error(const bytes& data) {
         cell* top = stack::top;
         try {
-            decode(data);
+            decode_raw(data);
         } catch (const kel_exit&) {
             pending_code = 0;
             stack::top = top;
@@ -122,7 +135,7 @@ constexpr uint32_t KB_INVALID = error_code(ERR_SCRIPT, static_cast<uint32_t>(scr
 constexpr uint32_t INVALID_DATA = error_code(ERR_SCRIPT, static_cast<uint32_t>(script_error::invalid_data));
 constexpr uint32_t NO_CODEC = error_code(ERR_ACCESS, static_cast<uint32_t>(access_error::no_codec));
 constexpr uint32_t TOO_DEEP = error_code(ERR_INTERNAL, static_cast<uint32_t>(internal_error::too_deep));
-constexpr kelbin::form forms[] = {kelbin::form::compact};
+constexpr kelbin::form forms[] = {kelbin::form::compact, kelbin::form::fixed};
 
 TEST_F(KelbinTest, EveryTypeRoundTripsInBothForms) {
     const char* cases[] = {
