@@ -2,6 +2,7 @@
 // `mold/all` and `same?`, sharing and bindings kept, exact bytes, and hostile inputs.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,19 @@ protected:
         out.insert(out.end(), body);
         return out;
     }
+    // A fixed-form input without a symbol table; its records start at offset 17.
+    static bytes fixed_records(std::initializer_list<uint32_t> words) {
+        bytes out = {'K', 'E', 'L', 'B', 'I', 'N', 2, 0, 1, 0, 0, 0, static_cast<uint8_t>(4 * words.size()), 0, 0, 0};
+        for (uint32_t w : words)
+            for (int i = 0; i < 4; i++) out.push_back(static_cast<uint8_t>(w >> 8 * i));
+        return out;
+    }
+    // The records area of an encoding.
+    static bytes records_of(const bytes& encoded, kelbin::form how) {
+        size_t size = encoded.size() >= 16 ? encoded[12] | encoded[13] << 8 | encoded[14] << 16 : 0;
+        if (how == kelbin::form::compact) return bytes(encoded.begin() + 10, encoded.end());
+        return bytes(encoded.end() - static_cast<ptrdiff_t>(size), encoded.end());
+    }
 };
 
 constexpr uint32_t KB_INVALID = error_code(ERR_SCRIPT, static_cast<uint32_t>(script_error::kb_invalid_record));
@@ -226,7 +240,7 @@ TEST_F(KelbinTest, CompactEdgeCasesAsBytes) {
         SCOPED_TRACE(c.value);
         bytes b = encode(eval(c.value), kelbin::form::compact);
         ASSERT_GE(b.size(), 10u);
-        EXPECT_EQ(bytes(b.begin() + 10, b.end()), c.records);
+        EXPECT_EQ(records_of(b, kelbin::form::compact), c.records);
     }
     // A 5-byte varint ends in 0F; 10 there is refused. An empty records area gives nothing.
     cell* v = decode(records({11, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}));
@@ -234,6 +248,35 @@ TEST_F(KelbinTest, CompactEdgeCasesAsBytes) {
     EXPECT_EQ(decode_error(records({11, 0xFF, 0xFF, 0xFF, 0xFF, 0x10})), std::make_pair(KB_INVALID, 16));
     cell* parent = block::push_only(1);
     bytes empty = records({});
+    kelbin::decode(empty.data(), empty.size(), parent);
+    EXPECT_EQ(block::ks_length_q(parent), 0);
+}
+
+TEST_F(KelbinTest, FixedEdgeCasesAsBytes) {
+    struct {
+        const char* value;
+        bytes records;
+    } cases[] = {
+        {"1.5", {12, 0, 0, 0, 0, 0, 0xF8, 0x3F, 0, 0, 0, 0}},
+        // The float after three words gets a filler word so that it starts on 8 bytes.
+        {"[7 1.5]", {5, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 11, 0, 0, 0, 7, 0, 0, 0,
+                     0, 0, 0, 0, 12, 0, 0, 0, 0, 0, 0xF8, 0x3F, 0, 0, 0, 0}},
+        {"'a", {15, 0, 0, 0x02, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"\"abcde\"", {7, 1, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 'a', 'b', 'c', 'd', 'e', 0, 0, 0}},
+        {"1.2.3.4", {39, 4, 0, 0, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"1-Jan-2000", {47, 0, 0, 0, 0x80, 0x10, 0xA0, 0x0F, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"reduce [s: \"abc\" next s]", {5, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 7, 1, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0,
+                                          'a', 'b', 'c', 0, 7, 0, 8, 0, 1, 0, 0, 0, 255, 0, 0, 0, 2, 0, 0, 0,
+                                          0, 0, 0, 0, 0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        EXPECT_EQ(records_of(encode(eval(c.value), kelbin::form::fixed), kelbin::form::fixed), c.records);
+    }
+    // The reader skips filler words wherever a record starts; an empty records area gives nothing.
+    EXPECT_EQ(mold_all(decode(fixed_records({0, 0, 11, 5}))), "5");
+    cell* parent = block::push_only(1);
+    bytes empty = fixed_records({});
     kelbin::decode(empty.data(), empty.size(), parent);
     EXPECT_EQ(block::ks_length_q(parent), 0);
 }
@@ -274,6 +317,27 @@ TEST_F(KelbinTest, MalformedInputsRaiseWithTheirOffset) {
         {"error code outside the catalogue", records({34, 0xE7, 0x07}), 12},
         {"odd map count", records({40, 1, 0x81}), 12},
         {"map key of a bad type", records({40, 2, 5, 0, 0x81}), 13},
+        {"head past the tail", records({5 | 0x40, 5, 1, 0x81}), 11},
+        {"head past a referenced block's tail", records({5, 2, 0x81, 0xC1, 5 | 0x40, 9, 1, 0}), 15},
+        {"fixed: fewer than 8 bytes after the flags", {'K', 'E', 'L', 'B', 'I', 'N', 2, 0, 1, 0, 0, 0}, -1},
+        {"fixed: records area past the input", {'K', 'E', 'L', 'B', 'I', 'N', 2, 0, 1, 0, 0, 0, 8, 0, 0, 0, 11, 0, 0, 0}, 17},
+        {"fixed: truncated value", fixed_records({11}), 21},
+        {"fixed: type 13", fixed_records({13}), 17},
+        {"fixed: type 42", fixed_records({42}), 17},
+        {"fixed: type 200", fixed_records({200}), 17},
+        {"fixed: reference bit on an integer", fixed_records({11 | 1u << 19, 1}), 17},
+        {"fixed: logic 2", fixed_records({4, 2}), 21},
+        {"fixed: tuple count 0", fixed_records({39, 1, 0, 0}), 17},
+        {"fixed: tuple count 13", fixed_records({39 | 13 << 8, 1, 0, 0}), 17},
+        {"fixed: string unit 3", fixed_records({7 | 3 << 8, 0, 0}), 17},
+        {"fixed: block count past the bytes left", fixed_records({5, 0, 0x7FFFFFFF}), 25},
+        {"fixed: image pixels past the bytes left", fixed_records({53, 0, 0xFFFFFFFF}), 25},
+        {"fixed: symbol without a table", fixed_records({15 | 1u << 25, 0, 0}), 21},
+        {"fixed: reference path of 0 steps", fixed_records({255, 0}), 21},
+        {"fixed: reference index out of range", fixed_records({255, 1, 5}), 25},
+        {"fixed: standalone context", fixed_records({14, 0}), 17},
+        {"fixed: function spec not a block", fixed_records({24, 0, 0, 0x2400000E, 0, 7, 0, 0}), 37},
+        {"fixed: action index 63", fixed_records({22, 63, 5, 0, 0}), 21},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -305,6 +369,7 @@ TEST_F(KelbinTest, UnserialisableTypesRaiseAndTheNextEncodeIsRight) {
         EXPECT_EQ(mold_all(decode(encode(ok, how))), "[a [b] \"c\"]");
     }
     EXPECT_EQ(decode_error(records({46})).first, NO_CODEC);
+    EXPECT_EQ(decode_error(fixed_records({46})).first, NO_CODEC);
 }
 
 TEST_F(KelbinTest, DeepNestingGivesAnErrorNotAStackOverflow) {
@@ -315,17 +380,25 @@ TEST_F(KelbinTest, DeepNestingGivesAnErrorNotAStackOverflow) {
     }
     deep.push_back(0x80);
     EXPECT_EQ(decode_error(deep).first, KB_INVALID);
+    bytes fixed_deep = fixed_records({});
+    for (int i = 0; i < 1000000; i++) fixed_deep.insert(fixed_deep.end(), {5, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0});
+    fixed_deep.insert(fixed_deep.end(), {3, 0, 0, 0});
+    uint32_t size = static_cast<uint32_t>(fixed_deep.size() - 16);
+    std::memcpy(fixed_deep.data() + 12, &size, 4);
+    EXPECT_EQ(decode_error(fixed_deep).first, KB_INVALID);
     cell* v = eval("b: copy [] loop 100000 [b: reduce [b]] b");
-    cell* top = stack::top;
-    uint32_t code = 0;
-    try {
-        kelbin::encode(v, kelbin::form::compact);
-    } catch (const kel_exit&) {
-        pending_code = 0;
-        code = last_raised_error().code;
+    for (kelbin::form how : forms) {
+        cell* top = stack::top;
+        uint32_t code = 0;
+        try {
+            kelbin::encode(v, how);
+        } catch (const kel_exit&) {
+            pending_code = 0;
+            code = last_raised_error().code;
+        }
+        stack::top = top;
+        EXPECT_EQ(code, TOO_DEEP);
     }
-    stack::top = top;
-    EXPECT_EQ(code, TOO_DEEP);
 }
 
 TEST_F(KelbinTest, CompressedInputGoesThroughTheLzDecoder) {
