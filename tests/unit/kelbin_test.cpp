@@ -403,16 +403,18 @@ TEST_F(KelbinTest, DeepNestingGivesAnErrorNotAStackOverflow) {
 
 TEST_F(KelbinTest, CompressedInputGoesThroughTheLzDecoder) {
     cell* v = eval("s: copy \"\" loop 200 [append s \"kelbin \"] reduce [s s]");
-    bytes plain = encode(v, kelbin::form::compact);
-    bytes packed(plain.size() + 16);
-    int64_t n = lz_compress(plain.data() + 8, plain.size() - 8, packed.data() + 8);
-    ASSERT_GT(n, 0);
-    packed.resize(static_cast<size_t>(n) + 8);
-    std::copy(plain.begin(), plain.begin() + 8, packed.begin());
-    packed[7] |= 2;
-    EXPECT_EQ(mold_all(decode(packed)), mold_all(v));
-    packed.resize(packed.size() - 3);
-    EXPECT_EQ(decode_error(packed).first, KB_INVALID);
+    for (kelbin::form how : forms) {
+        bytes plain = encode(v, how);
+        bytes packed(plain.size() + 16);
+        int64_t n = lz_compress(plain.data() + 8, plain.size() - 8, packed.data() + 8);
+        ASSERT_GT(n, 0);
+        packed.resize(static_cast<size_t>(n) + 8);
+        std::copy(plain.begin(), plain.begin() + 8, packed.begin());
+        packed[7] |= 2;
+        EXPECT_EQ(mold_all(decode(packed)), mold_all(v));
+        packed.resize(packed.size() - 3);
+        EXPECT_EQ(decode_error(packed).first, KB_INVALID);
+    }
 }
 
 }  // namespace
