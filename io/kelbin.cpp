@@ -88,7 +88,8 @@ void reader_base::symbol_table() {
     if (n > left() / 4) invalid(n_at);
     const uint8_t* size_at = p;
     uint32_t size = field(*this);
-    if (size > left() - 4 * size_t{n}) invalid(size_at);
+    // The size field itself took bytes since the count was checked.
+    if (4 * size_t{n} > left() || size > left() - 4 * size_t{n}) invalid(size_at);
     nsym = n;
     names_size = size;
     symbol_offsets = p;
