@@ -966,7 +966,6 @@ struct compact_reader : reader_base {
     void series_record(slot s, uint32_t type, bool f, bool ref, const uint8_t* at);
 };
 
-
 std::vector<uint32_t> compact_reader::context_words_record(uint32_t kind, bool& values, const uint8_t* at) {
     const uint8_t* flags_at = p;
     uint8_t flags = byte();

@@ -318,6 +318,7 @@ TEST_F(KelbinTest, MalformedInputsRaiseWithTheirOffset) {
         {"odd map count", records({40, 1, 0x81}), 12},
         {"map key of a bad type", records({40, 2, 5, 0, 0x81}), 13},
         {"head past the tail", records({5 | 0x40, 5, 1, 0x81}), 11},
+        {"symbol offsets past the input", {'K', 'E', 'L', 'B', 'I', 'N', 2, 5, 1, 0, 1, 0x80, 0x80, 0x01, 0}, 12},
         {"head past a referenced block's tail", records({5, 2, 0x81, 0xC1, 5 | 0x40, 9, 1, 0}), 15},
         {"fixed: fewer than 8 bytes after the flags", {'K', 'E', 'L', 'B', 'I', 'N', 2, 0, 1, 0, 0, 0}, -1},
         {"fixed: records area past the input", {'K', 'E', 'L', 'B', 'I', 'N', 2, 0, 1, 0, 0, 0, 8, 0, 0, 0, 11, 0, 0, 0}, 17},
