@@ -27,7 +27,7 @@ median() {
         /usr/bin/time -f "%U %S" "$@" 2>&1 >/dev/null | tail -1
     done | awk '{ print $1 + $2 }' | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'
 }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b > 0 ? a / b : 0 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }'; }
 # Instructions a command retires.
 instructions() {
     valgrind --tool=cachegrind --cache-sim=no --cachegrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
