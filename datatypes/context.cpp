@@ -89,35 +89,25 @@ void global_init() {
     global_context = create(GLOBAL_CONTEXT_SIZE, false, false, 0, CTX_GLOBAL);
 }
 
-namespace {
-
-// A context node over a symbol table (kept as a root while allocating), with a values
-// block of slots cells unless the values live on the stack.
-node_id assemble(uint32_t header, node_id table, uint32_t slots) {
-    root_node keep_table(table);
+node_id create(uint32_t slots, bool on_stack, bool self, node_id key_words, uint32_t kind) {
+    root_node keep_keys(key_words);
     root_node ctx(alloc_cells(2));
     {
         series_buffer* b = node_buffer(ctx.node);
         cell* c = b->cells();
-        c[0] = cell{header, table, 0, 0};
+        c[0] = cell{TYPE_CONTEXT | (kind << CTX_KIND_SHIFT) | (on_stack ? CTX_ON_STACK : 0) | (self ? CTX_SELF : 0),
+                    0, 0, 0};
         c[1] = cell{TYPE_UNSET, 0, 0, 0};
         b->tail = reinterpret_cast<uint8_t*>(c + 2);
     }
-    if (!(header & CTX_ON_STACK)) {
+    if (!slots) slots = 1;
+    node_id table = hashtable_make(slots, keep_keys.node, HASH_KIND_SYMBOL);
+    ctx_cell(ctx.node)->w1 = table;
+    if (!on_stack) {
         node_id values = alloc_cells(slots);
         ctx_cell(ctx.node)->w2 = values;
     }
     return ctx.node;
-}
-
-}  // namespace
-
-node_id create(uint32_t slots, bool on_stack, bool self, node_id key_words, uint32_t kind) {
-    root_node keep_keys(key_words);
-    if (!slots) slots = 1;
-    node_id table = hashtable_make(slots, keep_keys.node, HASH_KIND_SYMBOL);
-    return assemble(TYPE_CONTEXT | (kind << CTX_KIND_SHIFT) | (on_stack ? CTX_ON_STACK : 0) | (self ? CTX_SELF : 0),
-                    table, slots);
 }
 
 node_id make_from_spec(const cell* spec, bool on_stack, bool self, uint32_t kind) {
@@ -150,11 +140,10 @@ node_id clone_for_object(cell* object, uint32_t kind) {
     root_node old(object->w1);
     const cell* oc = ctx_cell(old.node);
     uint32_t slots = ctx_slot_count(oc);
-    uint32_t header = TYPE_CONTEXT | (kind << CTX_KIND_SHIFT) | (oc->header & (CTX_ON_STACK | CTX_SELF));
+    bool on_stack = oc->header & CTX_ON_STACK;
+    bool self = oc->header & CTX_SELF;
     root_node keys(copy_series_buffer(ctx_key_words_buffer(oc)));
-    // The copied index needs no rehashing of the keys.
-    node_id table = hashtable_copy_index(ctx_cell(old.node)->w1, keys.node);
-    node_id ctx = assemble(header, table, slots ? slots : 1);
+    node_id ctx = create(slots, on_stack, self, keys.node, kind);
     series_buffer* kb = node_buffer(ctx_key_words_node(ctx_cell(ctx)));
     for (cell* k = kb->cells(); k < kb->cells_tail(); k++) k->w1 = ctx;
     if (node_id values = values_node(ctx)) {
