@@ -242,17 +242,61 @@ inline uint32_t spec_length(node_id spec) {
     return static_cast<uint32_t>(node_buffer(spec)->used_bytes() / sizeof(cell)) - 1;
 }
 
+// --- The evaluator ---------------------------------------------------------------------------
+
+struct call {
+    cell* callee;         // does not move
+    call_frame* frame;    // the call's own record
+    cell* code;
+    uint32_t& pc;
+    uint32_t end;
+    bool infix;
+    uint32_t apply;
+};
+
+// The evaluation functions, compiled twice from one body: with the trace firing points
+// (traced) and without them. Each entry from outside picks the copy by the tracing flag,
+// so that the firing points cost nothing while tracing is off.
+template <bool traced>
+struct evaluator {
+    static bool firing() { return traced && trace_on(); }
+
+    [[nodiscard]] static uint32_t eval_block(cell* block, bool chain);
+    [[nodiscard]] static uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub);
+    [[nodiscard]] static uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub,
+                                                  bool literal_functions = false);
+    [[nodiscard]] static uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
+                                            uint32_t path_from, const cell* name, bool infix, uint32_t apply = 0);
+    [[nodiscard]] static uint32_t exec_function(cell* fn);
+    [[nodiscard]] static uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end);
+
+    [[gnu::always_inline]] static inline uint32_t infix_ops(cell* start, cell* code, uint32_t& pc, uint32_t end);
+    template <bool set_words = false>
+    [[gnu::always_inline]] static inline uint32_t eval_simple(cell* value, cell* code, uint32_t& pc, uint32_t end,
+                                                              bool prefix, bool sub);
+    [[gnu::always_inline]] static inline uint32_t eval_set_word(cell* value, cell* code, uint32_t& pc, uint32_t end);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_arg(const call& c, int32_t param, const cell& ts);
+    [[nodiscard]] static uint32_t fetch_one(const call& c, int32_t param, uint32_t spec_index);
+    [[nodiscard]] static uint32_t fetch_refinements(const call& c, const cell* path, uint32_t from, int32_t* refs,
+                                                    bool function);
+    [[nodiscard]] static uint32_t fetch_applied_refinements(const call& c, uint32_t first, int32_t* refs,
+                                                            bool function);
+    [[nodiscard]] static uint32_t fetch_and_run(const call& c, const cell* path, uint32_t path_from);
+    [[nodiscard]] static uint32_t exec_body(cell* fn);
+};
+
 // --- Simple expressions ----------------------------------------------------------------------
 
 // The infix operators after the value at start, applied left to right with no precedence;
 // a function's local word outside its call has no values and is skipped unread.
-[[gnu::always_inline]] inline uint32_t infix_ops(cell* start, cell* code, uint32_t& pc, uint32_t end) {
+template <bool traced>
+uint32_t evaluator<traced>::infix_ops(cell* start, cell* code, uint32_t& pc, uint32_t end) {
     while (cell* next = at_within(code, pc, end)) {
         if (TYPE_OF(next) != TYPE_WORD) break;
         cell* v = bound_value(next);
         if (!v || TYPE_OF(v) != TYPE_OP) break;
         cell name = *next;
-        if (trace_on()) [[unlikely]] {
+        if (firing()) [[unlikely]] {
             fire_interp_event(TRACE_FETCH, code, pc, nullptr, next);
             cell* again = at_within(code, pc, end);
             v = again ? bound_value(again) : nullptr;
@@ -260,23 +304,21 @@ inline uint32_t spec_length(node_id spec) {
         }
         pc++;
         stack::top = start + 1;
-        if (!trace_on() && number_infix(v, code, pc, end, start)) continue;
+        if (!firing() && number_infix(v, code, pc, end, start)) continue;
         if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
     }
     return 0;
 }
 
-[[gnu::always_inline]] inline uint32_t eval_set_word(cell* value, cell* code, uint32_t& pc, uint32_t end);
-
 // eval_expression's most frequent cases, inline in its callers: a number, block or string,
 // a bound word holding a plain value, a call through a bound word, and with set_words a
 // set-word. Anything else goes to eval_expression, which does the same for these. value:
 // the cell at pc.
-template <bool set_words = false>
-[[gnu::always_inline]] inline uint32_t eval_simple(cell* value, cell* code, uint32_t& pc, uint32_t end, bool prefix,
-                                                   bool sub) {
+template <bool traced>
+template <bool set_words>
+uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub) {
     // Tracing reports every step, which only the general path does.
-    if (trace_on()) [[unlikely]] return eval_expression(code, pc, end, prefix, sub);
+    if (firing()) [[unlikely]] return eval_expression(code, pc, end, prefix, sub);
     cell* start = stack::top;
     switch (TYPE_OF(value)) {
         case TYPE_SET_WORD:
@@ -320,7 +362,8 @@ operators:
 
 // A set-word, whose frame names it while the expression after it gives the value; the
 // value is pushed.
-[[gnu::always_inline]] inline uint32_t eval_set_word(cell* value, cell* code, uint32_t& pc, uint32_t end) {
+template <bool traced>
+uint32_t evaluator<traced>::eval_set_word(cell* value, cell* code, uint32_t& pc, uint32_t end) {
     stack::mark_interp_native(value);
     cell* word = stack::push(value);  // slot 0
     pc++;
@@ -328,7 +371,7 @@ operators:
     if (!next) fire(script_error::need_value, word);
     if (uint32_t c = eval_simple(next, code, pc, end, false, true)) return c;
     cell* v = word + 1;
-    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_SET, code, pc, word, v);
+    if (firing()) [[unlikely]] fire_interp_event(TRACE_SET, code, pc, word, v);
     if (TYPE_OF(v) == TYPE_UNSET) fire(script_error::need_value, word);
     if (cell* slot = settable_value(word)) *slot = *v;
     else _context::set(word, v);
@@ -338,16 +381,6 @@ operators:
 }
 
 // --- Argument fetching ---------------------------------------------------------------------
-
-struct call {
-    cell* callee;         // does not move
-    call_frame* frame;    // the call's own record
-    cell* code;
-    uint32_t& pc;
-    uint32_t end;
-    bool infix;
-    uint32_t apply;
-};
 
 [[noreturn]] void raise_no_arg(const call& c, int32_t param) {
     cell name = frame_name(c.frame);
@@ -368,7 +401,8 @@ inline void check_arg(const call& c, const cell* value, int32_t param, const cel
 }
 
 // Fetches one argument by its kind and pushes it; ts is the argument's typeset.
-[[nodiscard]] inline uint32_t fetch_arg(const call& c, int32_t param, const cell& ts) {
+template <bool traced>
+uint32_t evaluator<traced>::fetch_arg(const call& c, int32_t param, const cell& ts) {
     uint32_t kind = (ts.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
     cell* value = at_within(c.code, c.pc, c.end);
     if (!value) [[unlikely]] {
@@ -395,7 +429,8 @@ inline void check_arg(const call& c, const cell* value, int32_t param, const cel
 }
 
 // Fetches one argument by its kind and pushes it.
-[[nodiscard]] uint32_t fetch_one(const call& c, int32_t param, uint32_t spec_index) {
+template <bool traced>
+uint32_t evaluator<traced>::fetch_one(const call& c, int32_t param, uint32_t spec_index) {
     node_id spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
     const cell ts = *series_cell(spec, spec_index);
     return fetch_arg(c, param, ts);
@@ -429,8 +464,9 @@ uint32_t refinement_arity(node_id spec, uint32_t i) {
 // Activates the refinements a path call names and fetches their arguments. For
 // natives and actions refs gets each active refinement's first frame index; a function's
 // frame already holds false and nones for every refinement.
-[[nodiscard]] uint32_t fetch_refinements(const call& c, const cell* path, uint32_t from, int32_t* refs,
-                                         bool function) {
+template <bool traced>
+uint32_t evaluator<traced>::fetch_refinements(const call& c, const cell* path, uint32_t from, int32_t* refs,
+                                              bool function) {
     uint32_t length = static_cast<uint32_t>(block::ks_length_q(path)) + series_head(path);
     std::vector<bool> used;
     for (uint32_t i = from; i < length; i++) {
@@ -471,7 +507,9 @@ uint32_t refinement_arity(node_id spec, uint32_t i) {
 // apply/all: each refinement of the spec takes its truth from the next value (false past
 // the tail), then its arguments; an inactive one's arguments are evaluated and dropped, or
 // skipped under /safer.
-[[nodiscard]] uint32_t fetch_applied_refinements(const call& c, uint32_t first, int32_t* refs, bool function) {
+template <bool traced>
+uint32_t evaluator<traced>::fetch_applied_refinements(const call& c, uint32_t first, int32_t* refs,
+                                                      bool function) {
     node_id spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
     uint32_t n = spec_length(spec);
     for (uint32_t i = first; i < n; i++) {
@@ -515,7 +553,8 @@ constexpr uint32_t MAX_REFINEMENTS = 32;
 const cell false_value{TYPE_LOGIC, 0, 0, 0};
 
 // Fetches every argument in the current frame, then runs the callee.
-[[nodiscard]] uint32_t fetch_and_run(const call& c, const cell* path, uint32_t path_from) {
+template <bool traced>
+uint32_t evaluator<traced>::fetch_and_run(const call& c, const cell* path, uint32_t path_from) {
     node_id spec = compiled_spec(c.callee);
     uint32_t type = TYPE_OF(c.callee);
     bool function = type == TYPE_FUNCTION;
@@ -555,7 +594,7 @@ const cell false_value{TYPE_LOGIC, 0, 0, 0};
     } else if (path) {
         if (uint32_t code = fetch_refinements(c, path, path_from, refs, function)) return code;
     }
-    if (trace_on()) [[unlikely]] {
+    if (firing()) [[unlikely]] {
         cell name = frame_name(c.frame);
         fire_interp_event(TRACE_CALL, c.apply ? nullptr : c.code, c.pc, &name, c.callee);
     }
@@ -633,10 +672,11 @@ void interpreter_init() {
 
 // --- Blocks ------------------------------------------------------------------------------
 
-uint32_t eval_block(cell* block, bool chain) {
+template <bool traced>
+uint32_t evaluator<traced>::eval_block(cell* block, bool chain) {
     near_guard near;
     stack::mark_eval(&runtime_words[W_BODY]);
-    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_ENTER, block, series_head(block), nullptr, nullptr);
+    if (firing()) [[unlikely]] fire_interp_event(TRACE_ENTER, block, series_head(block), nullptr, nullptr);
     uint32_t pc = series_head(block);
     uint32_t end = limit(block, UINT32_MAX);
     if (pc >= end) {
@@ -653,14 +693,15 @@ uint32_t eval_block(cell* block, bool chain) {
             stack::reset();
         }
     }
-    if (trace_on()) [[unlikely]]
+    if (firing()) [[unlikely]]
         fire_interp_event(TRACE_EXIT, block, limit(block, UINT32_MAX), nullptr, stack::arguments);
     if (chain) stack::unwind_last();
     else stack::unwind();
     return 0;
 }
 
-uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub) {
+template <bool traced>
+uint32_t evaluator<traced>::eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub) {
     stack::mark_interp_native(&runtime_words[W_BODY]);
     if (uint32_t c = eval_expression(code, pc, end, false, sub)) return c;
     if (sub) stack::unwind();
@@ -682,9 +723,11 @@ uint32_t do_next(cell* block) {
 
 // --- Expressions -----------------------------------------------------------------------------
 
-uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub, bool literal_functions) {
+template <bool traced>
+uint32_t evaluator<traced>::eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub,
+                                            bool literal_functions) {
     cell* start = stack::top;
-    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_FETCH, code, pc, nullptr, at(code, pc));
+    if (firing()) [[unlikely]] fire_interp_event(TRACE_FETCH, code, pc, nullptr, at(code, pc));
     cell* value = at(code, pc);
     switch (TYPE_OF(value)) {
         case TYPE_PAREN: {
@@ -722,7 +765,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
                 default:
                     stack::push(v);
                     pc++;
-                    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
+                    if (firing()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
             }
             break;
         }
@@ -730,13 +773,13 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             cell* v = bound_value(value);
             stack::push(v ? v : _context::get(value));
             pc++;
-            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
+            if (firing()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
             break;
         }
         case TYPE_LIT_WORD:
             set_type(stack::push(value), TYPE_WORD);
             pc++;
-            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
+            if (firing()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
             break;
         case TYPE_PATH:
         case TYPE_GET_PATH:
@@ -747,7 +790,7 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
             set_type(p, TYPE_PATH);
             p->w3 = 0;
             pc++;
-            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
+            if (firing()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
             break;
         }
         case TYPE_OP:
@@ -772,29 +815,30 @@ uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bo
                 fire(internal_error::kel_system);
             stack::push(value);
             pc++;
-            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
+            if (firing()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
             break;
         }
         default:
             stack::push(value);
             pc++;
-            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
+            if (firing()) [[unlikely]] fire_interp_event(TRACE_PUSH, code, pc - 1, nullptr, start);
     }
     if (!prefix)
         if (uint32_t c = infix_ops(start, code, pc, end)) return c;
     if (!sub) {
         *stack::arguments = *start;
         stack::keep();
-        if (trace_on()) [[unlikely]] fire_interp_event(TRACE_EXPR, code, pc, nullptr, stack::arguments);
+        if (firing()) [[unlikely]] fire_interp_event(TRACE_EXPR, code, pc, nullptr, stack::arguments);
     }
     return 0;
 }
 
-uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path, uint32_t path_from,
-                   const cell* name, bool infix, uint32_t apply) {
+template <bool traced>
+uint32_t evaluator<traced>::eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
+                                      uint32_t path_from, const cell* name, bool infix, uint32_t apply) {
     const cell* naming = TYPE_OF(name) == TYPE_WORD ? name : &runtime_words[W_ANON];
     cell ref = *name;
-    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_OPEN, apply ? nullptr : code, pc, nullptr, &ref);
+    if (firing()) [[unlikely]] fire_interp_event(TRACE_OPEN, apply ? nullptr : code, pc, nullptr, &ref);
     cell* callee;
     if (infix) {
         // The op, retyped to what it wraps, takes the left operand's place; the operand
@@ -816,27 +860,26 @@ uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell*
     stack::unwind();
     callee[0] = callee[1];
     stack::top = callee + 1;
-    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_RETURN, apply ? nullptr : code, pc, &ref, callee);
+    if (firing()) [[unlikely]] fire_interp_event(TRACE_RETURN, apply ? nullptr : code, pc, &ref, callee);
     return 0;
 }
 
-namespace {
-
-uint32_t exec_body(cell* fn) {
+template <bool traced>
+uint32_t evaluator<traced>::exec_body(cell* fn) {
     call_frame* frame = stack::current_frame();
     stack::point_context(fn->w1);
     frame->header |= FRAME_BODY;
     cell* body = stack::push(more_at(fn, MORE_BODY));
     uint32_t code = 0;
     if (TYPE_OF(body) == TYPE_BLOCK) {
-        if (trace_on()) [[unlikely]] {
+        if (firing()) [[unlikely]] {
             cell name = frame_name(frame);
             fire_interp_event(TRACE_CALL, nullptr, -1, &name, fn);
             fire_interp_event(TRACE_PROLOG, body, -1, &name, fn);
         }
         // A return raised by C++ between here and the body (PARSE, callbacks) ends here too.
         code = catch_code([body] { return eval_block(body, true); });
-        if (trace_on()) [[unlikely]] {
+        if (firing()) [[unlikely]] {
             cell name = frame_name(frame);
             fire_interp_event(TRACE_EPILOG, body, -1, &name, fn);
         }
@@ -849,20 +892,19 @@ uint32_t exec_body(cell* fn) {
     frame->header &= ~FRAME_BODY;
     stack::restore(frame);
     frame->ctx = 0;
-    if (trace_on() && TYPE_OF(body) == TYPE_BLOCK) [[unlikely]] {
+    if (firing() && TYPE_OF(body) == TYPE_BLOCK) [[unlikely]] {
         cell name = frame_name(frame);
         fire_interp_event(TRACE_RETURN, nullptr, -1, &name, stack::arguments);
     }
     return 0;
 }
 
-}  // namespace
-
-uint32_t exec_function(cell* fn) {
+template <bool traced>
+uint32_t evaluator<traced>::exec_function(cell* fn) {
     // The trace attribute turns tracing on for the body within a trace run, no-trace off.
     if (fn->header & (FUNC_TRACE | FUNC_NO_TRACE)) [[unlikely]] {
         tracing_scope attribute(fn->header & FUNC_TRACE ? trace_run : false);
-        return exec_body(fn);
+        return trace_on() ? evaluator<true>::exec_body(fn) : evaluator<false>::exec_body(fn);
     }
     return exec_body(fn);
 }
@@ -901,7 +943,8 @@ void set_path_store_back(cell* current, cell* previous, cell* previous_element, 
 
 }  // namespace
 
-uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
+template <bool traced>
+uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
     cell* start = stack::top;
     uint32_t kind = TYPE_OF(at(code, pc));
     bool set = kind == TYPE_SET_PATH, get = kind == TYPE_GET_PATH;
@@ -914,7 +957,7 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
         if (pc >= limit(code, end)) fire(script_error::need_value, path);
         if (uint32_t c = eval_expression(code, pc, end, false, true)) return c;
         *to_set = *--stack::top;
-        if (trace_on()) [[unlikely]] fire_interp_event(TRACE_SET, code, pc, path, to_set);
+        if (firing()) [[unlikely]] fire_interp_event(TRACE_SET, code, pc, path, to_set);
         if (TYPE_OF(to_set) == TYPE_UNSET) fire(script_error::need_value, path);
     }
     cell* current = stack::push(&none_value);
@@ -928,7 +971,7 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
     const cell* head = block::ks_head(path);
     if (TYPE_OF(head) != TYPE_WORD) fire(script_error::word_first, path);
     cell head_word = *head;
-    if (trace_on()) [[unlikely]] {
+    if (firing()) [[unlikely]] {
         fire_interp_event(TRACE_ENTER, code, path_at, nullptr, nullptr);
         fire_interp_event(TRACE_FETCH, path, series_head(path), nullptr, &head_word);
     }
@@ -941,12 +984,12 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
         if (uint32_t c = eval_call(current, code, pc, end, path, from, &head_word, false)) return c;
         *start = *(stack::top - 1);
         stack::top = start + 1;
-        if (trace_on()) [[unlikely]] fire_interp_event(TRACE_EXIT, code, pc, nullptr, start);
+        if (firing()) [[unlikely]] fire_interp_event(TRACE_EXIT, code, pc, nullptr, start);
         return 0;
     }
     for (int32_t i = 1; i < length; i++) {
         *element = *block::ks_abs_at(path, series::head_of(path) + i);
-        if (trace_on()) [[unlikely]]
+        if (firing()) [[unlikely]]
             fire_interp_event(TRACE_FETCH, path, series::head_of(path) + i, nullptr, element);
         if (TYPE_OF(element) == TYPE_GET_WORD) {
             *element = *word_value(element);
@@ -971,7 +1014,7 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
         *previous = *current;
         *previous_element = *element;
         *current = r;
-        if (trace_on()) [[unlikely]]
+        if (firing()) [[unlikely]]
             fire_interp_event(TRACE_PUSH, path, series::head_of(path) + i, nullptr, current);
         if (callable_q(TYPE_OF(current)) && !set && !get) {
             uint32_t from = series_head(path) + static_cast<uint32_t>(i) + 1;
@@ -979,14 +1022,43 @@ uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
             if (uint32_t c = eval_call(current, code, pc, end, path, from, &name, false)) return c;
             *start = *(stack::top - 1);
             stack::top = start + 1;
-            if (trace_on()) [[unlikely]] fire_interp_event(TRACE_EXIT, code, pc, nullptr, start);
+            if (firing()) [[unlikely]] fire_interp_event(TRACE_EXIT, code, pc, nullptr, start);
             return 0;
         }
     }
     *start = set ? *to_set : *current;
     stack::top = start + 1;
-    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_EXIT, code, pc, nullptr, start);
+    if (firing()) [[unlikely]] fire_interp_event(TRACE_EXIT, code, pc, nullptr, start);
     return 0;
+}
+
+// --- Entries: the traced copy while tracing is on ----------------------------------------------
+
+uint32_t eval_block(cell* block, bool chain) {
+    return trace_on() ? evaluator<true>::eval_block(block, chain) : evaluator<false>::eval_block(block, chain);
+}
+
+uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub) {
+    return trace_on() ? evaluator<true>::eval_next(code, pc, end, sub) : evaluator<false>::eval_next(code, pc, end, sub);
+}
+
+uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub, bool literal_functions) {
+    return trace_on() ? evaluator<true>::eval_expression(code, pc, end, prefix, sub, literal_functions)
+                      : evaluator<false>::eval_expression(code, pc, end, prefix, sub, literal_functions);
+}
+
+uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path, uint32_t path_from,
+                   const cell* name, bool infix, uint32_t apply) {
+    return trace_on() ? evaluator<true>::eval_call(fn, code, pc, end, path, path_from, name, infix, apply)
+                      : evaluator<false>::eval_call(fn, code, pc, end, path, path_from, name, infix, apply);
+}
+
+uint32_t exec_function(cell* fn) {
+    return trace_on() ? evaluator<true>::exec_function(fn) : evaluator<false>::exec_function(fn);
+}
+
+uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end) {
+    return trace_on() ? evaluator<true>::eval_path(code, pc, end) : evaluator<false>::eval_path(code, pc, end);
 }
 
 // --- The interpreter's thread ------------------------------------------------------------
