@@ -16,7 +16,7 @@
 
 namespace {
 
-const std::filesystem::path boot_dir = std::filesystem::path(__FILE__).parent_path() / "../../boot";
+const std::filesystem::path boot_dir = std::filesystem::path(KEL_SOURCE_DIR) / "boot";
 
 struct action_row {
     int slot;
