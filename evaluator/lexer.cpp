@@ -747,19 +747,25 @@ void load_float(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32
     load_float_text(s, start, end, load, TYPE_FLOAT, 0);
 }
 
+void load_special(lexer_state* s, const uint8_t* start, const uint8_t* end, bool load, uint32_t type) {
+    double value = 0;
+    if (!parse_special_float(start, end, value)) bad(s, start, end, type);
+    if (!load) return;
+    cell c{type, 0, 0, 0};
+    set_cell_float(&c, value);
+    emit(s, c);
+}
+
+// An overflowing percent is infinite, so 1.#INF% and its kin read back what mold writes.
 void load_percent(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
     s->text_pos++;  // the "%"
+    if (std::find(start, end, '#') != end) return load_special(s, start, end, load, TYPE_PERCENT);
     load_float_text(s, start, end, load, TYPE_PERCENT, -2);
 }
 
 void load_float_special(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t,
                         bool load) {
-    double value = 0;
-    if (!parse_special_float(start, end, value)) bad(s, start, end, TYPE_FLOAT);
-    if (!load) return;
-    cell c{TYPE_FLOAT, 0, 0, 0};
-    set_cell_float(&c, value);
-    emit(s, c);
+    load_special(s, start, end, load, TYPE_FLOAT);
 }
 
 void load_tuple(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
