@@ -53,8 +53,9 @@ inline bool raw_in_scheme_q(uint32_t cp) {
 std::u32string escaped_text(cell* value, uint32_t mode, int64_t limit) {
     std::u32string out;
     uint8_t bytes[4];
-    bool in_scheme = mode == ESCAPE_MOLD;
-    for (uint32_t cp : chars_of(value)) {
+    std::vector<uint32_t> chars = chars_of(value);
+    bool in_scheme = mode == ESCAPE_MOLD && std::find(chars.begin(), chars.end(), ':') != chars.end();
+    for (uint32_t cp : chars) {
         if (limit >= 0 && static_cast<int64_t>(out.size()) >= limit) break;
         if (cp == ':') in_scheme = false;
         if (in_scheme && raw_in_scheme_q(cp)) {

@@ -13,6 +13,7 @@ import argparse
 import concurrent.futures
 import os
 import random
+import re
 import subprocess
 import sys
 import tempfile
@@ -23,7 +24,7 @@ CHECKER = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'round_trip.k
 
 PRINTABLE = [chr(c) for c in range(0x20, 0x7F)]
 CONTROLS = [chr(c) for c in range(1, 0x20) if c != 10] + ['\x7f']
-WIDE = ['é', 'ß', '\xa0', '\xff', 'Ω', '€', 'あ', '\u2003', '\ufffd', '\U0001F600', '\U0010FFFF']
+WIDE = ['é', 'ß', '\xa0', '\xff', '\x80', '\x85', '\x9f', '\u1680', '\u2028', '\ufeff', 'Ω', '€', 'あ', '\u2003', '\ufffd', '\U0001F600', '\U0010FFFF']
 LETTERS = 'abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ'
 DIGITS = '0123456789'
 
@@ -264,6 +265,8 @@ def date(r):
         d = '%04d-%03d' % (max(year, 1000), r.randint(1, 365))
     else:
         d = '%d-%s-%02d' % (day, MONTHS[month - 1][:3], year % 100)
+    if r.random() < 0.05:
+        d = '%d/%s/-%d' % (day, MONTHS[month - 1][:3], r.randint(1, 9999))  # before year 0
     if r.random() < 0.6:
         d += r.choice('/T') + clock(r)
     return d
@@ -293,8 +296,9 @@ def braced_string(r):
 def raw_string(r):
     n = r.randint(1, 3)
     body = text(r, length(r), lambda c: c != '\x00', escapes=False)
-    while '}' + '%' * n in body:
-        body = body.replace('}' + '%' * n, '}')
+    # A "}%" inside ends the token early, and only a delimiter may follow it there.
+    while '}%' in body:
+        body = body.replace('}%', '}')
     return '%' * n + '{' + body + '}' + '%' * n
 
 
@@ -324,8 +328,9 @@ def quoted_file(r):
 
 
 def word_name(r, first=LETTERS + '!&*?_|~'):
-    rest = LETTERS + DIGITS + "-_?!*&|~+.='"
-    return r.choice(first) + ''.join(r.choice(rest + 'éΩ') for _ in range(r.randint(0, 8)))
+    rest = LETTERS + DIGITS + "-_?!*&|~+.='^`>"
+    name = r.choice(first) + ''.join(r.choice(rest + 'éΩ') for _ in range(r.randint(0, 8)))
+    return 'x' + name if re.fullmatch('[0-9A-F]+h', name) else name  # not a hex integer
 
 
 def url(r):
@@ -398,7 +403,7 @@ def word(r):
     if kind == 'lit':
         return "'" + name
     if kind == 'refinement':
-        return '/' + (name if name[0] in LETTERS or r.random() < 0.5 else word_name(r))
+        return '/' + r.choice([name, word_name(r), digit_run(r, r.randint(1, 3), False)])
     return name
 
 
@@ -415,15 +420,16 @@ def path_segment(r, depth):
     if roll == 7:
         return '(' + ' '.join(value(r, depth + 1) for _ in range(r.randint(0, 2))) + ')'
     if roll == 8:
-        return r.choice([char(r), tag(r), pair(r)])
+        return r.choice([char(r), tag(r), pair(r), tuple_(r), money(r).lstrip('+-'),
+                         decimal(r, separators=False).lstrip('+-').rstrip('.') or '0'])
     return "'" + word_name(r)
 
 
 def path(r, depth=0):
     p = word_name(r) + ''.join('/' + path_segment(r, depth) for _ in range(r.randint(1, 4)))
     if r.random() < 0.7:
-        if r.random() < 0.1:
-            p += '/' + issue(r)  # neither "/" nor ":" may follow an issue
+        if r.random() < 0.2:
+            p += '/' + r.choice([issue, ref])(r)  # they would take a "/" or ":" after them
         return r.choice(['', '', "'", ':']) + p
     return p + ':'
 
@@ -469,6 +475,26 @@ def map_(r, depth=0):
     return series(r, depth, '#[', ']', items)
 
 
+EDGES = {
+    'integer': ['0', '-0', '+0', '2147483647', '-2147483648', '2147483648', '-2147483649', "1'000"],
+    'float': ['0.0', '-0.0', '4.9e-324', '2.2250738585072014e-308', '1.7976931348623157e308', '1e309',
+              '-1e309', '0.1', '123456789012345678.0', '1e-7', '1.#NaN'],
+    'percent': ['0%', '-0%', '100%', '1e-320%', '1e400%', '0.1%', '33.333333333333333%', '1.5e-7%'],
+    'money': ['$0', '-$0', '$99999999999999999.99999', '-$0.00001', 'USD$0.5'],
+    'time': ['0:00', '-0:00', '-0:00:00.0000001', '0:00:59.9999999', '23:59:59.9999999',
+             '99999:59:59.9999999', '0:00:00.000001', '-1:00'],
+    'date': ['1-Jan-2000/23:59:59.9999999', '1-Jan-2000/23:59:59.9999999-15:45', '29-Feb-2004',
+             '31-Dec-1999/23:59:59.99999+0:15', '1-Jan-0000', '1/Jan/-9999', '2000-W01-1'],
+    'point2D': ['(0, 0)', '(-0.0, 0)', '(1e-45, 3.4028235e38)', '(1e39, -1e39)', '(1.#NaN, 1.#INF)'],
+    'pair': ['0x0', '-0x-0', '2147483647x-2147483648'],
+    'tuple': ['0.0.0', '255.255.255.255.255.255.255.255.255.255.255.255'],
+    'string': ['""', '"^(1E)"', '"^(80)^(9F)"', '"^(10FFFF)"', '"}{"', '"^{^}"'],
+    'braced': ['{}', '{^}}', '{"}', '{{}}', '{\n\n\n}', '{a^/b^/c^/d}'],
+    'quoted-file': ['%""', '%"^(22)"', '%"^^"', '%":"', '%"a b"', '%"()@"'],
+    'binary': ['#{}', '2#{}', '64#{}', '#{' + '00' * 31 + '}', '64#{AA==}'],
+    'word': ['=:', '<:', '==:', '//:', '/:', '/', '//', '<>', "'<", ':>', '/1'],
+}
+
 KINDS = {
     'integer': integer, 'hex': hex_integer, 'float': float_, 'percent': percent, 'money': money,
     'pair': pair, 'point2D': lambda r: point(r, 2), 'point3D': lambda r: point(r, 3),
@@ -492,7 +518,10 @@ def value(r, depth):
 def case(r, kind):
     """One text: a value of the kind, now and then with other values around it."""
     gen = KINDS[kind]
-    main = gen(r, 0) if kind in CONTAINERS else gen(r)
+    if kind in EDGES and r.random() < 0.05:
+        main = r.choice(EDGES[kind])
+    else:
+        main = gen(r, 0) if kind in CONTAINERS else gen(r)
     if r.random() < 0.15:
         return value(r, 1) + gap(r) + main + gap(r) + value(r, 1)
     return main
