@@ -275,7 +275,7 @@ def date(r):
 # --- text datatypes ------------------------------------------------------------------------
 
 def quoted_string(r):
-    return '"' + text(r, length(r), lambda c: c not in '"^\n\x00') + '"'
+    return '"' + text(r, length(r, 20), lambda c: c not in '"^\n\x00') + '"'
 
 
 def braced_string(r):
@@ -418,7 +418,7 @@ def path_segment(r, depth):
     if roll == 6:
         return quoted_string(r)
     if roll == 7:
-        return '(' + ' '.join(value(r, depth + 1) for _ in range(r.randint(0, 2))) + ')'
+        return '(' + ''.join(gap(r) + value(r, depth + 1) for _ in range(r.randint(0, 2))) + ')'
     if roll == 8:
         return r.choice([char(r), tag(r), pair(r), tuple_(r), money(r).lstrip('+-'),
                          decimal(r, separators=False).lstrip('+-').rstrip('.') or '0'])
