@@ -10,6 +10,7 @@ kind, text and molds; the exit status is 1 when there was any.
   round_trip.py --kel KEL [--seed N] [--count N] [--jobs N] [--kind KIND]...
 """
 import argparse
+import base64
 import concurrent.futures
 import os
 import random
@@ -24,7 +25,8 @@ CHECKER = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'round_trip.k
 
 PRINTABLE = [chr(c) for c in range(0x20, 0x7F)]
 CONTROLS = [chr(c) for c in range(1, 0x20) if c != 10] + ['\x7f']
-WIDE = ['é', 'ß', '\xa0', '\xff', '\x80', '\x85', '\x9f', '\u1680', '\u2028', '\ufeff', 'Ω', '€', 'あ', '\u2003', '\ufffd', '\U0001F600', '\U0010FFFF']
+WIDE = ['é', 'ß', '\xa0', '\xff', '\x80', '\x85', '\x9f', '\u1680', '\u2028', '\ufeff', 'Ω', '€', 'あ',
+        '\u2003', '\ufffd', '\U0001F600', '\U0010FFFF']
 LETTERS = 'abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ'
 DIGITS = '0123456789'
 
@@ -382,7 +384,6 @@ def binary(r):
         return r.choice(['', '16']) + '#{' + spaced(digits, r.choice([2, 8, 64])) + '}'
     if base == 2:
         return '2#{' + spaced(''.join(format(b, '08b') for b in data), 8) + '}'
-    import base64
     return '64#{' + spaced(base64.b64encode(data).decode(), 4) + '}'
 
 
@@ -446,24 +447,23 @@ def gap(r):
     return r.choice([' ', ' ', ' ', '\n', '\n    ', '\t', ' ;comment\n', '\r\n'])
 
 
-def series(r, depth, opening, closing, items):
+def series(r, opening, closing, items):
     body = ''.join(gap(r) + item for item in items)
     return opening + (body + r.choice(['', gap(r)]) if r.random() < 0.5 else body.lstrip(' ')) + closing
 
 
 def block(r, depth=0):
-    return series(r, depth, '[', ']', [value(r, depth + 1) for _ in range(r.randint(0, 5))])
+    return series(r, '[', ']', [value(r, depth + 1) for _ in range(r.randint(0, 5))])
 
 
 def paren(r, depth=0):
     # A paren must not read as a point: its first value is never a number.
     items = [word_name(r)] + [value(r, depth + 1) for _ in range(r.randint(0, 4))]
-    return series(r, depth, '(', ')', items)
+    return series(r, '(', ')', items)
 
 
-MAP_KEYS = [lambda r: word_name(r) + ':', word_name, integer, quoted_string, char, issue, lambda r: tuple_(r),
-            lambda r: pair(r), lambda r: "'" + word_name(r), float_, money, time_, date, email, url,
-            plain_file, binary]
+MAP_KEYS = [lambda r: word_name(r) + ':', word_name, lambda r: "'" + word_name(r), integer, float_,
+            quoted_string, char, issue, tuple_, pair, money, time_, date, email, url, plain_file, binary]
 
 
 def map_(r, depth=0):
@@ -472,7 +472,7 @@ def map_(r, depth=0):
         items += [r.choice(MAP_KEYS)(r), value(r, depth + 1)]
     if items and r.random() < 0.3:
         items += [items[0], value(r, depth + 1)]  # a repeated key keeps its last value
-    return series(r, depth, '#[', ']', items)
+    return series(r, '#[', ']', items)
 
 
 EDGES = {
