@@ -93,11 +93,19 @@ int32_t mold(cell* value, cell* buffer, bool, bool all, bool, cell* arg, int32_t
         string::concatenate(buffer, value, static_cast<int32_t>(n), 0, true, string::CONCAT_APPEND);
         return part - static_cast<int32_t>(n) - 1;
     }
-    // The quoted form reads escapes, so it writes them as a string does.
+    // The quoted form reads escapes, so it writes them as a string does; but its token ends
+    // at the first quote whatever stands before it, so a quote is written by its code.
     uint32_t before = string::ks_length(buffer);
     series_buffer* out = string::append_char(string::buffer_of(buffer), '%');
     out = string::append_char(out, '"');
-    for (uint32_t i = 0; i < n; i++) out = string::mold_char(out, string::char_at(value, h + i), all, false);
+    for (uint32_t i = 0; i < n; i++) {
+        uint32_t c = string::char_at(value, h + i);
+        if (c != '"') {
+            out = string::mold_char(out, c, all, false);
+            continue;
+        }
+        for (char e : {'^', '(', '2', '2', ')'}) out = string::append_char(out, static_cast<uint8_t>(e));
+    }
     string::append_char(out, '"');
     return part - static_cast<int32_t>(string::ks_length(buffer) - before);
 }

@@ -198,8 +198,8 @@ cell* make_in(const cell* block, double d, uint32_t type) {
 const char* form_float(double d, int kind) {
     static float_text text;
     bool percent = kind == FORM_PERCENT32 || kind == FORM_PERCENT;
-    if (std::isnan(d)) return "1.#NaN";
-    if (std::isinf(d)) return d > 0 ? "1.#INF" : "-1.#INF";
+    if (std::isnan(d)) return percent ? "1.#NaN%" : "1.#NaN";
+    if (std::isinf(d)) return d > 0 ? (percent ? "1.#INF%" : "1.#INF") : (percent ? "-1.#INF%" : "-1.#INF");
     if (pretty_print_q && std::fabs(d) < DBL_EPSILON)
         return percent ? "0%" : kind == FORM_POINT ? "0" : "0.0";
     print_kind(text, d, kind, false);

@@ -42,22 +42,40 @@ std::vector<uint32_t> chars_of(cell* value) {
     return chars;
 }
 
-// The escaped UTF-8 text of the characters from the head; at most limit characters when
-// limit is not negative.
-std::string escaped_text(cell* value, uint32_t mode, int64_t limit) {
-    std::string out;
+// A character of a url's scheme that mold writes as it is: the scheme is read as a word,
+// where "%" cannot stand, so only what would end the word is escaped there.
+inline bool raw_in_scheme_q(uint32_t cp) {
+    return cp >= 0x80 || cp == '^' || cp == '`' || cp == '|' || cp == '>';
+}
+
+// The escaped text of the characters from the head; at most limit characters when limit is
+// not negative. For mold, the scheme before the first ":" keeps what a word may hold.
+std::u32string escaped_text(cell* value, uint32_t mode, int64_t limit) {
+    std::u32string out;
     uint8_t bytes[4];
-    for (uint32_t cp : chars_of(value)) {
+    std::vector<uint32_t> chars = chars_of(value);
+    bool in_scheme = mode == ESCAPE_MOLD && std::find(chars.begin(), chars.end(), ':') != chars.end();
+    for (uint32_t cp : chars) {
         if (limit >= 0 && static_cast<int64_t>(out.size()) >= limit) break;
+        if (cp == ':') in_scheme = false;
+        if (in_scheme && raw_in_scheme_q(cp)) {
+            out.push_back(cp);
+            continue;
+        }
         size_t n = utf8_encode_char(cp, bytes);
         for (size_t i = 0; i < n; i++) {
             uint32_t length = 0;
             const char* text = encode_byte(mode, bytes + i, length);
-            out.append(text, length);
+            out.append(text, text + length);
         }
     }
     if (limit >= 0 && static_cast<int64_t>(out.size()) > limit) out.resize(static_cast<size_t>(limit));
     return out;
+}
+
+void append_text(cell* target, const std::u32string& text) {
+    series_buffer* b = string::buffer_of(target);
+    for (char32_t cp : text) b = string::append_char(b, cp);
 }
 
 // Forms element i from the block's head into the buffer; the element is copied first, as
@@ -162,8 +180,7 @@ const char* encode_byte(uint32_t mode, const uint8_t* address, uint32_t& length)
 }
 
 void encode_string(cell* source, cell* target, uint32_t mode) {
-    std::string text = escaped_text(source, mode, -1);
-    string::concat_bytes(target, text.data(), text.size());
+    append_text(target, escaped_text(source, mode, -1));
 }
 
 cell* load_decoded(const uint8_t* bytes, size_t length) {
@@ -235,8 +252,8 @@ const cell* to(cell* proto, cell* spec, uint32_t type) {
 
 int32_t mold(cell* value, cell* buffer, bool, bool, bool, cell* arg, int32_t part, int32_t) {
     int64_t limit = refinement_q(arg) ? std::max(part, 0) : -1;
-    std::string text = escaped_text(value, ESCAPE_MOLD, limit);
-    string::concat_bytes(buffer, text.data(), text.size());
+    std::u32string text = escaped_text(value, ESCAPE_MOLD, limit);
+    append_text(buffer, text);
     return part - static_cast<int32_t>(text.size());
 }
 

@@ -604,16 +604,19 @@ void load_text(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_
 }
 
 // Files and urls: "%XX" escapes decoded, an escaped UTF-8 sequence giving its character.
+// The escapes are decoded from the characters as read: loading the bytes as external text
+// would drop a leading byte-order mark.
 void load_escaped_text(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t flags,
                        bool load, uint32_t type, const uint8_t* error_start) {
-    if (!(flags & CHARFLAG_PERCENT)) return load_text(s, start, end, flags, load, type, false, error_start);
-    uint32_t unit = 1;
-    if (!decode_text(start, end, false, unit)) bad(s, error_start, end, type);
-    if (!load) return;
-    cell value = *url::load_decoded(start, static_cast<size_t>(end - start));
+    load_text(s, start, end, flags, load, type, false, error_start);
+    if (!load || !(flags & CHARFLAG_PERCENT)) return;
+    cell* read = lexer_cells + s->cells_end - 1;  // output cells are roots and stay put here
+    cell* decoded = string::make_at(stack::push_cell(), string::ks_length(read));
+    url::decode_string(read, decoded);
+    read->w1 = decoded->w1;
+    read->w2 = decoded->w2;
+    read->w3 = decoded->w3;
     stack::pop(1);
-    value.header = type;
-    emit(s, value);
 }
 
 // "..." or, from a multi-line string's close, its content.
@@ -747,19 +750,25 @@ void load_float(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32
     load_float_text(s, start, end, load, TYPE_FLOAT, 0);
 }
 
+void load_special(lexer_state* s, const uint8_t* start, const uint8_t* end, bool load, uint32_t type) {
+    double value = 0;
+    if (!parse_special_float(start, end, value)) bad(s, start, end, type);
+    if (!load) return;
+    cell c{type, 0, 0, 0};
+    set_cell_float(&c, value);
+    emit(s, c);
+}
+
+// An overflowing percent is infinite, so 1.#INF% and its kin read back what mold writes.
 void load_percent(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {
     s->text_pos++;  // the "%"
+    if (std::find(start, end, '#') != end) return load_special(s, start, end, load, TYPE_PERCENT);
     load_float_text(s, start, end, load, TYPE_PERCENT, -2);
 }
 
 void load_float_special(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t,
                         bool load) {
-    double value = 0;
-    if (!parse_special_float(start, end, value)) bad(s, start, end, TYPE_FLOAT);
-    if (!load) return;
-    cell c{TYPE_FLOAT, 0, 0, 0};
-    set_cell_float(&c, value);
-    emit(s, c);
+    load_special(s, start, end, load, TYPE_FLOAT);
 }
 
 void load_tuple(lexer_state* s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {

@@ -29,7 +29,7 @@ TEST_F(File, Mold) {
         {"a.txt", "%a.txt"},
         {"a b", "%\"a b\""},
         {"é", "%é"},
-        {"say\"hi\"", "%\"say^\"hi^\"\""},
+        {"say\"hi\"", "%\"say^(22)hi^(22)\""},
         {"dir/sub/", "%dir/sub/"},
         {"a;b", "%\"a;b\""},
         {"a\tb", "%\"a^-b\""},

@@ -38,7 +38,7 @@ TEST_F(Float, FormKinds) {
         {2e-20, FORM_FLOAT, false, "2.0e-20"},
         {1e-20, FORM_FLOAT, true, "0.0"},
         {INFINITY, FORM_FLOAT, false, "1.#INF"},
-        {-INFINITY, FORM_PERCENT, false, "-1.#INF"},
+        {-INFINITY, FORM_PERCENT, false, "-1.#INF%"},
         {NAN, FORM_FLOAT32, false, "1.#NaN"},
         {1.0 / 3, FORM_FLOAT32, false, "0.3333333"},
         {2.0, FORM_FLOAT32, false, "2.0"},

@@ -16,6 +16,7 @@
 
 namespace {
 
+// Not from __FILE__: a compiler cache may make it relative to the build folder.
 const std::filesystem::path boot_dir = std::filesystem::path(KEL_SOURCE_DIR) / "boot";
 
 struct action_row {

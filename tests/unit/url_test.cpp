@@ -83,6 +83,7 @@ TEST_F(Url, MoldEscapesWithoutSigil) {
         {"http://host/é", "http://host/%C3%A9"},
         {"http://h/?q=1&r=#x", "http://h/?q=1&r=#x"},
         {"a%b<c>\x7F", "a%25b%3Cc%3E%7F"},
+        {"|é>:x/|é>", "|é>:x/%7C%C3%A9%3E"},
         {"", ""},
     };
     for (const row& r : rows) {
