@@ -149,6 +149,11 @@ void init() {
     stack::top = mark;
 }
 
+cell* errors_object() {
+    cell* e = system_field(N_CATALOG, N_ERRORS);
+    return e && TYPE_OF(e) == TYPE_OBJECT ? e : nullptr;
+}
+
 node_id errors() {
     cell* e = system_field(N_CATALOG, N_ERRORS);
     return e && TYPE_OF(e) == TYPE_OBJECT ? e->w1 : 0;

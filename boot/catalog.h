@@ -18,6 +18,8 @@ namespace catalog {
 // context and the object datatype.
 void init();
 
+// system/catalog/errors, or null while there is none. Good until the next allocation.
+cell* errors_object();
 // The context of system/catalog/errors, 0 while there is none.
 node_id errors();
 // system/standard/error, or null while there is none. Good until the next allocation.
