@@ -42,6 +42,7 @@ cell* push_handover() {
     node_id ctx = handover->w1;
     cell* mark = stack::top;
     put(ctx, "error-catalog", catalog::errors_object());
+    put(ctx, "error-prototype", catalog::error_prototype());
     cell* currencies = block::push_only(static_cast<int32_t>(locale::currency_count()));
     for (uint32_t i = 1; i <= locale::currency_count(); i++) word::make_in(currencies, symbol::make(locale::currency_code(i)));
     put(ctx, "currency-list", currencies);
