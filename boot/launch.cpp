@@ -104,12 +104,15 @@ cell* take_script(bool& catch_q) {
     std::string name = utf8_of(block::ks_abs_at(args, i));
     cell* file = file::load(reinterpret_cast<const uint8_t*>(name.data()), name.size(), 0);
     *system_field("options", "script") = *file;
-    // Only the script's own arguments stay.
+    // Only the script's own arguments stay. Appending allocates: the cells are read anew.
+    cell* list = stack::push(system_field("options", "args"));
     cell* own = block::push_only(length - i - 1);
-    args = system_field("options", "args");
-    for (int32_t k = i + 1; k < length; k++) block::ks_append(own, block::ks_abs_at(args, k));
+    for (int32_t k = i + 1; k < length; k++) {
+        cell item = *block::ks_abs_at(list, k);
+        block::ks_append(own, &item);
+    }
     *system_field("options", "args") = *own;
-    stack::pop(1);
+    stack::pop(2);
     cell* raw = system_field("script", "args");
     if (raw && TYPE_OF(raw) == TYPE_STRING) {
         std::string rest = script_arguments_text(utf8_of(raw));
@@ -196,9 +199,11 @@ bool read_line(std::string& line) {
 
 void run(bool banner) {
     if (banner) {
-        cell* version = field(&system_object, "version");
-        std::string text = version ? result_text(version) : "";
-        if (version && TYPE_OF(version) == TYPE_STRING) text = utf8_of(version);
+        cell* field_value = field(&system_object, "version");
+        // Forming allocates: the field's cell may move meanwhile.
+        cell* version = stack::push(field_value ? field_value : &none_value);
+        std::string text = TYPE_OF(version) == TYPE_STRING ? utf8_of(version) : result_text(version);
+        stack::pop(1);
         write_out("--== Kel " + text + " ==--\nType HELP for starting information.\n\n");
     }
     std::string buffer, line, cue;

@@ -229,8 +229,8 @@ routine_code entry_codes[std::size(entries)];
 
 // The datatype that `return: [type]` names in the spec, -1 without one.
 int32_t return_type(const cell* spec) {
-    series_buffer* b = series::buffer_of(spec);
     uint32_t return_symbol = symbol::resolve(symbol::make("return"));
+    series_buffer* b = series::buffer_of(spec);
     for (cell* c = b->cells(); c + 1 < b->cells_tail(); c++) {
         if (TYPE_OF(c) != TYPE_SET_WORD || symbol::resolve(c->w2) != return_symbol) continue;
         if (TYPE_OF(c + 1) != TYPE_BLOCK || series::buffer_length(c + 1) != 1) return -1;
@@ -241,8 +241,8 @@ int32_t return_type(const cell* spec) {
 }
 
 bool has_return(const cell* spec) {
-    series_buffer* b = series::buffer_of(spec);
     uint32_t return_symbol = symbol::resolve(symbol::make("return"));
+    series_buffer* b = series::buffer_of(spec);
     for (cell* c = b->cells(); c < b->cells_tail(); c++)
         if (TYPE_OF(c) == TYPE_SET_WORD && symbol::resolve(c->w2) == return_symbol) return true;
     return false;

@@ -29,7 +29,11 @@ namespace kel {
 
 namespace {
 
-void put(node_id ctx, const char* name, const cell* value) { _context::put_value(ctx, symbol::make(name), value); }
+// The value is copied first: it may lie in a context that the put's allocation moves.
+void put(node_id ctx, const char* name, const cell* value) {
+    cell copy = *value;
+    _context::put_value(ctx, symbol::make(name), &copy);
+}
 
 cell* push_string(const char* text) {
     return load_string_push(reinterpret_cast<const uint8_t*>(text), std::strlen(text), 0);
