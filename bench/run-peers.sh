@@ -138,4 +138,16 @@ for w in $workloads; do
         "$(ratio "$t" "${secs[tcl]}")" "$check"
     unset secs
 done
+# Start-up: a one-line script beside empty peer programs, timed by hyperfine (one run of
+# many) when it is there, since start-up lies below GNU time's 10 ms resolution.
+if command -v hyperfine > /dev/null; then
+    echo 'Kel [] x: 1' > "$tmp/one.kel"
+    echo '' > "$tmp/empty.tcl"
+    startup() { hyperfine -N -w 3 --export-json "$tmp/h.json" "$@" > /dev/null 2>&1 &&
+        "$PYTHON" -c 'import json, sys; print("%.4f" % json.load(open(sys.argv[1]))["results"][0]["median"])' "$tmp/h.json" || echo -; }
+    k=$(startup "$KEL $tmp/one.kel") p=$(startup "$PYTHON -c pass") l=$(startup "$LUA -e ''") t=$(startup "$TCLSH $tmp/empty.tcl")
+    printf "$fmt" start-up "$k" "$p" "$l" "$t" "$(ratio "$k" "$p")" "$(ratio "$k" "$l")" "$(ratio "$k" "$t")" "median of hyperfine runs"
+else
+    echo "# start-up row skipped: needs hyperfine (Debian package: hyperfine)"
+fi
 echo "# a peer time marked ! failed or printed a wrong checksum; ratio < 1: kel is faster"

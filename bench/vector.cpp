@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "boot/error_catalog.h"
-#include "boot/interim.h"
+#include "boot/startup.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/vector.h"
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     run_on_interpreter_thread([&] {
         try {
             runtime_init();
-            interim_startup();
+            run_stages();
             int64_t kel_check = 0, loop_check = 0;
             double kel_ms = best_kel("v * 3 + w", n, repeats, kel_check);
             double loop_ms = best_loop(n, repeats, loop_check);

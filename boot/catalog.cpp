@@ -26,9 +26,6 @@ const char* const names[N_COUNT] = {"catalog", "errors", "state", "stack-trace",
 uint32_t symbols[N_COUNT];
 
 constexpr const char* error_fields[] = {"code", "type", "id", "arg1", "arg2", "arg3", "near", "where", "stack", "files"};
-constexpr const char* port_fields[] = {"spec", "scheme", "actor", "awake", "state", "data", "extra"};
-constexpr const char* url_parts_fields[] = {"scheme", "user-info", "host", "port", "path", "target", "query", "fragment", "ref"};
-constexpr const char* scheme_fields[] = {"name", "title", "info", "actor", "awake"};
 
 void mark_system() { collector_mark_values(&system_object, &system_object + 1); }
 
@@ -130,23 +127,20 @@ void init() {
     add(state, "source-files", block::push_only(4));
     add(system, "state", state);
 
-    add(system, "schemes", block::push_only(10));
-
-    cell* standard = new_object(4);
-    auto prototype = [&](const char* name, auto& fields) {
-        cell* o = new_object(static_cast<uint32_t>(std::size(fields)));
-        for (const char* f : fields) add(o, f, &none_value);
-        add(standard, name, o);
-    };
-    prototype("port", port_fields);
-    prototype("error", error_fields);
-    prototype("url-parts", url_parts_fields);
-    prototype("scheme", scheme_fields);
+    cell* standard = new_object(1);
+    cell* error = new_object(static_cast<uint32_t>(std::size(error_fields)));
+    for (const char* f : error_fields) add(error, f, &none_value);
+    add(standard, "error", error);
     add(system, "standard", standard);
 
     system_object = *system;
     _context::put_value(global_context, runtime_symbols[SYM_SYSTEM], system);
     stack::top = mark;
+}
+
+cell* errors_object() {
+    cell* e = system_field(N_CATALOG, N_ERRORS);
+    return e && TYPE_OF(e) == TYPE_OBJECT ? e : nullptr;
 }
 
 node_id errors() {

@@ -1,7 +1,8 @@
 // The parts of the system object that the runtime reads: system/catalog/errors (the error
 // catalogue as objects), system/standard/error (the prototype of every error) and
-// system/state (stack-trace, source-files); also system/schemes and the prototypes of
-// system/standard the ports use. Start-up builds them from the C++ catalogue.
+// system/state (stack-trace, source-files). Start-up builds them from the C++ catalogue
+// for the first stages; the system object stage takes the catalogue and the prototype
+// over, and the runtime reads that object from then on.
 #pragma once
 #include <cstdint>
 
@@ -18,6 +19,8 @@ namespace catalog {
 // context and the object datatype.
 void init();
 
+// system/catalog/errors, or null while there is none. Good until the next allocation.
+cell* errors_object();
 // The context of system/catalog/errors, 0 while there is none.
 node_id errors();
 // system/standard/error, or null while there is none. Good until the next allocation.

@@ -145,41 +145,9 @@ void define_spec_typesets() {
     stack::pop(1);
 }
 
-// A word that has no value, or names a native still to be written, among the statement's
-// own cells; words inside blocks (function bodies) are looked up only when they run.
-bool needs_later_word(const cell* from, const cell* to) {
-    for (const cell* c = from; c < to; c++) {
-        uint32_t type = TYPE_OF(c);
-        if (type == TYPE_WORD || type == TYPE_GET_WORD) {
-            const cell* value = _context::value_of_symbol(global_context, c->w2);
-            if (!value || TYPE_OF(value) == TYPE_UNSET) return true;
-            if (TYPE_OF(value) == TYPE_NATIVE && !native_entries[value->w1 - 1]) return true;
-        }
-    }
-    return false;
-}
-
-// Statements start on a new line.
-void run_stage(const boot_text_file& file) {
-    cell* stage = push_boot_text(file);
-    uint32_t end = static_cast<uint32_t>(series::buffer_length(stage));
-    uint32_t start = series_head(stage);
-    while (start < end) {
-        uint32_t next = start + 1;
-        while (next < end && !(block::ks_abs_at(stage, static_cast<int32_t>(next))->header & CELL_NEW_LINE)) next++;
-        if (!needs_later_word(block::ks_abs_at(stage, static_cast<int32_t>(start)),
-                              block::ks_abs_at(stage, static_cast<int32_t>(next)))) {
-            cell* saved = stack::top;
-            for (uint32_t pc = start; pc < next; stack::top = saved) exit_on_code(eval_next(stage, pc, next, true));
-        }
-        start = next;
-    }
-    stack::pop(1);
-}
-
 }  // namespace
 
-void interim_startup() {
+void define_boot_words() {
     init_compression_words();
     install_compression_natives();
     install_http();
@@ -188,9 +156,6 @@ void interim_startup() {
     define_spec_typesets();
     set_global("null-handle", handle::push_null());
     stack::pop(1);
-    collector_enabled = true;
-    for (uint32_t i = 0; i < boot_text_file_count; i++)
-        if (std::strncmp(boot_text_files[i].name, "stages/", 7) == 0) run_stage(boot_text_files[i]);
 }
 
 }  // namespace kel

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 
 namespace kel {
 
@@ -24,6 +25,10 @@ int32_t currency_index(const char* code, size_t length);
 
 constexpr uint32_t MONTHS_COUNT = 12;
 
+// From the system object on, the currencies are system/locale/currencies/list (appended
+// codes included) and the money decimals system/options/money-digits.
+void adopt(const cell* system);
+
 // system/locale/months: the full name of a month 1..12, or null for any other number.
 const char* month_name(uint32_t month);
 
@@ -34,9 +39,15 @@ namespace options {
 // system/options/money-digits: any value may be stored; money text reads an integer! only.
 extern cell money_digits;
 
+// Where the setting lives once the system object holds it: field index of context ctx.
+void adopt_money_digits(node_id ctx, uint32_t index);
+// The setting's cell: money_digits until the system object holds it.
+const cell* money_digits_setting();
+
 // Decimals money text shows: the setting when it is an integer!, else 2 (not clamped).
 inline int32_t money_decimals() {
-    return TYPE_OF(&money_digits) == TYPE_INTEGER ? static_cast<int32_t>(money_digits.w2) : 2;
+    const cell* digits = money_digits_setting();
+    return TYPE_OF(digits) == TYPE_INTEGER ? static_cast<int32_t>(digits->w2) : 2;
 }
 
 }  // namespace options

@@ -24,6 +24,8 @@
 #include "runtime/exits.h"
 #include "runtime/heap.h"
 #include "runtime/os.h"
+#include "runtime/unicode.h"
+#include "platform/terminal.h"
 
 namespace kel {
 
@@ -181,8 +183,9 @@ uint32_t do_script_file(cell* file) {
     return 0;
 }
 
-void exit_on_uncaught_error() {
+std::string error_report() {
     uint32_t code = last_raised_error().code;
+    cell* saved = stack::top;
     cell* report = string::make_at(stack::push_cell(), 64);
     // Forming a field may itself raise (a field changed to a value that cannot be formed, no
     // memory left): the report then falls back to the code alone.
@@ -190,13 +193,23 @@ void exit_on_uncaught_error() {
         cell* error = stack::push(&last_error);
         error::form(error, report, nullptr, INT32_MAX);
     }) == 0;
-    if (!formed) {
-        series_set_part_end(string::buffer_of(report), 0);
-        string::concat_cstr(report, plain_report(code).c_str());
-    }
-    const uint8_t* head = string::ks_head(report);
+    if (!formed) return plain_report(code);
+    std::string text;
     series_buffer* b = string::buffer_of(report);
-    write_text_out(head, static_cast<size_t>(b->tail - head), b->unit(), true);
+    uint32_t unit = b->unit();
+    for (const uint8_t* p = string::ks_head(report); p < b->tail; p += unit) {
+        uint32_t cp = unit == 1 ? *p : unit == 2 ? *reinterpret_cast<const uint16_t*>(p) : *reinterpret_cast<const uint32_t*>(p);
+        uint8_t bytes[4];
+        text.append(reinterpret_cast<char*>(bytes), utf8_encode_char(cp, bytes));
+    }
+    stack::top = saved;
+    return text;
+}
+
+void exit_on_uncaught_error(bool on_error_output) {
+    std::string report = error_report() + "\n";
+    if (on_error_output) standard_error_write(report.data(), report.size());
+    else standard_output_write(report.data(), report.size());
     heap_release_all();
     std::fflush(nullptr);
     _exit(UNCAUGHT_ERROR_STATUS);

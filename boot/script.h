@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "runtime/cell.h"
 
@@ -21,8 +22,11 @@ void bind_global(cell* block);
 // on every way out. The result is pushed; errors pass on.
 [[nodiscard]] uint32_t do_script_file(cell* file);
 
-// For a raised error that nothing took: the error report on standard output, then the
-// process ends with the uncaught-error status.
-[[noreturn]] void exit_on_uncaught_error();
+// The report of the error just raised, as UTF-8 text.
+std::string error_report();
+
+// For a raised error that nothing took: the error report on standard output (or standard
+// error), then the process ends with the uncaught-error status.
+[[noreturn]] void exit_on_uncaught_error(bool on_error_output);
 
 }  // namespace kel

@@ -1,35 +1,130 @@
 #include "boot/startup.h"
 
 #include <cstring>
+#include <string>
 
+#include "boot/boot_text.h"
+#include "boot/build_facts.h"
+#include "boot/catalog.h"
 #include "boot/interim.h"
+#include "boot/launch.h"
+#include "boot/locale.h"
+#include "boot/routines.h"
 #include "boot/script.h"
-#include "datatypes/file.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/object.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "platform/terminal.h"
+#include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
 #include "runtime/os.h"
 
 namespace kel {
 
+namespace {
+
+// The value is copied first: it may lie in a context that the put's allocation moves.
+void put(node_id ctx, const char* name, const cell* value) {
+    cell copy = *value;
+    _context::put_value(ctx, symbol::make(name), &copy);
+}
+
+cell* push_string(const char* text) {
+    return load_string_push(reinterpret_cast<const uint8_t*>(text), std::strlen(text), 0);
+}
+
+// What the runtime owns and the system object stage takes over, under names that stages
+// bind to this context (the global context never sees them).
+cell* push_handover() {
+    cell* handover = object::make_at(stack::push_cell(), 16);
+    node_id ctx = handover->w1;
+    cell* mark = stack::top;
+    put(ctx, "error-catalog", catalog::errors_object());
+    put(ctx, "error-prototype", catalog::error_prototype());
+    cell* currencies = block::push_only(static_cast<int32_t>(locale::currency_count()));
+    for (uint32_t i = 1; i <= locale::currency_count(); i++) word::make_in(currencies, symbol::make(locale::currency_code(i)));
+    put(ctx, "currency-list", currencies);
+    cell* months = block::push_only(locale::MONTHS_COUNT);
+    for (uint32_t m = 1; m <= locale::MONTHS_COUNT; m++) {
+        block::ks_append(months, push_string(locale::month_name(m)));
+        stack::pop(1);
+    }
+    put(ctx, "month-names", months);
+    put(ctx, "command-line", push_string(command_line_args().raw));
+    put(ctx, "commit-id", push_string(build_facts::commit));
+    put(ctx, "commit-message", push_string(build_facts::message));
+    cell seconds = integer_value(build_facts::commit_seconds), commits = integer_value(build_facts::commits);
+    put(ctx, "commit-seconds", &seconds);
+    put(ctx, "commit-count", &commits);
+    stack::top = mark;
+    return handover;
+}
+
+// An error in a stage ends start-up: nothing after it could stand.
+[[noreturn]] void stage_failed(const boot_text_file& file) {
+    std::string where = std::string("*** Start-up stage: ") + file.name + "\n";
+    standard_error_write(where.data(), where.size());
+    exit_on_uncaught_error(true);
+}
+
+bool stage_is(const boot_text_file& file, const char* number) {
+    return std::strncmp(file.name, "stages/", 7) == 0 && std::strncmp(file.name + 7, number, std::strlen(number)) == 0;
+}
+
+// The runtime reads the system object from here on.
+void adopt_system_object() {
+    cell system = *_context::value_of_symbol(global_context, runtime_symbols[SYM_SYSTEM]);
+    KEL_ASSERT(TYPE_OF(&system) == TYPE_OBJECT);
+    system_object = system;
+    locale::adopt(&system_object);
+}
+
+void run_stage(const boot_text_file& file, node_id handover) {
+    cell* saved = stack::top;
+    cell* stage = stack::push(&none_value);
+    if (catch_exit(LEVEL_ALL, [&] { load_global_text(stage, file.text, file.length); })) stage_failed(file);
+    _context::bind(stage, handover, false);
+    if (stage_is(file, "02-")) {
+        routines::define(stage, handover);
+    } else {
+        uint32_t code = catch_exit(LEVEL_ALL, [&] { return eval_block(stage, false); });
+        if (code == THROW_ERROR) stage_failed(file);
+        if (code) top_catch_handler(code);
+    }
+    stack::top = saved;
+    if (stage_is(file, "07-")) adopt_system_object();
+}
+
+}  // namespace
+
+void run_stages() {
+    define_boot_words();
+    collector_enabled = true;
+    root_cell handover(*push_handover());
+    stack::pop(1);
+    for (uint32_t i = 0; i < boot_text_file_count; i++)
+        if (std::strncmp(boot_text_files[i].name, "stages/", 7) == 0) run_stage(boot_text_files[i], handover.value.w1);
+}
+
 int program_entry(int argc, char** argv) {
     install_fault_handlers();
     parse_command_line(argc, argv);
-    const char* script = argc > 1 ? argv[1] : nullptr;
     // Deep recursion must meet the interpreter's own limits before the machine stack's.
-    run_on_interpreter_thread([script] {
+    run_on_interpreter_thread([] {
         install_fault_handlers();
-        uint32_t code = catch_exit(LEVEL_ALL, [script] {
+        uint32_t code = catch_exit(LEVEL_ALL, [] {
             runtime_init();
-            interim_startup();
-            if (script) {
-                cell* file = file::load(reinterpret_cast<const uint8_t*>(script), std::strlen(script), 0);
-                exit_on_code(do_script_file(file));
-            }
+            run_stages();
+            launch();
             raise_exit(EXIT_PLAIN);
         });
-        if (code == THROW_ERROR) exit_on_uncaught_error();
+        if (code == THROW_ERROR) exit_on_uncaught_error(false);
         top_catch_handler(code);
     });
     return 0;

@@ -1,11 +1,15 @@
-// Program entry: brings the runtime up and runs what the command line asks for.
-//   kel                 initialises and ends with status 0
-//   kel script [args]   runs the script; an error it does not catch prints the error report
-//                       on standard output and ends the process with a non-zero status
+// Program entry: brings the runtime up, builds the language stage by stage and launches.
+//   kel                 reads lines from standard input and prints their results
+//   kel script [args]   runs the script with its arguments in system/options/args
+// An error in a stage, or one the script does not catch, ends the process with status 254
+// after its report (a stage's on standard error, the script's on standard output).
 #pragma once
 
 namespace kel {
 
 int program_entry(int argc, char** argv);
+
+// After runtime_init: the boot words, then every stage in order. Turns the collector on.
+void run_stages();
 
 }  // namespace kel

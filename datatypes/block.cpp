@@ -797,7 +797,7 @@ const cell* insert(cell* series, cell* value, int32_t part, bool only, int32_t d
     if (part < 0 || part > c.count) part = c.count;
     int32_t total = checked_total(part, dup);
     int32_t at = append ? buffer_length(series) : head_of(series);
-    bool owned = ownership::check(series, append ? owner_action::append : owner_action::insert, at, total);
+    bool owned = ownership::check(series, append ? owner_action::append : owner_action::insert, at, total, value);
     series::length(series);
     at = append ? buffer_length(series) : head_of(series);
     if (c.spread) part = std::min(part, length_from_head(value));
@@ -810,7 +810,7 @@ const cell* insert(cell* series, cell* value, int32_t part, bool only, int32_t d
     write_contribution(series, at, value, c.spread, part, dup, held);
     hash::reindex(series, at, 0, total);
     if (owned)
-        ownership::check(series, append ? owner_action::appended : owner_action::inserted, at, total);
+        ownership::check(series, append ? owner_action::appended : owner_action::inserted, at, total, value);
     series->w1 = append ? 0 : static_cast<uint32_t>(std::min(at + total, buffer_length(series)));
     return series;
 }

@@ -194,7 +194,7 @@ void on_set_hook(cell* owner, cell* word, cell* old_value, cell* new_value) {
 }
 
 void on_deep_change_hook(const cell* owner, const cell* word, const cell* series, owner_action action,
-                         int32_t index, int32_t count) {
+                         const cell* value, int32_t index, int32_t count) {
     static const char* const names[] = {
         "random", "randomized", "clear", "cleared", "poke", "poked", "remove", "removed",
         "reverse", "reversed", "take", "taken", "move", "moved", "append", "appended",
@@ -207,7 +207,8 @@ void on_deep_change_hook(const cell* owner, const cell* word, const cell* series
     stack::push(series);
     cell* action_word = stack::push(&none_value);
     *action_word = word::load(names[static_cast<uint32_t>(action)]);
-    fire_on_deep_change(args, args + 1, args + 2, action_word, nullptr, index, count);
+    cell* added = stack::push(value);
+    fire_on_deep_change(args, args + 1, args + 2, action_word, added, index, count);
 }
 
 }  // namespace
@@ -427,7 +428,7 @@ void fire_on_set(cell* object, cell* word, cell* old_value, cell* new_value) {
     if (index == NO_HANDLER) return;
     stack_mark mark;
     cell* handler = stack::push(get_values(object) + index);
-    if (TYPE_OF(handler) != TYPE_FUNCTION) fire(script_error::invalid_obj_evt, handler);
+    if (!function_q(TYPE_OF(handler))) fire(script_error::invalid_obj_evt, handler);
     uint32_t locals = handler_locals(object, 0, handler);
     cell* args = stack::push(word);
     if (word->w1 != object->w1) _context::bind_word(object->w1, args);

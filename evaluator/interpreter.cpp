@@ -612,8 +612,8 @@ uint32_t evaluator<traced>::fetch_and_run(const call& c, const cell* path, uint3
             return static_cast<uint32_t>(entry(refs));
         }
         default:
-            // Routines run compiled code; there is none to run in this build.
-            fire(internal_error::routines);
+            exec_routine(c.callee);
+            return 0;
     }
 }
 
@@ -638,7 +638,8 @@ void call_object_handler(cell* handler, uint32_t name, cell* args) {
     stack::top = args;
     stack::mark_interp_func(&word);
     stack::top = saved;
-    exit_on_code(exec_function(&fn.value));
+    if (TYPE_OF(&fn.value) == TYPE_ROUTINE) exec_routine(&fn.value);
+    else exit_on_code(exec_function(&fn.value));
     stack::unwind();
     stack::top = args;
 }
@@ -897,6 +898,17 @@ uint32_t evaluator<traced>::exec_body(cell* fn) {
         fire_interp_event(TRACE_RETURN, nullptr, -1, &name, stack::arguments);
     }
     return 0;
+}
+
+const routine_code* routine_entries = nullptr;
+uint32_t routine_entry_count = 0;
+
+void exec_routine(const cell* value) {
+    uint32_t entry = static_cast<uint32_t>(int_of(more_at(value, MORE_CODE)));
+    bool has_return = value->header & ROUTINE_HAS_RETURN;
+    if (entry >= routine_entry_count) fire(internal_error::routines);
+    routine_entries[entry]();
+    if (!has_return) *stack::arguments = unset_value;
 }
 
 template <bool traced>

@@ -60,6 +60,15 @@ constexpr uint32_t APPLY_SAFER = 4;
 // the result is left in slot 0. fn must not move.
 [[nodiscard]] uint32_t exec_function(cell* fn);
 
+// The C++ code of routine! values, by the entry index their more block holds; start-up
+// fills it. An entry reads its arguments from the frame and leaves its result in slot 0.
+using routine_code = void (*)();
+extern const routine_code* routine_entries;
+extern uint32_t routine_entry_count;
+// Runs a routine whose arguments are in the current frame; without a return type its
+// result is unset.
+void exec_routine(const cell* value);
+
 // Evaluates the path value at pc (its type says plain, get or set); pushes the result.
 // A set-path takes the value to set from the next expression.
 [[nodiscard]] uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end);

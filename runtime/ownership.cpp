@@ -128,12 +128,12 @@ const cell* find(node_id node) {
     return entry ? entry + 1 : nullptr;
 }
 
-bool check(const cell* series, owner_action action, int32_t index, int32_t count) {
+bool check(const cell* series, owner_action action, int32_t index, int32_t count, const cell* value) {
     if (!ownership_table || !(node_buffer(series_node(series))->flags & SERIES_OWNED)) return false;
     cell* entry = hashtable_get_key(ownership_table, series_node(series));
     if (!entry || entry[1].w3 == 0 || !on_deep_change) return false;
-    root_cell owner(entry[1]), word(entry[2]), value(*series);
-    on_deep_change(&owner.value, &word.value, &value.value, action, index, count);
+    root_cell owner(entry[1]), word(entry[2]), target(*series), added(value ? *value : none_value);
+    on_deep_change(&owner.value, &word.value, &target.value, action, &added.value, index, count);
     return true;
 }
 

@@ -37,7 +37,7 @@ namespace ownership {
 
 // How an owner hears of a change: the object module installs its deep-change call.
 using deep_change_call = void (*)(const cell* owner, const cell* word, const cell* series,
-                                  owner_action action, int32_t index, int32_t count);
+                                  owner_action action, const cell* value, int32_t index, int32_t count);
 extern deep_change_call on_deep_change;
 
 void init();
@@ -50,8 +50,10 @@ void set_range(const cell* block, uint32_t index, uint32_t n);
 const cell* find(node_id node);
 
 // Tells the owner of the series, when it has one with an on-change handler, of a change
-// at index over count elements; true when told. May run Kel code, so it may allocate.
-bool check(const cell* series, owner_action action, int32_t index, int32_t count);
+// at index over count elements, with the value added when there is one (the handler's new);
+// true when told. May run Kel code, so it may allocate.
+bool check(const cell* series, owner_action action, int32_t index, int32_t count,
+           const cell* value = nullptr);
 
 }  // namespace ownership
 }  // namespace kel

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "boot/interim.h"
+#include "boot/startup.h"
 #include "boot/script.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
@@ -81,7 +81,7 @@ void run_text(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = [] {
         runtime_init();
-        interim_startup();
+        run_stages();
         run_text(harness);
         return true;
     }();

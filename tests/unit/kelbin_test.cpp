@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "boot/error_catalog.h"
-#include "boot/interim.h"
+#include "boot/startup.h"
 #include "boot/script.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
@@ -33,7 +33,7 @@ protected:
     static void SetUpTestSuite() {
         static const bool ready = [] {
             runtime_init();
-            interim_startup();
+            run_stages();
             return true;
         }();
         (void)ready;

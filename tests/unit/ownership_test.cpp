@@ -27,7 +27,7 @@ protected:
         ownership::init();
         calls.clear();
         ownership::on_deep_change = [](const cell*, const cell* word, const cell*, owner_action action,
-                                       int32_t index, int32_t count) {
+                                       const cell*, int32_t index, int32_t count) {
             calls.push_back({action, index, count, word->w2});
         };
     }

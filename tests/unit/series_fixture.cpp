@@ -280,8 +280,8 @@ void SeriesTest::SetUp() {
     random_seed(1);
     owner_calls.clear();
     ownership::init();
-    ownership::on_deep_change = [](const cell*, const cell*, const cell*, owner_action action, int32_t index,
-                                   int32_t count) { owner_calls.push_back({action, index, count}); };
+    ownership::on_deep_change = [](const cell*, const cell*, const cell*, owner_action action, const cell*,
+                                   int32_t index, int32_t count) { owner_calls.push_back({action, index, count}); };
 }
 
 void SeriesTest::TearDown() {

@@ -46,11 +46,77 @@ protected:
 };
 
 constexpr int UNCAUGHT = 254;  // the status -2
+constexpr int SEGV_ERROR = 1;  // the runtime error of an access violation
 
-TEST_F(StartupTest, WithoutAScriptInitialisesAndEndsWithZero) {
-    run_result r = run_kel("");
+// Without a script, lines from standard input are evaluated until the input ends.
+TEST_F(StartupTest, WithoutAScriptEvaluatesStandardInput) {
+    std::ofstream(dir / "input", std::ios::binary) << "1 + 2\nprint \"hi\"\n\n1 / 0\n0.1 + 0.2\n[1\n2]\n{a\nb}\n";
+    run_result r = run_kel("< " + (dir / "input").string());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out,
+              "--== Kel 0.6.6 ==--\nType HELP for starting information.\n\n"
+              ">> == 3\n"
+              ">> hi\n"
+              ">> >> *** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n*** Stack: \n\n"
+              ">> == 0.3\n"
+              ">> [    == [1\n2]\n"
+              ">> {    == \"a^/b\"\n"
+              ">> \n");
+}
+
+// The exit status of every way the process ends.
+TEST_F(StartupTest, ExitStatus) {
+    struct {
+        const char* text;
+        int status;
+    } cases[] = {
+        {"Kel [] x: 1", 0},
+        {"Kel [] quit-return 3", 3},
+        {"Kel [] quit/return 5", 5},
+        {"Kel [] quit", 0},
+        {"Kel [] 1 / 0", UNCAUGHT},
+        {"Kel [] cause-error 'user 'message [\"m\"]", UNCAUGHT},
+        {"Kel [] f: func [] [f] f", UNCAUGHT},
+        // A fatal signal ends with its runtime-error number.
+        {"Kel [] call/wait/shell \"kill -SEGV $PPID\" wait 5", SEGV_ERROR},
+    };
+    for (const auto& c : cases) EXPECT_EQ(run_kel(script(c.text)).status, c.status) << c.text;
+}
+
+// Output written before quit-return is not lost.
+TEST_F(StartupTest, QuitReturnFlushesOutput) {
+    run_result r = run_kel(script("Kel [] prin \"a\" print \"b\" prin \"c\" quit-return 2 print \"d\""));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "ab\nc");
+}
+
+// The script's own arguments, split and raw; the program path goes to options/boot.
+TEST_F(StartupTest, CommandLineArguments) {
+    std::string file = script("Kel [] print mold reduce [system/options/args system/script/args system/options/script]\n"
+                              "print system/options/boot = system/options/boot");
+    struct {
+        std::string arguments;
+        std::string out;
+    } cases[] = {
+        {"", "[[] \"\" %" + file + "]\ntrue\n"},
+        {"\"a b\" c", "[[\"a b\" \"c\"] {\"a b\" c} %" + file + "]\ntrue\n"},
+        {"'' 'x\"y' 'p\\'", "[[\"\" {x\"y} \"p\\\"] {\"\" \"x\\\"y\" p\\} %" + file + "]\ntrue\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(run_kel(file + " " + c.arguments).out, c.out) << c.arguments;
+}
+
+TEST_F(StartupTest, CacheFolderFollowsHome) {
+    std::string file = script("Kel [] print system/options/cache");
+    std::string with_home = "env HOME=/somewhere " + std::string(KEL_BINARY) + " " + file;
+    std::string without = "env -u HOME " + std::string(KEL_BINARY) + " " + file;
+    for (auto [command, out] : {std::pair{with_home, "/somewhere/.kel/\n"}, std::pair{without, "/tmp/.kel/\n"}}) {
+        FILE* pipe = popen(command.c_str(), "r");
+        std::string text;
+        char chunk[256];
+        while (size_t n = fread(chunk, 1, sizeof chunk, pipe)) text.append(chunk, n);
+        pclose(pipe);
+        EXPECT_EQ(text, out) << command;
+    }
 }
 
 TEST_F(StartupTest, ScriptRunsFromItsHeaderOn) {
