@@ -7,8 +7,10 @@
 #   bash bench/run-peers.sh PEER_DIR [WORKLOAD...]
 #
 # PEER_DIR is the peer benchmark folder: it holds peers/<workload>.py|.lua|.tcl and
-# expected-checksums.txt. Workloads: fib loop strcat series map objects words (the default:
-# all). words reads DATA/text.txt and deflate DATA/blob.bin, DATA written by PEER_DIR/make-data.py.
+# expected-checksums.txt. Workloads: fib loop strcat series map objects words deflate replace
+# split (the default: all). words, replace and split read DATA/text.txt and deflate
+# DATA/blob.bin, DATA written by PEER_DIR/make-data.py. The peers of replace and split live in
+# bench/peers/ here; a workload without an expected line must print the Python peer's line.
 # Environment:
 #   DATA     data folder (PEER_DIR/data); Kel scripts find it in KEL_BENCH_DATA
 #   RUNS     runs per program (3); the median wall time (GNU time) is reported
@@ -25,7 +27,7 @@ shift
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 runs=${RUNS:-3}
-workloads=${*:-fib loop strcat series map objects words deflate}
+workloads=${*:-fib loop strcat series map objects words deflate replace split}
 export KEL_BENCH_DATA=${DATA:-$peer_dir/data}
 
 timecmd=$(type -P time) || { echo "needs GNU time (Debian package: time)" >&2; exit 2; }
@@ -106,7 +108,7 @@ for w in $workloads; do
     declare -A secs=()
     args=()
     case $w in
-        words) args=("$KEL_BENCH_DATA/text.txt") ;;
+        words | replace | split) args=("$KEL_BENCH_DATA/text.txt") ;;
         deflate) args=("$KEL_BENCH_DATA/blob.bin") ;;
     esac
     for lang in python lua tcl; do
@@ -116,8 +118,11 @@ for w in $workloads; do
             tcl) interp=$TCLSH ext=tcl ;;
         esac
         secs[$lang]=-
-        [ -f "$peer_dir/peers/$w.$ext" ] && command -v "$interp" > /dev/null || continue
-        IFS='|' read -r t sum status <<< "$(measure "$interp" "$peer_dir/peers/$w.$ext" "${args[@]}")"
+        peer=$peer_dir/peers/$w.$ext
+        [ -f "$here/peers/$w.$ext" ] && peer=$here/peers/$w.$ext
+        [ -f "$peer" ] && command -v "$interp" > /dev/null || continue
+        IFS='|' read -r t sum status <<< "$(measure "$interp" "$peer" "${args[@]}")"
+        [ -n "$want" ] || [ "$lang" != python ] || [ "$status" != ok ] || want=$sum
         if [ "$status" != ok ] || [[ "$sum" != $want ]]; then t="$t!"; fi
         secs[$lang]=$t
     done
