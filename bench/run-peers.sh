@@ -8,9 +8,10 @@
 #
 # PEER_DIR is the peer benchmark folder: it holds peers/<workload>.py|.lua|.tcl and
 # expected-checksums.txt. Workloads: fib loop strcat series map objects words deflate replace
-# split (the default: all). words, replace and split read DATA/text.txt and deflate
-# DATA/blob.bin, DATA written by PEER_DIR/make-data.py. The peers of replace and split live in
-# bench/peers/ here; a workload without an expected line must print the Python peer's line.
+# split jsonwalk csvread (the default: all). words, replace and split read DATA/text.txt,
+# deflate DATA/blob.bin, jsonwalk DATA/data.json and csvread DATA/data.csv, DATA written by
+# PEER_DIR/make-data.py. The peers of replace and split live in bench/peers/ here; a workload
+# without an expected line must print the Python peer's line.
 # Environment:
 #   DATA     data folder (PEER_DIR/data); Kel scripts find it in KEL_BENCH_DATA
 #   RUNS     runs per program (3); the median wall time (GNU time) is reported
@@ -27,7 +28,7 @@ shift
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 runs=${RUNS:-3}
-workloads=${*:-fib loop strcat series map objects words deflate replace split}
+workloads=${*:-fib loop strcat series map objects words deflate replace split jsonwalk csvread}
 export KEL_BENCH_DATA=${DATA:-$peer_dir/data}
 
 timecmd=$(type -P time) || { echo "needs GNU time (Debian package: time)" >&2; exit 2; }
@@ -110,6 +111,8 @@ for w in $workloads; do
     case $w in
         words | replace | split) args=("$KEL_BENCH_DATA/text.txt") ;;
         deflate) args=("$KEL_BENCH_DATA/blob.bin") ;;
+        jsonwalk) args=("$KEL_BENCH_DATA/data.json") ;;
+        csvread) args=("$KEL_BENCH_DATA/data.csv") ;;
     esac
     for lang in python lua tcl; do
         case $lang in

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "boot/error_catalog.h"
 #include "datatypes/binary.h"
@@ -53,18 +54,23 @@ enum kind : int32_t {
 };
 
 uint32_t keyword_symbols[K_COUNT];
+// Every rule word is looked up here at every match: a table by symbol, not a search.
+std::vector<int8_t> keyword_by_symbol;
 
 void intern_keywords() {
     if (keyword_symbols[0]) return;
-    for (int32_t k = 0; k < K_COUNT; k++) keyword_symbols[k] = symbol::resolve(symbol::make(KEYWORD_NAMES[k]));
+    for (int32_t k = 0; k < K_COUNT; k++) {
+        uint32_t s = symbol::resolve(symbol::make(KEYWORD_NAMES[k]));
+        keyword_symbols[k] = s;
+        if (s >= keyword_by_symbol.size()) keyword_by_symbol.resize(s + 1, -1);
+        keyword_by_symbol[s] = static_cast<int8_t>(k);
+    }
 }
 
 int32_t keyword_of(const cell* value) {
     if (TYPE_OF(value) != TYPE_WORD) return -1;
     uint32_t s = symbol::resolve(value->w2);
-    for (int32_t k = 0; k < K_COUNT; k++)
-        if (keyword_symbols[k] == s) return k;
-    return -1;
+    return s < keyword_by_symbol.size() ? keyword_by_symbol[s] : -1;
 }
 
 enum family { BLOCKS, TEXT, BYTES };
