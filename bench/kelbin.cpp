@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "boot/interim.h"
+#include "boot/startup.h"
 #include "boot/script.h"
 #include "datatypes/block.h"
 #include "evaluator/interpreter.h"
@@ -50,7 +50,7 @@ double best_seconds(const std::function<void()>& work) {
 
 int main() {
     runtime_init();
-    interim_startup();
+    run_stages();
     collector_enabled = true;
     cell* code = stack::push_cell();
     load_global_text(code, reinterpret_cast<const uint8_t*>(rows_text), sizeof rows_text - 1);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "boot/error_catalog.h"
-#include "boot/interim.h"
+#include "boot/startup.h"
 #include "boot/script.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -80,7 +80,7 @@ std::u32string mold_all(const cell* v) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool ready = [] {
         runtime_init();
-        interim_startup();
+        run_stages();
         collector_enabled = true;
         return true;
     }();

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "boot/interim.h"
+#include "boot/startup.h"
 #include "boot/script.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
@@ -75,7 +75,7 @@ bool run_text(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = [] {
         runtime_init();
-        interim_startup();
+        run_stages();
         (void)run_text(harness);
         return true;
     }();
