@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "boot/error_catalog.h"
 #include "datatypes/binary.h"
@@ -52,19 +53,21 @@ enum kind : int32_t {
     KIND_KEEP_PAREN = -14, KIND_AHEAD = -16, KIND_CHANGE = -17, KIND_CHANGE_ONLY = -18, KIND_CASE = -19,
 };
 
-uint32_t keyword_symbols[K_COUNT];
+// Keyword by canonical symbol id: every rule word is looked up, so one read decides.
+std::vector<int8_t> keyword_by_symbol;
 
 void intern_keywords() {
-    if (keyword_symbols[0]) return;
-    for (int32_t k = 0; k < K_COUNT; k++) keyword_symbols[k] = symbol::resolve(symbol::make(KEYWORD_NAMES[k]));
+    if (!keyword_by_symbol.empty()) return;
+    uint32_t ids[K_COUNT];
+    for (int32_t k = 0; k < K_COUNT; k++) ids[k] = symbol::resolve(symbol::make(KEYWORD_NAMES[k]));
+    keyword_by_symbol.assign(*std::max_element(ids, ids + K_COUNT) + 1, -1);
+    for (int32_t k = 0; k < K_COUNT; k++) keyword_by_symbol[ids[k]] = static_cast<int8_t>(k);
 }
 
-int32_t keyword_of(const cell* value) {
+inline int32_t keyword_of(const cell* value) {
     if (TYPE_OF(value) != TYPE_WORD) return -1;
     uint32_t s = symbol::resolve(value->w2);
-    for (int32_t k = 0; k < K_COUNT; k++)
-        if (keyword_symbols[k] == s) return k;
-    return -1;
+    return s < keyword_by_symbol.size() ? keyword_by_symbol[s] : -1;
 }
 
 enum family { BLOCKS, TEXT, BYTES };
@@ -123,6 +126,13 @@ void stack_truncate(root_cell* s, int32_t n) {
 
 void stack_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
     if (stack_length(s) > STACK_LIMIT) fire(script_error::parse_stack);
+    series_buffer* buffer = series::buffer_of(&s->value);
+    if (buffer->data_end() - buffer->tail >= static_cast<ptrdiff_t>(3 * sizeof(cell))) {
+        cell* at = buffer->cells_tail();
+        at[0] = a, at[1] = b, at[2] = c;
+        buffer->tail += 3 * sizeof(cell);
+        return;
+    }
     root_cell keep_a(a), keep_b(b), keep_c(c);
     block::ks_append(&s->value, &keep_a.value);
     block::ks_append(&s->value, &keep_b.value);
@@ -580,6 +590,9 @@ private:
     int32_t fast_repeat(cell* rules, int32_t operand, int32_t max) {
         if (input_family() == BLOCKS) return -1;
         cell* r = rule_at(rules, operand);
+        // Charsets are mostly named: a word for a char or bitset takes the loop too.
+        if (TYPE_OF(r) == TYPE_WORD && r->w1 && static_cast<int32_t>(r->w3) >= 0 && keyword_of(r) < 0)
+            r = _context::get(r);
         uint32_t t = TYPE_OF(r);
         if (t != TYPE_CHAR && t != TYPE_BITSET) return -1;
         int32_t count = 0, end = tail();
