@@ -833,7 +833,7 @@ private:
 
     // --- Changing the input ----------------------------------------------------------------
 
-    [[noreturn]] void path_error(cell* rules, int32_t pc) {
+    [[noreturn]] void rule_error(cell* rules, int32_t pc) {
         cell r = *rule_at(rules, pc);
         fire(script_error::parse_rule, &r);
     }
@@ -841,7 +841,7 @@ private:
     bool remove(cell* rules, int32_t at, int32_t& pc) {
         cell* r = rule_at(rules, pc);
         if (!r) end_error(rules, at);
-        if (any_path_q(TYPE_OF(r))) path_error(rules, pc);
+        if (any_path_q(TYPE_OF(r))) rule_error(rules, pc);
         if (TYPE_OF(r) == TYPE_GET_WORD || (TYPE_OF(r) == TYPE_WORD && keyword_of(r) < 0 && position_word_q(r))) {
             int32_t from = position_of(r);
             pc++;
@@ -895,18 +895,25 @@ private:
         return length_of(input_) - before + std::max(replace, 0);
     }
 
+    // Whether the operand at pc names a position (a get-word, or a word holding one); a
+    // position with nothing after it to put there is a misused rule.
+    bool position_operand_q(cell* rules, int32_t pc) {
+        cell* w = rule_at(rules, pc);
+        if (TYPE_OF(w) != TYPE_GET_WORD && !position_word_q(w)) return false;
+        if (!rule_at(rules, pc + 1)) rule_error(rules, pc);
+        return true;
+    }
+
     bool insert(cell* rules, int32_t at, int32_t& pc) {
         bool only = keyword_at(rules, pc) == K_ONLY;
         if (only) pc++;
         cell* w = rule_at(rules, pc);
         if (!w) end_error(rules, at);
-        if (any_path_q(TYPE_OF(w))) path_error(rules, pc);
+        if (any_path_q(TYPE_OF(w))) rule_error(rules, pc);
         int32_t where = pos();
-        if (position_word_q(w) && rule_at(rules, pc + 1)) {
+        if (position_operand_q(rules, pc)) {
             where = position_of(w);
             pc++;
-        } else if (TYPE_OF(w) == TYPE_GET_WORD) {
-            end_error(rules, at);
         }
         cell* value = insertion_value(rules, pc, at);
         pc++;
@@ -920,7 +927,8 @@ private:
         bool only = keyword_at(rules, pc) == K_ONLY;
         if (only) pc++;
         need_operand(rules, at, pc);
-        if (any_path_q(TYPE_OF(rule_at(rules, pc)))) path_error(rules, pc);
+        if (any_path_q(TYPE_OF(rule_at(rules, pc)))) rule_error(rules, pc);
+        position_operand_q(rules, pc);
         int32_t start = pos();
         push_rule(triple_of(1, 1, 1), rules, at, only ? KIND_CHANGE_ONLY : KIND_CHANGE);
         bool ok = match_rule(rules, pc);
