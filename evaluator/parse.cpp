@@ -224,7 +224,10 @@ private:
 
     void emit(const char* event, bool match, cell* block, int32_t pc) {
         match_ = match;
-        if (!callback_) return;
+        if (callback_) call_back(event, match, block, pc);
+    }
+
+    void call_back(const char* event, bool match, cell* block, int32_t pc) {
         cell* base = stack::top;
         cell* args = stack::push_cell();
         *args = word::load(event);
