@@ -174,7 +174,9 @@ void count_live(series_buffer* b) {
 // Slides live buffers into the room left at the end of the previous frame (if any) while
 // that room is worth filling, else down inside their own frame.
 void compact_frame(series_frame* frame, series_frame* prev) {
-    size_t room = prev ? static_cast<size_t>(prev->end - prev->heap) : 0;
+    // A kept empty frame is left to the allocator: sliding into it would move the whole
+    // live set at every collection.
+    size_t room = prev && prev->heap != prev->data() ? static_cast<size_t>(prev->end - prev->heap) : 0;
     bool usable = room > FRAME_REUSE_ROOM;
     uint8_t* gap = nullptr;
     for (uint8_t* p = frame->data(); p < frame->heap;) {
