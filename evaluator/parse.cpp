@@ -53,21 +53,18 @@ enum kind : int32_t {
     KIND_KEEP_PAREN = -14, KIND_AHEAD = -16, KIND_CHANGE = -17, KIND_CHANGE_ONLY = -18, KIND_CASE = -19,
 };
 
-uint32_t keyword_symbols[K_COUNT];
-// Every rule word is looked up here at every match: a table by symbol, not a search.
+// Keyword by canonical symbol id: every rule word is looked up, so one read decides.
 std::vector<int8_t> keyword_by_symbol;
 
 void intern_keywords() {
-    if (keyword_symbols[0]) return;
-    for (int32_t k = 0; k < K_COUNT; k++) {
-        uint32_t s = symbol::resolve(symbol::make(KEYWORD_NAMES[k]));
-        keyword_symbols[k] = s;
-        if (s >= keyword_by_symbol.size()) keyword_by_symbol.resize(s + 1, -1);
-        keyword_by_symbol[s] = static_cast<int8_t>(k);
-    }
+    if (!keyword_by_symbol.empty()) return;
+    uint32_t ids[K_COUNT];
+    for (int32_t k = 0; k < K_COUNT; k++) ids[k] = symbol::resolve(symbol::make(KEYWORD_NAMES[k]));
+    keyword_by_symbol.assign(*std::max_element(ids, ids + K_COUNT) + 1, -1);
+    for (int32_t k = 0; k < K_COUNT; k++) keyword_by_symbol[ids[k]] = static_cast<int8_t>(k);
 }
 
-int32_t keyword_of(const cell* value) {
+inline int32_t keyword_of(const cell* value) {
     if (TYPE_OF(value) != TYPE_WORD) return -1;
     uint32_t s = symbol::resolve(value->w2);
     return s < keyword_by_symbol.size() ? keyword_by_symbol[s] : -1;
@@ -129,6 +126,13 @@ void stack_truncate(root_cell* s, int32_t n) {
 
 void stack_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
     if (stack_length(s) > STACK_LIMIT) fire(script_error::parse_stack);
+    series_buffer* buffer = series::buffer_of(&s->value);
+    if (buffer->data_end() - buffer->tail >= static_cast<ptrdiff_t>(3 * sizeof(cell))) {
+        cell* at = buffer->cells_tail();
+        at[0] = a, at[1] = b, at[2] = c;
+        buffer->tail += 3 * sizeof(cell);
+        return;
+    }
     root_cell keep_a(a), keep_b(b), keep_c(c);
     block::ks_append(&s->value, &keep_a.value);
     block::ks_append(&s->value, &keep_b.value);
@@ -220,7 +224,10 @@ private:
 
     void emit(const char* event, bool match, cell* block, int32_t pc) {
         match_ = match;
-        if (!callback_) return;
+        if (callback_) call_back(event, match, block, pc);
+    }
+
+    void call_back(const char* event, bool match, cell* block, int32_t pc) {
         cell* base = stack::top;
         cell* args = stack::push_cell();
         *args = word::load(event);
@@ -586,6 +593,9 @@ private:
     int32_t fast_repeat(cell* rules, int32_t operand, int32_t max) {
         if (input_family() == BLOCKS) return -1;
         cell* r = rule_at(rules, operand);
+        // Charsets are mostly named: a word for a char or bitset takes the loop too.
+        if (TYPE_OF(r) == TYPE_WORD && r->w1 && static_cast<int32_t>(r->w3) >= 0 && keyword_of(r) < 0)
+            r = _context::get(r);
         uint32_t t = TYPE_OF(r);
         if (t != TYPE_CHAR && t != TYPE_BITSET) return -1;
         int32_t count = 0, end = tail();
@@ -826,7 +836,7 @@ private:
 
     // --- Changing the input ----------------------------------------------------------------
 
-    [[noreturn]] void path_error(cell* rules, int32_t pc) {
+    [[noreturn]] void rule_error(cell* rules, int32_t pc) {
         cell r = *rule_at(rules, pc);
         fire(script_error::parse_rule, &r);
     }
@@ -834,7 +844,7 @@ private:
     bool remove(cell* rules, int32_t at, int32_t& pc) {
         cell* r = rule_at(rules, pc);
         if (!r) end_error(rules, at);
-        if (any_path_q(TYPE_OF(r))) path_error(rules, pc);
+        if (any_path_q(TYPE_OF(r))) rule_error(rules, pc);
         if (TYPE_OF(r) == TYPE_GET_WORD || (TYPE_OF(r) == TYPE_WORD && keyword_of(r) < 0 && position_word_q(r))) {
             int32_t from = position_of(r);
             pc++;
@@ -888,18 +898,25 @@ private:
         return length_of(input_) - before + std::max(replace, 0);
     }
 
+    // Whether the operand at pc names a position (a get-word, or a word holding one); a
+    // position with nothing after it to put there is a misused rule.
+    bool position_operand_q(cell* rules, int32_t pc) {
+        cell* w = rule_at(rules, pc);
+        if (TYPE_OF(w) != TYPE_GET_WORD && !position_word_q(w)) return false;
+        if (!rule_at(rules, pc + 1)) rule_error(rules, pc);
+        return true;
+    }
+
     bool insert(cell* rules, int32_t at, int32_t& pc) {
         bool only = keyword_at(rules, pc) == K_ONLY;
         if (only) pc++;
         cell* w = rule_at(rules, pc);
         if (!w) end_error(rules, at);
-        if (any_path_q(TYPE_OF(w))) path_error(rules, pc);
+        if (any_path_q(TYPE_OF(w))) rule_error(rules, pc);
         int32_t where = pos();
-        if (position_word_q(w) && rule_at(rules, pc + 1)) {
+        if (position_operand_q(rules, pc)) {
             where = position_of(w);
             pc++;
-        } else if (TYPE_OF(w) == TYPE_GET_WORD) {
-            end_error(rules, at);
         }
         cell* value = insertion_value(rules, pc, at);
         pc++;
@@ -913,7 +930,8 @@ private:
         bool only = keyword_at(rules, pc) == K_ONLY;
         if (only) pc++;
         need_operand(rules, at, pc);
-        if (any_path_q(TYPE_OF(rule_at(rules, pc)))) path_error(rules, pc);
+        if (any_path_q(TYPE_OF(rule_at(rules, pc)))) rule_error(rules, pc);
+        position_operand_q(rules, pc);
         int32_t start = pos();
         push_rule(triple_of(1, 1, 1), rules, at, only ? KIND_CHANGE_ONLY : KIND_CHANGE);
         bool ok = match_rule(rules, pc);

@@ -174,7 +174,9 @@ void count_live(series_buffer* b) {
 // Slides live buffers into the room left at the end of the previous frame (if any) while
 // that room is worth filling, else down inside their own frame.
 void compact_frame(series_frame* frame, series_frame* prev) {
-    size_t room = prev ? static_cast<size_t>(prev->end - prev->heap) : 0;
+    // A kept empty frame is left to the allocator: sliding into it would move the whole
+    // live set at every collection.
+    size_t room = prev && prev->heap != prev->data() ? static_cast<size_t>(prev->end - prev->heap) : 0;
     bool usable = room > FRAME_REUSE_ROOM;
     uint8_t* gap = nullptr;
     for (uint8_t* p = frame->data(); p < frame->heap;) {
@@ -204,13 +206,19 @@ void compact_frame(series_frame* frame, series_frame* prev) {
     if (gap) frame->heap = gap;
 }
 
+// Emptied frames are kept up to twice what the program allocates between collections (big
+// buffers leave part of each frame unused): handing them back and faulting fresh pages in
+// costs more than the work done in them.
 void compact_series_frames() {
     collect_interior_pointers();
+    size_t kept = 0;
     for (series_frame* frame = memory.first_series_frame; frame;) {
         series_frame* next = frame->next;
         compact_frame(frame, frame->prev);
-        if (frame->heap == frame->data() && frame != memory.last_series_frame)
-            free_series_frame(frame);
+        if (frame->heap == frame->data() && frame != memory.last_series_frame) {
+            if (kept + frame->size <= 2 * collect_budget) kept += frame->size;
+            else free_series_frame(frame);
+        }
         frame = next;
     }
     interior_table.clear();

@@ -22,9 +22,7 @@ namespace {
 
 // ---- Raw access -------------------------------------------------------------------------
 
-inline uint32_t* flags_words(int32_t flags) {
-    return reinterpret_cast<uint32_t*>(node_buffer(static_cast<node_id>(flags))->offset);
-}
+inline uint8_t* controls_of(int32_t flags) { return node_buffer(static_cast<node_id>(flags))->offset; }
 inline int32_t* int_array(int32_t node) {
     return reinterpret_cast<int32_t*>(node_buffer(static_cast<node_id>(node))->offset);
 }
@@ -38,6 +36,8 @@ inline uint32_t block_length(int32_t block) {
     return static_cast<uint32_t>(node_buffer(static_cast<node_id>(block))->used_bytes() / sizeof(cell));
 }
 
+// The int table's bucket states, 2 bits each: 00 in use, 01 deleted, 10 empty.
+constexpr uint32_t INT_USED = 0, INT_DELETED = 1, INT_EMPTY = 2;
 inline uint32_t state_at(const uint32_t* flags, uint32_t i) {
     return (flags[i >> 4] >> ((i & 15) << 1)) & 3;
 }
@@ -48,11 +48,11 @@ inline void set_state(uint32_t* flags, uint32_t i, uint32_t state) {
 
 inline int32_t bound_of(uint32_t buckets) { return static_cast<int32_t>(buckets * 0.77); }
 
-// Bucket states, all empty.
+// Control bytes, all empty.
 node_id make_flags(uint32_t buckets) {
-    node_id flags = alloc_bytes_filled(buckets / 4, 0xAA);
+    node_id flags = alloc_bytes_filled(buckets, BUCKET_EMPTY);
     series_buffer* b = node_buffer(flags);
-    b->tail = b->offset + buckets / 4;
+    b->tail = b->offset + buckets;
     return flags;
 }
 
@@ -201,16 +201,49 @@ inline uint32_t fold_unit(uint32_t cp) {
     return mapped | (cp & (0u - static_cast<uint32_t>(mapped == 0)));
 }
 
+// Upper-cases four ASCII bytes at once.
+inline uint32_t upper_ascii4(uint32_t bytes) {
+    uint32_t from_a = bytes + 0x1F1F1F1F;   // high bit: the byte is 'a' or above
+    uint32_t past_z = bytes + 0x05050505;   // high bit: the byte is above 'z'
+    return bytes - (((from_a & ~past_z) & 0x80808080) >> 2);
+}
+
+template <class T, bool Fold>
+inline uint32_t hash_char_at(const uint8_t* at, size_t i) {
+    T u;
+    std::memcpy(&u, at + i * sizeof(T), sizeof(T));
+    uint32_t cp = u;
+    if constexpr (Fold) cp = sizeof(T) < 4 ? fold_unit(cp) : fold_char(cp);
+    return cp;
+}
+
+// Four characters go into one round when each fits a byte, as most do. The hash depends
+// on the characters alone, never on the unit width: texts of any widths compare equal.
 template <class T, bool Fold>
 uint32_t hash_units(const uint8_t* at, size_t n) {
     uint32_t h = hash_seed;
-    for (size_t i = 0; i < n; i++) {
-        T u;
-        std::memcpy(&u, at + i * sizeof(T), sizeof(T));
-        uint32_t cp = u;
-        if constexpr (Fold) cp = sizeof(T) < 4 ? fold_unit(cp) : fold_char(cp);
-        h = hash_mix_block(h, cp);
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        if constexpr (sizeof(T) == 1) {
+            uint32_t bytes;
+            std::memcpy(&bytes, at + i, 4);
+            if ((bytes & 0x80808080) == 0) {
+                h = hash_mix_block(h, Fold ? upper_ascii4(bytes) : bytes);
+                continue;
+            }
+        }
+        uint32_t c0 = hash_char_at<T, Fold>(at, i), c1 = hash_char_at<T, Fold>(at, i + 1);
+        uint32_t c2 = hash_char_at<T, Fold>(at, i + 2), c3 = hash_char_at<T, Fold>(at, i + 3);
+        if ((c0 | c1 | c2 | c3) < 0x100) {
+            h = hash_mix_block(h, c0 | c1 << 8 | c2 << 16 | c3 << 24);
+        } else {
+            h = hash_mix_block(h, c0);
+            h = hash_mix_block(h, c1);
+            h = hash_mix_block(h, c2);
+            h = hash_mix_block(h, c3);
+        }
     }
+    for (; i < n; i++) h = hash_mix_block(h, hash_char_at<T, Fold>(at, i));
     h ^= static_cast<uint32_t>(n * 4);
     return hash_fmix(h);
 }
@@ -258,9 +291,9 @@ uint32_t entry_hash(const hashtable_record* r, int32_t key) {
 }
 
 // First empty bucket on the probe sequence (rebuilds: keys are known distinct).
-inline uint32_t free_bucket(const uint32_t* flags, uint32_t mask, uint32_t hash) {
+inline uint32_t free_bucket(const uint8_t* controls, uint32_t mask, uint32_t hash) {
     uint32_t i = hash & mask;
-    for (uint32_t step = 1; state_at(flags, i) != BUCKET_EMPTY; step++) i = (i + step) & mask;
+    for (uint32_t step = 1; controls[i] != BUCKET_EMPTY; step++) i = (i + step) & mask;
     return i;
 }
 
@@ -300,7 +333,7 @@ void unindex_position(node_id table, uint32_t bucket, int32_t position) {
         return;
     }
     if (key != position) return;
-    set_state(flags_words(r->flags), bucket, BUCKET_DELETED);
+    controls_of(r->flags)[bucket] = BUCKET_DELETED;
     r->size--;
 }
 
@@ -308,14 +341,16 @@ void unindex_position(node_id table, uint32_t bucket, int32_t position) {
 int32_t bucket_of_position(node_id table, uint32_t position) {
     hashtable_record* r = hashtable_of(table);
     uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
-    uint32_t first = hash_value(block_at(r->block, position), false) & mask;
-    const uint32_t* flags = flags_words(r->flags);
+    uint32_t hash = hash_value(block_at(r->block, position), false);
+    uint32_t first = hash & mask;
+    uint8_t tag = bucket_tag(hash);
+    const uint8_t* controls = controls_of(r->flags);
     const int32_t* keys = int_array(r->keys);
     uint32_t i = first;
     for (uint32_t step = 1;; step++) {
-        uint32_t s = state_at(flags, i);
-        if (s == BUCKET_EMPTY) return -1;
-        if (s == BUCKET_USED && keys[i] == static_cast<int32_t>(position)) return static_cast<int32_t>(i);
+        uint8_t control = controls[i];
+        if (control == BUCKET_EMPTY) return -1;
+        if (control == tag && keys[i] == static_cast<int32_t>(position)) return static_cast<int32_t>(i);
         i = (i + step) & mask;
         if (i == first) return -1;
     }
@@ -357,8 +392,9 @@ void load_symbols(node_id table) {
     uint32_t n = block_length(r->block);
     uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
     for (uint32_t p = 0; p < n; p++) {
-        uint32_t i = free_bucket(flags_words(r->flags), mask, entry_hash(r, static_cast<int32_t>(p)));
-        set_state(flags_words(r->flags), i, BUCKET_USED);
+        uint32_t hash = entry_hash(r, static_cast<int32_t>(p));
+        uint32_t i = free_bucket(controls_of(r->flags), mask, hash);
+        controls_of(r->flags)[i] = bucket_tag(hash);
         int_array(r->keys)[i] = static_cast<int32_t>(p);
         r->size++;
         r->occupied++;
@@ -381,13 +417,14 @@ void rebuild_node_keyed(node_id table, uint32_t buckets) {
     cell* cells = b->cells();
     uint32_t n = static_cast<uint32_t>(b->used_bytes() / sizeof(cell));
     uint32_t kept = 0;
-    uint32_t* f = flags_words(r->flags);
+    uint8_t* f = controls_of(r->flags);
     int32_t* k = int_array(r->keys);
     for (uint32_t p = 0; p + per_entry <= n; p += per_entry) {
         if (cells[p].header == 0) continue;
         if (p != kept) std::memmove(cells + kept, cells + p, per_entry * sizeof(cell));
-        uint32_t i = free_bucket(f, buckets - 1, hash_int(cells[kept].w1));
-        set_state(f, i, BUCKET_USED);
+        uint32_t hash = hash_int(cells[kept].w1);
+        uint32_t i = free_bucket(f, buckets - 1, hash);
+        f[i] = bucket_tag(hash);
         k[i] = static_cast<int32_t>(kept);
         kept += per_entry;
     }
@@ -605,15 +642,22 @@ int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32
         r->stamp = static_cast<int32_t>(nodes_cycles + 1);
     uint32_t type = TYPE_OF(&key);
     uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
-    uint32_t first = hash_value(&key, false) & mask;
+    uint32_t hash = hash_value(&key, false);
+    uint8_t tag = bucket_tag(hash);
+    uint32_t first = hash & mask;
     uint32_t i = first;
     int32_t deleted = -1;
     for (uint32_t step = 1;; step++) {
         // The comparison may allocate: the arrays are re-read on every step.
         r = hashtable_of(table);
-        uint32_t s = state_at(flags_words(r->flags), i);
-        if (s == BUCKET_EMPTY) break;
-        if (s == BUCKET_USED) {
+        uint8_t control = controls_of(r->flags)[i];
+        if (control == BUCKET_EMPTY) break;
+        if (bucket_used(control)) {
+            if (control != tag) {
+                i = (i + step) & mask;
+                if (i == first) break;
+                continue;
+            }
             int32_t k = int_array(r->keys)[i];
             int32_t at = k >= 0 ? k : int_array(int_array(r->duplicates)[~k])[0];
             cell* c = block_at(r->block, static_cast<uint32_t>(at));
@@ -636,7 +680,7 @@ int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32
     bool reuse = deleted >= 0;
     if (reuse) i = static_cast<uint32_t>(deleted);
     r = hashtable_of(table);
-    set_state(flags_words(r->flags), i, BUCKET_USED);
+    controls_of(r->flags)[i] = tag;
     int_array(r->keys)[i] = static_cast<int32_t>(position);
     r->size++;
     if (!reuse) r->occupied++;
@@ -665,9 +709,9 @@ int32_t hashtable_get_map(node_id table, const cell* key_cell, hashtable_cursor*
     for (;;) {
         r = hashtable_of(table);
         uint32_t i = static_cast<uint32_t>(cursor->bucket);
-        uint32_t s = state_at(flags_words(r->flags), i);
-        if (s == BUCKET_EMPTY) break;
-        if (s == BUCKET_USED) {
+        uint8_t control = controls_of(r->flags)[i];
+        if (control == BUCKET_EMPTY) break;
+        if (bucket_used(control)) {
             entry_positions p = positions_of(r, int_array(r->keys)[i]);
             if (static_cast<uint32_t>(cursor->chain) < p.count) {
                 int32_t at = position_at(p, static_cast<uint32_t>(cursor->chain++));
@@ -702,12 +746,12 @@ struct find_range {
 template <bool Plain, class Equal>
 int32_t find_entry(node_id table, uint32_t type, uint32_t hash, find_range range, Equal equal) {
     const hashtable_record* r;
-    const uint32_t* flags;
+    const uint8_t* controls;
     const int32_t* keys;
     cell* cells;
     auto read = [&] {
         r = hashtable_of(table);
-        flags = flags_words(r->flags);
+        controls = controls_of(r->flags);
         keys = int_array(r->keys);
         cells = node_buffer(static_cast<node_id>(r->block))->cells();
     };
@@ -731,12 +775,13 @@ int32_t find_entry(node_id table, uint32_t type, uint32_t hash, find_range range
         if constexpr (Equal::allocates) read();
         if (equal_q) best = at;
     };
+    uint8_t tag = bucket_tag(hash);
     uint32_t first = hash & mask;
     uint32_t i = first;
     for (uint32_t step = 1;; step++) {
-        uint32_t s = state_at(flags, i);
-        if (s == BUCKET_EMPTY) break;
-        if (s == BUCKET_USED) {
+        uint8_t control = controls[i];
+        if (control == BUCKET_EMPTY) break;
+        if (control == tag) {
             int32_t k = keys[i];
             if (k >= 0) {
                 consider(k);
@@ -808,7 +853,7 @@ void hashtable_delete(node_id table, uint32_t position) {
     int32_t bucket = bucket_of_position(table, position);
     if (bucket < 0) return;
     r = hashtable_of(table);
-    set_state(flags_words(r->flags), static_cast<uint32_t>(bucket), BUCKET_DELETED);
+    controls_of(r->flags)[bucket] = BUCKET_DELETED;
     r->size--;
 }
 
@@ -908,7 +953,7 @@ node_id hashtable_copy_index(node_id table, node_id block) { return hashtable_co
 void hashtable_clear(node_id table) {
     hashtable_record* r = hashtable_of(table);
     series_buffer* f = node_buffer(static_cast<node_id>(r->flags));
-    std::memset(f->offset, 0xAA, f->used_bytes());
+    std::memset(f->offset, BUCKET_EMPTY, f->used_bytes());
     r->size = r->occupied = 0;
     if (r->kind == HASH_KIND_HASH) {
         node_buffer(static_cast<node_id>(r->indexes))->tail = node_buffer(static_cast<node_id>(r->indexes))->offset;
@@ -937,16 +982,16 @@ void hashtable_rehash(node_id table, uint32_t buckets) {
     root_node keep_flags(flags, false);
     node_id keys = make_int_array(buckets, 0);
     r = hashtable_of(table);
-    const uint32_t* old_flags = flags_words(r->flags);
+    const uint8_t* old_controls = controls_of(r->flags);
     const int32_t* old_keys = int_array(r->keys);
-    uint32_t* f = flags_words(static_cast<int32_t>(flags));
+    uint8_t* f = controls_of(static_cast<int32_t>(flags));
     int32_t* k = int_array(static_cast<int32_t>(keys));
     uint32_t used = 0;
     for (uint32_t b = 0; b < static_cast<uint32_t>(r->buckets); b++) {
-        if (state_at(old_flags, b) != BUCKET_USED) continue;
+        if (!bucket_used(old_controls[b])) continue;
         int32_t key = old_keys[b];
         uint32_t i = free_bucket(f, buckets - 1, entry_hash(r, key));
-        set_state(f, i, BUCKET_USED);
+        f[i] = old_controls[b];
         k[i] = key;
         used++;
         if (r->kind == HASH_KIND_HASH) {
@@ -999,17 +1044,19 @@ namespace {
 // Bucket holding the key's entry (-1 when absent); *slot gets the insertion bucket.
 int32_t probe_node(const hashtable_record* r, node_id key, uint32_t* slot) {
     uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
-    const uint32_t* flags = flags_words(r->flags);
+    const uint8_t* controls = controls_of(r->flags);
     const int32_t* keys = int_array(r->keys);
     const cell* cells = node_buffer(static_cast<node_id>(r->block))->cells();
-    uint32_t first = hash_int(key) & mask;
+    uint32_t hash = hash_int(key);
+    uint8_t tag = bucket_tag(hash);
+    uint32_t first = hash & mask;
     uint32_t i = first;
     int32_t deleted = -1;
     for (uint32_t step = 1;; step++) {
-        uint32_t s = state_at(flags, i);
-        if (s == BUCKET_EMPTY) break;
-        if (s == BUCKET_USED) {
-            if (cells[keys[i]].w1 == key) return static_cast<int32_t>(i);
+        uint8_t control = controls[i];
+        if (control == BUCKET_EMPTY) break;
+        if (bucket_used(control)) {
+            if (control == tag && cells[keys[i]].w1 == key) return static_cast<int32_t>(i);
         } else {
             deleted = static_cast<int32_t>(i);
         }
@@ -1054,9 +1101,9 @@ cell* hashtable_put_key(node_id table, node_id key) {
     entry[0] = cell{TYPE_UNSET, key, 0, 0};
     for (uint32_t c = 1; c < entry_bytes / sizeof(cell); c++) entry[c] = cell{TYPE_UNSET, 0, 0, 0};
     probe_node(r, key, &slot);
-    uint32_t* flags = flags_words(r->flags);
-    if (state_at(flags, slot) == BUCKET_EMPTY) r->occupied++;
-    set_state(flags, slot, BUCKET_USED);
+    uint8_t* controls = controls_of(r->flags);
+    if (controls[slot] == BUCKET_EMPTY) r->occupied++;
+    controls[slot] = bucket_tag(hash_int(key));
     int_array(r->keys)[slot] = static_cast<int32_t>(entry - b->cells());
     r->size++;
     return entry + 1;
@@ -1077,7 +1124,7 @@ void hashtable_delete_key(node_id table, node_id key) {
     int32_t found = probe_node(r, key, &slot);
     if (found < 0) return;
     *block_at(r->block, static_cast<uint32_t>(int_array(r->keys)[found])) = cell{0, 0, 0, 0};
-    set_state(flags_words(r->flags), static_cast<uint32_t>(found), BUCKET_DELETED);
+    controls_of(r->flags)[found] = BUCKET_DELETED;
     r->size--;
 }
 
@@ -1093,8 +1140,10 @@ uint32_t symbol_table_find(node_id table, const uint8_t* name, size_t length, bo
         hashtable_rehash(table, static_cast<uint32_t>(r->size * 2 < r->buckets ? r->buckets - 1 : r->buckets + 1));
     r = hashtable_of(table);
     uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
-    uint32_t first = hash_binary(name, length) & mask;
-    const uint32_t* flags = flags_words(r->flags);
+    uint32_t hash = hash_binary(name, length);
+    uint8_t tag = bucket_tag(hash);
+    uint32_t first = hash & mask;
+    const uint8_t* controls = controls_of(r->flags);
     const int32_t* keys = int_array(r->keys);
     const cell* records = node_buffer(static_cast<node_id>(r->block))->cells();
     int32_t alias = -1;
@@ -1103,9 +1152,14 @@ uint32_t symbol_table_find(node_id table, const uint8_t* name, size_t length, bo
         uint32_t i = first;
         int32_t deleted = -1;
         for (uint32_t step = 1;; step++) {
-            uint32_t s = state_at(flags, i);
-            if (s == BUCKET_EMPTY) break;
-            if (s == BUCKET_USED) {
+            uint8_t control = controls[i];
+            if (control == BUCKET_EMPTY) break;
+            if (bucket_used(control)) {
+                if (control != tag) {
+                    i = (i + step) & mask;
+                    if (i == first) break;
+                    continue;
+                }
                 const cell* record = records + keys[i];
                 const series_buffer* b = node_buffer(record->w3);
                 if (b->used_bytes() == length && compare_bytes(b->offset, name, length, pass == 0)) {
@@ -1133,9 +1187,9 @@ uint32_t symbol_table_find(node_id table, const uint8_t* name, size_t length, bo
     *record = cell{TYPE_SYMBOL, static_cast<uint32_t>(alias), 0, bytes};
     r = hashtable_of(table);
     uint32_t position = block_length(r->block) - 1;
-    uint32_t* f = flags_words(r->flags);
-    if (state_at(f, slot) == BUCKET_EMPTY) r->occupied++;
-    set_state(f, slot, BUCKET_USED);
+    uint8_t* f = controls_of(r->flags);
+    if (f[slot] == BUCKET_EMPTY) r->occupied++;
+    f[slot] = tag;
     int_array(r->keys)[slot] = static_cast<int32_t>(position);
     r->size++;
     return position + 1;
@@ -1152,16 +1206,17 @@ uint32_t context_table_put(node_id table, cell word) {
     word.w3 = position;
     *key = word;
     uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
-    uint32_t* f = flags_words(r->flags);
-    uint32_t i = hash_int(canonical_symbol(word.w2)) & mask;
+    uint8_t* f = controls_of(r->flags);
+    uint32_t hash = hash_int(canonical_symbol(word.w2));
+    uint32_t i = hash & mask;
     int32_t deleted = -1;
-    for (uint32_t step = 1; state_at(f, i) != BUCKET_EMPTY; step++) {
-        if (state_at(f, i) == BUCKET_DELETED) deleted = static_cast<int32_t>(i);
+    for (uint32_t step = 1; f[i] != BUCKET_EMPTY; step++) {
+        if (f[i] == BUCKET_DELETED) deleted = static_cast<int32_t>(i);
         i = (i + step) & mask;
     }
     if (deleted >= 0) i = static_cast<uint32_t>(deleted);
     else r->occupied++;
-    set_state(f, i, BUCKET_USED);
+    f[i] = bucket_tag(hash);
     int_array(r->keys)[i] = static_cast<int32_t>(position);
     r->size++;
     return position;
@@ -1171,15 +1226,17 @@ int32_t context_table_find(node_id table, uint32_t symbol, bool case_insensitive
     const hashtable_record* r = hashtable_of(table);
     uint32_t canonical = canonical_symbol(symbol);
     uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
-    const uint32_t* flags = flags_words(r->flags);
+    const uint8_t* controls = controls_of(r->flags);
     const int32_t* keys = int_array(r->keys);
     const cell* words = node_buffer(static_cast<node_id>(r->block))->cells();
-    uint32_t first = hash_int(canonical) & mask;
+    uint32_t hash = hash_int(canonical);
+    uint8_t tag = bucket_tag(hash);
+    uint32_t first = hash & mask;
     uint32_t i = first;
     for (uint32_t step = 1;; step++) {
-        uint32_t s = state_at(flags, i);
-        if (s == BUCKET_EMPTY) return -1;
-        if (s == BUCKET_USED) {
+        uint8_t control = controls[i];
+        if (control == BUCKET_EMPTY) return -1;
+        if (control == tag) {
             uint32_t sym = words[keys[i]].w2;
             if (sym == symbol || (case_insensitive && canonical_symbol(sym) == canonical)) return keys[i];
         }
@@ -1252,7 +1309,7 @@ void hashtable_sweep(node_id* table) {
         }
         uint32_t slot;
         int32_t bucket = probe_node(r, entry[0].w1, &slot);
-        if (bucket >= 0) set_state(flags_words(r->flags), static_cast<uint32_t>(bucket), BUCKET_DELETED);
+        if (bucket >= 0) controls_of(r->flags)[bucket] = BUCKET_DELETED;
         std::memset(static_cast<void*>(entry), 0, per_entry * sizeof(cell));
         r->size--;
     }
@@ -1282,8 +1339,8 @@ int32_t inttable_find(const inttable* t, int32_t key) {
     uint32_t i = first;
     for (uint32_t step = 1;; step++) {
         uint32_t s = state_at(t->flags, i);
-        if (s == BUCKET_EMPTY) return -1;
-        if (s == BUCKET_USED && t->pairs[i].key == key) return static_cast<int32_t>(i);
+        if (s == INT_EMPTY) return -1;
+        if (s == INT_USED && t->pairs[i].key == key) return static_cast<int32_t>(i);
         i = (i + step) & mask;
         if (i == first) return -1;
     }
@@ -1303,13 +1360,13 @@ void inttable_put(inttable* t, int32_t key, int32_t value) {
     uint32_t mask = static_cast<uint32_t>(t->buckets) - 1;
     uint32_t i = hash_int(static_cast<uint32_t>(key)) & mask;
     int32_t deleted = -1;
-    for (uint32_t step = 1; state_at(t->flags, i) != BUCKET_EMPTY; step++) {
-        if (state_at(t->flags, i) == BUCKET_DELETED) deleted = static_cast<int32_t>(i);
+    for (uint32_t step = 1; state_at(t->flags, i) != INT_EMPTY; step++) {
+        if (state_at(t->flags, i) == INT_DELETED) deleted = static_cast<int32_t>(i);
         i = (i + step) & mask;
     }
     if (deleted >= 0) i = static_cast<uint32_t>(deleted);
     else t->occupied++;
-    set_state(t->flags, i, BUCKET_USED);
+    set_state(t->flags, i, INT_USED);
     t->pairs[i] = {key, value};
     t->size++;
 }
@@ -1317,7 +1374,7 @@ void inttable_put(inttable* t, int32_t key, int32_t value) {
 void inttable_resize(inttable* t, uint32_t buckets) {
     inttable* fresh = inttable_make(buckets);
     for (uint32_t i = 0; i < static_cast<uint32_t>(t->buckets); i++)
-        if (state_at(t->flags, i) == BUCKET_USED) inttable_put(fresh, t->pairs[i].key, t->pairs[i].value);
+        if (state_at(t->flags, i) == INT_USED) inttable_put(fresh, t->pairs[i].key, t->pairs[i].value);
     heap_free(t->flags);
     heap_free(t->pairs);
     *t = *fresh;

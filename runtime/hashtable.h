@@ -2,9 +2,10 @@
 // indexes (the symbol table, context key words), node-keyed tables and the ownership
 // table; plus the small int table of the collector's node forwarding.
 //
-// Buckets are a power of two with a 2-bit state each (10 empty, 01 deleted, 00 in use),
-// probing is triangular and a table is kept at most 77% occupied. A bucket holds no key:
-// it holds the entry's position in the table's block and the key is read from there.
+// Buckets are a power of two, probing is triangular and a table is kept at most 77%
+// occupied. A bucket holds no key: it holds the entry's position in the table's block and
+// the key is read from there. Each bucket also has a control byte: empty, deleted, or in
+// use with seven bits of the key's hash, so that most mismatches skip reading the key.
 //
 // Collector rule: every function here may allocate unless it says otherwise, so callers
 // keep node ids and positions across calls, never cell addresses.
@@ -33,7 +34,7 @@ struct hashtable_record {
     int32_t indexes;     // kind 0: node of int32 bucket per block position (-1 none);
                          // kinds 3, 4: bytes per entry, (value cells + 1) * 16
     int32_t duplicates;  // kind 0: node of the list of chain nodes (int32 each)
-    int32_t flags;       // node of the bucket states, 16 buckets per 32-bit word
+    int32_t flags;       // node of the control bytes, one per bucket
     int32_t keys;        // node of int32 per bucket: the entry's cell position in the block
     int32_t block;       // node of the block holding the keys
     int32_t occupied;    // buckets not empty (live plus deleted)
@@ -44,9 +45,12 @@ struct hashtable_record {
 };
 static_assert(sizeof(hashtable_record) == 44);
 
-constexpr uint32_t BUCKET_USED = 0;
-constexpr uint32_t BUCKET_DELETED = 1;
-constexpr uint32_t BUCKET_EMPTY = 2;
+// Control bytes: below 0x80 a bucket in use, holding its key's tag.
+constexpr uint8_t BUCKET_EMPTY = 0x80;
+constexpr uint8_t BUCKET_DELETED = 0xFE;
+// The hash's top bits: its low bits pick the bucket.
+inline uint8_t bucket_tag(uint32_t hash) { return static_cast<uint8_t>(hash >> 25); }
+inline bool bucket_used(uint8_t control) { return control < 0x80; }
 
 // hashtable_put_value and hashtable_load_block statuses.
 constexpr int HASH_INSERTED = 0;
@@ -187,16 +191,18 @@ inline int32_t hashtable_find(node_id table, const cell* key, uint32_t start, bo
     bool payload = (type == TYPE_INTEGER || type == TYPE_CHAR) &&
                    (op == 0 || op == 2 || op == 9 || op == 12);
     if (!plain || !payload) return hashtable_find_any(table, key, start, last, reverse, op, skip);
-    const uint32_t* flags = reinterpret_cast<const uint32_t*>(node_buffer(static_cast<node_id>(r->flags))->offset);
+    const uint8_t* controls = node_buffer(static_cast<node_id>(r->flags))->offset;
     const int32_t* keys = reinterpret_cast<const int32_t*>(node_buffer(static_cast<node_id>(r->keys))->offset);
     const cell* cells = node_buffer(static_cast<node_id>(r->block))->cells();
     uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
-    uint32_t first = hash_int(key->w2) & mask;
+    uint32_t hash = hash_int(key->w2);
+    uint8_t tag = bucket_tag(hash);
+    uint32_t first = hash & mask;
     uint32_t i = first;
     for (uint32_t step = 1;; step++) {
-        uint32_t state = (flags[i >> 4] >> ((i & 15) << 1)) & 3;
-        if (state == BUCKET_EMPTY) return -1;
-        if (state == BUCKET_USED) {
+        uint8_t control = controls[i];
+        if (control == BUCKET_EMPTY) return -1;
+        if (control == tag) {
             int32_t at = keys[i];
             if (at < 0) return hashtable_find_any(table, key, start, last, reverse, op, skip);
             const cell* c = cells + at;

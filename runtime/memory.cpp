@@ -116,8 +116,9 @@ void init_memory() {
     }
 }
 
-void* os_alloc_pages(size_t size) {
-    void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+void* os_alloc_pages(size_t size, bool populate) {
+    int flags = MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0);
+    void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, flags, -1, 0);
     if (pages == MAP_FAILED) raise_exit(THROW_ALLOC_FAILED);
     return pages;
 }
@@ -127,10 +128,10 @@ void os_free_pages(void* address, size_t size) {
 }
 
 // The block's first 16 bytes hold its page-rounded size; the address after them is returned.
-void* os_alloc_frame_memory(size_t size) {
+void* os_alloc_frame_memory(size_t size, bool populate) {
     size_t rounded = round_up(size + 16, PAGE_SIZE);
     void* pages = nullptr;
-    if (catch_exit(LEVEL_MEMORY, [&] { pages = os_alloc_pages(rounded); }) != 0)
+    if (catch_exit(LEVEL_MEMORY, [&] { pages = os_alloc_pages(rounded, populate); }) != 0)
         fire(internal_error::no_memory);
     *static_cast<size_t*>(pages) = rounded;
     memory.total += rounded;
@@ -223,7 +224,8 @@ void trim_node_frames() {
 series_frame* alloc_series_frame() {
     size_t size = memory.next_frame_size;
     if (size < memory.max_frame_size) memory.next_frame_size = size * 2;
-    auto* frame = static_cast<series_frame*>(os_alloc_frame_memory(size + sizeof(series_frame)));
+    // A frame is soon cut up and written whole: its pages come in one call, not one fault each.
+    auto* frame = static_cast<series_frame*>(os_alloc_frame_memory(size + sizeof(series_frame), true));
     frame->next = frame->prev = nullptr;
     frame->size = size + sizeof(series_frame);
     frame->heap = frame->data();

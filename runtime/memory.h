@@ -112,9 +112,10 @@ inline bool node_is_free_slot(const series_buffer* slot) {
 }
 
 void init_memory();
-void* os_alloc_pages(size_t size);
+// populate: commit every page now.
+void* os_alloc_pages(size_t size, bool populate = false);
 void os_free_pages(void* address, size_t size);
-void* os_alloc_frame_memory(size_t size);
+void* os_alloc_frame_memory(size_t size, bool populate = false);
 void os_free_frame_memory(void* block);
 
 node_frame* alloc_node_frame(uint32_t n);

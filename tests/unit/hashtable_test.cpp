@@ -102,6 +102,22 @@ TEST_F(Hashtable, EqualValuesHashAlike) {
     EXPECT_EQ(hash_value(&lower, false), hash_value(&upper, false));
     EXPECT_NE(hash_value(&lower, true), hash_value(&upper, true));
     EXPECT_EQ(hash_value(&lower, true), hash_value(&wide, true));
+
+    // Every length around the four-character rounds, Latin-1 letters too: a case variant and
+    // every unit width hash alike ignoring case, and only the same spelling under case.
+    const char* spellings[][2] = {{"a", "A"}, {"ab", "aB"}, {"abc", "ABC"}, {"abcd", "ABCd"}, {"abcde", "aBCDE"},
+                                  {"ab{z`@", "AB{Z`@"}, {"abcdefgh", "ABCDEFGH"}, {"\xE9t\xE9s", "\xC9T\xC9S"},
+                                  {"caf\xE9s ok", "CAF\xC9S OK"}};
+    for (auto& pair : spellings) {
+        cell narrow = text(pair[0]), variant = text(pair[1]);
+        for (uint32_t unit : {2u, 4u}) {
+            cell other = text(pair[1], unit), same = text(pair[0], unit);
+            EXPECT_EQ(hash_value(&narrow, false), hash_value(&other, false)) << pair[0] << " " << unit;
+            EXPECT_EQ(hash_value(&narrow, true), hash_value(&same, true)) << pair[0] << " " << unit;
+        }
+        EXPECT_EQ(hash_value(&narrow, false), hash_value(&variant, false)) << pair[0];
+        EXPECT_NE(hash_value(&narrow, true), hash_value(&variant, true)) << pair[0];
+    }
 }
 
 TEST_F(Hashtable, BucketCountsFollowTheLoadBound) {

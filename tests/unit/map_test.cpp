@@ -1,5 +1,6 @@
 #include <functional>
 
+#include "evaluator/actions.h"
 #include "tests/unit/hashed_fixture.h"
 
 namespace kel::testing {
@@ -234,6 +235,39 @@ TEST_F(Map, ManyKeysGrowTheTable) {
     EXPECT_EQ(length(m), 0);
     EXPECT_EQ(TYPE_OF(select(m, i(7))), TYPE_NONE);
     EXPECT_EQ(mold(m), "#[]");
+}
+
+// Text keys of every length class and width, with case variants: counting under /case
+// keeps each spelling apart, a lookup ignoring case finds the first spelling put, and the
+// entries walk in the order they were put, through the table's growth.
+TEST_F(Map, TextKeysCountedByCaseKeepTheirOrder) {
+    const char* words[] = {"a", "A", "ab", "Ab", "abc", "aBC", "abcd", "ABCD", "abcde", "Abcde",
+                           "\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", "\xC3\xBF", "\xC5\xB8",
+                           "\xCE\xA9mega", "\xCF\x89MEGA", "z\xE2\x82\xAC", "Z\xE2\x82\xAC", "", "abcdefgh1"};
+    cell* m = make(TYPE_MAP, i(0));
+    std::string expected = "#[";
+    for (int32_t round = 1; round <= 3; round++) {
+        for (const char* text : words) {
+            cell* key = s(text);
+            cell* count = select(m, key, true);
+            act<ACT_PUT>(m, key, i(TYPE_OF(count) == TYPE_NONE ? 1 : int_of(count) + 1), true);
+        }
+        for (int32_t n = 0; n < 300; n++) act<ACT_PUT>(m, s("k" + std::to_string(round * 1000 + n)), i(n), true);
+    }
+    EXPECT_EQ(length(m), 20 + 900);
+    for (const char* text : words) ASSERT_EQ(int_of(select(m, s(text), true)), 3) << text;
+    // Ignoring case, the first of each pair answers; ÿ and Ÿ fold alike.
+    struct { const char* key; const char* first; } folded[] = {
+        {"AB", "ab"}, {"ABCDE", "abcde"}, {"\xC3\x89t\xC3\xA9", "\xC3\xA9t\xC3\xA9"}, {"\xC5\xB8", "\xC3\xBF"},
+        {"\xCE\xA9MeGa", "\xCE\xA9mega"}, {"Z\xE2\x82\xAC", "z\xE2\x82\xAC"}, {"ABCDEFGH1", "abcdefgh1"}};
+    for (auto c : folded) EXPECT_EQ(mold(find(m, s(c.key))), mold(s(c.first))) << c.first;
+    EXPECT_EQ(TYPE_OF(select(m, s("abcdefgh"), true)), TYPE_NONE);
+    cell* keys = reflect(m, "words");
+    for (int32_t n = 0; n < 20; n++)
+        EXPECT_TRUE(actions::compare(block::ks_abs_at(keys, n), s(words[n]), COMP_STRICT_EQUAL)) << words[n];
+    EXPECT_TRUE(actions::compare(block::ks_abs_at(keys, 20), s("k1000"), COMP_STRICT_EQUAL));
+    EXPECT_EQ(int_of(select(m, s("k1299"))), 299);
+    EXPECT_EQ(int_of(select(m, s("K3000"))), 0);
 }
 
 TEST_F(Map, RandomIsNotAMapAction) {
