@@ -468,7 +468,20 @@ template <bool traced>
 uint32_t evaluator<traced>::fetch_refinements(const call& c, const cell* path, uint32_t from, int32_t* refs,
                                               bool function) {
     uint32_t length = static_cast<uint32_t>(block::ks_length_q(path)) + series_head(path);
-    std::vector<bool> used;
+    // Refinements named so far: a mask, heap only past 64 refinements (calls are hot).
+    uint64_t used_low = 0;
+    std::vector<bool> used_high;
+    auto already_used = [&](uint32_t number) {
+        if (number < 64) {
+            bool was = used_low >> number & 1;
+            used_low |= uint64_t{1} << number;
+            return was;
+        }
+        if (used_high.size() <= number - 64) used_high.resize(number - 63);
+        bool was = used_high[number - 64];
+        used_high[number - 64] = true;
+        return was;
+    };
     for (uint32_t i = from; i < length; i++) {
         cell element = *block::ks_abs_at(path, static_cast<int32_t>(i));
         uint32_t t = TYPE_OF(&element);
@@ -481,9 +494,7 @@ uint32_t evaluator<traced>::fetch_refinements(const call& c, const cell* path, u
             set_type(&refinement, TYPE_REFINEMENT);
             fire(script_error::no_refine, &name, &refinement);
         }
-        if (used.size() <= static_cast<size_t>(r.number)) used.resize(r.number + 1);
-        if (used[r.number]) fire(script_error::dup_refine, path);
-        used[r.number] = true;
+        if (already_used(static_cast<uint32_t>(r.number))) fire(script_error::dup_refine, path);
         if (t == TYPE_GET_WORD && !value_true_q(word_value(&element), false, &element)) continue;
         uint32_t arity = refinement_arity(spec, r.spec_index);
         if (function) {
