@@ -10,6 +10,7 @@
 
 #include "boot/error_catalog.h"
 #include "boot/startup.h"
+#include "tests/fuzz/fuzz_runtime.h"
 #include "boot/script.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -54,18 +55,8 @@ std::u32string mold_all(const cell* v) {
     *w = word::load("kb-subject");
     _context::set(w, v);
     static const char code_text[] = "mold/all :kb-subject";
-    cell* code = stack::push_cell();
-    load_global_text(code, reinterpret_cast<const uint8_t*>(code_text), sizeof code_text - 1);
     std::u32string out;
-    uint32_t rc;
-    try {
-        rc = eval_block(code, false);
-    } catch (const kel_exit& e) {
-        rc = e.code;
-    }
-    if (rc) {
-        pending_code = 0;
-    } else {
+    if (eval_kel_text(std::string_view(code_text, sizeof code_text - 1)) == 0) {
         cell* s = stack::top_cell();
         series_buffer* b = node_buffer(series_node(s));
         for (uint32_t i = series_head(s); i < b->used_bytes() / b->unit(); i++)

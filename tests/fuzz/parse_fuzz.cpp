@@ -12,6 +12,7 @@
 #include <string>
 
 #include "boot/startup.h"
+#include "tests/fuzz/fuzz_runtime.h"
 #include "boot/script.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
@@ -63,15 +64,7 @@ fuzz-run: func [data /local mode at rules input] [
 
 void run_text(const std::string& text) {
     cell* top = stack::top;
-    cell* code = stack::push_cell();
-    load_global_text(code, reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    uint32_t rc = 0;
-    try {
-        rc = eval_block(code, false);
-    } catch (const kel_exit& e) {
-        rc = e.code;
-    }
-    pending_code = 0;
+    uint32_t rc = eval_kel_text(text);
     if (rc != 0 && rc != THROW_ERROR) std::abort();
     stack::top = top;
 }

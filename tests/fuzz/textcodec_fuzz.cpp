@@ -11,6 +11,7 @@
 #include <string>
 
 #include "boot/startup.h"
+#include "tests/fuzz/fuzz_runtime.h"
 #include "boot/script.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
@@ -53,19 +54,11 @@ textcodec-run: func [data /local mode text] [
 
 bool run_text(const std::string& text) {
     cell* top = stack::top;
-    cell* code = stack::push_cell();
-    load_global_text(code, reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    uint32_t rc = 0;
-    try {
-        rc = eval_block(code, false);
-    } catch (const kel_exit& e) {
-        rc = e.code;
-    }
-    pending_code = 0;
+    uint32_t rc = eval_kel_text(text);
     if (rc != 0) std::abort();
     // The block's value is pushed after it.
     const cell* result = stack::top - 1;
-    bool ok = result > code && TYPE_OF(result) == TYPE_LOGIC && result->w1 != 0;
+    bool ok = result > top && TYPE_OF(result) == TYPE_LOGIC && result->w1 != 0;
     stack::top = top;
     return ok;
 }
