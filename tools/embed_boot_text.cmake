@@ -35,11 +35,5 @@ const uint32_t boot_text_file_count = ${i};
 
 }  // namespace kel
 ")
-# Rewritten only when it changes, so an unchanged text rebuilds nothing.
-set(previous "")
-if(EXISTS ${OUT})
-  file(READ ${OUT} previous)
-endif()
-if(NOT previous STREQUAL source)
-  file(WRITE ${OUT} "${source}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/write_if_changed.cmake)
+write_if_changed(${OUT} "${source}")

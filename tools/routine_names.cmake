@@ -23,10 +23,5 @@ ${rows}};
 
 }  // namespace kel
 ")
-set(previous "")
-if(EXISTS ${OUT})
-  file(READ ${OUT} previous)
-endif()
-if(NOT previous STREQUAL source)
-  file(WRITE ${OUT} "${source}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/write_if_changed.cmake)
+write_if_changed(${OUT} "${source}")

@@ -1,0 +1,10 @@
+# Writes the file only when its text changes, so an unchanged text rebuilds nothing.
+function(write_if_changed path text)
+  set(previous "")
+  if(EXISTS ${path})
+    file(READ ${path} previous)
+  endif()
+  if(NOT previous STREQUAL text)
+    file(WRITE ${path} "${text}")
+  endif()
+endfunction()
