@@ -964,6 +964,18 @@ void set_path_store_back(cell* current, cell* previous, cell* previous_element, 
             false);
 }
 
+// A scalar inside a scalar (a date's time) was changed as a copy: set it back into the outer
+// scalar where that one lives, so `d/time/hour: 3` changes d.
+void set_path_store_outer(cell* changed, cell* head_word, cell* previous, cell* previous_element,
+                          cell* outer, cell* outer_element, cell* path, int32_t i, int32_t length) {
+    cell* holder = set_path_parent(previous, head_word, outer, outer_element, path, i - 1);
+    bool tracked = length >= 4 && (any_block_q(TYPE_OF(outer)) || TYPE_OF(outer) == TYPE_OBJECT);
+    get_action_ptr_path(previous, previous_element, path, i - 2)(
+        holder, previous_element, changed, path, outer, outer_element, i - 1, false, false, true,
+        tracked);
+    set_path_store_back(previous, outer, outer_element, path, i - 1);
+}
+
 }  // namespace
 
 template <bool traced>
@@ -987,6 +999,8 @@ uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
     cell* previous = stack::push(&none_value);
     cell* element = stack::push(&none_value);
     cell* previous_element = stack::push(&none_value);
+    cell* outer = stack::push(&none_value);  // the value before previous, and its element
+    cell* outer_element = stack::push(&none_value);
     cell* slots_top = stack::top;
 
     int32_t length = block::ks_length_q(path);
@@ -1031,9 +1045,16 @@ uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
                                    : current;
         const cell* result = action(parent, element, set && last ? to_set : nullptr, path, previous,
                                     previous_element, i, false, get, last, tracked);
-        if (set && last) set_path_store_back(current, previous, previous_element, path, i);
+        if (set && last) {
+            if (i > 1 && held_by_value_q(TYPE_OF(previous)) && held_by_value_q(TYPE_OF(current)))
+                set_path_store_outer(current, &head_word, previous, previous_element, outer,
+                                     outer_element, path, i, length);
+            set_path_store_back(current, previous, previous_element, path, i);
+        }
         cell r = *result;
         stack::top = slots_top;
+        *outer = *previous;
+        *outer_element = *previous_element;
         *previous = *current;
         *previous_element = *element;
         *current = r;
