@@ -95,7 +95,7 @@ void adopt_system_object() {
 void run_stage(const std::string& name, const cell* block, node_id handover) {
     cell* saved = stack::top;
     cell* stage = stack::push(block);
-    _context::bind(stage, handover, false);
+    if (name.starts_with("07-")) _context::bind(stage, handover, false);  // the hand-over is the system object's
     if (name.starts_with("02-")) {
         routines::define(stage, handover);
     } else {

@@ -962,6 +962,8 @@ struct compact_reader : reader_base {
     void record(slot s);
     void body_block(slot f, uint32_t which);
     void word_record(slot s, uint32_t type, bool f, bool ref, const uint8_t* at);
+    std::vector<int32_t> global_slots;  // per symbol index, -1 until looked up
+    void boot_global_word(slot s, uint32_t type, uint32_t index, uint32_t symbol_id);
     void object_record(slot s, bool f, bool ref, const uint8_t* at);
     void function_record(slot s, bool ref, const uint8_t* at);
     std::vector<uint32_t> context_words_record(uint32_t kind, bool& values, const uint8_t* at);
@@ -1042,12 +1044,24 @@ void compact_reader::function_record(slot s, bool ref, const uint8_t* at) {
     close_function(*this, s, at);
 }
 
+// The image repeats a few thousand names over and over: each one's global slot is looked
+// up once.
+void compact_reader::boot_global_word(slot s, uint32_t type, uint32_t index, uint32_t symbol_id) {
+    if (global_slots.empty()) global_slots.assign(nsym, -1);
+    int32_t& g = global_slots[index];
+    if (g < 0) g = _context::add_word(global_context, symbol_id);
+    uint32_t slot_index = type == TYPE_ISSUE ? static_cast<uint32_t>(-1) : static_cast<uint32_t>(g);
+    *s.get() = cell{type, global_context, symbol_id, slot_index};
+}
+
 void compact_reader::word_record(slot s, uint32_t type, bool f, bool ref, const uint8_t* at) {
     const uint8_t* sym_at = p;
-    uint32_t symbol_id = symbol(varint(), sym_at);
+    uint32_t symbol_index = varint();
+    uint32_t symbol_id = symbol(symbol_index, sym_at);
     if (!f) {
         if (ref) invalid(at);
-        build_global_word(s, type, symbol_id);
+        if (boot) boot_global_word(s, type, symbol_index, symbol_id);
+        else build_global_word(s, type, symbol_id);
         return;
     }
     if (type == TYPE_ISSUE) invalid(at);
