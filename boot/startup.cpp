@@ -117,9 +117,11 @@ void install_io_natives() {
 
 }  // namespace
 
-void run_stages() {
+void run_stages() { run_stages(boot_image, boot_image_size); }
+
+void run_stages(const uint8_t* image, size_t size) {
     install_io_natives();
-    kelbin::load_boot(boot_image, boot_image_size, false);
+    kelbin::load_boot(image, size, false);
     // A handle has no record in the image.
     cell* w = stack::push_cell();
     *w = word::load("null-handle");

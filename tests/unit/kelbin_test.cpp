@@ -463,6 +463,13 @@ TEST_F(BootImageTest, CodecModeRefusesTheImage) {
     EXPECT_EQ(decode_error(img).first, KB_INVALID);
 }
 
+// An error in a stage ends start-up with the stage's name and the status of an uncaught error.
+TEST_F(BootImageTest, StageErrorEndsStartUp) {
+    bytes img = image("[]", "[{01-fine.kel} [kb-boot-e: 1] {03-bad.kel} [1 / 0]]");
+    EXPECT_EXIT(run_stages(img.data(), img.size()), ::testing::ExitedWithCode(254),
+                "Start-up stage: 03-bad.kel\n.*Math Error: attempt to divide by zero");
+}
+
 TEST_F(BootImageTest, BadImageEndsTheProcess) {
     bytes bad = {'K', 'E', 'L', 'B', 'I', 'X', 1, 5, 0, 0};
     EXPECT_EXIT(kelbin::load_boot(bad.data(), bad.size(), false), ::testing::ExitedWithCode(254),
