@@ -434,7 +434,9 @@ protected:
     }
     static std::string literal(uint32_t n) {
         const cell* c = kelbin::literal_cell(n);
-        return c ? mold_all(c) : "past the end";
+        if (!c) return "past the end";
+        cell copy = *c;  // the block may move while mold runs
+        return mold_all(&copy);
     }
 };
 
