@@ -1449,7 +1449,6 @@ void decode_in(const uint8_t* data, size_t size, cell* parent, bool boot) {
         fixed::decode(r, series_node(parent), flags & FLAG_SYMBOLS, data, size);
         return;
     }
-    if (boot && !(flags & FLAG_SYMBOLS)) r.invalid(flags_at);
     decode_compact(r, series_node(parent), flags & FLAG_SYMBOLS);
 }
 
@@ -1469,8 +1468,8 @@ void load_boot(const uint8_t* image, size_t size, bool keep_base) {
     bool was_on = collector_enabled;
     collector_enabled = false;
     cell* top = stack::top;
-    // The count field (top-level cells less one) sizes the block, when it is one byte.
-    int32_t room = image[8] < 0x80 ? image[8] + 1 : 1;
+    // The count field (top-level cells less one) sizes the block, when it is one plain byte.
+    int32_t room = !(image[7] & FLAG_COMPRESSED) && image[8] < 0x80 ? image[8] + 1 : 1;
     if (TYPE_OF(&literals().value) != TYPE_BLOCK) block::make_at(&literals().value, room);
     uint32_t base = cells_in(series_node(&literals().value));
     cell* parent = stack::push(&literals().value);
