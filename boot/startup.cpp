@@ -3,22 +3,26 @@
 #include <cstring>
 #include <string>
 
-#include "boot/boot_text.h"
 #include "boot/build_facts.h"
 #include "boot/catalog.h"
-#include "boot/interim.h"
+#include "boot/image.h"
 #include "boot/launch.h"
 #include "boot/locale.h"
 #include "boot/routines.h"
 #include "boot/script.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/event.h"
+#include "datatypes/handle.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
+#include "io/compress.h"
+#include "io/http.h"
+#include "io/kelbin.h"
 #include "platform/terminal.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
@@ -67,14 +71,17 @@ cell* push_handover() {
 }
 
 // An error in a stage ends start-up: nothing after it could stand.
-[[noreturn]] void stage_failed(const boot_text_file& file) {
-    std::string where = std::string("*** Start-up stage: ") + file.name + "\n";
+[[noreturn]] void stage_failed(const std::string& name) {
+    std::string where = "*** Start-up stage: " + name + "\n";
     standard_error_write(where.data(), where.size());
     exit_on_uncaught_error(true);
 }
 
-bool stage_is(const boot_text_file& file, const char* number) {
-    return std::strncmp(file.name, "stages/", 7) == 0 && std::strncmp(file.name + 7, number, std::strlen(number)) == 0;
+std::string text_of(const cell* name) {
+    std::string text;
+    for (int32_t i = series::head_of(name); i < series::buffer_length(name); i++)
+        text += static_cast<char>(string::char_at(name, static_cast<uint32_t>(i)));
+    return text;
 }
 
 // The runtime reads the system object from here on.
@@ -85,31 +92,46 @@ void adopt_system_object() {
     locale::adopt(&system_object);
 }
 
-void run_stage(const boot_text_file& file, node_id handover) {
+void run_stage(const std::string& name, const cell* block, node_id handover) {
     cell* saved = stack::top;
-    cell* stage = stack::push(&none_value);
-    if (catch_exit(LEVEL_ALL, [&] { load_global_text(stage, file.text, file.length); })) stage_failed(file);
-    _context::bind(stage, handover, false);
-    if (stage_is(file, "02-")) {
+    cell* stage = stack::push(block);
+    if (name.starts_with("07-")) _context::bind(stage, handover, false);  // the hand-over is the system object's
+    if (name.starts_with("02-")) {
         routines::define(stage, handover);
     } else {
         uint32_t code = catch_exit(LEVEL_ALL, [&] { return eval_block(stage, false); });
-        if (code == THROW_ERROR) stage_failed(file);
+        if (code == THROW_ERROR) stage_failed(name);
         if (code) top_catch_handler(code);
     }
     stack::top = saved;
-    if (stage_is(file, "07-")) adopt_system_object();
+    if (name.starts_with("07-")) adopt_system_object();
+    if (name.starts_with("14-")) event::init();
+}
+
+// What the natives table takes from io before the image's natives are made.
+void install_io_natives() {
+    init_compression_words();
+    install_compression_natives();
+    install_http();
 }
 
 }  // namespace
 
-void run_stages() {
-    define_boot_words();
+void run_stages() { run_stages(boot_image, boot_image_size); }
+
+void run_stages(const uint8_t* image, size_t size) {
+    install_io_natives();
+    kelbin::load_boot(image, size, false);
+    // A handle has no record in the image.
+    cell* w = stack::push_cell();
+    *w = word::load("null-handle");
+    _context::set(w, handle::push_null());
+    stack::pop(2);
     collector_enabled = true;
     root_cell handover(*push_handover());
     stack::pop(1);
-    for (uint32_t i = 0; i < boot_text_file_count; i++)
-        if (std::strncmp(boot_text_files[i].name, "stages/", 7) == 0) run_stage(boot_text_files[i], handover.value.w1);
+    for (uint32_t i = 0; const cell* name = kelbin::literal_cell(i); i += 2)
+        run_stage(text_of(name), kelbin::literal_cell(i + 1), handover.value.w1);
 }
 
 int program_entry(int argc, char** argv) {

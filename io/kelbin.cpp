@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "boot/error_catalog.h"
 #include "boot/locale.h"
 #include "datatypes/binary.h"
@@ -28,6 +30,7 @@
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "io/kelbin_records.h"
+#include "platform/terminal.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/lz.h"
@@ -959,6 +962,8 @@ struct compact_reader : reader_base {
     void record(slot s);
     void body_block(slot f, uint32_t which);
     void word_record(slot s, uint32_t type, bool f, bool ref, const uint8_t* at);
+    std::vector<int32_t> global_slots;  // per symbol index, -1 until looked up
+    void boot_global_word(slot s, uint32_t type, uint32_t index, uint32_t symbol_id);
     void object_record(slot s, bool f, bool ref, const uint8_t* at);
     void function_record(slot s, bool ref, const uint8_t* at);
     std::vector<uint32_t> context_words_record(uint32_t kind, bool& values, const uint8_t* at);
@@ -1039,12 +1044,24 @@ void compact_reader::function_record(slot s, bool ref, const uint8_t* at) {
     close_function(*this, s, at);
 }
 
+// The image repeats a few thousand names over and over: each one's global slot is looked
+// up once.
+void compact_reader::boot_global_word(slot s, uint32_t type, uint32_t index, uint32_t symbol_id) {
+    if (global_slots.empty()) global_slots.assign(nsym, -1);
+    int32_t& g = global_slots[index];
+    if (g < 0) g = _context::add_word(global_context, symbol_id);
+    uint32_t slot_index = type == TYPE_ISSUE ? static_cast<uint32_t>(-1) : static_cast<uint32_t>(g);
+    *s.get() = cell{type, global_context, symbol_id, slot_index};
+}
+
 void compact_reader::word_record(slot s, uint32_t type, bool f, bool ref, const uint8_t* at) {
     const uint8_t* sym_at = p;
-    uint32_t symbol_id = symbol(varint(), sym_at);
+    uint32_t symbol_index = varint();
+    uint32_t symbol_id = symbol(symbol_index, sym_at);
     if (!f) {
         if (ref) invalid(at);
-        build_global_word(s, type, symbol_id);
+        if (boot) boot_global_word(s, type, symbol_index, symbol_id);
+        else build_global_word(s, type, symbol_id);
         return;
     }
     if (type == TYPE_ISSUE) invalid(at);
@@ -1136,7 +1153,8 @@ void compact_reader::scalar(slot s, uint32_t type, bool f, const uint8_t* at) {
         default:
             invalid(at);
     }
-    check_scalar(*this, v, at);
+    // The image names event! before the boot tail registers it.
+    if (!boot) check_scalar(*this, v, at);
     *s.get() = v;
 }
 
@@ -1278,13 +1296,52 @@ void compact_reader::record(slot s) {
     depth--;
 }
 
+// One top-level record; in boot mode a native or action leaves its spec block after it.
+void top_record(compact_reader& r, node_id root) {
+    slot s = reader_base::append_slot(root);
+    r.record(s);
+    uint32_t type = TYPE_OF(s.get());
+    if (r.boot && (type == TYPE_NATIVE || type == TYPE_ACTION)) {
+        cell spec{TYPE_BLOCK, 0, s.get()->w2, 0};
+        *reader_base::append_slot(root).get() = spec;
+    }
+}
+
+// A define pair: the word is set to the first cell of the record after it; the cells of
+// both leave the parent.
+void define(compact_reader& r, node_id root) {
+    uint32_t first = cells_in(root);
+    const uint8_t* at = r.p;
+    slot word = reader_base::append_slot(root);
+    r.record(word);
+    uint32_t type = TYPE_OF(word.get());
+    if (type < TYPE_WORD || type > TYPE_ISSUE || r.p >= r.end) r.invalid(at);
+    top_record(r, root);
+    if (type != TYPE_ISSUE) {
+        cell* top = stack::top;
+        cell* w = stack::push(word.get());
+        cell* v = stack::push(series_cell(root, first + 1));
+        _context::set(w, v);
+        stack::top = top;
+    }
+    series_buffer* b = node_buffer(root);
+    b->tail = reinterpret_cast<uint8_t*>(b->cells() + first);
+}
+
 void decode_compact(compact_reader& r, node_id root, bool symbols) {
     r.field = read_varint_at;
     r.varint();  // count: the records area says how many there are
     uint32_t records_size = r.varint();
     if (symbols) r.symbol_table();
     r.records_area(records_size, root);
-    while (r.p < r.end) r.record(reader_base::append_slot(root));
+    while (r.p < r.end) {
+        if (r.boot && *r.p == DEFINE) {
+            r.p++;
+            define(r, root);
+        } else {
+            top_record(r, root);
+        }
+    }
     r.check_heads();
 }
 
@@ -1299,11 +1356,13 @@ void decode(const reader_base& header, node_id root, bool symbols, const uint8_t
 
 namespace {
 
-cell* finish_compact(compact_writer& w) {
+constexpr uint8_t BOOT_VERSION = 1;
+
+cell* finish_compact(compact_writer& w, uint8_t version, uint32_t count) {
     std::vector<uint8_t> out(MAGIC, MAGIC + 6);
-    out.push_back(VERSION);
+    out.push_back(version);
     out.push_back(w.symbols.empty() ? FLAG_COMPACT : FLAG_COMPACT | FLAG_SYMBOLS);
-    put_varint(out, 1);
+    put_varint(out, count);
     put_varint(out, static_cast<uint32_t>(w.out.size()));
     if (!w.symbols.empty()) {
         std::vector<uint8_t> names;
@@ -1326,17 +1385,44 @@ cell* finish_compact(compact_writer& w) {
 
 }  // namespace
 
+cell* encode_boot(const cell* defines, const cell* literals) {
+    compact_writer w;
+    uint32_t count = 0;
+    series_buffer* d = series::buffer_of(defines);
+    for (cell* c = d->cells() + series_head(defines); c + 1 < d->cells_tail(); c += 2) {
+        w.out.push_back(DEFINE);
+        w.value(c);
+        w.value(c + 1);
+    }
+    series_buffer* l = series::buffer_of(literals);
+    for (cell* c = l->cells() + series_head(literals); c < l->cells_tail(); c++) {
+        w.value(c);
+        count += TYPE_OF(c) == TYPE_NATIVE || TYPE_OF(c) == TYPE_ACTION ? 2 : 1;
+    }
+    return finish_compact(w, BOOT_VERSION, count ? count - 1 : 0);
+}
+
 cell* encode(const cell* value, form how) {
     if (how == form::fixed) return fixed::encode(value);
     compact_writer w;
     w.value(value);
-    return finish_compact(w);
+    return finish_compact(w, VERSION, 1);
 }
 
-void decode(const uint8_t* data, size_t size, cell* parent) {
+namespace {
+
+// Nothing can start without the image: the status of an uncaught error.
+[[noreturn]] void bad_image(const char* message) {
+    standard_error_write(message, std::strlen(message));
+    std::fflush(nullptr);
+    _exit(254);
+}
+
+void decode_in(const uint8_t* data, size_t size, cell* parent, bool boot) {
     evacuation_off pinned;
     root_cell keep(*parent);
     compact_reader r;
+    r.boot = boot;
     r.magic = data;
     r.p = data;
     r.end = data + size;
@@ -1350,7 +1436,10 @@ void decode(const uint8_t* data, size_t size, cell* parent) {
     if (flags & FLAG_COMPRESSED) {
         size_t n = 0;
         expanded = lz_decompress(r.p, r.left(), n);
-        if (!expanded) r.invalid(r.p);
+        if (!expanded) {
+            if (boot) bad_image("Error: Kelbin compressed data corrupted!\n");
+            r.invalid(r.p);
+        }
         // Offsets count as if the expanded bytes stood in place of the record.
         r.magic = expanded.get() - 8;
         r.p = expanded.get();
@@ -1361,6 +1450,40 @@ void decode(const uint8_t* data, size_t size, cell* parent) {
         return;
     }
     decode_compact(r, series_node(parent), flags & FLAG_SYMBOLS);
+}
+
+// The block of literals, made by the first boot load; the collector keeps it.
+root_cell& literals() {
+    static root_cell block;
+    return block;
+}
+uint32_t literal_base = 0;
+
+}  // namespace
+
+void decode(const uint8_t* data, size_t size, cell* parent) { decode_in(data, size, parent, false); }
+
+void load_boot(const uint8_t* image, size_t size, bool keep_base) {
+    if (size < 9 || std::memcmp(image, MAGIC, 6) != 0) bad_image("Error: Not a Kelbin file!\n");
+    bool was_on = collector_enabled;
+    collector_enabled = false;
+    cell* top = stack::top;
+    // The count field (top-level cells less one) sizes the block, when it is one plain byte.
+    int32_t room = !(image[7] & FLAG_COMPRESSED) && image[8] < 0x80 ? image[8] + 1 : 1;
+    if (TYPE_OF(&literals().value) != TYPE_BLOCK) block::make_at(&literals().value, room);
+    uint32_t base = cells_in(series_node(&literals().value));
+    cell* parent = stack::push(&literals().value);
+    decode_in(image, size, parent, true);
+    stack::top = top;
+    collector_enabled = was_on;
+    if (!keep_base) literal_base = base;
+}
+
+cell* literal_cell(uint32_t n) {
+    if (TYPE_OF(&literals().value) != TYPE_BLOCK) return nullptr;
+    node_id block = series_node(&literals().value);
+    if (literal_base + n >= cells_in(block)) return nullptr;
+    return series_cell(block, literal_base + n);
 }
 
 }  // namespace kel::kelbin

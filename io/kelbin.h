@@ -25,4 +25,21 @@ cell* encode(const cell* value, form how);
 // cell this decode appends. Values decoded before an error stay appended.
 void decode(const uint8_t* data, size_t size, cell* parent);
 
+// --- Boot mode ---------------------------------------------------------------------------
+// The boot image: define pairs (a word and the value it is set to, both dropped), then the
+// literals, kept in one block that the collector never frees. A native or action leaves
+// its spec block right after it.
+
+// The image of the words in `defines` (each word followed by its value) and the cells of
+// `literals`, as a new binary! pushed on the argument stack.
+cell* encode_boot(const cell* defines, const cell* literals);
+
+// Decodes a boot image with the collector off. A bad magic ends the process with status
+// 254 after its message on standard error; other faults raise as in codec mode. With
+// keep_base set, literal_cell goes on giving what the previous load left.
+void load_boot(const uint8_t* image, size_t size, bool keep_base);
+
+// The n-th literal (from 0) that the last load (without keep_base) left, null past the end.
+cell* literal_cell(uint32_t n);
+
 }  // namespace kel::kelbin

@@ -81,6 +81,7 @@ struct reader_base {
     uint64_t owed = 0;  // records promised by open containers, each at least one byte
     int32_t depth = 0;
     std::vector<head_check> heads;
+    bool boot = false;  // the boot image: define pairs allowed, native specs kept
 
     [[noreturn]] void invalid(const uint8_t* at) const;
     size_t left() const { return static_cast<size_t>(end - p); }

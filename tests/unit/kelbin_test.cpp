@@ -418,5 +418,68 @@ TEST_F(KelbinTest, CompressedInputGoesThroughTheLzDecoder) {
     }
 }
 
+// Boot images: define pairs set their words and leave no literal, a native leaves its spec
+// block after it, and a load with keep-base leaves the literals where they were.
+class BootImageTest : public KelbinTest {
+protected:
+    static bytes image(const char* defines, const char* literals) {
+        cell* top = stack::top;
+        cell* d = eval(defines);
+        cell* l = eval(literals);
+        cell* bin = kelbin::encode_boot(d, l);
+        series_buffer* b = node_buffer(series_node(bin));
+        bytes out(b->offset, b->tail);
+        stack::top = top;
+        return out;
+    }
+    static std::string literal(uint32_t n) {
+        const cell* c = kelbin::literal_cell(n);
+        if (!c) return "past the end";
+        cell copy = *c;  // the block may move while mold runs
+        return mold_all(&copy);
+    }
+};
+
+TEST_F(BootImageTest, DefinesLeaveNoLiteral) {
+    bytes first = image("[kb-boot-a 1 kb-boot-b [x y]]", "reduce [10 {s} :append]");
+    EXPECT_EQ(first[6], 1);  // the boot image's version
+    kelbin::load_boot(first.data(), first.size(), false);
+    EXPECT_EQ(literal(0), "10");
+    EXPECT_EQ(literal(1), "\"s\"");
+    EXPECT_EQ(literal(2), mold_all(eval(":append")));
+    EXPECT_EQ(TYPE_OF(kelbin::literal_cell(3)), TYPE_BLOCK);  // the native's spec
+    EXPECT_EQ(literal(4), "past the end");
+    EXPECT_EQ(mold_all(eval("reduce [kb-boot-a kb-boot-b]")), "[1 [x y]]");
+
+    bytes second = image("[kb-boot-c 3]", "[99]");
+    kelbin::load_boot(second.data(), second.size(), true);
+    EXPECT_EQ(literal(0), "10");
+    EXPECT_EQ(mold_all(eval("kb-boot-c")), "3");
+    kelbin::load_boot(second.data(), second.size(), false);
+    EXPECT_EQ(literal(0), "99");
+}
+
+// The define prefix belongs to the boot image alone.
+TEST_F(BootImageTest, CodecModeRefusesTheImage) {
+    bytes img = image("[kb-boot-d 4]", "[5]");
+    EXPECT_EQ(decode_error(img).first, KB_INVALID);
+}
+
+// An error in a stage ends start-up with the stage's name and the status of an uncaught error.
+TEST_F(BootImageTest, StageErrorEndsStartUp) {
+    bytes img = image("[]", "[{01-fine.kel} [kb-boot-e: 1] {03-bad.kel} [1 / 0]]");
+    EXPECT_EXIT(run_stages(img.data(), img.size()), ::testing::ExitedWithCode(254),
+                "Start-up stage: 03-bad.kel\n.*Math Error: attempt to divide by zero");
+}
+
+TEST_F(BootImageTest, BadImageEndsTheProcess) {
+    bytes bad = {'K', 'E', 'L', 'B', 'I', 'X', 1, 5, 0, 0};
+    EXPECT_EXIT(kelbin::load_boot(bad.data(), bad.size(), false), ::testing::ExitedWithCode(254),
+                "Error: Not a Kelbin file!");
+    bytes corrupt = {'K', 'E', 'L', 'B', 'I', 'N', 1, 7, 0, 0, 0xFF, 0xFF};
+    EXPECT_EXIT(kelbin::load_boot(corrupt.data(), corrupt.size(), false), ::testing::ExitedWithCode(254),
+                "Error: Kelbin compressed data corrupted!");
+}
+
 }  // namespace
 }  // namespace kel
