@@ -234,8 +234,17 @@ void launch() {
         run(true);
         return;
     }
-    cell* file = stack::push(script);
-    exit_on_code(do_script_file(file));
+    // do-file runs it, with the raw text of its arguments as the script's args.
+    cell* code = block::push_only(4);
+    cell name = word::load("do-file");
+    block::ks_append(code, &name);
+    block::ks_append(code, script);
+    block::ks_append(code, &none_value);
+    cell* field_value = system_field("script", "args");
+    cell args = field_value ? *field_value : none_value;
+    block::ks_append(code, &args);
+    uint32_t pc = 0;
+    exit_on_code(eval_expression(code, pc, 4, false, true));
     stack::top = saved;
     if (catch_q) run(false);
 }

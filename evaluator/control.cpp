@@ -1,7 +1,5 @@
 #include "evaluator/control.h"
 
-#include "boot/script.h"
-
 #include <algorithm>
 #include <vector>
 
@@ -499,6 +497,26 @@ int32_t case_(bool, const int32_t* refinements) {
 
 namespace {
 
+// Scripts run through the library's do-file: `do-file file none pick [args] 1`, so that the
+// arguments reach it unevaluated.
+uint32_t do_script(cell* file, const cell* args) {
+    cell* code = block::push_only(6);
+    cell name = word::load("do-file");
+    block::ks_append(code, &name);
+    block::ks_append(code, file);
+    block::ks_append(code, &none_value);
+    name = word::load("pick");
+    block::ks_append(code, &name);
+    cell* quoted = block::push_only(1);
+    block::ks_append(quoted, args);
+    block::ks_append(code, quoted);
+    cell one = integer_value(1);
+    block::ks_append(code, &one);
+    uint32_t pc = 0;
+    if (uint32_t c = eval_expression(code, pc, 6, false, true)) return c;
+    return result(*(stack::top - 1));
+}
+
 uint32_t do_value(const int32_t* refinements) {
     cell* base = stack::arguments;
     cell* position = refinement_given(refinements, 2) ? base + refinements[2] : nullptr;
@@ -514,11 +532,8 @@ uint32_t do_value(const int32_t* refinements) {
             return do_block(block, position);
         }
         case TYPE_FILE:
-            if (uint32_t c = do_script_file(base)) return c;
-            return result(*(stack::top - 1));
         case TYPE_URL:
-            // Scripts from URLs come with the network services.
-            fire(internal_error::not_done);
+            return do_script(base, refinement_given(refinements, 1) ? base + refinements[1] : &none_value);
         case TYPE_ERROR:
             last_error = *base;
             stack::throw_error();

@@ -135,6 +135,9 @@ int32_t transcode(bool, const int32_t* refinements) {
     bool make_values = !prescan && !scan_only;
     bool single = next || one || !make_values;
     cell* out = stack::push(&none_value);
+    // Loaded words are the global context's, as those of any script text.
+    cell* loaded = stack::push(into && !next ? into : out);
+    if (into && !next) loaded->w1 = static_cast<uint32_t>(series::buffer_length(into));
     size_t consumed = 0;
     auto scan = TYPE_OF(source) == TYPE_BINARY ? transcode_binary : transcode_string;
     int32_t type = scan(out, source, length, single, !prescan, make_values, !one, &consumed, callback, mask,
@@ -143,6 +146,8 @@ int32_t transcode(bool, const int32_t* refinements) {
         *stack::arguments = lexer_type_value(type);
         return 0;
     }
+    if (!(into && !next)) *loaded = *out;
+    if (any_block_q(TYPE_OF(loaded))) bind_global(loaded);
     if (next) {
         // The value and the source after it, to go on from.
         cell* rest = stack::push(source);

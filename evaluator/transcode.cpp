@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
+#include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/registry.h"
+#include "datatypes/word.h"
 #include "evaluator/lexer.h"
 #include "evaluator/stack.h"
 #include "runtime/memory.h"
@@ -40,6 +44,47 @@ struct staged_text {
     staged_text& operator=(const staged_text&) = delete;
 };
 
+// The symbols of every word in the block, nested blocks included. Allocates nothing, so
+// the node ids it walks stay valid.
+void collect_symbols(const cell* block, std::vector<uint32_t>& symbols) {
+    struct position {
+        node_id node;
+        uint32_t index;
+    };
+    std::vector<position> walk{{series_node(block), series_head(block)}};
+    while (!walk.empty()) {
+        position& at = walk.back();
+        series_buffer* b = node_buffer(at.node);
+        if (at.index >= b->used_bytes() / sizeof(cell)) {
+            walk.pop_back();
+            continue;
+        }
+        const cell* c = b->cells() + at.index++;
+        uint32_t type = TYPE_OF(c);
+        if (type >= TYPE_WORD && type <= TYPE_GET_WORD) symbols.push_back(c->w2);
+        else if (any_block_q(type) && series_node(c)) walk.push_back({series_node(c), series_head(c)});
+    }
+}
+
+// Bytes that are not UTF-8 are refused rather than loaded as replacement characters.
+void check_utf8(const uint8_t* p, size_t n) {
+    const uint8_t* end = p + n;
+    while (p < end) {
+        uint64_t eight;
+        if (end - p >= 8 && (std::memcpy(&eight, p, 8), (eight & 0x8080808080808080u) == 0)) {
+            p += 8;
+            continue;
+        }
+        if (*p < 0x80) {
+            p++;
+            continue;
+        }
+        size_t left = static_cast<size_t>(end - p), length = left;
+        if (utf8_decode_checked(p, length) < 0) raise_invalid_utf8(p, std::min<size_t>(left, 4));
+        p += length;
+    }
+}
+
 }  // namespace
 
 int32_t transcode_string(cell* out, const cell* source, int64_t length, bool one, bool scan,
@@ -72,6 +117,8 @@ int32_t transcode_binary(cell* out, const cell* source, int64_t length, bool one
     size_t mark = count >= 3 && std::memcmp(b->offset + head, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
     staged_text text(count - mark + 1);
     std::memcpy(text.bytes, b->offset + head + mark, count - mark);
+    // Whole texts only: a value-by-value walk would check its rest again at every step.
+    if (make_values && !one) check_utf8(text.bytes, count - mark);
     size_t taken = 0;
     int32_t type = lexer_scan(out, text.bytes, count - mark, one, scan, make_values, wrap, &taken,
                               callback, event_mask, source, into,
@@ -96,6 +143,20 @@ const cell* load_first_value(const cell* text, std::initializer_list<uint32_t> t
     *source = *value;
     stack::top = source + 1;
     return source;
+}
+
+void load_global_text(cell* out, const uint8_t* bytes, size_t length) {
+    load_text(out, bytes, length);
+    bind_global(out);
+}
+
+void bind_global(cell* block) {
+    std::vector<uint32_t> symbols;
+    collect_symbols(block, symbols);
+    std::sort(symbols.begin(), symbols.end());
+    symbols.erase(std::unique(symbols.begin(), symbols.end()), symbols.end());
+    for (uint32_t s : symbols) _context::add_word(global_context, s);
+    _context::bind(block, global_context, false);
 }
 
 }  // namespace kel

@@ -34,4 +34,11 @@ const cell* load_first_value(const cell* text, std::initializer_list<uint32_t> t
 // Every value of UTF-8 text that is not in collected memory, as a block! into out.
 void load_text(cell* out, const uint8_t* bytes, size_t length);
 
+// UTF-8 text loaded into out (an argument-stack cell) as a block whose words are those of
+// the global context, added there when new.
+void load_global_text(cell* out, const uint8_t* bytes, size_t length);
+// Binds the words of a block made from text (the lexer leaves them unbound) to the global
+// context, adding the new ones there. The block is an argument-stack cell.
+void bind_global(cell* block);
+
 }  // namespace kel

@@ -10,6 +10,10 @@ import sys
 import threading
 
 
+# Paths asked for so far, for tests that count network reads (GET /log?PATH).
+requests = []
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
@@ -36,6 +40,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def route(self):
         path = self.path
+        if path.startswith("/log?"):
+            return self.reply(200, str(requests.count(path[5:])).encode())
+        requests.append(path)
+        if path.startswith("/typed/"):
+            # /typed/TYPE/SUBTYPE/NAME?HEX: the body's bytes with that type, its header
+            # written "Content-type" as some servers do.
+            kind, _, rest = path[7:].partition("?")
+            kind = "/".join(kind.split("/")[:2])
+            return self.reply(200, bytes.fromhex(rest),
+                              raw=[("Content-type: %s\r\n" % kind).encode()])
+        if path.startswith("/counter"):
+            return self.reply(200, str(requests.count(path)).encode())
         if path.startswith("/redirect"):
             return self.reply(302, b"moved", [("Location", "/echo?from=redirect")])
         if path.startswith("/status/"):
