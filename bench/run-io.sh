@@ -3,7 +3,7 @@
 # the wall seconds of both, Kel's divided by Python's (below 1: Kel is faster) and whether
 # both printed the same line.
 #
-#   bash bench/run-io.sh [WORKLOAD...]      workloads: binary text call (the default: all)
+#   bash bench/run-io.sh [WORKLOAD...]      workloads: binary text call saveload (the default: all)
 # Environment: KEL (default: build it in Release into build-bench/), PYTHON (python3).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,7 +25,7 @@ sys.stdout.write(line * (100000000 // len(line.encode())))' > "$BENCH_DIR/data.t
 
 seconds() { local s=$(date +%s.%N); "$@" > "$BENCH_DIR/out" 2>&1; echo "$(date +%s.%N) - $s" | bc; }
 printf "%-8s %8s %8s %7s  %s\n" workload kel python ratio same
-for w in ${*:-binary text call}; do
+for w in ${*:-binary text call saveload}; do
     k=$(seconds "$KEL" "$here/io/$w.kel"); kout=$(cat "$BENCH_DIR/out")
     p=$(seconds "$PYTHON" "$here/io/$w.py"); pout=$(cat "$BENCH_DIR/out")
     same=$([ "$kout" = "$pout" ] && echo ok || echo "DIFF: $kout / $pout")

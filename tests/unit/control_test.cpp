@@ -69,6 +69,7 @@ protected:
         define_op("<", "lesser?");
         define_action("index?", "[series]", ACT_INDEX_Q);
         define_action("clear", "[series]", ACT_CLEAR);
+        define_action("pick", "[series index]", ACT_PICK);
     }
 
     static int32_t equal(bool, const int32_t*) {
@@ -217,7 +218,9 @@ INSTANTIATE_TEST_SUITE_P(Do, ControlScripts, ::testing::Values(
     script_case{"do/next [] 'p", "unset"},
     script_case{"do/next \"1 + 2 3\" 'p p", "[3]"},
     script_case{"do make error! \"boom\"", "error user/message"},
-    script_case{"do %no-such-script.kel", "error access/cannot-open"},
+    // Files go to the library's do-file, the arguments unevaluated.
+    script_case{"do-file: func [f c a] [a] do/args %x.kel 'w", "w"},
+    script_case{"do-file: func [f c a] [a] do %x.kel", "none"},
     script_case{"loop 3 [do [break/return 4]]", "4"}));
 
 INSTANTIATE_TEST_SUITE_P(ExitsThroughFunctions, ControlScripts, ::testing::Values(
