@@ -235,6 +235,8 @@ int32_t form(cell* value, cell* buffer, cell*, int32_t part) {
     part = text(buffer, "\n*** Where: ", part);
     cell where = values(value)[FIELD_WHERE];
     if (TYPE_OF(&where) == TYPE_WORD || TYPE_OF(&where) == TYPE_STRING) part = form_value(&where, buffer, part);
+    // A block names a directive or the like: its values as written.
+    else if (TYPE_OF(&where) == TYPE_BLOCK) part = append_limited(&where, buffer, 40, true, true, part);
     else part = text(buffer, "???", part);
     part = text(buffer, "\n*** Near : ", part);
     part = append_limited(values(value) + FIELD_NEAR, buffer, 40, true, true, part);

@@ -9,13 +9,17 @@
 
 #include "boot/error_catalog.h"
 #include "datatypes/binary.h"
+#include "datatypes/block.h"
 #include "datatypes/hash.h"
 #include "datatypes/logic.h"
 #include "datatypes/pair.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/vector.h"
+#include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "runtime/collector.h"
 #include "runtime/ownership.h"
 
 namespace kel::series {
@@ -77,7 +81,7 @@ void init() {
         entry<ACT_PICK>(pick), entry<ACT_POKE>(poke),
         0, entry<ACT_REMOVE>(remove), entry<ACT_REVERSE>(reverse), 0, 0, entry<ACT_SKIP>(skip), 0,
         entry<ACT_TAIL>(tail), entry<ACT_TAIL_Q>(tail_q), entry<ACT_TAKE>(take),
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 0, 0, entry<ACT_MODIFY>(modify), 0, 0, 0, 0, 0, 0, 0,
     });
 }
 
@@ -389,6 +393,20 @@ const cell* random(cell* value, bool seed, bool secure, bool only) {
         std::memcpy(b, held, unit);
     }
     if (owned) ownership::check(value, owner_action::randomized, h, length(value));
+    return value;
+}
+
+// Reactive objects take and release the series they hold through the word owned.
+const cell* modify(cell* target, cell* field, cell* value, bool) {
+    if (symbol::resolve(field->w2) != sym(SYM_OWNED)) fire(script_error::invalid_arg, field);
+    if (TYPE_OF(value) == TYPE_NONE) {
+        ownership::unbind(target);
+        return value;
+    }
+    if (TYPE_OF(value) != TYPE_BLOCK || block::ks_length_q(value) < 2 || TYPE_OF(block::ks_head(value)) != TYPE_OBJECT)
+        fire(script_error::invalid_arg, value);
+    root_cell owner(*block::ks_head(value)), word(block::ks_head(value)[1]);
+    ownership::mark_owner(target, &owner.value, &word.value);
     return value;
 }
 

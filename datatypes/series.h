@@ -76,6 +76,7 @@ const cell* clear(cell* value);
 const cell* copy(cell* value, cell* result, cell* part, bool deep, cell* types);
 int32_t length_q(cell* value);
 const cell* move(cell* origin, cell* target, cell* part);
+const cell* modify(cell* target, cell* field, cell* value, bool case_q);
 const cell* pick(cell* value, int32_t index, cell* index_cell);
 const cell* poke(cell* value, int32_t index, cell* new_value, cell* index_cell);
 const cell* remove(cell* value, cell* part, cell* key);
