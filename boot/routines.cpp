@@ -181,7 +181,7 @@ void float_on_change() {
 // The destination is the argument's own slot, so the caller's value is never overwritten.
 void image_encode() { result(*image::encode(arg(0), arg(1), int_of(arg(2)))); }
 
-// Only a binary is decoded in memory; anything else is a file for the loader.
+// The file loader takes only files: any other value fails as a missing file would.
 void image_decode() {
     uint32_t t = TYPE_OF(arg(0));
     if (t != TYPE_BINARY && t != TYPE_FILE) fire(access_error::cannot_open, arg(0));
