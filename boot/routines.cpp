@@ -4,14 +4,17 @@
 
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
 #include "boot/error_catalog.h"
 #include "boot/routine_names.h"
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/image.h"
 #include "datatypes/logic.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
@@ -25,6 +28,7 @@
 #include "evaluator/trace.h"
 #include "evaluator/values.h"
 #include "io/clipboard.h"
+#include "io/kelbin.h"
 #include "io/os_info.h"
 #include "io/simple_io.h"
 #include "runtime/collector.h"
@@ -174,6 +178,29 @@ void float_on_change() {
     else if (field == symbol::resolve(symbol::make("full?"))) float_::full_support_q = on;
 }
 
+// The destination is the argument's own slot, so the caller's value is never overwritten.
+void image_encode() { result(*image::encode(arg(0), arg(1), int_of(arg(2)))); }
+
+// The file loader takes only files: any other value fails as a missing file would.
+void image_decode() {
+    uint32_t t = TYPE_OF(arg(0));
+    if (t != TYPE_BINARY && t != TYPE_FILE) fire(access_error::cannot_open, arg(0));
+    result(*image::decode(arg(0)));
+}
+
+void kelbin_encode_star() {
+    bool compact = value_true_q(arg(1), false, nullptr);
+    result(*kelbin::encode(arg(0), compact ? kelbin::form::compact : kelbin::form::fixed));
+}
+
+void kelbin_decode() {
+    // Decoding allocates and may move the binary's buffer: it reads a copy.
+    std::vector<uint8_t> bytes(binary::ks_head(arg(0)), binary::ks_tail(arg(0)));
+    cell* values = block::push_only(4);
+    kelbin::decode(bytes.data(), bytes.size(), values);
+    result(*values);
+}
+
 struct entry {
     std::string_view name;
     routine_code code;
@@ -209,6 +236,10 @@ constexpr entry entries[] = {
     {"GC-series-cycles", GC_series_cycles},
     {"GC-nodes-cycles", GC_nodes_cycles},
     {"float-on-change*", float_on_change},
+    {"image-encode", image_encode},
+    {"image-decode", image_decode},
+    {"kelbin-encode*", kelbin_encode_star},
+    {"kelbin-decode", kelbin_decode},
 };
 
 constexpr int32_t entry_index(std::string_view name) {
