@@ -340,12 +340,14 @@ void rebind_function(node_id ctx, uint32_t index) {
     cell* body = block::clone(stack::push(more_at(f, MORE_BODY)), true, true);
     _context::bind(body, object.node, true);
     cell* locals = stack::push(f);
-    _context::clone_for_object(locals, CTX_FUNCTION);
+    _context::clone_sharing_keys(locals);
     _context::bind(body, locals->w1, false);
     cell spec = block_of(f->w2);
     // The compiled body, if any, belonged to the old context: the rebuilt one runs
     // interpreted, and runs in whatever object calls it.
     push_core(&spec, body, locals->w1, 0, 0, f->header & (FUNC_TRACE | FUNC_NO_TRACE), TYPE_FUNCTION, false);
+    // The spec block is shared, so its compiled form is too: no copy compiles it again.
+    *more_at(stack::top_cell(), MORE_ARGS) = *more_at(f, MORE_ARGS);
     _context::values(ctx_cell(object.node))[index] = *stack::top_cell();
     stack::top = saved_top;
 }
