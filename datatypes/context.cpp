@@ -156,6 +156,20 @@ node_id clone_for_object(cell* object, uint32_t kind) {
     return ctx;
 }
 
+node_id clone_sharing_keys(cell* function) {
+    node_id ctx = alloc_cells(2);
+    const cell* oc = ctx_cell(function->w1);
+    KEL_ASSERT(oc->header & CTX_ON_STACK);
+    series_buffer* b = node_buffer(ctx);
+    cell* c = b->cells();
+    // No active call yet, whatever the original is doing.
+    c[0] = cell{oc->header, oc->w1, 0, 0};
+    c[1] = cell{TYPE_UNSET, 0, 0, 0};
+    b->tail = reinterpret_cast<uint8_t*>(c + 2);
+    function->w1 = ctx;
+    return ctx;
+}
+
 int32_t find_word(node_id ctx, uint32_t symbol, bool case_insensitive) {
     return context_table_find(ctx_cell(ctx)->w1, symbol, case_insensitive);
 }

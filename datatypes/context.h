@@ -79,6 +79,11 @@ node_id make_from_spec(const cell* spec, bool on_stack, bool self, uint32_t kind
 // (an argument-stack cell or a root).
 node_id clone_for_object(cell* object, uint32_t kind);
 
+// function: a value whose w1 is its locals context; it gets a new context that shares the
+// key table (a function never adds words to its locals). Key words then name the first
+// context: readers re-point them. Must not move.
+node_id clone_sharing_keys(cell* function);
+
 int32_t find_word(node_id ctx, uint32_t symbol, bool case_insensitive);
 // -1 when added (the new slot in *index), else the slot that was there.
 int32_t add_symbol(node_id ctx, uint32_t symbol, bool case_insensitive, int32_t* index);

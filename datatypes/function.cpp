@@ -332,6 +332,17 @@ const cell* param_word_at(const cell* callee, int32_t n) {
     return &none_value;
 }
 
+// The spec block is shared by the copies of a method, so is its compiled form: until one
+// of them compiles it, they share a box the first call fills.
+cell shared_compiled_spec(const cell* function) {
+    if (TYPE_OF(more_at(function, MORE_ARGS)) == TYPE_UNSET) {
+        node_id box = alloc_unset_cells(1);
+        node_buffer(box)->tail = reinterpret_cast<uint8_t*>(node_buffer(box)->cells() + 1);
+        *more_at(function, MORE_ARGS) = cell{TYPE_PAREN, 0, box, 0};
+    }
+    return *more_at(function, MORE_ARGS);
+}
+
 void rebind_function(node_id ctx, uint32_t index) {
     cell* saved_top = stack::top;
     root_node object(ctx);
@@ -340,12 +351,13 @@ void rebind_function(node_id ctx, uint32_t index) {
     cell* body = block::clone(stack::push(more_at(f, MORE_BODY)), true, true);
     _context::bind(body, object.node, true);
     cell* locals = stack::push(f);
-    _context::clone_for_object(locals, CTX_FUNCTION);
+    _context::clone_sharing_keys(locals);
     _context::bind(body, locals->w1, false);
     cell spec = block_of(f->w2);
     // The compiled body, if any, belonged to the old context: the rebuilt one runs
     // interpreted, and runs in whatever object calls it.
     push_core(&spec, body, locals->w1, 0, 0, f->header & (FUNC_TRACE | FUNC_NO_TRACE), TYPE_FUNCTION, false);
+    *more_at(stack::top_cell(), MORE_ARGS) = shared_compiled_spec(f);
     _context::values(ctx_cell(object.node))[index] = *stack::top_cell();
     stack::top = saved_top;
 }

@@ -26,7 +26,8 @@ constexpr uint32_t ROUTINE_ARGS_MASK = 0x1Fu << ROUTINE_ARGS_SHIFT;
 // The more block of a function or routine.
 enum more_cell : uint32_t {
     MORE_BODY = 0,   // the body block (a deep copy), or none
-    MORE_ARGS = 1,   // the compiled argument spec, cached by the interpreter; unset until then
+    MORE_ARGS = 1,   // the compiled argument spec, cached by the interpreter; unset until then,
+                     // or a paren! on a one-cell box that copies of a method share until compiled
     MORE_CODE = 2,   // integer!: compiled body or routine entry; unset for an interpreted function
     MORE_OP = 3,     // the function itself once an op! wraps it, else unset
     MORE_EXTRA = 4,  // integer!: the owner object's context (functions), the return type (routines)

@@ -180,13 +180,27 @@ cell* push_global(uint32_t symbol) {
 
 cell* push(const cell* word) { return stack::push(word); }
 
-cell* push_in(node_id ctx, uint32_t index) { return stack::push(word_at_in_node(ctx, index)); }
-
 cell* word_at_in_node(node_id ctx, uint32_t index) { return ctx_key_word(ctx_cell(ctx), index); }
+
+namespace {
+
+// Key words may be shared with other contexts: the copy handed out names this one.
+cell word_in(node_id ctx, uint32_t index) {
+    cell w = *word_at_in_node(ctx, index);
+    w.w1 = ctx;
+    return w;
+}
+
+}  // namespace
+
+cell* push_in(node_id ctx, uint32_t index) {
+    cell w = word_in(ctx, index);
+    return stack::push(&w);
+}
 
 cell word_for_symbol(node_id ctx, uint32_t symbol) {
     int32_t index = _context::find_word(ctx, symbol, false);
-    if (index >= 0) return *word_at_in_node(ctx, static_cast<uint32_t>(index));
+    if (index >= 0) return word_in(ctx, static_cast<uint32_t>(index));
     return _context::global_word_for_symbol(symbol);
 }
 
@@ -194,7 +208,10 @@ cell* value_at_in_node(node_id ctx, uint32_t index) { return _context::values(ct
 
 cell* push_value_at(node_id ctx, uint32_t index) {
     cell* values = _context::values(ctx_cell(ctx));
-    if (!values) fire(script_error::not_defined, word_at_in_node(ctx, index));
+    if (!values) {
+        cell w = word_in(ctx, index);
+        fire(script_error::not_defined, &w);
+    }
     return stack::push(values + index);
 }
 
@@ -207,14 +224,20 @@ cell* get(const cell* word) {
 void set_value_from_stack(node_id ctx, uint32_t index) {
     cell* c = ctx_cell(ctx);
     cell* values = _context::values(c);
-    if (!values) fire(script_error::not_defined, word_at_in_node(ctx, index));
+    if (!values) {
+        cell w = word_in(ctx, index);
+        fire(script_error::not_defined, &w);
+    }
     if (!(c->header & CTX_ON_STACK) && ctx_kind(c) == CTX_OBJECT) ctx_key_word(c, index)->header |= CELL_FIELD_SET;
     values[index] = *stack::top_cell();
 }
 
 void set_value_keep_old(node_id ctx, uint32_t index) {
     cell* values = _context::values(ctx_cell(ctx));
-    if (!values) fire(script_error::not_defined, word_at_in_node(ctx, index));
+    if (!values) {
+        cell w = word_in(ctx, index);
+        fire(script_error::not_defined, &w);
+    }
     stack::push(values + index);
     cell* c = ctx_cell(ctx);
     if (!(c->header & CTX_ON_STACK) && ctx_kind(c) == CTX_OBJECT) ctx_key_word(c, index)->header |= CELL_FIELD_SET;

@@ -230,9 +230,16 @@ void compile_spec(const cell* callee, cell* out) {
 node_id compiled_spec(cell* callee) {
     cell* cached = series_cell(callee->w3, MORE_SPEC);
     if (TYPE_OF(cached) == TYPE_BLOCK) return series_node(cached);
+    node_id box = TYPE_OF(cached) == TYPE_PAREN ? series_node(cached) : 0;
+    if (box && TYPE_OF(series_cell(box, 0)) == TYPE_BLOCK) {
+        *cached = *series_cell(box, 0);
+        return series_node(cached);
+    }
+    root_node keep_box(box);
     cell* out = block::push_only(8);
     compile_spec(callee, out);
     *series_cell(callee->w3, MORE_SPEC) = *out;
+    if (box) *series_cell(keep_box.node, 0) = *out;
     node_id node = series_node(out);
     stack::pop(1);
     return node;
