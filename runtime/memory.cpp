@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "boot/error_catalog.h"
@@ -243,9 +244,12 @@ void free_series_frame(series_frame* frame) {
     os_free_frame_memory(frame);
 }
 
+// A frame with only a sliver left is passed over: taking it would send the next allocations
+// back over every frame for room, once per buffer while many small ones are made.
 series_frame* find_series_frame(size_t bytes) {
+    size_t room = std::max(bytes + 1, FRAME_REUSE_ROOM);
     for (series_frame* frame = memory.first_series_frame; frame; frame = frame->next)
-        if (frame->heap + bytes < frame->end) return frame;
+        if (static_cast<size_t>(frame->end - frame->heap) >= room) return frame;
     return nullptr;
 }
 
@@ -268,7 +272,7 @@ series_buffer* alloc_series_buffer(size_t count, uint32_t unit, int64_t offset) 
         if (!frame) {
             collector_collect_if_due();
             frame = find_series_frame(total);
-            if (!frame || static_cast<size_t>(frame->end - frame->heap) < FRAME_REUSE_ROOM) {
+            if (!frame) {
                 if (total >= memory.next_frame_size) memory.next_frame_size = memory.max_frame_size;
                 frame = alloc_series_frame();
             }
