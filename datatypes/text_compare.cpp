@@ -112,6 +112,13 @@ int32_t compare_text(const cell* value1, const cell* value2, int32_t op, bool ma
     const uint8_t* p1 = b1->offset + size_t{series_head(value1)} * u1;
     const uint8_t* p2 = b2->offset + size_t{series_head(value2)} * u2;
     bool fold = !case_sensitive_op(op);
+    // One-byte texts, the common case: equal bytes are equal either way, and unfolded bytes
+    // order as their characters.
+    if (u1 == 1 && u2 == 1) {
+        int r = std::memcmp(p1, p2, n);
+        if (r == 0) n = 0;
+        else if (!fold) return r > 0 ? 1 : -1;
+    }
     for (uint32_t i = 0; i < n; i++) {
         uint32_t c1 = get_char(p1 + size_t{i} * u1, u1), c2 = get_char(p2 + size_t{i} * u2, u2);
         if (c1 == c2) continue;
