@@ -21,8 +21,11 @@ namespace catalog {
 
 namespace {
 
-enum name : uint32_t { N_CATALOG, N_ERRORS, N_STATE, N_STACK_TRACE, N_SOURCE_FILES, N_STANDARD, N_ERROR, N_COUNT };
-const char* const names[N_COUNT] = {"catalog", "errors", "state", "stack-trace", "source-files", "standard", "error"};
+enum name : uint32_t {
+    N_CATALOG, N_ERRORS, N_STATE, N_STACK_TRACE, N_SOURCE_FILES, N_STANDARD, N_ERROR, N_CALLBACKS, N_BITS, N_COUNT
+};
+const char* const names[N_COUNT] = {"catalog",  "errors", "state",     "stack-trace", "source-files",
+                                    "standard", "error",  "callbacks", "bits"};
 uint32_t symbols[N_COUNT];
 
 constexpr const char* error_fields[] = {"code", "type", "id", "arg1", "arg2", "arg3", "near", "where", "stack", "files"};
@@ -161,6 +164,12 @@ cell* stack_trace() {
 cell* source_files() {
     cell* c = system_field(N_STATE, N_SOURCE_FILES);
     return c ? c : const_cast<cell*>(&none_value);
+}
+
+uint32_t callback_bits() {
+    cell* callbacks = system_field(N_STATE, N_CALLBACKS);
+    cell* bits = callbacks ? field(callbacks, N_BITS) : nullptr;
+    return bits && TYPE_OF(bits) == TYPE_INTEGER ? static_cast<uint32_t>(bits->w2) : 0;
 }
 
 }  // namespace catalog

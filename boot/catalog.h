@@ -28,6 +28,9 @@ cell* error_prototype();
 // system/state/stack-trace and system/state/source-files (none when missing).
 cell* stack_trace();
 cell* source_files();
+// system/state/callbacks/bits: which kinds of callback a trace run follows; 0 until the
+// system object has it or while it is not an integer.
+uint32_t callback_bits();
 
 }  // namespace catalog
 }  // namespace kel

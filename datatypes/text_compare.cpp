@@ -1,8 +1,10 @@
 #include "datatypes/text_compare.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "boot/error_catalog.h"
@@ -110,6 +112,13 @@ int32_t compare_text(const cell* value1, const cell* value2, int32_t op, bool ma
     const uint8_t* p1 = b1->offset + size_t{series_head(value1)} * u1;
     const uint8_t* p2 = b2->offset + size_t{series_head(value2)} * u2;
     bool fold = !case_sensitive_op(op);
+    // One-byte texts, the common case: equal bytes are equal either way, and unfolded bytes
+    // order as their characters.
+    if (u1 == 1 && u2 == 1) {
+        int r = std::memcmp(p1, p2, n);
+        if (r == 0) n = 0;
+        else if (!fold) return r > 0 ? 1 : -1;
+    }
     for (uint32_t i = 0; i < n; i++) {
         uint32_t c1 = get_char(p1 + size_t{i} * u1, u1), c2 = get_char(p2 + size_t{i} * u2, u2);
         if (c1 == c2) continue;
@@ -215,6 +224,35 @@ bool matches_at(const series_buffer* b, uint32_t unit, int64_t p, const pattern&
     return true;
 }
 
+// Forward search over one-byte units, the common case: the C library's scan for an exact
+// pattern, a table per byte for a folded one. -1 when there is no match.
+int64_t find_in_bytes(const series_buffer* b, int64_t from, int64_t end, const pattern& pat) {
+    const uint8_t* base = b->offset;
+    size_t m = pat.chars.size();
+    if (!pat.fold) {
+        std::string needle;
+        for (uint32_t c : pat.chars) {
+            if (c > 0xFF) return -1;
+            needle.push_back(static_cast<char>(c));
+        }
+        const void* hit = memmem(base + from, static_cast<size_t>(end - from), needle.data(), m);
+        return hit ? static_cast<const uint8_t*>(hit) - base : -1;
+    }
+    static const auto upper = [] {
+        std::array<uint32_t, 256> table{};
+        for (uint32_t c = 0; c < 256; c++) table[c] = to_upper_char(c);
+        return table;
+    }();
+    auto same = [&](uint8_t c, uint32_t want) { return c == want || upper[c] == want; };
+    for (int64_t p = from; p + static_cast<int64_t>(m) <= end; p++) {
+        if (!same(base[p], pat.chars[0])) continue;
+        size_t i = 1;
+        while (i < m && same(base[p + i], pat.chars[i])) i++;
+        if (i == m) return p;
+    }
+    return -1;
+}
+
 struct search {
     int64_t position = -1;  // character index from the offset of the match start
     uint32_t length = 0;
@@ -250,7 +288,9 @@ search find_position(cell* series, cell* value, cell* part, bool case_q, bool sa
     // No allocation from here: the buffer stays put.
     series_buffer* b = buffer_of(series);
     uint32_t unit = b->unit();
-    if (!reverse && !last) {
+    if (!reverse && !last && unit == 1 && step == 1 && !match && !pat.bitset) {
+        s.position = find_in_bytes(b, h, end, pat);
+    } else if (!reverse && !last) {
         for (int64_t p = h; p + m <= end; p += step) {
             if (matches_at(b, unit, p, pat)) {
                 s.position = p;

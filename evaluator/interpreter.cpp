@@ -6,6 +6,7 @@
 #include <exception>
 #include <vector>
 
+#include "boot/catalog.h"
 #include "boot/error_catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -647,10 +648,22 @@ void evaluate_for_object(cell* block) {
     stack::top = saved;
 }
 
+// The bit of system/state/callbacks/bits that lets a trace run follow a callback of this
+// kind; 0 for kinds it never follows (its own callback among them).
+uint32_t callback_kind_bit(uint32_t name) {
+    constexpr struct { runtime_word word; uint32_t bit; } kinds[] = {
+        {W_LEXER_CALLBACK, 1},   {W_PARSE_CALLBACK, 2}, {W_COMPARE_CALLBACK, 4},
+        {W_ON_CHANGE, 8},        {W_ON_DEEP_CHANGE, 16},
+    };
+    for (const auto& kind : kinds)
+        if (runtime_words[kind.word].w2 == name) return kind.bit;
+    return 0;
+}
+
 // For objects: an event handler whose arguments are on the stack from args up.
 void call_object_handler(cell* handler, uint32_t name, cell* args) {
     root_cell fn(*handler);
-    tracing_scope untraced(false);
+    tracing_scope untraced(tracing && (catalog::callback_bits() & callback_kind_bit(name)) != 0);
     cell word{TYPE_WORD, 0, name, static_cast<uint32_t>(-1)};
     cell* saved = stack::top;
     stack::top = args;

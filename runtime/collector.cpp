@@ -224,7 +224,10 @@ void compact_series_frames() {
     interior_table.clear();
 }
 
+// Spares left unused since the last collection go back; dead big buffers become spares
+// up to the budget, the room the program fills between two collections.
 void sweep_big_blocks_pass() {
+    release_spare_big_blocks();
     for (big_block* block = memory.big_blocks; block;) {
         big_block* next = block->next;
         series_buffer* b = block->buffer();
@@ -233,7 +236,7 @@ void sweep_big_blocks_pass() {
             count_live(b);
         } else {
             release_dead(b);
-            free_big_block(b);
+            retire_big_block(b, collect_budget);
         }
         block = next;
     }

@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "boot/error_catalog.h"
@@ -243,9 +244,12 @@ void free_series_frame(series_frame* frame) {
     os_free_frame_memory(frame);
 }
 
+// A frame with only a sliver left is passed over: taking it would send the next allocations
+// back over every frame for room, once per buffer while many small ones are made.
 series_frame* find_series_frame(size_t bytes) {
+    size_t room = std::max(bytes + 1, FRAME_REUSE_ROOM);
     for (series_frame* frame = memory.first_series_frame; frame; frame = frame->next)
-        if (frame->heap + bytes < frame->end) return frame;
+        if (static_cast<size_t>(frame->end - frame->heap) >= room) return frame;
     return nullptr;
 }
 
@@ -268,7 +272,7 @@ series_buffer* alloc_series_buffer(size_t count, uint32_t unit, int64_t offset) 
         if (!frame) {
             collector_collect_if_due();
             frame = find_series_frame(total);
-            if (!frame || static_cast<size_t>(frame->end - frame->heap) < FRAME_REUSE_ROOM) {
+            if (!frame) {
                 if (total >= memory.next_frame_size) memory.next_frame_size = memory.max_frame_size;
                 frame = alloc_series_frame();
             }
@@ -394,8 +398,50 @@ node_id copy_series_part(node_id source_node, size_t start, size_t count) {
     return node;
 }
 
+namespace {
+
+// Bytes a big block's pages hold for its buffer.
+size_t big_block_capacity(big_block* block) {
+    size_t mapped = *reinterpret_cast<size_t*>(reinterpret_cast<uint8_t*>(block) - 16);
+    return mapped - 16 - sizeof(big_block);
+}
+
+void unlink_big_block(big_block** list, big_block* block) {
+    while (*list && *list != block) list = &(*list)->next;
+    if (*list) *list = block->next;
+}
+
+// The smallest spare that holds bytes without wasting more than as much again: its pages are
+// committed, so a large buffer made again and again (a copy per loop) faults nothing in.
+big_block* take_spare_big_block(size_t bytes) {
+    big_block* best = nullptr;
+    for (big_block* b = memory.spare_big_blocks; b; b = b->next) {
+        size_t capacity = big_block_capacity(b);
+        if (capacity >= bytes && capacity / 2 <= bytes &&
+            (!best || capacity < big_block_capacity(best)))
+            best = b;
+    }
+    if (best) {
+        unlink_big_block(&memory.spare_big_blocks, best);
+        memory.spare_big_bytes -= big_block_capacity(best);
+    }
+    return best;
+}
+
+// Large pages: a fresh big buffer then faults in once per two megabytes, not per page.
+void advise_huge_pages(big_block* block) {
+    uint8_t* pages = reinterpret_cast<uint8_t*>(block) - 16;
+    madvise(pages, *reinterpret_cast<size_t*>(pages), MADV_HUGEPAGE);
+}
+
+}  // namespace
+
 series_buffer* alloc_big_block(size_t bytes) {
-    auto* block = static_cast<big_block*>(os_alloc_frame_memory(bytes + sizeof(big_block)));
+    big_block* block = take_spare_big_block(bytes);
+    if (!block) {
+        block = static_cast<big_block*>(os_alloc_frame_memory(bytes + sizeof(big_block)));
+        advise_huge_pages(block);
+    }
     block->next = nullptr;
     block->reserved = 0;
     block->size = bytes;
@@ -407,16 +453,36 @@ series_buffer* alloc_big_block(size_t bytes) {
 
 void free_big_block(series_buffer* buffer) {
     big_block* block = reinterpret_cast<big_block*>(buffer) - 1;
-    big_block** link = &memory.big_blocks;
-    while (*link && *link != block) link = &(*link)->next;
-    if (*link) *link = block->next;
+    unlink_big_block(&memory.big_blocks, block);
     os_free_frame_memory(block);
+}
+
+void retire_big_block(series_buffer* buffer, size_t room) {
+    big_block* block = reinterpret_cast<big_block*>(buffer) - 1;
+    size_t capacity = big_block_capacity(block);
+    if (memory.spare_big_bytes + capacity > room) {
+        free_big_block(buffer);
+        return;
+    }
+    unlink_big_block(&memory.big_blocks, block);
+    block->next = memory.spare_big_blocks;
+    memory.spare_big_blocks = block;
+    memory.spare_big_bytes += capacity;
+}
+
+void release_spare_big_blocks() {
+    while (big_block* block = memory.spare_big_blocks) {
+        memory.spare_big_blocks = block->next;
+        os_free_frame_memory(block);
+    }
+    memory.spare_big_bytes = 0;
 }
 
 void free_all_node_frames() {
     while (memory.first_node_frame) free_node_frame(memory.first_node_frame);
     while (memory.first_series_frame) free_series_frame(memory.first_series_frame);
     while (memory.big_blocks) free_big_block(memory.big_blocks->buffer());
+    release_spare_big_blocks();
     memory.current_node_frame = nullptr;
     memory.next_frame_size = memory.initial_frame_size;
 }

@@ -99,6 +99,8 @@ struct memory_state {
     size_t initial_frame_size;
     size_t max_frame_size;
     big_block* big_blocks;
+    big_block* spare_big_blocks;  // freed, pages still committed, for the next big buffers
+    size_t spare_big_bytes;
     size_t allocated;  // bytes cut or taken since the last collection
 };
 extern memory_state memory;
@@ -149,6 +151,9 @@ node_id copy_series_part(node_id node, size_t start, size_t count);
 
 series_buffer* alloc_big_block(size_t bytes);
 void free_big_block(series_buffer* buffer);
+// Frees a dead big buffer, or keeps its pages as a spare while the spares stay within room.
+void retire_big_block(series_buffer* buffer, size_t room);
+void release_spare_big_blocks();
 void sweep_big_blocks();
 void free_all_node_frames();
 

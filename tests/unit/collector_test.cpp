@@ -93,7 +93,8 @@ TEST_F(Collector, RetiredBuffersOfExpansionsAreDropped) {
 }
 
 TEST_F(Collector, UnreachableBigBlockIsFreed) {
-    node_id big = alloc_bytes(SERIES_FRAME_MAX);
+    // Larger than the budget: too big to keep as a spare.
+    node_id big = alloc_bytes(64u << 20);
     root_node kept(alloc_bytes(SERIES_FRAME_MAX), false);
     ASSERT_TRUE(node_buffer(big)->flags & SERIES_BIG);
     size_t before = memory.total;
@@ -102,6 +103,31 @@ TEST_F(Collector, UnreachableBigBlockIsFreed) {
     EXPECT_LT(memory.total, before);
     EXPECT_FALSE(node_buffer(kept.node)->flags & SERIES_MARK);
     EXPECT_EQ(memory.big_blocks->next, nullptr);
+}
+
+TEST_F(Collector, DeadBigBlocksAreReusedWithinTheBudget) {
+    series_buffer* pages = node_buffer(alloc_bytes(6u << 20));
+    collector_collect();
+    EXPECT_EQ(memory.big_blocks, nullptr);
+    ASSERT_NE(memory.spare_big_blocks, nullptr);
+    // A much smaller buffer leaves the spare alone; one of about its size takes its pages.
+    size_t total = memory.total;
+    root_node small(alloc_bytes(SERIES_FRAME_MAX), false);
+    EXPECT_GT(memory.total, total);
+    total = memory.total;
+    root_node again(alloc_bytes((6u << 20) - 4096), false);
+    EXPECT_EQ(memory.total, total);
+    EXPECT_EQ(node_buffer(again.node), pages);
+    EXPECT_EQ(memory.spare_big_blocks, nullptr);
+    // A spare nobody took by the next collection goes back.
+    alloc_bytes(6u << 20);
+    collector_collect();
+    ASSERT_NE(memory.spare_big_blocks, nullptr);
+    total = memory.total;
+    collector_collect();
+    EXPECT_EQ(memory.spare_big_blocks, nullptr);
+    EXPECT_LT(memory.total, total);
+    EXPECT_FALSE(node_is_free(again.node));
 }
 
 TEST_F(Collector, EmptiedFramesAreKeptUpToTwiceTheBudget) {
