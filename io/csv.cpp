@@ -11,15 +11,17 @@ namespace kel::csv {
 
 namespace {
 
+template <class T>
 class reader {
 public:
-    reader(const cell* text, const options& options) : in_(text_cells::code_points(text)), o_(options) {}
+    reader(text_cells::source<T> in, const options& options) : in_(in), o_(options) {}
 
     bool rows(cell* out) {
         cell* saved = stack::top;
         cell* rows = block::push_only(static_cast<int32_t>(in_.size() / 80) + 1);
         cell* line = stack::push_cell();
         cell* value = stack::push_cell();
+        in_.refresh();
         bool done = o_.header ? header_line(rows, line, value) : true;
         while (done && status_ < 0 && !only_line_ends()) {
             line_start_ = at_;
@@ -33,7 +35,7 @@ public:
     }
 
 private:
-    std::vector<uint32_t> in_;
+    text_cells::source<T> in_;
     options o_;
     size_t at_ = 0;
     size_t line_start_ = 0;
@@ -67,6 +69,7 @@ private:
         if (!values(line, value)) return true;
         if (!line_end() || only_line_ends()) return false;
         block::ks_append(rows, line);
+        in_.refresh();
         return true;
     }
 
@@ -74,6 +77,7 @@ private:
     // number.
     bool values(cell* line, cell* value) {
         block::make_at(line, longest_ > 0 ? longest_ : 8);
+        in_.refresh();
         for (;;) {
             if (!quoted_value()) unquoted_value();
             else if (!end_q() && in_[at_] != o_.delimiter && in_[at_] != '\n' && in_[at_] != '\r') {
@@ -82,6 +86,7 @@ private:
             }
             text_cells::make_string(value, text_.data(), text_.size());
             block::ks_append(line, value);
+            in_.refresh();
             if (end_q() || in_[at_] != o_.delimiter) return true;
             at_++;
         }
@@ -107,7 +112,8 @@ private:
     void unquoted_value() {
         size_t from = at_;
         while (!end_q() && in_[at_] != o_.delimiter && in_[at_] != '\n' && in_[at_] != '\r') at_++;
-        text_.assign(in_.begin() + static_cast<std::ptrdiff_t>(from), in_.begin() + static_cast<std::ptrdiff_t>(at_));
+        text_.clear();
+        for (size_t i = from; i < at_; i++) text_.push_back(in_[i]);
     }
 
     int32_t line_number() const {
@@ -134,11 +140,14 @@ private:
         }
         if (length > longest_) longest_ = length;
         block::ks_append(rows, line);
+        in_.refresh();
     }
 };
 
 }  // namespace
 
-bool read(const cell* text, const options& options, cell* out) { return reader(text, options).rows(out); }
+bool read(const cell* text, const options& options, cell* out) {
+    return text_cells::with_source(text, [&](auto in) { return reader(in, options).rows(out); });
+}
 
 }  // namespace kel::csv

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/float.h"
+#include "datatypes/symbol.h"
 #include "datatypes/map.h"
 #include "datatypes/number_scan.h"
 #include "datatypes/series.h"
@@ -52,9 +54,10 @@ int hex_digit(uint32_t c) {
     return -1;
 }
 
+template <class T>
 class decoder {
 public:
-    explicit decoder(const cell* text) : in_(text_cells::code_points(text)) {}
+    explicit decoder(text_cells::source<T> in) : in_(in) {}
 
     bool document(cell* out) {
         skip_ws();
@@ -64,7 +67,7 @@ public:
     }
 
 private:
-    std::vector<uint32_t> in_;
+    text_cells::source<T> in_;
     size_t at_ = 0;
     std::u32string text_;
     std::unordered_map<std::u32string, uint32_t> key_symbols_;
@@ -92,6 +95,7 @@ private:
             case '"':
                 if (!string_text()) return false;
                 text_cells::make_string(out, reinterpret_cast<const uint32_t*>(text_.data()), text_.size());
+                in_.refresh();
                 return true;
             case '{':
                 return container(out, depth, true);
@@ -235,6 +239,12 @@ private:
 
     bool key(cell* out) {
         if (peek() != '"' || !string_text()) return false;
+        bool done = key_value(out);
+        in_.refresh();
+        return done;
+    }
+
+    bool key_value(cell* out) {
         if (!word_key_q(text_)) {
             text_cells::make_string(out, reinterpret_cast<const uint32_t*>(text_.data()), text_.size());
             return true;
@@ -252,6 +262,7 @@ private:
         cell* saved = stack::top;
         cell* items = block::push_only(8);
         cell* item = stack::push_cell();
+        in_.refresh();
         uint32_t close = object ? '}' : ']';
         skip_ws();
         if (peek() != close) {
@@ -259,6 +270,7 @@ private:
                 if (object) {
                     if (!key(item)) return false;
                     block::ks_append(items, item);
+                    in_.refresh();
                     skip_ws();
                     if (peek() != ':') return false;
                     at_++;
@@ -266,6 +278,7 @@ private:
                 }
                 if (!value(item, depth + 1)) return false;
                 block::ks_append(items, item);
+                in_.refresh();
                 skip_ws();
                 if (peek() != ',') break;
                 at_++;
@@ -274,10 +287,196 @@ private:
             if (peek() != close) return false;
         }
         at_++;
-        if (object) map::make_over_block(items);
+        if (object) {
+            map::make_over_block(items);
+            in_.refresh();
+        }
         *out = *items;
         stack::top = saved;
         return true;
+    }
+};
+
+// Nothing allocates while the value is walked: the text grows in a C++ buffer and
+// becomes a string! at the end.
+class encoder {
+public:
+    encoder(const cell* indent, bool ascii) : ascii_(ascii) {
+        if (TYPE_OF(indent) != TYPE_STRING) return;
+        pretty_ = true;
+        series_buffer* b = string::buffer_of(indent);
+        for (uint32_t i = series_head(indent); i < string::ks_buffer_length(indent); i++)
+            indent_.push_back(string::get_char(b->offset + size_t{i} * b->unit(), b->unit()));
+    }
+
+    bool value(const cell* v, int depth) {
+        switch (TYPE_OF(v)) {
+            case TYPE_NONE:
+                put("null");
+                return true;
+            case TYPE_LOGIC:
+                put(v->w1 ? "true" : "false");
+                return true;
+            case TYPE_INTEGER:
+                put(std::to_string(static_cast<int32_t>(v->w2)).c_str());
+                return true;
+            case TYPE_FLOAT: {
+                // Infinities and NaN are molded by the Kel writer.
+                double d = cell_float(v);
+                if (d - d != 0.0) return false;
+                put(float_::form_float(d, FORM_FLOAT));
+                return true;
+            }
+            case TYPE_STRING:
+                text(v);
+                return true;
+            case TYPE_BLOCK:
+                return depth < DEPTH_LIMIT && array(v, depth);
+            case TYPE_MAP:
+                return depth < DEPTH_LIMIT && object(v, depth);
+            default:
+                return false;
+        }
+    }
+
+    void result(cell* out) { text_cells::make_string(out, out_.data(), out_.size()); }
+
+private:
+    bool ascii_;
+    bool pretty_ = false;
+    int level_ = 0;
+    std::vector<uint32_t> indent_;
+    std::vector<uint32_t> out_;
+
+    void put(const char* s) {
+        while (*s) out_.push_back(static_cast<uint8_t>(*s++));
+    }
+    void put(uint32_t c) { out_.push_back(c); }
+
+    void hex4(uint32_t n) {
+        static const char digits[] = "0123456789ABCDEF";
+        put("\\u");
+        for (int shift = 12; shift >= 0; shift -= 4) put(static_cast<uint32_t>(digits[(n >> shift) & 15]));
+    }
+
+    bool normal(uint32_t c) const {
+        if (ascii_) return c >= 32 && c <= 127 && c != '"' && c != '\\';
+        return c >= 32 && c != '"' && c != '\\' && (c < 0xD800 || c > 0xDFFF);
+    }
+
+    void text(const cell* v) {
+        series_buffer* b = string::buffer_of(v);
+        uint32_t unit = b->unit();
+        put('"');
+        for (uint32_t i = series_head(v); i < string::ks_buffer_length(v); i++)
+            character(string::get_char(b->offset + size_t{i} * unit, unit));
+        put('"');
+    }
+
+    void character(uint32_t c) {
+        if (normal(c)) {
+            put(c);
+            return;
+        }
+        switch (c) {
+            case '"': put("\\\""); break;
+            case '\\': put("\\\\"); break;
+            case '\b': put("\\b"); break;
+            case '\f': put("\\f"); break;
+            case '\n': put("\\n"); break;
+            case '\r': put("\\r"); break;
+            case '\t': put("\\t"); break;
+            default:
+                if (c > 0xFFFF) {
+                    hex4(0xD800 + ((c - 0x10000) >> 10));
+                    hex4(0xDC00 + ((c - 0x10000) & 1023));
+                } else {
+                    hex4(c);
+                }
+        }
+    }
+
+    // Between items: a comma, and in pretty form a line feed and the indent.
+    void separate(bool first) {
+        if (!first) put(',');
+        if (!pretty_) return;
+        put('\n');
+        for (int i = 0; i < level_; i++) out_.insert(out_.end(), indent_.begin(), indent_.end());
+    }
+
+    void open(char bracket) {
+        put(static_cast<uint32_t>(bracket));
+        level_++;
+    }
+
+    void close(char bracket) {
+        level_--;
+        if (pretty_) {
+            put('\n');
+            for (int i = 0; i < level_; i++) out_.insert(out_.end(), indent_.begin(), indent_.end());
+        }
+        put(static_cast<uint32_t>(bracket));
+    }
+
+    bool array(const cell* v, int depth) {
+        series_buffer* b = series::buffer_of(v);
+        const cell* item = b->cells() + series_head(v);
+        const cell* tail = b->cells_tail();
+        if (item >= tail) {
+            put("[]");
+            return true;
+        }
+        open('[');
+        for (bool first = true; item < tail; item++, first = false) {
+            separate(first);
+            if (!value(item, depth + 1)) return false;
+        }
+        close(']');
+        return true;
+    }
+
+    // Word keys are written as their names, string keys as strings; other keys are
+    // molded by the Kel writer.
+    bool object(const cell* v, int depth) {
+        series_buffer* b = series::buffer_of(v);
+        const cell* entry = b->cells() + series_head(v);
+        const cell* tail = b->cells_tail();
+        bool first = true;
+        for (; entry + 1 < tail; entry += 2) {
+            if (TYPE_OF(entry + 1) == 0) continue;
+            if (first) open('{');
+            separate(first);
+            first = false;
+            uint32_t type = TYPE_OF(entry);
+            if (type == TYPE_STRING) {
+                text(entry);
+            } else if (type == TYPE_SET_WORD) {
+                name(entry->w2);
+            } else {
+                return false;
+            }
+            put(':');
+            if (pretty_) put(' ');
+            if (!value(entry + 1, depth + 1)) return false;
+        }
+        if (first) put("{}");
+        else close('}');
+        return true;
+    }
+
+    void name(uint32_t symbol) {
+        size_t length = 0;
+        const uint8_t* p = symbol::name_bytes(symbol, &length);
+        const uint8_t* end = p + length;
+        put('"');
+        while (p < end) {
+            uint32_t c = *p++;
+            int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+            if (more) c &= 0x3F >> more;
+            for (; more > 0 && p < end; more--) c = c << 6 | (*p++ & 0x3F);
+            character(c);
+        }
+        put('"');
     }
 };
 
@@ -286,12 +485,17 @@ private:
 bool decode(const cell* text, cell* out) {
     cell* saved = stack::top;
     cell* result = stack::push_cell();
-    bool done = decoder(text).document(result);
+    bool done = text_cells::with_source(text, [&](auto in) { return decoder(in).document(result); });
     if (done) *out = *result;
     stack::top = saved;
     return done;
 }
 
-bool encode(const cell*, const cell*, bool, cell*) { return false; }
+bool encode(const cell* value, const cell* indent, bool ascii, cell* out) {
+    encoder writer(indent, ascii);
+    if (!writer.value(value, 0)) return false;
+    writer.result(out);
+    return true;
+}
 
 }  // namespace kel::json

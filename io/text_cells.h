@@ -2,21 +2,36 @@
 // the native codec loops work on these so that a collection never moves what they read.
 #pragma once
 #include <cstdint>
-#include <vector>
 
 #include "datatypes/string.h"
 #include "runtime/cell.h"
 
 namespace kel::text_cells {
 
-// The characters of a text value from its head, one code point each.
-inline std::vector<uint32_t> code_points(const cell* text) {
-    series_buffer* b = string::buffer_of(text);
-    uint32_t unit = b->unit(), n = string::ks_length(text);
-    const uint8_t* p = b->offset + size_t{series_head(text)} * unit;
-    std::vector<uint32_t> out(n);
-    for (uint32_t i = 0; i < n; i++) out[i] = string::get_char(p + size_t{i} * unit, unit);
-    return out;
+// A text value's characters from its head, read in place. Anything that allocates may
+// move the buffer: refresh() after it.
+template <class T>
+class source {
+public:
+    explicit source(const cell* text) : text_(text), length_(string::ks_length(text)) { refresh(); }
+    void refresh() { chars_ = reinterpret_cast<const T*>(string::buffer_of(text_)->offset) + series_head(text_); }
+    size_t size() const { return length_; }
+    uint32_t operator[](size_t i) const { return chars_[i]; }
+
+private:
+    const cell* text_;
+    size_t length_;
+    const T* chars_ = nullptr;
+};
+
+// f(source<T>) with the text's own character width.
+template <class F>
+auto with_source(const cell* text, F&& f) {
+    switch (string::buffer_of(text)->unit()) {
+        case 1: return f(source<uint8_t>(text));
+        case 2: return f(source<uint16_t>(text));
+        default: return f(source<uint32_t>(text));
+    }
 }
 
 // A new string! in `out` (a cell that stays put) holding the code points, in the
