@@ -192,8 +192,7 @@ void json_encode() {
 void csv_read() {
     cell* rows = stack::push_cell();
     bool header = TYPE_OF(arg(3)) == TYPE_LOGIC && arg(3)->w1;
-    csv::options options{arg(1)->w2, arg(2)->w2, header,
-                         arg(4)->w1 != 0, arg(5)->w1 != 0};
+    csv::options options{arg(1)->w2, arg(2)->w2, header, arg(4)->w1 != 0, arg(5)->w1 != 0};
     result(csv::read(arg(0), options, rows) ? *rows : none_value);
 }
 

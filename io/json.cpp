@@ -6,11 +6,11 @@
 
 #include "datatypes/block.h"
 #include "datatypes/float.h"
-#include "datatypes/symbol.h"
 #include "datatypes/map.h"
 #include "datatypes/number_scan.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "evaluator/transcode.h"
