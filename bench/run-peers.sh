@@ -8,8 +8,8 @@
 #
 # PEER_DIR is the peer benchmark folder: it holds peers/<workload>.py|.lua|.tcl and
 # expected-checksums.txt. Workloads: fib loop strcat series map objects words deflate replace
-# split jsonwalk csvread (the default: all). words, replace and split read DATA/text.txt,
-# deflate DATA/blob.bin, jsonwalk DATA/data.json and csvread DATA/data.csv, DATA written by
+# split jsonwalk jsonparse csvread (the default: all). words, replace and split read DATA/text.txt,
+# deflate DATA/blob.bin, jsonwalk and jsonparse DATA/data.json and csvread DATA/data.csv, DATA written by
 # PEER_DIR/make-data.py. The peers of replace and split live in bench/peers/ here; a workload
 # without an expected line must print the Python peer's line.
 # Environment:
@@ -28,7 +28,7 @@ shift
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 runs=${RUNS:-3}
-workloads=${*:-fib loop strcat series map objects words deflate replace split jsonwalk csvread}
+workloads=${*:-fib loop strcat series map objects words deflate replace split jsonwalk jsonparse csvread}
 export KEL_BENCH_DATA=${DATA:-$peer_dir/data}
 
 timecmd=$(type -P time) || { echo "needs GNU time (Debian package: time)" >&2; exit 2; }
@@ -111,7 +111,7 @@ for w in $workloads; do
     case $w in
         words | replace | split) args=("$KEL_BENCH_DATA/text.txt") ;;
         deflate) args=("$KEL_BENCH_DATA/blob.bin") ;;
-        jsonwalk) args=("$KEL_BENCH_DATA/data.json") ;;
+        jsonwalk | jsonparse) args=("$KEL_BENCH_DATA/data.json") ;;
         csvread) args=("$KEL_BENCH_DATA/data.csv") ;;
     esac
     for lang in python lua tcl; do

@@ -28,6 +28,8 @@
 #include "evaluator/trace.h"
 #include "evaluator/values.h"
 #include "io/clipboard.h"
+#include "io/csv.h"
+#include "io/json.h"
 #include "io/kelbin.h"
 #include "io/os_info.h"
 #include "io/simple_io.h"
@@ -201,6 +203,26 @@ void kelbin_decode() {
     result(*values);
 }
 
+void json_decode() {
+    cell* value = stack::push_cell();
+    bool done = json::decode(arg(0), value);
+    if (done) block::ks_append(arg(1), value);
+    result(logic_value(done));
+}
+
+void json_encode() {
+    cell* text = stack::push_cell();
+    bool ascii = TYPE_OF(arg(2)) == TYPE_LOGIC && arg(2)->w1;
+    result(json::encode(arg(0), arg(1), ascii, text) ? *text : none_value);
+}
+
+void csv_read() {
+    cell* rows = stack::push_cell();
+    bool header = TYPE_OF(arg(3)) == TYPE_LOGIC && arg(3)->w1;
+    csv::options options{arg(1)->w2, arg(2)->w2, header, arg(4)->w1 != 0, arg(5)->w1 != 0};
+    result(csv::read(arg(0), options, rows) ? *rows : none_value);
+}
+
 struct entry {
     std::string_view name;
     routine_code code;
@@ -240,6 +262,9 @@ constexpr entry entries[] = {
     {"image-decode", image_decode},
     {"kelbin-encode*", kelbin_encode_star},
     {"kelbin-decode", kelbin_decode},
+    {"json-decode", json_decode},
+    {"json-encode", json_encode},
+    {"csv-read", csv_read},
 };
 
 constexpr int32_t entry_index(std::string_view name) {

@@ -5,7 +5,8 @@
 // The first byte picks the decoder (bit 0: CSV) and, for CSV, the refinements (bits 1-6:
 // /header, /as-columns, /as-records, /flat, /trim, /with #";"; bit 7: /quote #"'"); the
 // rest, read as UTF-8, is the text. A JSON value that loads must be written and read back
-// to an equal value.
+// to an equal value. Each call also runs with the native loop declining, so that the Kel
+// grammar or writer does it: both ways must give the same value or the same error.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -27,10 +28,26 @@ textcodec-allowed: [invalid-data parse-stack message out-of-range]
 textcodec-ok?: func [result] [
     to logic! any [not error? :result find textcodec-allowed result/id]
 ]
+textcodec-outcome: func [code /local result] [
+    set/any 'result try code
+    either error? :result [reduce [result/id result/arg1]] [mold/all/flat :result]
+]
+textcodec-same: func [support field stub code /local saved kel-only] [
+    saved: get in support field
+    set in support field :stub
+    set/any 'kel-only textcodec-outcome code
+    set in support field :saved
+    kel-only = textcodec-outcome code
+]
+textcodec-reader: context? first find body-of :load-json 'fast-decode
+textcodec-writer: context? first find body-of :to-json 'fast-encode
+textcodec-csv-reader: context? first find body-of :load-csv 'quote-char
 textcodec-json: func [text /local value again] [
+    unless textcodec-same textcodec-reader 'fast-decode func [t i] [false] [load-json text] [return false]
     value: try [load-json text]
     unless textcodec-ok? :value [return false]
     if any [error? :value find mold :value "#INF"] [return true]
+    unless textcodec-same textcodec-writer 'fast-encode func [d i a] [none] [to-json :value] [return false]
     again: try [load-json to-json :value]
     any [all [error? :again again/id = 'invalid-data] :again = :value]
 ]
@@ -42,6 +59,7 @@ textcodec-csv: func [mode text /local refs code] [
     code: reduce [to path! append copy [load-csv] refs text]
     if 0 <> (mode and 64) [append code #";"]
     if 0 <> (mode and 128) [append code #"'"]
+    unless textcodec-same textcodec-csv-reader 'fast-read func [t d q h s i] [none] code [return false]
     textcodec-ok? try code
 ]
 textcodec-run: func [data /local mode text] [
