@@ -92,10 +92,18 @@ void adopt_system_object() {
     locale::adopt(&system_object);
 }
 
+// The system object's stage reads the runtime's data from the hand-over; the codec stages take
+// the routines that have no global word from it. Binding the others would only cost start-up.
+bool takes_handover(const std::string& name) {
+    for (const char* prefix : {"07-", "09-", "16-", "17-"})
+        if (name.starts_with(prefix)) return true;
+    return false;
+}
+
 void run_stage(const std::string& name, const cell* block, node_id handover) {
     cell* saved = stack::top;
     cell* stage = stack::push(block);
-    if (name.starts_with("07-")) _context::bind(stage, handover, false);  // the hand-over is the system object's
+    if (takes_handover(name)) _context::bind(stage, handover, false);
     if (name.starts_with("02-")) {
         routines::define(stage, handover);
     } else {
