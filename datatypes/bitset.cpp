@@ -380,16 +380,7 @@ const cell* reflect(cell* value, uint32_t field_symbol) {
 }
 
 const cell* modify(cell* target, cell* field, cell* value, bool) {
-    if (symbol::resolve(field->w2) != sym(SYM_OWNED)) fire(script_error::invalid_arg, field);
-    if (TYPE_OF(value) == TYPE_NONE) {
-        ownership::unbind(target);
-        return value;
-    }
-    if (TYPE_OF(value) != TYPE_BLOCK || block::ks_length_q(value) < 2 || TYPE_OF(block::ks_head(value)) != TYPE_OBJECT)
-        fire(script_error::invalid_arg, value);
-    root_cell owner(*block::ks_head(value)), word(block::ks_head(value)[1]);
-    ownership::mark_owned(target, &owner.value, &word.value);
-    return value;
+    return series::modify_owned(target, field, value, ownership::mark_owned);
 }
 
 int32_t form(cell* value, cell* buffer, cell* arg, int32_t part) {

@@ -396,8 +396,8 @@ const cell* random(cell* value, bool seed, bool secure, bool only) {
     return value;
 }
 
-// Reactive objects take and release the series they hold through the word owned.
-const cell* modify(cell* target, cell* field, cell* value, bool) {
+const cell* modify_owned(cell* target, cell* field, cell* value,
+                         void (*mark)(const cell*, const cell*, const cell*)) {
     if (symbol::resolve(field->w2) != sym(SYM_OWNED)) fire(script_error::invalid_arg, field);
     if (TYPE_OF(value) == TYPE_NONE) {
         ownership::unbind(target);
@@ -406,8 +406,13 @@ const cell* modify(cell* target, cell* field, cell* value, bool) {
     if (TYPE_OF(value) != TYPE_BLOCK || block::ks_length_q(value) < 2 || TYPE_OF(block::ks_head(value)) != TYPE_OBJECT)
         fire(script_error::invalid_arg, value);
     root_cell owner(*block::ks_head(value)), word(block::ks_head(value)[1]);
-    ownership::mark_owner(target, &owner.value, &word.value);
+    mark(target, &owner.value, &word.value);
     return value;
+}
+
+// Reactive objects take and release the series they hold through the word owned.
+const cell* modify(cell* target, cell* field, cell* value, bool) {
+    return modify_owned(target, field, value, ownership::mark_owner);
 }
 
 const cell* move(cell* origin, cell* target, cell* part) {

@@ -76,6 +76,9 @@ const cell* clear(cell* value);
 const cell* copy(cell* value, cell* result, cell* part, bool deep, cell* types);
 int32_t length_q(cell* value);
 const cell* move(cell* origin, cell* target, cell* part);
+// `modify ... 'owned`: none releases the value, [object word] gives it that owner through mark.
+const cell* modify_owned(cell* target, cell* field, cell* value,
+                         void (*mark)(const cell*, const cell*, const cell*));
 const cell* modify(cell* target, cell* field, cell* value, bool case_q);
 const cell* pick(cell* value, int32_t index, cell* index_cell);
 const cell* poke(cell* value, int32_t index, cell* new_value, cell* index_cell);
