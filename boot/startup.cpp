@@ -1,5 +1,6 @@
 #include "boot/startup.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -136,10 +137,12 @@ void run_stages(const uint8_t* image, size_t size) {
     _context::set(w, handle::push_null());
     stack::pop(2);
     collector_enabled = true;
+    collector_stress = std::getenv("KEL_STRESS_START_UP") != nullptr;
     root_cell handover(*push_handover());
     stack::pop(1);
     for (uint32_t i = 0; const cell* name = kelbin::literal_cell(i); i += 2)
         run_stage(text_of(name), kelbin::literal_cell(i + 1), handover.value.w1);
+    collector_stress = true;
 }
 
 int program_entry(int argc, char** argv) {

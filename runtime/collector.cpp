@@ -18,6 +18,7 @@
 namespace kel {
 
 bool collector_enabled = false;
+bool collector_stress = true;
 uint32_t series_cycles = 0;
 uint32_t nodes_cycles = 0;
 bool node_evacuation = true;

@@ -12,6 +12,9 @@ namespace kel {
 
 // Off until start-up enables it; while off, a full frame always leads to a new frame.
 extern bool collector_enabled;
+// The stress build collects at every allocation while this is set. Start-up is the same for
+// every program, so it runs unstressed unless KEL_STRESS_START_UP is in the environment.
+extern bool collector_stress;
 extern uint32_t series_cycles;
 // Collections that evacuated node frames: node-keyed tables compare it with their stamp.
 extern uint32_t nodes_cycles;

@@ -257,7 +257,7 @@ series_buffer* alloc_series_buffer(size_t count, uint32_t unit, int64_t offset) 
     size_t size = checked_data_size(count, unit);
     size_t total = size + SERIES_OVERHEAD;
 #ifdef KEL_GC_STRESS
-    collector_collect_if_enabled();
+    if (collector_stress) collector_collect_if_enabled();
 #endif
     memory.allocated += total;
     if (total >= BIG_BLOCK_THRESHOLD) {
