@@ -119,8 +119,8 @@ inline uint32_t murmur3_32(const void* key, size_t len, uint32_t seed) {
 // The finaliser alone: no seed, no block mixing.
 inline uint32_t hash_int(uint32_t n) { return hash_fmix(n); }
 
-// Characters of a string value from head to tail, one 32-bit block each, upper-cased
-// (as case-insensitive comparison does) unless case-sensitive.
+// Characters of a string value from head to tail, eight a round when each fits a byte,
+// upper-cased (as case-insensitive comparison does) unless case-sensitive.
 uint32_t hash_string(const cell* value, bool case_sensitive);
 // The bytes with ASCII letters lowered: the symbol table's name hash.
 uint32_t hash_binary(const uint8_t* bytes, size_t length);
