@@ -215,6 +215,13 @@ inline equality equality_for(uint32_t type, int32_t op) {
     }
 }
 
+// Texts or words equal only ignoring case.
+inline bool case_variant_q(cell* key, cell* candidate) {
+    equality e = equality_for(TYPE_OF(key), COMP_EQUAL);
+    if (e == equality::symbol) return key->w2 != candidate->w2 && symbol_equal{canonical_symbol(key->w2)}(candidate);
+    return e == equality::text && !text_equal(key, candidate, true) && text_equal(key, candidate, false);
+}
+
 inline bool keys_equal(cell* key, cell* candidate, int32_t op) {
     switch (equality_for(TYPE_OF(key), op)) {
     case equality::payload: return payload_equal{key->w2}(candidate);
@@ -724,6 +731,8 @@ int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32
                 *status = HASH_INSERTED;
                 return static_cast<int32_t>(position);
             }
+            if (r->kind == HASH_KIND_MAP && TYPE_OF(c) == type && case_variant_q(&key, c))
+                hashtable_of(table)->duplicates = 1;
         } else {
             deleted = static_cast<int32_t>(i);
         }
@@ -870,7 +879,8 @@ inline int32_t find_entry(node_id table, uint32_t type, uint32_t hash, find_rang
 // A plain lookup of a text: the key's characters are found once and candidates compare
 // with them. A hash! keeps every value equal to the key in one bucket, and a map! holds no
 // two strictly equal keys, so either stops at its first match; a case-folded lookup in a
-// map! takes the least position of its case variants. A chained bucket goes the long way.
+// map! that holds case variants takes the least position of them. A chained bucket goes
+// the long way.
 int32_t find_text(node_id table, const cell* key, bool exact) {
     text_span k = span_of(key);
     uint32_t hash = hash_span(k, false);
@@ -878,7 +888,7 @@ int32_t find_text(node_id table, const cell* key, bool exact) {
     const uint8_t* controls = controls_of(r->flags);
     const int32_t* keys = int_array(r->keys);
     const cell* cells = node_buffer(static_cast<node_id>(r->block))->cells();
-    bool first_wins = exact || r->kind == HASH_KIND_HASH;
+    bool first_wins = exact || r->kind == HASH_KIND_HASH || !r->duplicates;
     uint32_t type = TYPE_OF(key);
     uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
     uint8_t tag = bucket_tag(hash);
@@ -1053,6 +1063,7 @@ void hashtable_clear(node_id table) {
         node_buffer(static_cast<node_id>(r->indexes))->tail = node_buffer(static_cast<node_id>(r->indexes))->offset;
         node_buffer(static_cast<node_id>(r->duplicates))->tail = node_buffer(static_cast<node_id>(r->duplicates))->offset;
     }
+    if (r->kind == HASH_KIND_MAP) r->duplicates = 0;
     // Left in the block, dropped entries would come back at the next re-keying.
     if (r->kind >= HASH_KIND_NODE) node_buffer(static_cast<node_id>(r->block))->tail = node_buffer(static_cast<node_id>(r->block))->offset;
 }

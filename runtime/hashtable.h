@@ -33,7 +33,8 @@ struct hashtable_record {
     int32_t size;        // live entries
     int32_t indexes;     // kind 0: node of int32 bucket per block position (-1 none);
                          // kinds 3, 4: bytes per entry, (value cells + 1) * 16
-    int32_t duplicates;  // kind 0: node of the list of chain nodes (int32 each)
+    int32_t duplicates;  // kind 0: node of the list of chain nodes (int32 each); kind 1: 1
+                         // once it indexed two keys equal only ignoring case, else 0
     int32_t flags;       // node of the control bytes, one per bucket
     int32_t keys;        // node of int32 per bucket: the entry's cell position in the block
     int32_t block;       // node of the block holding the keys
