@@ -182,13 +182,14 @@ int32_t hashtable_find_any(node_id table, const cell* key, uint32_t start, bool 
                            int32_t op, uint32_t skip = 1);
 
 // hashtable_find_any, with the hot case probed inline: an integer! or char! key looked up
-// in a hash! from its first position. Such keys equal by payload under every equality
-// above; a chain (duplicates) or a stamped index goes the long way. Never allocates.
+// in a hash! or map! from its first position. Such keys equal by payload under every
+// equality above, so one entry at most matches; a chain (duplicates) or a stamped index
+// goes the long way. Never allocates.
 inline int32_t hashtable_find(node_id table, const cell* key, uint32_t start, bool last, bool reverse,
                               int32_t op, uint32_t skip = 1) {
     uint32_t type = TYPE_OF(key);
     const hashtable_record* r = hashtable_of(table);
-    bool plain = start == 0 && !last && !reverse && skip == 1 && r->kind == HASH_KIND_HASH && r->stamp == 0;
+    bool plain = start == 0 && !last && !reverse && skip == 1 && r->kind <= HASH_KIND_MAP && r->stamp == 0;
     bool payload = (type == TYPE_INTEGER || type == TYPE_CHAR) &&
                    (op == 0 || op == 2 || op == 9 || op == 12);
     if (!plain || !payload) return hashtable_find_any(table, key, start, last, reverse, op, skip);
