@@ -256,12 +256,43 @@ inline uint32_t hash_final(uint64_t h, size_t n) {
     return static_cast<uint32_t>(f ^ (f >> 32));
 }
 
-// The hash of a text whose characters each fit a byte, from its bytes: eight a round, the
-// last round reading the last eight (overlapping), short texts in one round. Fold
-// upper-cases ASCII letters and gathers every byte read into *high, so that the caller can
-// tell whether any was not ASCII.
-template <bool Fold>
-inline uint32_t hash_bytes(const uint8_t* at, size_t n, uint64_t* high) {
+// The bytes of a one-byte text, read in place.
+struct byte_loads {
+    const uint8_t* at;
+    uint64_t u8(size_t i) const { return at[i]; }
+    uint64_t u32(size_t i) const {
+        uint32_t v;
+        std::memcpy(&v, at + i, 4);
+        return v;
+    }
+    uint64_t u64(size_t i) const {
+        uint64_t v;
+        std::memcpy(&v, at + i, 8);
+        return v;
+    }
+};
+
+// The characters of a wider text, each known to fit a byte once folded (when `fold`),
+// packed as byte_loads would read them.
+template <class T>
+struct char_loads {
+    const uint8_t* at;
+    bool fold;
+    uint64_t u8(size_t i) const {
+        T u;
+        std::memcpy(&u, at + i * sizeof(T), sizeof(T));
+        return fold ? fold_char(u) : u;
+    }
+    uint64_t u32(size_t i) const { return u8(i) | u8(i + 1) << 8 | u8(i + 2) << 16 | u8(i + 3) << 24; }
+    uint64_t u64(size_t i) const { return u32(i) | u32(i + 4) << 32; }
+};
+
+// The hash of a text whose characters each fit a byte: eight a round, the last round
+// reading the last eight (overlapping), short texts in one round. Fold upper-cases ASCII
+// letters and gathers every byte read into *high, so that the caller can tell whether any
+// was not ASCII.
+template <bool Fold, class Loads>
+inline uint32_t hash_bytes(const Loads& bytes, size_t n, uint64_t* high) {
     auto take = [high](uint64_t v) {
         if constexpr (Fold) {
             *high |= v;
@@ -270,24 +301,14 @@ inline uint32_t hash_bytes(const uint8_t* at, size_t n, uint64_t* high) {
             return v;
         }
     };
-    auto load8 = [at](size_t i) {
-        uint64_t v;
-        std::memcpy(&v, at + i, 8);
-        return v;
-    };
-    auto load4 = [at](size_t i) {
-        uint32_t v;
-        std::memcpy(&v, at + i, 4);
-        return uint64_t{v};
-    };
     uint64_t h = hash_seed ^ TEXT_K0, a = 0;
     if (n > 8) {
-        for (size_t i = 0; i + 8 < n; i += 8) h = hash_mum(take(load8(i)) ^ TEXT_K1, h ^ TEXT_K0);
-        a = take(load8(n - 8));
+        for (size_t i = 0; i + 8 < n; i += 8) h = hash_mum(take(bytes.u64(i)) ^ TEXT_K1, h ^ TEXT_K0);
+        a = take(bytes.u64(n - 8));
     } else if (n >= 4) {
-        a = take(load4(0) | load4(n - 4) << 32);
+        a = take(bytes.u32(0) | bytes.u32(n - 4) << 32);
     } else if (n > 0) {
-        a = take(uint64_t{at[0]} << 16 | uint64_t{at[n >> 1]} << 8 | at[n - 1]);
+        a = take(bytes.u8(0) << 16 | bytes.u8(n >> 1) << 8 | bytes.u8(n - 1));
     }
     return hash_final(hash_mum(a ^ TEXT_K1, h), n);
 }
@@ -296,26 +317,20 @@ inline uint32_t hash_bytes(const uint8_t* at, size_t n, uint64_t* high) {
 // text when each fits a byte, so equal texts of any widths hash alike; else one round each.
 template <class T>
 [[gnu::noinline]] uint32_t hash_chars(const uint8_t* at, size_t n, bool fold) {
-    auto char_at = [&](size_t i) {
-        T u;
-        std::memcpy(&u, at + i * sizeof(T), sizeof(T));
-        return fold ? fold_char(u) : static_cast<uint32_t>(u);
-    };
-    static std::vector<uint8_t> narrow;
-    narrow.resize(n);
+    char_loads<T> chars{at, fold};
     size_t i = 0;
-    while (i < n && char_at(i) < 0x100) narrow[i] = static_cast<uint8_t>(char_at(i)), i++;
-    if (i == n) return hash_bytes<false>(narrow.data(), n, nullptr);
+    while (i < n && chars.u8(i) < 0x100) i++;
+    if (i == n) return hash_bytes<false>(chars, n, nullptr);
     uint64_t h = hash_seed ^ TEXT_K1;
-    for (i = 0; i < n; i++) h = hash_mum(char_at(i) ^ TEXT_K1, h ^ TEXT_K0);
+    for (i = 0; i < n; i++) h = hash_mum(chars.u8(i) ^ TEXT_K1, h ^ TEXT_K0);
     return hash_final(h, n);
 }
 
 inline uint32_t hash_span(const text_span& text, bool case_sensitive) {
     if (text.unit == 1) {
-        if (case_sensitive) return hash_bytes<false>(text.at, text.n, nullptr);
+        if (case_sensitive) return hash_bytes<false>(byte_loads{text.at}, text.n, nullptr);
         uint64_t high = 0;
-        uint32_t h = hash_bytes<true>(text.at, text.n, &high);
+        uint32_t h = hash_bytes<true>(byte_loads{text.at}, text.n, &high);
         if ((high & 0x8080808080808080ull) == 0) return h;
         return hash_chars<uint8_t>(text.at, text.n, true);
     }
