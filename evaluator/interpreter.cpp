@@ -75,13 +75,12 @@ inline bool callable_q(uint32_t t) {
 using _context::bound_value;
 using _context::settable_value;
 
-// Arithmetic (remainder and bitwise included) and comparison of two integers, and add,
+// Arithmetic (division, remainder and bitwise included) and comparison of two integers, and add,
 // subtract and multiply of floats with integers or floats, computed here: an operator whose
 // right operand is a literal or a word skips the call machinery, any other call of these
 // skips the action once its arguments are fetched. The actions and natives compute the
-// same, and none of these cases can fail (division, and a remainder that would fail, are
-// left to the action for its errors; float comparison keeps its tolerance rule in the
-// natives).
+// same, and none of these cases can fail (a division or remainder that would fail is left
+// to the action for its errors; float comparison keeps its tolerance rule in the natives).
 constexpr uint32_t NATIVE_EQUAL_Q = 25;  // equal? .. greater-or-equal? are 25 .. 31
 constexpr int32_t infix_compare_ops[7] = {COMP_EQUAL,   COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER,
                                           COMP_GREATER, COMP_LESSER_EQUAL, COMP_GREATER_EQUAL};
@@ -101,6 +100,7 @@ inline number_op number_op_of(uint32_t wrapped, uint32_t index, uint32_t lt) {
             case ACT_ADD: o.math = OP_ADD; break;
             case ACT_SUBTRACT: o.math = OP_SUBTRACT; break;
             case ACT_MULTIPLY: o.math = OP_MULTIPLY; break;
+            case ACT_DIVIDE: o.math = OP_DIVIDE; break;
             case ACT_REMAINDER: o.math = OP_REMAINDER; break;
             case ACT_AND: o.math = OP_AND; break;
             case ACT_OR: o.math = OP_OR; break;
@@ -120,8 +120,8 @@ inline number_op number_op_of(uint32_t wrapped, uint32_t index, uint32_t lt) {
 [[gnu::always_inline]] inline bool number_apply(number_op o, cell* left, const cell* right) {
     uint32_t lt = TYPE_OF(left), rt = TYPE_OF(right);
     if (rt != TYPE_INTEGER && !(rt == TYPE_FLOAT && o.math >= 0 && o.math <= OP_MULTIPLY)) return false;
-    // A remainder that would fail is left to the action, which raises the error.
-    if (o.math == OP_REMAINDER &&
+    // A division or remainder that would fail is left to the action, which raises the error.
+    if ((o.math == OP_DIVIDE || o.math == OP_REMAINDER) &&
         (right->w2 == 0 || (static_cast<int32_t>(right->w2) == -1 && static_cast<int32_t>(left->w2) == INT32_MIN)))
         return false;
     if (lt == TYPE_FLOAT || rt == TYPE_FLOAT) {
@@ -400,23 +400,65 @@ operators:
     return 0;
 }
 
+// The number operators after the number at start, as far as the fast path takes them;
+// false when an operator is left for the general path (pc at it).
+[[gnu::always_inline]] inline bool number_ops(cell* start, cell* code, uint32_t& pc, uint32_t end) {
+    while (cell* next = at_within(code, pc, end)) {
+        if (TYPE_OF(next) != TYPE_WORD) return true;
+        cell* v = bound_value(next);
+        if (!v || TYPE_OF(v) != TYPE_OP) return true;
+        pc++;
+        if (!number_infix(v, code, pc, end, start)) {
+            pc--;
+            return false;
+        }
+    }
+    return true;
+}
+
+inline bool number_q(const cell* value) { return TYPE_OF(value) == TYPE_INTEGER || TYPE_OF(value) == TYPE_FLOAT; }
+
 // A set-word, whose frame names it while the expression after it gives the value; the
-// value is pushed.
+// value is pushed. A number value computed by the fast path, which can neither fail nor
+// be seen, does without the frame until something that can needs it.
 template <bool traced>
 uint32_t evaluator<traced>::eval_set_word(cell* value, cell* code, uint32_t& pc, uint32_t end) {
-    stack::mark_interp_native(value);
     cell* word = stack::push(value);  // slot 0
+    bool framed = false;
+    auto mark_frame = [word, &framed] {
+        cell* top = stack::top;
+        stack::top = word;
+        stack::mark_interp_native(word);
+        stack::top = top;
+        framed = true;
+    };
     pc++;
     cell* next = at_within(code, pc, end);
-    if (!next) fire(script_error::need_value, word);
-    if (uint32_t c = eval_simple(next, code, pc, end, false, true)) return c;
+    const cell* number = next && TYPE_OF(next) == TYPE_WORD ? bound_value(next) : next;
+    if (!firing() && number && number_q(number)) {
+        cell* start = stack::push(number);
+        pc++;
+        if (!number_ops(start, code, pc, end)) {
+            mark_frame();
+            if (uint32_t c = infix_ops(start, code, pc, end)) return c;
+        }
+    } else {
+        mark_frame();
+        if (!next) fire(script_error::need_value, word);
+        if (uint32_t c = eval_simple(next, code, pc, end, false, true)) return c;
+    }
     cell* v = word + 1;
     if (firing()) [[unlikely]] fire_interp_event(TRACE_SET, code, pc, word, v);
     if (TYPE_OF(v) == TYPE_UNSET) fire(script_error::need_value, word);
-    if (cell* slot = settable_value(word)) *slot = *v;
-    else _context::set(word, v);
+    if (cell* slot = settable_value(word)) {
+        *slot = *v;
+    } else {
+        if (!framed) mark_frame();
+        _context::set(word, v);
+    }
     *word = *v;
-    stack::unwind();
+    if (framed) stack::unwind();
+    else stack::top = word + 1;
     return 0;
 }
 
