@@ -31,7 +31,14 @@
 
 namespace kel {
 
-cell near_position{TYPE_NONE, 0, 0, 0};
+near_frame* near_position = nullptr;
+
+cell near_value() {
+    if (!near_position) return none_value;
+    cell near = *near_position->block;
+    near.w1 = near_position->pc;
+    return near;
+}
 
 namespace {
 
@@ -41,17 +48,6 @@ constexpr uint32_t ARG_KIND_MASK = 3u << ARG_KIND_SHIFT;
 enum arg_kind : uint32_t { ARG_PLAIN = 0, ARG_GET = 1, ARG_LIT = 2 };
 // The compiled spec lives in cell 1 of the callee's more block.
 constexpr uint32_t MORE_SPEC = 1;
-
-// The near positions saved by the blocks being evaluated, innermost last: one array the
-// collector marks, cheaper than a root per block. Each block also marks a frame, so the
-// call stack's limit bounds the depth.
-cell saved_nears[CALL_STACK_SIZE + 1];
-uint32_t saved_near_count = 0;
-
-void mark_near() {
-    collector_mark_values(&near_position, &near_position + 1);
-    collector_mark_values(saved_nears, saved_nears + saved_near_count);
-}
 
 // --- Positions ---------------------------------------------------------------------------
 
@@ -175,15 +171,14 @@ cell frame_name(const call_frame* f) {
     return w;
 }
 
-// RAII: near_position is put back on every way out of a block.
-struct near_guard {
-    near_guard() {
-        if (saved_near_count > CALL_STACK_SIZE) stack::call_overflow();
-        saved_nears[saved_near_count++] = near_position;
+// A block's near frame, linked while its expressions run and unlinked on every way out.
+struct near_scope {
+    near_frame frame{nullptr, 0, near_position};
+    void link(const cell* block) {
+        frame.block = block;
+        near_position = &frame;
     }
-    ~near_guard() { near_position = saved_nears[--saved_near_count]; }
-    near_guard(const near_guard&) = delete;
-    near_guard& operator=(const near_guard&) = delete;
+    ~near_scope() { near_position = frame.outer; }
 };
 
 // --- Compiled argument spec ----------------------------------------------------------------
@@ -649,7 +644,7 @@ uint32_t evaluator<traced>::run_branch(bool either) {
     cell* base = stack::arguments;
     if (either && TYPE_OF(base) == TYPE_UNSET) fire(script_error::no_return);
     cell* branch = base + 1;
-    if (!value_true_q(base, false, nullptr)) {
+    if (TYPE_OF(base) == TYPE_LOGIC ? base->w1 != 1 : !value_true_q(base, false, nullptr)) {
         if (!either) {
             stack::set_last_keep(&none_value);
             return 0;
@@ -802,9 +797,7 @@ const cell* call_sort_function(cell* fn, const cell* first, const cell* second) 
 }  // namespace
 
 void interpreter_init() {
-    collector_add_mark_callback(mark_near);
-    near_position = none_value;
-    saved_near_count = 0;
+    near_position = nullptr;
     object::evaluate = evaluate_for_object;
     object::call_handler = call_object_handler;
     block::call_sort_function = call_sort_function;
@@ -815,7 +808,7 @@ void interpreter_init() {
 
 template <bool traced>
 uint32_t evaluator<traced>::eval_block(cell* block, bool chain) {
-    near_guard near;
+    near_scope near;
     stack::mark_eval(&runtime_words[W_BODY]);
     if (firing()) [[unlikely]] fire_interp_event(TRACE_ENTER, block, series_head(block), nullptr, nullptr);
     uint32_t pc = series_head(block);
@@ -824,10 +817,10 @@ uint32_t evaluator<traced>::eval_block(cell* block, bool chain) {
         *stack::arguments = unset_value;
         stack::keep();
     } else {
-        near_position = *block;
+        near.link(block);
         cell* value = at(block, pc);
         for (;;) {
-            near_position.w1 = pc;
+            near.frame.pc = pc;
             if (uint32_t code = eval_simple<true>(value, block, pc, end, false, false)) return code;
             value = at_within(block, pc, end);
             if (!value) break;
