@@ -1,5 +1,6 @@
 #include "boot/catalog.h"
 
+#include <cstring>
 #include <iterator>
 
 #include "boot/error_catalog.h"
@@ -56,9 +57,7 @@ void add(cell* object, const char* field_name, const cell* value) {
 }
 
 cell* push_text(const char* text) {
-    cell* s = string::make_at(stack::push_cell(), 16);
-    string::concat_cstr(s, text);
-    return s;
+    return load_string_push(reinterpret_cast<const uint8_t*>(text), std::strlen(text), 0);
 }
 
 // The message as the catalogue holds it: a string, a template block or the word arg1.
