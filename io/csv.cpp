@@ -5,23 +5,39 @@
 #include "datatypes/block.h"
 #include "datatypes/series.h"
 #include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "io/text_cells.h"
 
 namespace kel::csv {
 
 namespace {
 
+// Everything the loop makes is kept (the rows), so a collection during it would only mark
+// them again and again: it waits until the loop is done. Nothing moves meanwhile, so the
+// loop reads the text in place.
+struct collector_paused {
+    bool saved = collector_enabled;
+    collector_paused() { collector_enabled = false; }
+    ~collector_paused() { collector_enabled = saved; }
+    collector_paused(const collector_paused&) = delete;
+    collector_paused& operator=(const collector_paused&) = delete;
+};
+
 template <class T>
 class reader {
 public:
-    reader(text_cells::source<T> in, const options& options) : in_(in), o_(options) {}
+    reader(text_cells::source<T> in, const options& options)
+        : chars_(in.data()), size_(in.size()), o_(options) {
+        for (uint32_t c : {o_.delimiter, uint32_t{'\n'}, uint32_t{'\r'}})
+            if (c <= 0xFF) stops_[c] = true;
+    }
 
     bool rows(cell* out) {
+        collector_paused paused;
         cell* saved = stack::top;
-        cell* rows = block::push_only(static_cast<int32_t>(in_.size() / 80) + 1);
+        cell* rows = block::push_only(static_cast<int32_t>(size_ / 80) + 1);
         cell* line = stack::push_cell();
         cell* value = stack::push_cell();
-        in_.refresh();
         bool done = o_.header ? header_line(rows, line, value) : true;
         while (done && status_ < 0 && !only_line_ends()) {
             line_start_ = at_;
@@ -35,31 +51,40 @@ public:
     }
 
 private:
-    text_cells::source<T> in_;
+    const T* chars_;
+    size_t size_;
     options o_;
+    bool stops_[256] = {};
     size_t at_ = 0;
     size_t line_start_ = 0;
-    std::vector<uint32_t> text_;
+    // The last value read: chars_[from_, to_), with its doubled quotes still in when doubled_.
+    size_t from_ = 0;
+    size_t to_ = 0;
+    bool doubled_ = false;
+    std::vector<T> text_;
     int32_t status_ = -1;
     int32_t longest_ = -1;
 
-    bool end_q() const { return at_ >= in_.size(); }
+    bool end_q() const { return at_ >= size_; }
+
+    // A delimiter or a line end: what ends an unquoted value.
+    bool stop(uint32_t c) const { return c <= 0xFF ? stops_[c] : c == o_.delimiter; }
 
     bool line_end() {
         if (end_q()) return false;
-        if (in_[at_] == '\n') {
+        if (chars_[at_] == '\n') {
             at_++;
             return true;
         }
-        if (in_[at_] != '\r') return false;
+        if (chars_[at_] != '\r') return false;
         at_++;
-        if (!end_q() && in_[at_] == '\n') at_++;
+        if (!end_q() && chars_[at_] == '\n') at_++;
         return true;
     }
 
     bool only_line_ends() const {
-        for (size_t i = at_; i < in_.size(); i++)
-            if (in_[i] != '\n' && in_[i] != '\r') return false;
+        for (size_t i = at_; i < size_; i++)
+            if (chars_[i] != '\n' && chars_[i] != '\r') return false;
         return true;
     }
 
@@ -69,7 +94,6 @@ private:
         if (!values(line, value)) return true;
         if (!line_end() || only_line_ends()) return false;
         block::ks_append(rows, line);
-        in_.refresh();
         return true;
     }
 
@@ -77,50 +101,67 @@ private:
     // number.
     bool values(cell* line, cell* value) {
         block::make_at(line, longest_ > 0 ? longest_ : 8);
-        in_.refresh();
         for (;;) {
             if (!quoted_value()) unquoted_value();
-            else if (!end_q() && in_[at_] != o_.delimiter && in_[at_] != '\n' && in_[at_] != '\r') {
+            else if (!end_q() && !stop(chars_[at_])) {
                 status_ = line_number();
                 return false;
             }
-            text_cells::make_string(value, text_.data(), text_.size());
+            make_value(value);
             block::ks_append(line, value);
-            in_.refresh();
-            if (end_q() || in_[at_] != o_.delimiter) return true;
+            if (end_q() || chars_[at_] != o_.delimiter) return true;
             at_++;
         }
     }
 
+    // An opening quote without its closing one leaves the value to be read unquoted.
     bool quoted_value() {
-        if (end_q() || in_[at_] != o_.quote) return false;
-        text_.clear();
-        for (size_t i = at_ + 1; i < in_.size(); i++) {
-            if (in_[i] != o_.quote) {
-                text_.push_back(in_[i]);
-            } else if (i + 1 < in_.size() && in_[i + 1] == o_.quote) {
-                text_.push_back(o_.quote);
+        if (end_q() || chars_[at_] != o_.quote) return false;
+        bool doubled = false;
+        for (size_t i = at_ + 1; i < size_; i++) {
+            if (chars_[i] != o_.quote) continue;
+            if (i + 1 < size_ && chars_[i + 1] == o_.quote) {
+                doubled = true;
                 i++;
-            } else {
-                at_ = i + 1;
-                return true;
+                continue;
             }
+            from_ = at_ + 1;
+            to_ = i;
+            at_ = i + 1;
+            doubled_ = doubled;
+            return true;
         }
         return false;
     }
 
+    // The scan keeps its place in a local: a store through the member on each character
+    // would be read back, as one-byte text may alias it.
     void unquoted_value() {
-        size_t from = at_;
-        while (!end_q() && in_[at_] != o_.delimiter && in_[at_] != '\n' && in_[at_] != '\r') at_++;
+        size_t i = at_;
+        while (i < size_ && !stop(chars_[i])) i++;
+        from_ = at_;
+        to_ = at_ = i;
+        doubled_ = false;
+    }
+
+    void make_value(cell* value) {
+        if (!doubled_) {
+            text_cells::make_string(value, chars_ + from_, to_ - from_);
+            return;
+        }
         text_.clear();
-        for (size_t i = from; i < at_; i++) text_.push_back(in_[i]);
+        for (size_t i = from_; i < to_; i++) {
+            text_.push_back(chars_[i]);
+            if (chars_[i] == o_.quote) i++;
+        }
+        text_cells::make_string(value, text_.data(), text_.size());
     }
 
     int32_t line_number() const {
         int32_t n = 1;
         for (size_t i = 0; i < line_start_; i++) {
-            if (in_[i] == '\n') n++;
-            else if (in_[i] == '\r' && !(i + 1 < line_start_ && in_[i + 1] == '\n')) n++;
+            if (chars_[i] == '\n') n++;
+            else if (chars_[i] == '\r' && !(i + 1 < line_start_ && chars_[i + 1] == '\n')) n++;
         }
         return n;
     }
@@ -140,7 +181,6 @@ private:
         }
         if (length > longest_) longest_ = length;
         block::ks_append(rows, line);
-        in_.refresh();
     }
 };
 

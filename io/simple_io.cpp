@@ -3,7 +3,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -88,6 +87,16 @@ void put_content(sink& out, cell* data, int64_t limit, bool lines) {
     if (lines) out.put(LINE_END, LINE_END_SIZE);
 }
 
+// A file's bytes before decoding, in pages of their own: a big file's then come in large
+// pages, a fault per two megabytes.
+struct page_bytes {
+    explicit page_bytes(size_t n) : data(static_cast<uint8_t*>(os_alloc_frame_memory(n))) {}
+    ~page_bytes() { os_free_frame_memory(data); }
+    page_bytes(const page_bytes&) = delete;
+    page_bytes& operator=(const page_bytes&) = delete;
+    uint8_t* data;
+};
+
 cell* text_or_binary(const uint8_t* bytes, size_t n, bool binary, bool lines) {
     if (binary) return binary::load(bytes, n);
     if (lines) return split_text_lines(bytes, n);
@@ -128,10 +137,10 @@ const cell* read(cell* file, cell* part, cell* seek, bool binary, bool lines) {
         b->tail = b->offset + got;
         return result;
     }
-    std::unique_ptr<uint8_t[]> bytes(new uint8_t[static_cast<size_t>(n)]);
-    int64_t got = file_read_bytes(in.fd, bytes.get(), static_cast<size_t>(n));
+    page_bytes bytes(static_cast<size_t>(n));
+    int64_t got = file_read_bytes(in.fd, bytes.data, static_cast<size_t>(n));
     if (got < 0) cannot_open(file);
-    return text_or_binary(bytes.get(), static_cast<size_t>(got), false, lines);
+    return text_or_binary(bytes.data, static_cast<size_t>(got), false, lines);
 }
 
 const cell* write(cell* file, cell* data, cell* part, cell* seek, bool, bool append, bool lines) {

@@ -2,6 +2,7 @@
 // the native codec loops work on these so that a collection never moves what they read.
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 #include "datatypes/string.h"
 #include "runtime/cell.h"
@@ -17,6 +18,7 @@ public:
     void refresh() { chars_ = reinterpret_cast<const T*>(string::buffer_of(text_)->offset) + series_head(text_); }
     size_t size() const { return length_; }
     uint32_t operator[](size_t i) const { return chars_[i]; }
+    const T* data() const { return chars_; }
 
 private:
     const cell* text_;
@@ -36,14 +38,18 @@ auto with_source(const cell* text, F&& f) {
 
 // A new string! in `out` (a cell that stays put) holding the code points, in the
 // narrowest unit they fit.
-inline cell* make_string(cell* out, const uint32_t* cps, size_t n) {
+template <class T>
+cell* make_string(cell* out, const T* cps, size_t n) {
     uint32_t widest = 0;
-    for (size_t i = 0; i < n; i++) widest |= cps[i];
+    if constexpr (sizeof(T) > 1)
+        for (size_t i = 0; i < n; i++) widest |= cps[i];
     uint32_t unit = widest <= 0xFF ? 1 : widest <= 0xFFFF ? 2 : 4;
     string::make_at_unit(out, static_cast<uint32_t>(n), unit);
     series_buffer* b = string::buffer_of(out);
     uint8_t* p = b->offset;
-    if (unit == 1) {
+    if constexpr (sizeof(T) == 1) {
+        if (n) std::memcpy(p, cps, n);
+    } else if (unit == 1) {
         for (size_t i = 0; i < n; i++) p[i] = static_cast<uint8_t>(cps[i]);
     } else {
         for (size_t i = 0; i < n; i++) string::put_char(p + i * unit, unit, cps[i]);

@@ -18,6 +18,7 @@ series_buffer** node_table = nullptr;
 namespace {
 
 constexpr size_t round_up(size_t n, size_t to) { return (n + to - 1) / to * to; }
+constexpr size_t HUGE_PAGE_SIZE = size_t{2} << 20;
 
 // Each node frame owns a page-rounded stretch of the node table; id 0 is never handed out.
 constexpr size_t NODE_FRAME_BYTES = round_up(NODE_FRAME_COUNT * sizeof(series_buffer*), PAGE_SIZE);
@@ -115,14 +116,28 @@ void init_memory() {
         void* table = mmap(nullptr, NODE_TABLE_CAPACITY * sizeof(series_buffer*), PROT_READ | PROT_WRITE,
                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (table == MAP_FAILED) runtime_error_exit(RUNTIME_OUT_OF_MEMORY, 0);
+        madvise(table, NODE_TABLE_CAPACITY * sizeof(series_buffer*), MADV_HUGEPAGE);
         node_table = static_cast<series_buffer**>(table);
     }
 }
 
+// Two megabytes or more start on a large-page boundary and ask for large pages: each fresh
+// page costs a fault (far more under a hypervisor), so one per two megabytes, not per page.
 void* os_alloc_pages(size_t size, bool populate) {
-    int flags = MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0);
-    void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, flags, -1, 0);
-    if (pages == MAP_FAILED) raise_exit(THROW_ALLOC_FAILED);
+    if (size < HUGE_PAGE_SIZE) {
+        int flags = MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0);
+        void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, flags, -1, 0);
+        if (pages == MAP_FAILED) raise_exit(THROW_ALLOC_FAILED);
+        return pages;
+    }
+    void* mapped = mmap(nullptr, size + HUGE_PAGE_SIZE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) raise_exit(THROW_ALLOC_FAILED);
+    auto* raw = static_cast<uint8_t*>(mapped);
+    auto* pages = reinterpret_cast<uint8_t*>(round_up(reinterpret_cast<uintptr_t>(raw), HUGE_PAGE_SIZE));
+    if (pages > raw) munmap(raw, static_cast<size_t>(pages - raw));
+    munmap(pages + size, HUGE_PAGE_SIZE - static_cast<size_t>(pages - raw));
+    madvise(pages, size, MADV_HUGEPAGE);
+    if (populate) madvise(pages, size, MADV_POPULATE_WRITE);
     return pages;
 }
 
@@ -430,20 +445,11 @@ big_block* take_spare_big_block(size_t bytes) {
     return best;
 }
 
-// Large pages: a fresh big buffer then faults in once per two megabytes, not per page.
-void advise_huge_pages(big_block* block) {
-    uint8_t* pages = reinterpret_cast<uint8_t*>(block) - 16;
-    madvise(pages, *reinterpret_cast<size_t*>(pages), MADV_HUGEPAGE);
-}
-
 }  // namespace
 
 series_buffer* alloc_big_block(size_t bytes) {
     big_block* block = take_spare_big_block(bytes);
-    if (!block) {
-        block = static_cast<big_block*>(os_alloc_frame_memory(bytes + sizeof(big_block)));
-        advise_huge_pages(block);
-    }
+    if (!block) block = static_cast<big_block*>(os_alloc_frame_memory(bytes + sizeof(big_block)));
     block->next = nullptr;
     block->reserved = 0;
     block->size = bytes;
