@@ -200,6 +200,15 @@ void own_key_table(node_id ctx) {
     owned->header &= ~CTX_SHARED_KEYS;
 }
 
+// A word bound to a context with the same key table as ctx (a sibling copy of an object)
+// has its slot there too, with no lookup: such tables hold no two keys differing in case
+// only. -1 when the word is not such a word.
+int32_t sibling_index(node_id ctx, const cell* word) {
+    const cell* c = ctx_cell(ctx);
+    if (!(c->header & CTX_SHARED_KEYS) || !word->w1 || static_cast<int32_t>(word->w3) < 0) return -1;
+    return ctx_cell(word->w1)->w1 == c->w1 ? static_cast<int32_t>(word->w3) : -1;
+}
+
 }  // namespace
 
 node_id clone_for_object(cell* object, uint32_t kind) {
@@ -293,7 +302,7 @@ bool collect_set_words(node_id ctx, const cell* block) {
     uint32_t before = ctx_slot_count(ctx_cell(ctx));
     for (uint32_t i = series_head(block); i < length; i++) {
         const cell* c = series_cell(keep_block.node, i);
-        if (TYPE_OF(c) == TYPE_SET_WORD) add_word(keep_ctx.node, c->w2);
+        if (TYPE_OF(c) == TYPE_SET_WORD && sibling_index(keep_ctx.node, c) < 0) add_word(keep_ctx.node, c->w2);
     }
     return ctx_slot_count(ctx_cell(keep_ctx.node)) > before;
 }
@@ -324,7 +333,8 @@ cell* value_of_symbol(node_id ctx, uint32_t symbol) {
 }
 
 int32_t bind_word(node_id ctx, cell* word) {
-    int32_t index = find_word(ctx, word->w2, true);
+    int32_t index = sibling_index(ctx, word);
+    if (index < 0) index = find_word(ctx, word->w2, true);
     if (index >= 0) {
         word->w1 = ctx;
         word->w3 = static_cast<uint32_t>(index);
@@ -333,7 +343,9 @@ int32_t bind_word(node_id ctx, cell* word) {
 }
 
 cell* bind(cell* block, node_id ctx, bool self) {
-    if (series_node(block)) bind_cells(series_node(block), series_head(block), ctx, self);
+    // Without self, a context without words binds nothing.
+    bool empty = !self && ctx_slot_count(ctx_cell(ctx)) == 0;
+    if (series_node(block) && !empty) bind_cells(series_node(block), series_head(block), ctx, self);
     return block;
 }
 
