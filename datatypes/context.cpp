@@ -344,7 +344,7 @@ int32_t bind_word(node_id ctx, cell* word) {
 
 cell* bind(cell* block, node_id ctx, bool self) {
     // Without self, a context without words binds nothing.
-    bool empty = !self && ctx_slot_count(ctx_cell(ctx)) == 0;
+    bool empty = !self && ctx && ctx_slot_count(ctx_cell(ctx)) == 0;
     if (series_node(block) && !empty) bind_cells(series_node(block), series_head(block), ctx, self);
     return block;
 }
