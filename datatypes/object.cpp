@@ -493,7 +493,8 @@ void set_many(cell* object, cell* value, bool any, bool only, bool some) {
 const cell* make(cell* proto, cell* spec, uint32_t) {
     bool from_object = TYPE_OF(proto) == TYPE_OBJECT;
     cell* result = stack::push(&none_value);
-    if (from_object) copy_core(proto, result, true, nullptr, false);
+    // Shallow: the series fields are copied below, bound to the new object.
+    if (from_object) copy_core(proto, result, false, nullptr, false);
     else make_at(result, 4);
     bool grew = false;
     if (TYPE_OF(spec) == TYPE_OBJECT) {
