@@ -71,13 +71,14 @@ inline uint32_t end_loop() {
 class near_at {
 public:
     void set(const cell* block, uint32_t pc) {
-        near_position = *block;
-        near_position.w1 = pc;
+        frame_.block = block;
+        frame_.pc = pc;
+        near_position = &frame_;
     }
-    ~near_at() { near_position = saved_.value; }
+    ~near_at() { near_position = frame_.outer; }
 
 private:
-    root_cell saved_{near_position};
+    near_frame frame_{nullptr, 0, near_position};
 };
 
 // The strict test of either, while, until and case: an unset value has no truth.

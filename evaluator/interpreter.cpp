@@ -21,6 +21,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/control.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "evaluator/throw.h"
@@ -30,7 +31,14 @@
 
 namespace kel {
 
-cell near_position{TYPE_NONE, 0, 0, 0};
+near_frame* near_position = nullptr;
+
+cell near_value() {
+    if (!near_position) return none_value;
+    cell near = *near_position->block;
+    near.w1 = near_position->pc;
+    return near;
+}
 
 namespace {
 
@@ -40,17 +48,6 @@ constexpr uint32_t ARG_KIND_MASK = 3u << ARG_KIND_SHIFT;
 enum arg_kind : uint32_t { ARG_PLAIN = 0, ARG_GET = 1, ARG_LIT = 2 };
 // The compiled spec lives in cell 1 of the callee's more block.
 constexpr uint32_t MORE_SPEC = 1;
-
-// The near positions saved by the blocks being evaluated, innermost last: one array the
-// collector marks, cheaper than a root per block. Each block also marks a frame, so the
-// call stack's limit bounds the depth.
-cell saved_nears[CALL_STACK_SIZE + 1];
-uint32_t saved_near_count = 0;
-
-void mark_near() {
-    collector_mark_values(&near_position, &near_position + 1);
-    collector_mark_values(saved_nears, saved_nears + saved_near_count);
-}
 
 // --- Positions ---------------------------------------------------------------------------
 
@@ -74,64 +71,69 @@ inline bool callable_q(uint32_t t) {
 using _context::bound_value;
 using _context::settable_value;
 
-// Arithmetic (remainder and bitwise included) and comparison of two integers, and add,
-// subtract and multiply of floats with integers or floats, when the right operand is a
-// literal or a word: the operators then skip the call machinery. The actions and natives
-// they wrap compute the same, and none of these cases can fail (division, and a remainder
-// that would fail, are left to the action for its errors; float comparison keeps its
-// tolerance rule in the natives). Returns whether it was done, the result in left.
+// Arithmetic (division, remainder and bitwise included) and comparison of two integers, and add,
+// subtract and multiply of floats with integers or floats, computed here: an operator whose
+// right operand is a literal or a word skips the call machinery, any other call of these
+// skips the action once its arguments are fetched. The actions and natives compute the
+// same, and none of these cases can fail (a division or remainder that would fail is left
+// to the action for its errors; float comparison keeps its tolerance rule in the natives).
 constexpr uint32_t NATIVE_EQUAL_Q = 25;  // equal? .. greater-or-equal? are 25 .. 31
 constexpr int32_t infix_compare_ops[7] = {COMP_EQUAL,   COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER,
                                           COMP_GREATER, COMP_LESSER_EQUAL, COMP_GREATER_EQUAL};
 
-[[gnu::always_inline]] inline bool number_infix(const cell* op, cell* code, uint32_t& pc, uint32_t end, cell* left) {
-    uint32_t lt = TYPE_OF(left);
-    if (lt != TYPE_INTEGER && lt != TYPE_FLOAT) return false;
-    uint32_t wrapped = op_wrapped_type(op);
+// What the number fast path computes for a callee (an op's wrapped type and index) with a
+// left operand of type lt: math or compare is set, else it is not for the fast path.
+struct number_op {
     int32_t math = -1, compare = -1;
+    explicit operator bool() const { return math >= 0 || compare >= 0; }
+};
+
+inline number_op number_op_of(uint32_t wrapped, uint32_t index, uint32_t lt) {
+    number_op o;
+    if (lt != TYPE_INTEGER && lt != TYPE_FLOAT) return o;
     if (wrapped == TYPE_ACTION) {
-        switch (op->w1) {
-            case ACT_ADD: math = OP_ADD; break;
-            case ACT_SUBTRACT: math = OP_SUBTRACT; break;
-            case ACT_MULTIPLY: math = OP_MULTIPLY; break;
-            case ACT_REMAINDER: math = OP_REMAINDER; break;
-            case ACT_AND: math = OP_AND; break;
-            case ACT_OR: math = OP_OR; break;
-            case ACT_XOR: math = OP_XOR; break;
-            default: return false;
+        switch (index) {
+            case ACT_ADD: o.math = OP_ADD; break;
+            case ACT_SUBTRACT: o.math = OP_SUBTRACT; break;
+            case ACT_MULTIPLY: o.math = OP_MULTIPLY; break;
+            case ACT_DIVIDE: o.math = OP_DIVIDE; break;
+            case ACT_REMAINDER: o.math = OP_REMAINDER; break;
+            case ACT_AND: o.math = OP_AND; break;
+            case ACT_OR: o.math = OP_OR; break;
+            case ACT_XOR: o.math = OP_XOR; break;
+            default: return o;
         }
         // Only integers take the rest; the float and other cases keep their own rules.
-        if (math > OP_MULTIPLY && lt != TYPE_INTEGER) return false;
-    } else if (wrapped == TYPE_NATIVE && op->w1 >= NATIVE_EQUAL_Q && op->w1 < NATIVE_EQUAL_Q + 7 && lt == TYPE_INTEGER) {
-        compare = infix_compare_ops[op->w1 - NATIVE_EQUAL_Q];
-    } else {
-        return false;
+        if (o.math > OP_MULTIPLY && lt != TYPE_INTEGER) o.math = -1;
+    } else if (wrapped == TYPE_NATIVE && index >= NATIVE_EQUAL_Q && index < NATIVE_EQUAL_Q + 7 && lt == TYPE_INTEGER) {
+        o.compare = infix_compare_ops[index - NATIVE_EQUAL_Q];
     }
-    const cell* right = at_within(code, pc, end);
-    if (!right) return false;
-    if (TYPE_OF(right) == TYPE_WORD) right = bound_value(right);
-    if (!right) return false;
-    uint32_t rt = TYPE_OF(right);
-    if (rt != TYPE_INTEGER && !(rt == TYPE_FLOAT && math >= 0 && math <= OP_MULTIPLY)) return false;
-    // A remainder that would fail is left to the action, which raises the error.
-    if (math == OP_REMAINDER &&
+    return o;
+}
+
+// o applied to left and right when the right operand fits and nothing can fail; the
+// result replaces left.
+[[gnu::always_inline]] inline bool number_apply(number_op o, cell* left, const cell* right) {
+    uint32_t lt = TYPE_OF(left), rt = TYPE_OF(right);
+    if (rt != TYPE_INTEGER && !(rt == TYPE_FLOAT && o.math >= 0 && o.math <= OP_MULTIPLY)) return false;
+    // A division or remainder that would fail is left to the action, which raises the error.
+    if ((o.math == OP_DIVIDE || o.math == OP_REMAINDER) &&
         (right->w2 == 0 || (static_cast<int32_t>(right->w2) == -1 && static_cast<int32_t>(left->w2) == INT32_MIN)))
         return false;
-    pc++;
     if (lt == TYPE_FLOAT || rt == TYPE_FLOAT) {
         double x = lt == TYPE_FLOAT ? cell_float(left) : static_cast<int32_t>(left->w2);
         double y = rt == TYPE_FLOAT ? cell_float(right) : static_cast<int32_t>(right->w2);
         left->header = TYPE_FLOAT;
-        set_cell_float(left, math == OP_ADD ? x + y : math == OP_SUBTRACT ? x - y : x * y);
+        set_cell_float(left, o.math == OP_ADD ? x + y : o.math == OP_SUBTRACT ? x - y : x * y);
         return true;
     }
     auto l = static_cast<int32_t>(left->w2), r = static_cast<int32_t>(right->w2);
-    if (math >= 0) {
-        integer::do_math_op(l, r, math, left);
+    if (o.math >= 0) {
+        integer::do_math_op(l, r, o.math, left);
         return true;
     }
     bool truth = false;
-    switch (compare) {
+    switch (o.compare) {
         case COMP_EQUAL: case COMP_STRICT_EQUAL: truth = l == r; break;
         case COMP_NOT_EQUAL: truth = l != r; break;
         case COMP_LESSER: truth = l < r; break;
@@ -140,6 +142,17 @@ constexpr int32_t infix_compare_ops[7] = {COMP_EQUAL,   COMP_NOT_EQUAL, COMP_STR
         default: truth = l >= r; break;
     }
     *left = truth ? true_value : false_value;
+    return true;
+}
+
+[[gnu::always_inline]] inline bool number_infix(const cell* op, cell* code, uint32_t& pc, uint32_t end, cell* left) {
+    number_op o = number_op_of(op_wrapped_type(op), op->w1, TYPE_OF(left));
+    if (!o) return false;
+    const cell* right = at_within(code, pc, end);
+    if (!right) return false;
+    if (TYPE_OF(right) == TYPE_WORD) right = bound_value(right);
+    if (!right || !number_apply(o, left, right)) return false;
+    pc++;
     return true;
 }
 
@@ -158,15 +171,14 @@ cell frame_name(const call_frame* f) {
     return w;
 }
 
-// RAII: near_position is put back on every way out of a block.
-struct near_guard {
-    near_guard() {
-        if (saved_near_count > CALL_STACK_SIZE) stack::call_overflow();
-        saved_nears[saved_near_count++] = near_position;
+// A block's near frame, linked while its expressions run and unlinked on every way out.
+struct near_scope {
+    near_frame frame{nullptr, 0, near_position};
+    void link(const cell* block) {
+        frame.block = block;
+        near_position = &frame;
     }
-    ~near_guard() { near_position = saved_nears[--saved_near_count]; }
-    near_guard(const near_guard&) = delete;
-    near_guard& operator=(const near_guard&) = delete;
+    ~near_scope() { near_position = frame.outer; }
 };
 
 // --- Compiled argument spec ----------------------------------------------------------------
@@ -227,10 +239,9 @@ void compile_spec(const cell* callee, cell* out) {
     block::ks_append(out, &n);
 }
 
-// The compiled spec's node, built and cached on first use. callee must not move.
-node_id compiled_spec(cell* callee) {
+// The first use of a spec: compiles it and caches it. callee must not move.
+[[gnu::noinline]] node_id compile_cached_spec(cell* callee) {
     cell* cached = series_cell(callee->w3, MORE_SPEC);
-    if (TYPE_OF(cached) == TYPE_BLOCK) return series_node(cached);
     node_id box = TYPE_OF(cached) == TYPE_PAREN ? series_node(cached) : 0;
     if (box && TYPE_OF(series_cell(box, 0)) == TYPE_BLOCK) {
         *cached = *series_cell(box, 0);
@@ -244,6 +255,12 @@ node_id compiled_spec(cell* callee) {
     node_id node = series_node(out);
     stack::pop(1);
     return node;
+}
+
+// The compiled spec's node, built and cached on first use. callee must not move.
+inline node_id compiled_spec(cell* callee) {
+    const cell* cached = series_cell(callee->w3, MORE_SPEC);
+    return TYPE_OF(cached) == TYPE_BLOCK ? series_node(cached) : compile_cached_spec(callee);
 }
 
 inline uint32_t spec_length(node_id spec) {
@@ -291,6 +308,7 @@ struct evaluator {
                                                             bool function);
     [[nodiscard]] static uint32_t fetch_and_run(const call& c, const cell* path, uint32_t path_from);
     [[nodiscard]] static uint32_t exec_body(cell* fn);
+    [[nodiscard]] static uint32_t run_branch(bool either);
 };
 
 // --- Simple expressions ----------------------------------------------------------------------
@@ -319,8 +337,8 @@ uint32_t evaluator<traced>::infix_ops(cell* start, cell* code, uint32_t& pc, uin
 }
 
 // eval_expression's most frequent cases, inline in its callers: a number, block or string,
-// a bound word holding a plain value, a call through a bound word, and with set_words a
-// set-word. Anything else goes to eval_expression, which does the same for these. value:
+// a paren, a bound word holding a plain value, a call through a bound word, and with
+// set_words a set-word. Anything else goes to eval_expression, which does the same for these. value:
 // the cell at pc.
 template <bool traced>
 template <bool set_words>
@@ -339,6 +357,15 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
         case TYPE_BLOCK:
         case TYPE_STRING:
             break;
+        case TYPE_PAREN: {
+            cell* paren = stack::push(value);
+            pc++;
+            if (uint32_t c = eval_block(paren, false)) return c;
+            // The result stood above the paren's copy.
+            paren[0] = paren[1];
+            stack::top = paren + 1;
+            goto operators;
+        }
         case TYPE_WORD: {
             cell* v = bound_value(value);
             if (!v) return eval_expression(code, pc, end, prefix, sub);
@@ -368,23 +395,65 @@ operators:
     return 0;
 }
 
+// The number operators after the number at start, as far as the fast path takes them;
+// false when an operator is left for the general path (pc at it).
+[[gnu::always_inline]] inline bool number_ops(cell* start, cell* code, uint32_t& pc, uint32_t end) {
+    while (cell* next = at_within(code, pc, end)) {
+        if (TYPE_OF(next) != TYPE_WORD) return true;
+        cell* v = bound_value(next);
+        if (!v || TYPE_OF(v) != TYPE_OP) return true;
+        pc++;
+        if (!number_infix(v, code, pc, end, start)) {
+            pc--;
+            return false;
+        }
+    }
+    return true;
+}
+
+inline bool number_q(const cell* value) { return TYPE_OF(value) == TYPE_INTEGER || TYPE_OF(value) == TYPE_FLOAT; }
+
 // A set-word, whose frame names it while the expression after it gives the value; the
-// value is pushed.
+// value is pushed. A number value computed by the fast path, which can neither fail nor
+// be seen, does without the frame until something that can needs it.
 template <bool traced>
 uint32_t evaluator<traced>::eval_set_word(cell* value, cell* code, uint32_t& pc, uint32_t end) {
-    stack::mark_interp_native(value);
     cell* word = stack::push(value);  // slot 0
+    bool framed = false;
+    auto mark_frame = [word, &framed] {
+        cell* top = stack::top;
+        stack::top = word;
+        stack::mark_interp_native(word);
+        stack::top = top;
+        framed = true;
+    };
     pc++;
     cell* next = at_within(code, pc, end);
-    if (!next) fire(script_error::need_value, word);
-    if (uint32_t c = eval_simple(next, code, pc, end, false, true)) return c;
+    const cell* number = next && TYPE_OF(next) == TYPE_WORD ? bound_value(next) : next;
+    if (!firing() && number && number_q(number)) {
+        cell* start = stack::push(number);
+        pc++;
+        if (!number_ops(start, code, pc, end)) {
+            mark_frame();
+            if (uint32_t c = infix_ops(start, code, pc, end)) return c;
+        }
+    } else {
+        mark_frame();
+        if (!next) fire(script_error::need_value, word);
+        if (uint32_t c = eval_simple(next, code, pc, end, false, true)) return c;
+    }
     cell* v = word + 1;
     if (firing()) [[unlikely]] fire_interp_event(TRACE_SET, code, pc, word, v);
     if (TYPE_OF(v) == TYPE_UNSET) fire(script_error::need_value, word);
-    if (cell* slot = settable_value(word)) *slot = *v;
-    else _context::set(word, v);
+    if (cell* slot = settable_value(word)) {
+        *slot = *v;
+    } else {
+        if (!framed) mark_frame();
+        _context::set(word, v);
+    }
     *word = *v;
-    stack::unwind();
+    if (framed) stack::unwind();
+    else stack::top = word + 1;
     return 0;
 }
 
@@ -568,6 +637,25 @@ uint32_t evaluator<traced>::fetch_applied_refinements(const call& c, uint32_t fi
     return 0;
 }
 
+// either and if, run here without the natives' own call: the branch the condition in
+// slot 0 picks, or none when if's condition fails.
+template <bool traced>
+uint32_t evaluator<traced>::run_branch(bool either) {
+    cell* base = stack::arguments;
+    if (either && TYPE_OF(base) == TYPE_UNSET) fire(script_error::no_return);
+    cell* branch = base + 1;
+    if (TYPE_OF(base) == TYPE_LOGIC ? base->w1 != 1 : !value_true_q(base, false, nullptr)) {
+        if (!either) {
+            stack::set_last_keep(&none_value);
+            return 0;
+        }
+        branch++;
+    }
+    if (uint32_t code = eval_block(branch, true)) return code;
+    stack::keep();
+    return 0;
+}
+
 constexpr uint32_t MAX_REFINEMENTS = 32;
 const cell false_value{TYPE_LOGIC, 0, 0, 0};
 
@@ -580,16 +668,28 @@ uint32_t evaluator<traced>::fetch_and_run(const call& c, const cell* path, uint3
     uint32_t n = spec_length(spec);
     uint32_t i = 0;
     int32_t param = 0;
-    // Fixed arguments; an infix call's left operand is already slot 0.
+    // Fixed arguments; an infix call's left operand is already slot 0. Typesets hold no
+    // node, so copies outlive the collections that fetching may run.
+    constexpr uint32_t copied = 4;
+    cell fixed[copied];
+    uint32_t fixed_count = 0;
+    for (const cell* ts = series_cell(spec, 0); fixed_count < n && fixed_count < copied; fixed_count++) {
+        if (TYPE_OF(&ts[fixed_count]) != TYPE_TYPESET) break;
+        fixed[fixed_count] = ts[fixed_count];
+    }
+    for (; i < fixed_count; i++, param++) {
+        if (c.infix && i == 0) {
+            check_arg(c, stack::arguments, 0, fixed[0]);
+            continue;
+        }
+        if (uint32_t code = fetch_arg(c, param, fixed[i])) return code;
+    }
+    // The spec's node may have moved meanwhile.
+    spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
     for (; i < n; i++, param++) {
         const cell ts = *series_cell(spec, i);
         if (TYPE_OF(&ts) != TYPE_TYPESET) break;
-        if (c.infix && i == 0) {
-            check_arg(c, stack::arguments, 0, ts);
-            continue;
-        }
         if (uint32_t code = fetch_arg(c, param, ts)) return code;
-        // The spec's node may have moved meanwhile.
         spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
     }
     uint32_t first_refinement = i;
@@ -617,12 +717,16 @@ uint32_t evaluator<traced>::fetch_and_run(const call& c, const cell* path, uint3
         cell name = frame_name(c.frame);
         fire_interp_event(TRACE_CALL, c.apply ? nullptr : c.code, c.pc, &name, c.callee);
     }
+    if (!firing() && n == 2)
+        if (number_op o = number_op_of(type, c.callee->w1, TYPE_OF(stack::arguments)))
+            if (number_apply(o, stack::arguments, stack::arguments + 1)) return 0;
     switch (type) {
         case TYPE_FUNCTION:
             return exec_function(c.callee);
         case TYPE_NATIVE: {
             native_code entry = native_entries[c.callee->w1 - 1];
             if (!entry) fire(internal_error::not_done);
+            if (entry == natives::either || entry == natives::if_) return run_branch(entry == natives::either);
             return static_cast<uint32_t>(entry(false, refs));
         }
         case TYPE_ACTION: {
@@ -693,9 +797,7 @@ const cell* call_sort_function(cell* fn, const cell* first, const cell* second) 
 }  // namespace
 
 void interpreter_init() {
-    collector_add_mark_callback(mark_near);
-    near_position = none_value;
-    saved_near_count = 0;
+    near_position = nullptr;
     object::evaluate = evaluate_for_object;
     object::call_handler = call_object_handler;
     block::call_sort_function = call_sort_function;
@@ -706,7 +808,7 @@ void interpreter_init() {
 
 template <bool traced>
 uint32_t evaluator<traced>::eval_block(cell* block, bool chain) {
-    near_guard near;
+    near_scope near;
     stack::mark_eval(&runtime_words[W_BODY]);
     if (firing()) [[unlikely]] fire_interp_event(TRACE_ENTER, block, series_head(block), nullptr, nullptr);
     uint32_t pc = series_head(block);
@@ -715,10 +817,10 @@ uint32_t evaluator<traced>::eval_block(cell* block, bool chain) {
         *stack::arguments = unset_value;
         stack::keep();
     } else {
-        near_position = *block;
+        near.link(block);
         cell* value = at(block, pc);
         for (;;) {
-            near_position.w1 = pc;
+            near.frame.pc = pc;
             if (uint32_t code = eval_simple<true>(value, block, pc, end, false, false)) return code;
             value = at_within(block, pc, end);
             if (!value) break;

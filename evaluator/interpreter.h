@@ -20,10 +20,20 @@
 
 namespace kel {
 
-// The block at the expression being evaluated; errors take it as their near field.
-extern cell near_position;
+// The block being evaluated and where its current expression starts: errors take it as
+// their near field. Each evaluation loop links its own on the C++ stack; block is a cell
+// that does not move and that the collector updates.
+struct near_frame {
+    const cell* block;
+    uint32_t pc;
+    near_frame* outer;
+};
+extern near_frame* near_position;  // null outside any block
 
-// Makes near_position a collector root; once at start-up.
+// The near field of an error made now: the block positioned at the expression, or none.
+cell near_value();
+
+// Hooks the interpreter into objects, sort and the tracer; once at start-up.
 void interpreter_init();
 
 // Evaluates the whole block. chain: the result is copied into the caller's slot 0;

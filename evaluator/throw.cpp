@@ -37,7 +37,7 @@ void throw_error() {
             error::set_where(&last_error, &name);
         }
         cell* near = error::get_field(&last_error, error::FIELD_NEAR);
-        if (TYPE_OF(near) == TYPE_NONE && TYPE_OF(&near_position) != TYPE_NONE) *near = near_position;
+        if (TYPE_OF(near) == TYPE_NONE && near_position) *near = near_value();
         set_error_frame(&last_error);
     }
     raise_exit(THROW_ERROR);

@@ -85,7 +85,7 @@ protected:
     }
     void TearDown() override {
         lexer_event_hook = nullptr;
-        near_position = none_value;
+        near_position = nullptr;
         stack::ctop = stack::cbottom;
         ObjectsTest::TearDown();
     }
