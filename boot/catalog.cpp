@@ -1,5 +1,6 @@
 #include "boot/catalog.h"
 
+#include <cstring>
 #include <iterator>
 
 #include "boot/error_catalog.h"
@@ -22,10 +23,12 @@ namespace catalog {
 namespace {
 
 enum name : uint32_t {
-    N_CATALOG, N_ERRORS, N_STATE, N_STACK_TRACE, N_SOURCE_FILES, N_STANDARD, N_ERROR, N_CALLBACKS, N_BITS, N_COUNT
+    N_CATALOG, N_ERRORS, N_STATE, N_STACK_TRACE, N_SOURCE_FILES, N_STANDARD, N_ERROR, N_CALLBACKS, N_BITS,
+    N_CODE, N_TYPE, N_ARG1, N_ARG2, N_ARG3, N_COUNT
 };
 const char* const names[N_COUNT] = {"catalog",  "errors", "state",     "stack-trace", "source-files",
-                                    "standard", "error",  "callbacks", "bits"};
+                                    "standard", "error",  "callbacks", "bits",        "code",
+                                    "type",     "arg1",   "arg2",      "arg3"};
 uint32_t symbols[N_COUNT];
 
 constexpr const char* error_fields[] = {"code", "type", "id", "arg1", "arg2", "arg3", "near", "where", "stack", "files"};
@@ -50,15 +53,15 @@ cell* new_object(uint32_t slots) {
     return o;
 }
 
-void add(cell* object, const char* field_name, const cell* value) {
-    uint32_t symbol = symbol::make(field_name);
-    _context::put_value(object->w1, symbol, value);
-}
+void add(cell* object, uint32_t symbol, const cell* value) { _context::put_value(object->w1, symbol, value); }
+
+void add(cell* object, const char* field_name, const cell* value) { add(object, symbol::make(field_name), value); }
+
+// arg1, arg2 or arg3 of a message template, interned once.
+uint32_t arg_symbol(uint32_t arg) { return symbols[arg == 1 ? N_ARG1 : arg == 2 ? N_ARG2 : N_ARG3]; }
 
 cell* push_text(const char* text) {
-    cell* s = string::make_at(stack::push_cell(), 16);
-    string::concat_cstr(s, text);
-    return s;
+    return load_string_push(reinterpret_cast<const uint8_t*>(text), std::strlen(text), 0);
 }
 
 // The message as the catalogue holds it: a string, a template block or the word arg1.
@@ -68,7 +71,7 @@ cell* push_message(uint32_t category, uint32_t id) {
         case message_form::string:
             return push_text(items[0].text);
         case message_form::word: {
-            cell w = word::load(items[0].arg == 1 ? "arg1" : items[0].arg == 2 ? "arg2" : "arg3");
+            cell w = _context::add_global_word(arg_symbol(items[0].arg), true, true);
             return stack::push(&w);
         }
         case message_form::block:
@@ -81,8 +84,7 @@ cell* push_message(uint32_t category, uint32_t id) {
             stack::pop(1);
             continue;
         }
-        uint32_t symbol = symbol::make(item.arg == 1 ? "arg1" : item.arg == 2 ? "arg2" : "arg3");
-        cell* w = word::make_in(block, symbol);
+        cell* w = word::make_in(block, arg_symbol(item.arg));
         if (item.get_word) set_type(w, TYPE_GET_WORD);
     }
     return block;
@@ -93,8 +95,8 @@ void build_errors(cell* errors) {
         cell* mark = stack::top;
         cell* category = new_object(2 + error_id_count(c));
         cell code = integer_value(static_cast<int32_t>(100 * c));
-        add(category, "code", &code);
-        add(category, "type", push_text(error_category_title(c)));
+        add(category, symbols[N_CODE], &code);
+        add(category, symbols[N_TYPE], push_text(error_category_title(c)));
         for (uint32_t id = 0; id < error_id_count(c); id++) {
             add(category, error_id_word(c, id), push_message(c, id));
             stack::pop(1);

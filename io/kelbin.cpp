@@ -113,9 +113,8 @@ void reader_base::deeper(const uint8_t* at) {
     if (++depth > DEPTH_MAX) invalid(at);
 }
 
-uint32_t reader_base::symbol(uint32_t index, const uint8_t* at) {
+uint32_t reader_base::intern_symbol(uint32_t index, const uint8_t* at) {
     if (index >= nsym) invalid(at);
-    if (uint32_t id = symbol_cache[index]) return id;
     uint32_t offset;
     std::memcpy(&offset, symbol_offsets + 4 * size_t{index}, 4);
     if (offset >= names_size) invalid(at);
@@ -130,10 +129,17 @@ uint32_t reader_base::symbol(uint32_t index, const uint8_t* at) {
 
 slot reader_base::append_slot(node_id block) {
     series_buffer* b = node_buffer(block);
-    cell* c = alloc_tail_buffer(b);
+    cell* c;
+    // Blocks are made at their decoded size: the tail is nearly always free.
+    if (b->tail < b->data_end()) {
+        c = b->cells_tail();
+        b->tail += sizeof(cell);
+    } else {
+        c = alloc_tail_buffer(b);
+        b = node_buffer(block);
+    }
     *c = none_value;
-    b = node_buffer(block);
-    return slot{block, static_cast<uint32_t>(b->cells_tail() - b->cells() - 1)};
+    return slot{block, static_cast<uint32_t>(c - b->cells())};
 }
 
 void checked_call(reader_base& r, const uint8_t* at, void (*call)(void*), void* data) {
@@ -951,7 +957,8 @@ void compact_writer::value(const cell* v) {
 
 struct compact_reader : reader_base {
     static constexpr uint32_t RECORD_MIN = 1;
-    uint32_t varint() { return read_varint_at(*this); }
+    // Most fields fit one byte: that case stays inline.
+    uint32_t varint() { return p < end && *p < 0x80 ? *p++ : read_varint_at(*this); }
     int32_t zigzag_() { return unzigzag(varint()); }
     uint32_t count(uint64_t unit_min = 1) {
         const uint8_t* at = p;

@@ -107,7 +107,11 @@ struct reader_base {
         if (n + owed > left()) invalid(at);
     }
     // Symbol i of the table, interned on first use.
-    uint32_t symbol(uint32_t index, const uint8_t* at);
+    uint32_t symbol(uint32_t index, const uint8_t* at) {
+        uint32_t id = index < nsym ? symbol_cache[index] : 0;
+        return id ? id : intern_symbol(index, at);
+    }
+    uint32_t intern_symbol(uint32_t index, const uint8_t* at);
     // Appends a none cell at the block's tail (the slot a record is decoded into).
     static slot append_slot(node_id block);
     // Follows the path that starts at p; returns a copy of the target cell.

@@ -336,25 +336,43 @@ bool decode_jpeg(const uint8_t* bytes, size_t n, size_t limit, bitmap& out) {
     return hand_over(guard, static_cast<uint32_t>(width), static_cast<uint32_t>(height), out);
 }
 
-// The library's buffer goes to `deliver` as it is: copying it on the way cost a tenth of the
-// encoding time.
+// The compressor and its output buffer live on between calls: a fresh buffer grows by
+// doubling, each step a new allocation and a copy, and a fresh compressor sets up its tables
+// again. A buffer far larger than the last picture's is not kept.
+struct jpeg_compressor {
+    const jpeg_api* api = nullptr;
+    tjhandle handle = nullptr;
+    unsigned char* buffer = nullptr;
+    unsigned long capacity = 0;
+    ~jpeg_compressor() {
+        if (buffer) api->tjFree(buffer);
+        if (handle) api->tjDestroy(handle);
+    }
+};
+
+constexpr unsigned long KEPT_JPEG_BUFFER = 64ul << 20;
+
 bool encode_jpeg(const uint32_t* pixels, uint32_t width, uint32_t height, const byte_sink& deliver) {
-    const jpeg_api* api = jpeg();
-    if (!api) return false;
-    tj_handle tj{api, api->tjInitCompress()};
+    thread_local jpeg_compressor tj;
+    if (!tj.api) {
+        tj.api = jpeg();
+        if (!tj.api) return false;
+    }
+    if (!tj.handle) tj.handle = tj.api->tjInitCompress();
     if (!tj.handle) return false;
-    struct tj_buffer {
-        const jpeg_api* api;
-        unsigned char* data = nullptr;
-        ~tj_buffer() { api->tjFree(data); }
-    } buffer{api};
-    unsigned long size = 0;
-    if (api->tjCompress2(tj.handle, reinterpret_cast<const unsigned char*>(pixels), static_cast<int>(width),
-                         static_cast<int>(width * 4), static_cast<int>(height), TJPF_BGRA, &buffer.data, &size,
-                         TJSAMP_420, 75, 0) != 0)
-        return false;
-    deliver(buffer.data, size);
-    return true;
+    unsigned long size = tj.capacity;
+    bool ok = tj.api->tjCompress2(tj.handle, reinterpret_cast<const unsigned char*>(pixels), static_cast<int>(width),
+                                  static_cast<int>(width * 4), static_cast<int>(height), TJPF_BGRA, &tj.buffer, &size,
+                                  TJSAMP_420, 75, 0) == 0;
+    // The library keeps the true size of a buffer it has seen; this is a lower bound of it.
+    tj.capacity = std::max(tj.capacity, size);
+    if (ok) deliver(tj.buffer, size);
+    if (!ok || tj.capacity > KEPT_JPEG_BUFFER) {
+        tj.api->tjFree(tj.buffer);
+        tj.buffer = nullptr;
+        tj.capacity = 0;
+    }
+    return ok;
 }
 
 // --- GIF -----------------------------------------------------------------------------------

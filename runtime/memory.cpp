@@ -107,7 +107,9 @@ void init_memory() {
     memory.next_frame_size = SERIES_FRAME_INITIAL;
     memory.initial_frame_size = SERIES_FRAME_INITIAL;
     memory.max_frame_size = SERIES_FRAME_MAX;
-    std::memset(node_frame_directory, 0, sizeof node_frame_directory);
+    // Static storage starts zeroed: clearing the directory on the first start would only
+    // touch its pages.
+    if (node_table) std::memset(node_frame_directory, 0, sizeof node_frame_directory);
     if (!node_table) {
         // Reserved once; pages are committed as node frames touch them.
         void* table = mmap(nullptr, NODE_TABLE_CAPACITY * sizeof(series_buffer*), PROT_READ | PROT_WRITE,
