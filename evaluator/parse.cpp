@@ -561,12 +561,14 @@ private:
     bool repeat(cell* rules, int32_t at, int32_t& pc, int32_t min, int32_t max, int32_t kind_code) {
         need_operand(rules, at, pc);
         int32_t operand = pc;
-        pc = skip_rule(rules, operand);
-        if (max == 0) return true;
-        if (int32_t done = fast_repeat(rules, operand, max); done >= 0) {
+        // The loop's operand is one cell, a value or a plain word.
+        if (int32_t done = max == 0 ? -1 : fast_repeat(rules, operand, max); done >= 0) {
+            pc = operand + 1;
             emit("match", done >= min, rules, operand);
             return done >= min;
         }
+        pc = skip_rule(rules, operand);
+        if (max == 0) return true;
         push_rule(triple_of(min, max, 1), rules, at, kind_code);
         int32_t count = 0;
         while (max < 0 || count < max) {
@@ -603,11 +605,30 @@ private:
         if (t == TYPE_CHAR) {
             uint32_t want = fold(r->w2);
             while ((max < 0 || count < max) && pos_ < end && fold(unit_at(pos_)) == want) pos_++, count++;
+        } else if (series::buffer_of(input_)->unit() == 1) {
+            count = bits_run(series::buffer_of(input_)->offset, end, max, node_buffer(series_node(r)));
         } else {
             series_buffer* bits = node_buffer(series_node(r));
             while ((max < 0 || count < max) && pos_ < end && bit_match(bits, unit_at(pos_))) pos_++, count++;
         }
         return count;
+    }
+
+    // The bitset loop over one-byte units, as most input is: the bytes and the set's bits
+    // read straight. Answers the units matched.
+    int32_t bits_run(const uint8_t* units, int32_t end, int32_t max, const series_buffer* bits) {
+        int32_t start = pos_;
+        if (max >= 0 && end - start > max) end = start + max;
+        const uint8_t* set = bits->offset;
+        size_t limit = bits->used_bytes() * 8;
+        bool beyond = bitset::complemented_q(bits);
+        int32_t p = start;
+        for (; p < end; p++) {
+            uint32_t c = units[p];
+            if (!(c < limit ? (set[c >> 3] & (0x80u >> (c & 7))) != 0 : beyond)) break;
+        }
+        pos_ = p;
+        return p - start;
     }
 
     // Charsets name exact code points: no case folding.

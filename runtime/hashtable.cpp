@@ -128,27 +128,61 @@ struct symbol_equal {
     bool operator()(const cell* c) const { return canonical_symbol(c->w2) == canonical; }
 };
 
-// Texts from their heads: same length and characters, case-folded unless `exact`.
-bool text_equal(const cell* a, const cell* b, bool exact) {
-    if (a->w2 == b->w2 && a->w1 == b->w1) return true;
-    const series_buffer* x = node_buffer(a->w2);
-    const series_buffer* y = node_buffer(b->w2);
-    uint32_t ux = x->unit(), uy = y->unit();
-    size_t nx = x->used_bytes() / ux, ny = y->used_bytes() / uy;
-    size_t hx = std::min<size_t>(a->w1, nx), hy = std::min<size_t>(b->w1, ny);
-    size_t n = nx - hx;
-    if (n != ny - hy) return false;
-    const uint8_t* px = x->offset + hx * ux;
-    const uint8_t* py = y->offset + hy * uy;
-    if (ux == uy) {
-        if (std::memcmp(px, py, n * ux) == 0) return true;
+// A text's characters from its head.
+struct text_span {
+    const uint8_t* at;
+    size_t n;
+    uint32_t unit;
+};
+inline text_span span_of(const cell* text) {
+    const series_buffer* b = node_buffer(text->w2);
+    uint32_t unit = b->unit();
+    size_t n = b->used_bytes() >> (unit >> 1);  // units of 1, 2 or 4 bytes
+    size_t head = text->w1 < n ? text->w1 : n;
+    return {b->offset + head * unit, n - head, unit};
+}
+
+inline uint64_t load64(const uint8_t* at) {
+    uint64_t v;
+    std::memcpy(&v, at, 8);
+    return v;
+}
+inline uint32_t load32(const uint8_t* at) {
+    uint32_t v;
+    std::memcpy(&v, at, 4);
+    return v;
+}
+
+// Equal runs of n bytes; up to 16 in two overlapping loads each, as most keys are short.
+inline bool same_bytes(const uint8_t* x, const uint8_t* y, size_t n) {
+    if (n >= 8 && n <= 16) return load64(x) == load64(y) && load64(x + n - 8) == load64(y + n - 8);
+    if (n >= 4 && n < 8) return load32(x) == load32(y) && load32(x + n - 4) == load32(y + n - 4);
+    if (n < 4) {
+        for (size_t i = 0; i < n; i++)
+            if (x[i] != y[i]) return false;
+        return true;
+    }
+    return std::memcmp(x, y, n) == 0;
+}
+
+// Same length and characters, case-folded unless `exact`.
+bool spans_equal(const text_span& x, const text_span& y, bool exact) {
+    if (x.n != y.n) return false;
+    if (x.unit == y.unit) {
+        if (same_bytes(x.at, y.at, x.n * x.unit)) return true;
         if (exact) return false;
     }
-    for (size_t i = 0; i < n; i++) {
-        uint32_t cx = unit_at(px, i, ux), cy = unit_at(py, i, uy);
+    for (size_t i = 0; i < x.n; i++) {
+        uint32_t cx = unit_at(x.at, i, x.unit), cy = unit_at(y.at, i, y.unit);
         if (cx != cy && (exact || fold_char(cx) != fold_char(cy))) return false;
     }
     return true;
+}
+
+// Texts from their heads.
+bool text_equal(const cell* a, const cell* b, bool exact) {
+    if (a->w2 == b->w2 && a->w1 == b->w1) return true;
+    return spans_equal(span_of(a), span_of(b), exact);
 }
 struct text_equal_to {
     static constexpr bool allocates = false;
@@ -181,6 +215,13 @@ inline equality equality_for(uint32_t type, int32_t op) {
     }
 }
 
+// Texts or words equal only ignoring case.
+inline bool case_variant_q(cell* key, cell* candidate) {
+    equality e = equality_for(TYPE_OF(key), COMP_EQUAL);
+    if (e == equality::symbol) return key->w2 != candidate->w2 && symbol_equal{canonical_symbol(key->w2)}(candidate);
+    return e == equality::text && !text_equal(key, candidate, true) && text_equal(key, candidate, false);
+}
+
 inline bool keys_equal(cell* key, cell* candidate, int32_t op) {
     switch (equality_for(TYPE_OF(key), op)) {
     case equality::payload: return payload_equal{key->w2}(candidate);
@@ -194,63 +235,107 @@ inline bool keys_equal(cell* key, cell* candidate, int32_t op) {
 
 // ---- Hashing pieces ------------------------------------------------------------------------
 
-// The upper-case form of a 1- or 2-byte unit without a branch on whether it has one, as
-// data-dependent branches in the hash loop are mostly mispredicted.
-inline uint32_t fold_unit(uint32_t cp) {
-    uint32_t mapped = to_upper_table[cp];
-    return mapped | (cp & (0u - static_cast<uint32_t>(mapped == 0)));
+// One round of the text hash: a 64 x 64 -> 128-bit product folded to 64 bits.
+inline uint64_t hash_mum(uint64_t a, uint64_t b) {
+    unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
+    return static_cast<uint64_t>(p) ^ static_cast<uint64_t>(p >> 64);
+}
+constexpr uint64_t TEXT_K0 = 0xA0761D6478BD642Full;
+constexpr uint64_t TEXT_K1 = 0xE7037ED1A0B428DBull;
+
+// Upper-cases eight ASCII bytes at once (lanes above 0x7F give garbage: callers check).
+inline uint64_t upper_ascii8(uint64_t bytes) {
+    constexpr uint64_t ones = 0x0101010101010101ull;
+    uint64_t from_a = bytes + 0x1F * ones;  // high bit: the byte is 'a' or above
+    uint64_t past_z = bytes + 0x05 * ones;  // high bit: the byte is above 'z'
+    return bytes - (((from_a & ~past_z) & 0x80 * ones) >> 2);
 }
 
-// Upper-cases four ASCII bytes at once.
-inline uint32_t upper_ascii4(uint32_t bytes) {
-    uint32_t from_a = bytes + 0x1F1F1F1F;   // high bit: the byte is 'a' or above
-    uint32_t past_z = bytes + 0x05050505;   // high bit: the byte is above 'z'
-    return bytes - (((from_a & ~past_z) & 0x80808080) >> 2);
+inline uint32_t hash_final(uint64_t h, size_t n) {
+    uint64_t f = hash_mum(h ^ TEXT_K1, static_cast<uint64_t>(n) ^ TEXT_K0);
+    return static_cast<uint32_t>(f ^ (f >> 32));
 }
 
-template <class T, bool Fold>
-inline uint32_t hash_char_at(const uint8_t* at, size_t i) {
-    T u;
-    std::memcpy(&u, at + i * sizeof(T), sizeof(T));
-    uint32_t cp = u;
-    if constexpr (Fold) cp = sizeof(T) < 4 ? fold_unit(cp) : fold_char(cp);
-    return cp;
-}
-
-// Four characters go into one round when each fits a byte, as most do. The hash depends
-// on the characters alone, never on the unit width: texts of any widths compare equal.
-template <class T, bool Fold>
-uint32_t hash_units(const uint8_t* at, size_t n) {
-    uint32_t h = hash_seed;
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        if constexpr (sizeof(T) == 1) {
-            uint32_t bytes;
-            std::memcpy(&bytes, at + i, 4);
-            if ((bytes & 0x80808080) == 0) {
-                h = hash_mix_block(h, Fold ? upper_ascii4(bytes) : bytes);
-                continue;
-            }
-        }
-        uint32_t c0 = hash_char_at<T, Fold>(at, i), c1 = hash_char_at<T, Fold>(at, i + 1);
-        uint32_t c2 = hash_char_at<T, Fold>(at, i + 2), c3 = hash_char_at<T, Fold>(at, i + 3);
-        if ((c0 | c1 | c2 | c3) < 0x100) {
-            h = hash_mix_block(h, c0 | c1 << 8 | c2 << 16 | c3 << 24);
-        } else {
-            h = hash_mix_block(h, c0);
-            h = hash_mix_block(h, c1);
-            h = hash_mix_block(h, c2);
-            h = hash_mix_block(h, c3);
-        }
+// The bytes of a one-byte text, read in place.
+struct byte_loads {
+    const uint8_t* at;
+    uint64_t u8(size_t i) const { return at[i]; }
+    uint64_t u32(size_t i) const {
+        uint32_t v;
+        std::memcpy(&v, at + i, 4);
+        return v;
     }
-    for (; i < n; i++) h = hash_mix_block(h, hash_char_at<T, Fold>(at, i));
-    h ^= static_cast<uint32_t>(n * 4);
-    return hash_fmix(h);
+    uint64_t u64(size_t i) const {
+        uint64_t v;
+        std::memcpy(&v, at + i, 8);
+        return v;
+    }
+};
+
+// The characters of a wider text, each known to fit a byte once folded (when `fold`),
+// packed as byte_loads would read them.
+template <class T>
+struct char_loads {
+    const uint8_t* at;
+    bool fold;
+    uint64_t u8(size_t i) const {
+        T u;
+        std::memcpy(&u, at + i * sizeof(T), sizeof(T));
+        return fold ? fold_char(u) : u;
+    }
+    uint64_t u32(size_t i) const { return u8(i) | u8(i + 1) << 8 | u8(i + 2) << 16 | u8(i + 3) << 24; }
+    uint64_t u64(size_t i) const { return u32(i) | u32(i + 4) << 32; }
+};
+
+// The hash of a text whose characters each fit a byte: eight a round, the last round
+// reading the last eight (overlapping), short texts in one round. Fold upper-cases ASCII
+// letters and gathers every byte read into *high, so that the caller can tell whether any
+// was not ASCII.
+template <bool Fold, class Loads>
+inline uint32_t hash_bytes(const Loads& bytes, size_t n, uint64_t* high) {
+    auto take = [high](uint64_t v) {
+        if constexpr (Fold) {
+            *high |= v;
+            return upper_ascii8(v);
+        } else {
+            return v;
+        }
+    };
+    uint64_t h = hash_seed ^ TEXT_K0, a = 0;
+    if (n > 8) {
+        for (size_t i = 0; i + 8 < n; i += 8) h = hash_mum(take(bytes.u64(i)) ^ TEXT_K1, h ^ TEXT_K0);
+        a = take(bytes.u64(n - 8));
+    } else if (n >= 4) {
+        a = take(bytes.u32(0) | bytes.u32(n - 4) << 32);
+    } else if (n > 0) {
+        a = take(bytes.u8(0) << 16 | bytes.u8(n >> 1) << 8 | bytes.u8(n - 1));
+    }
+    return hash_final(hash_mum(a ^ TEXT_K1, h), n);
 }
 
+// Any unit width: the characters (upper-cased when folding) hash as the bytes of a one-byte
+// text when each fits a byte, so equal texts of any widths hash alike; else one round each.
 template <class T>
-inline uint32_t hash_units(const uint8_t* at, size_t n, bool case_sensitive) {
-    return case_sensitive ? hash_units<T, false>(at, n) : hash_units<T, true>(at, n);
+[[gnu::noinline]] uint32_t hash_chars(const uint8_t* at, size_t n, bool fold) {
+    char_loads<T> chars{at, fold};
+    size_t i = 0;
+    while (i < n && chars.u8(i) < 0x100) i++;
+    if (i == n) return hash_bytes<false>(chars, n, nullptr);
+    uint64_t h = hash_seed ^ TEXT_K1;
+    for (i = 0; i < n; i++) h = hash_mum(chars.u8(i) ^ TEXT_K1, h ^ TEXT_K0);
+    return hash_final(h, n);
+}
+
+inline uint32_t hash_span(const text_span& text, bool case_sensitive) {
+    if (text.unit == 1) {
+        if (case_sensitive) return hash_bytes<false>(byte_loads{text.at}, text.n, nullptr);
+        uint64_t high = 0;
+        uint32_t h = hash_bytes<true>(byte_loads{text.at}, text.n, &high);
+        if ((high & 0x8080808080808080ull) == 0) return h;
+        return hash_chars<uint8_t>(text.at, text.n, true);
+    }
+    if (text.unit == 2) return hash_chars<uint16_t>(text.at, text.n, !case_sensitive);
+    return hash_chars<uint32_t>(text.at, text.n, !case_sensitive);
 }
 
 // Equal doubles hash alike: -0.0 as 0.0, every NaN as one pattern.
@@ -462,17 +547,7 @@ void resize_values(node_id table) {
 
 // ---- Hashing ------------------------------------------------------------------------------
 
-uint32_t hash_string(const cell* value, bool case_sensitive) {
-    const series_buffer* b = node_buffer(value->w2);
-    uint32_t unit = b->unit();
-    size_t n = b->used_bytes() >> (unit >> 1);  // units of 1, 2 or 4 bytes
-    size_t head = value->w1 < n ? value->w1 : n;
-    const uint8_t* at = b->offset + head * unit;
-    n -= head;
-    if (unit == 1) return hash_units<uint8_t>(at, n, case_sensitive);
-    if (unit == 2) return hash_units<uint16_t>(at, n, case_sensitive);
-    return hash_units<uint32_t>(at, n, case_sensitive);
-}
+uint32_t hash_string(const cell* value, bool case_sensitive) { return hash_span(span_of(value), case_sensitive); }
 
 uint32_t hash_binary(const uint8_t* bytes, size_t length) {
     return murmur3_32(scratch_buffer(bytes, length), length, hash_seed);
@@ -671,6 +746,8 @@ int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32
                 *status = HASH_INSERTED;
                 return static_cast<int32_t>(position);
             }
+            if (r->kind == HASH_KIND_MAP && TYPE_OF(c) == type && case_variant_q(&key, c))
+                hashtable_of(table)->duplicates = 1;
         } else {
             deleted = static_cast<int32_t>(i);
         }
@@ -814,6 +891,44 @@ inline int32_t find_entry(node_id table, uint32_t type, uint32_t hash, find_rang
     return find_entry<false>(table, type, hash, range, equal);
 }
 
+// A plain lookup of a text: the key's characters are found once and candidates compare
+// with them. A hash! keeps every value equal to the key in one bucket, and a map! holds no
+// two strictly equal keys, so either stops at its first match; a case-folded lookup in a
+// map! that holds case variants takes the least position of them. A chained bucket goes
+// the long way.
+int32_t find_text(node_id table, const cell* key, bool exact) {
+    text_span k = span_of(key);
+    uint32_t hash = hash_span(k, false);
+    const hashtable_record* r = hashtable_of(table);
+    const uint8_t* controls = controls_of(r->flags);
+    const int32_t* keys = int_array(r->keys);
+    const cell* cells = node_buffer(static_cast<node_id>(r->block))->cells();
+    bool first_wins = exact || r->kind == HASH_KIND_HASH || !r->duplicates;
+    uint32_t type = TYPE_OF(key);
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
+    uint8_t tag = bucket_tag(hash);
+    uint32_t first = hash & mask;
+    uint32_t i = first;
+    int32_t best = -1;
+    for (uint32_t step = 1;; step++) {
+        uint8_t control = controls[i];
+        if (control == BUCKET_EMPTY) break;
+        if (control == tag) {
+            int32_t at = keys[i];
+            if (at < 0) return find_entry(table, type, hash, find_range{0, 1, false, false}, text_equal_to{key, exact});
+            const cell* c = cells + at;
+            if (TYPE_OF(c) == type && (best < 0 || at < best) &&
+                ((c->w2 == key->w2 && c->w1 == key->w1) || spans_equal(k, span_of(c), exact))) {
+                if (first_wins) return at;
+                best = at;
+            }
+        }
+        i = (i + step) & mask;
+        if (i == first) break;
+    }
+    return best;
+}
+
 // hash_value with the payload-hashed types inline.
 inline uint32_t key_hash(const cell* key) {
     uint32_t type = TYPE_OF(key);
@@ -827,9 +942,13 @@ int32_t hashtable_find_any(node_id table, const cell* key_cell, uint32_t start, 
     check_stamp(table);
     cell key = *key_cell;
     uint32_t type = TYPE_OF(&key);
+    equality kind = equality_for(type, op);
+    bool plain = start == 0 && skip == 1 && !last && !reverse;
+    if (plain && (kind == equality::text || kind == equality::exact_text))
+        return find_text(table, &key, kind == equality::exact_text);
     uint32_t hash = key_hash(&key);
     find_range range{start, skip, last || reverse, reverse};
-    switch (equality_for(type, op)) {
+    switch (kind) {
     case equality::payload: return find_entry(table, type, hash, range, payload_equal{key.w2});
     case equality::identity: return find_entry(table, type, hash, range, identity_equal{key.w1, key.w2});
     case equality::symbol: return find_entry(table, type, hash, range, symbol_equal{canonical_symbol(key.w2)});
@@ -959,6 +1078,7 @@ void hashtable_clear(node_id table) {
         node_buffer(static_cast<node_id>(r->indexes))->tail = node_buffer(static_cast<node_id>(r->indexes))->offset;
         node_buffer(static_cast<node_id>(r->duplicates))->tail = node_buffer(static_cast<node_id>(r->duplicates))->offset;
     }
+    if (r->kind == HASH_KIND_MAP) r->duplicates = 0;
     // Left in the block, dropped entries would come back at the next re-keying.
     if (r->kind >= HASH_KIND_NODE) node_buffer(static_cast<node_id>(r->block))->tail = node_buffer(static_cast<node_id>(r->block))->offset;
 }

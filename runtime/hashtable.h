@@ -33,7 +33,8 @@ struct hashtable_record {
     int32_t size;        // live entries
     int32_t indexes;     // kind 0: node of int32 bucket per block position (-1 none);
                          // kinds 3, 4: bytes per entry, (value cells + 1) * 16
-    int32_t duplicates;  // kind 0: node of the list of chain nodes (int32 each)
+    int32_t duplicates;  // kind 0: node of the list of chain nodes (int32 each); kind 1: 1
+                         // once it indexed two keys equal only ignoring case, else 0
     int32_t flags;       // node of the control bytes, one per bucket
     int32_t keys;        // node of int32 per bucket: the entry's cell position in the block
     int32_t block;       // node of the block holding the keys
@@ -119,8 +120,8 @@ inline uint32_t murmur3_32(const void* key, size_t len, uint32_t seed) {
 // The finaliser alone: no seed, no block mixing.
 inline uint32_t hash_int(uint32_t n) { return hash_fmix(n); }
 
-// Characters of a string value from head to tail, one 32-bit block each, upper-cased
-// (as case-insensitive comparison does) unless case-sensitive.
+// Characters of a string value from head to tail, eight a round when each fits a byte,
+// upper-cased (as case-insensitive comparison does) unless case-sensitive.
 uint32_t hash_string(const cell* value, bool case_sensitive);
 // The bytes with ASCII letters lowered: the symbol table's name hash.
 uint32_t hash_binary(const uint8_t* bytes, size_t length);
@@ -181,13 +182,14 @@ int32_t hashtable_find_any(node_id table, const cell* key, uint32_t start, bool 
                            int32_t op, uint32_t skip = 1);
 
 // hashtable_find_any, with the hot case probed inline: an integer! or char! key looked up
-// in a hash! from its first position. Such keys equal by payload under every equality
-// above; a chain (duplicates) or a stamped index goes the long way. Never allocates.
+// in a hash! or map! from its first position. Such keys equal by payload under every
+// equality above, so one entry at most matches; a chain (duplicates) or a stamped index
+// goes the long way. Never allocates.
 inline int32_t hashtable_find(node_id table, const cell* key, uint32_t start, bool last, bool reverse,
                               int32_t op, uint32_t skip = 1) {
     uint32_t type = TYPE_OF(key);
     const hashtable_record* r = hashtable_of(table);
-    bool plain = start == 0 && !last && !reverse && skip == 1 && r->kind == HASH_KIND_HASH && r->stamp == 0;
+    bool plain = start == 0 && !last && !reverse && skip == 1 && r->kind <= HASH_KIND_MAP && r->stamp == 0;
     bool payload = (type == TYPE_INTEGER || type == TYPE_CHAR) &&
                    (op == 0 || op == 2 || op == 9 || op == 12);
     if (!plain || !payload) return hashtable_find_any(table, key, start, last, reverse, op, skip);

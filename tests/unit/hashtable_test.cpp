@@ -107,7 +107,9 @@ TEST_F(Hashtable, EqualValuesHashAlike) {
     // every unit width hash alike ignoring case, and only the same spelling under case.
     const char* spellings[][2] = {{"a", "A"}, {"ab", "aB"}, {"abc", "ABC"}, {"abcd", "ABCd"}, {"abcde", "aBCDE"},
                                   {"ab{z`@", "AB{Z`@"}, {"abcdefgh", "ABCDEFGH"}, {"\xE9t\xE9s", "\xC9T\xC9S"},
-                                  {"caf\xE9s ok", "CAF\xC9S OK"}};
+                                  {"caf\xE9s ok", "CAF\xC9S OK"},
+                                  {"abcdefghi", "ABCDEFGHI"}, {"abcdefghijklmnop", "ABCDEFGHIJKLMNOP"},
+                                  {"abcdefghijklmnopq", "abcdefghijklmnopQ"}, {"-word", "-WORD"}};
     for (auto& pair : spellings) {
         cell narrow = text(pair[0]), variant = text(pair[1]);
         for (uint32_t unit : {2u, 4u}) {
@@ -118,6 +120,12 @@ TEST_F(Hashtable, EqualValuesHashAlike) {
         EXPECT_EQ(hash_value(&narrow, false), hash_value(&variant, false)) << pair[0];
         EXPECT_NE(hash_value(&narrow, true), hash_value(&variant, true)) << pair[0];
     }
+
+    // A one-byte letter whose upper case needs two bytes: y with diaeresis.
+    cell y = text("x\xFFz"), wide_y = text("X\xFFZ", 2);
+    std::memcpy(node_buffer(series_node(&wide_y))->offset + 2, "\x78\x01", 2);
+    EXPECT_EQ(hash_value(&y, false), hash_value(&wide_y, false));
+    EXPECT_NE(hash_value(&y, true), hash_value(&wide_y, true));
 }
 
 TEST_F(Hashtable, BucketCountsFollowTheLoadBound) {

@@ -99,6 +99,13 @@ TEST_F(Map, TextKeysHashAlikeAndTheOperationDecidesCase) {
     EXPECT_EQ(mold(m), "#[\n    \"abc\" 3\n    \"ABC\" 2\n]");
     // Spec keys that differ only in case stay apart.
     EXPECT_EQ(length(make(TYPE_MAP, blk({s("x"), i(1), s("X"), i(2)}))), 2);
+    // Cleared, the map meets its case variants afresh: ignoring case, the first put answers.
+    act<ACT_CLEAR>(m);
+    act<ACT_PUT>(m, s("xyz"), i(4), true);
+    EXPECT_EQ(int_of(select(m, s("XYZ"))), 4);
+    act<ACT_PUT>(m, s("ABC"), i(5), true);
+    act<ACT_PUT>(m, s("abc"), i(6), true);
+    EXPECT_EQ(int_of(select(m, s("aBc"))), 5);
 }
 
 TEST_F(Map, AStringKeyIsCopied) {
