@@ -136,8 +136,22 @@ node_id make_from_spec(const cell* spec, bool on_stack, bool self, uint32_t kind
     return ctx.node;
 }
 
-node_id clone_for_object(cell* object, uint32_t kind) {
-    root_node old(object->w1);
+namespace {
+
+// Fresh unset values for a clone of the context old, or 0 for one whose values live on
+// the stack.
+node_id fresh_values(const cell* old, uint32_t slots) {
+    if (old->header & CTX_ON_STACK) return 0;
+    node_id values = alloc_cells(slots ? slots : 1);
+    series_buffer* vb = node_buffer(values);
+    cell* v = vb->cells();
+    for (uint32_t i = 0; i < slots; i++) v[i] = cell{TYPE_UNSET, 0, 0, 0};
+    vb->tail = reinterpret_cast<uint8_t*>(v + slots);
+    return values;
+}
+
+// Both keep the field-set marks: a copy starts with its source's.
+node_id clone_with_own_keys(const root_node& old, uint32_t kind) {
     const cell* oc = ctx_cell(old.node);
     uint32_t slots = ctx_slot_count(oc);
     bool on_stack = oc->header & CTX_ON_STACK;
@@ -152,8 +166,71 @@ node_id clone_for_object(cell* object, uint32_t kind) {
         for (uint32_t i = 0; i < slots; i++) v[i] = cell{TYPE_UNSET, 0, 0, 0};
         vb->tail = reinterpret_cast<uint8_t*>(v + slots);
     }
+    ctx_cell(ctx)->w3 = ctx_cell(old.node)->w3;
+    return ctx;
+}
+
+node_id clone_sharing_table(const root_node& old, uint32_t kind) {
+    root_node ctx(alloc_cells(2));
+    node_id values = fresh_values(ctx_cell(old.node), ctx_slot_count(ctx_cell(old.node)));
+    cell* oc = ctx_cell(old.node);
+    oc->header |= CTX_SHARED_KEYS;
+    series_buffer* b = node_buffer(ctx.node);
+    cell* c = b->cells();
+    uint32_t flags = oc->header & (CTX_ON_STACK | CTX_SELF | CTX_SHARED_KEYS);
+    c[0] = cell{TYPE_CONTEXT | (kind << CTX_KIND_SHIFT) | flags, oc->w1, values, oc->w3};
+    c[1] = cell{TYPE_UNSET, 0, 0, 0};
+    b->tail = reinterpret_cast<uint8_t*>(c + 2);
+    return ctx.node;
+}
+
+// Before a context that may share its key table gets a new word: a table of its own,
+// rehashed from a copy of the keys. Node ids stay valid for the caller.
+void own_key_table(node_id ctx) {
+    evacuation_off keep_ids;
+    root_node keep(ctx);
+    const cell* c = ctx_cell(ctx);
+    uint32_t slots = ctx_slot_count(c);
+    root_node keys(copy_series_buffer(ctx_key_words_buffer(c)));
+    series_buffer* kb = node_buffer(keys.node);
+    for (cell* k = kb->cells(); k < kb->cells_tail(); k++) k->w1 = ctx;
+    node_id table = hashtable_make(slots ? slots : 1, keys.node, HASH_KIND_SYMBOL);
+    cell* owned = ctx_cell(ctx);
+    owned->w1 = table;
+    owned->header &= ~CTX_SHARED_KEYS;
+}
+
+// A word bound to a context with the same key table as ctx (a sibling copy of an object)
+// has its slot there too, with no lookup: such tables hold no two keys differing in case
+// only. -1 when the word is not such a word.
+int32_t sibling_index(node_id ctx, const cell* word) {
+    const cell* c = ctx_cell(ctx);
+    if (!(c->header & CTX_SHARED_KEYS) || !word->w1 || static_cast<int32_t>(word->w3) < 0) return -1;
+    return ctx_cell(word->w1)->w1 == c->w1 ? static_cast<int32_t>(word->w3) : -1;
+}
+
+}  // namespace
+
+node_id clone_for_object(cell* object, uint32_t kind) {
+    root_node old(object->w1);
+    bool share = ctx_slot_count(ctx_cell(old.node)) <= MARKS_IN_CELL;
+    node_id ctx = share ? clone_sharing_table(old, kind) : clone_with_own_keys(old, kind);
     object->w1 = ctx;
     return ctx;
+}
+
+void clear_field_marks(node_id ctx) {
+    cell* c = ctx_cell(ctx);
+    c->w3 = 0;
+    series_buffer* keys = ctx_key_words_buffer(c);
+    for (cell* k = keys->cells() + MARKS_IN_CELL; k < keys->cells_tail(); k++) k->header &= ~CELL_FIELD_SET;
+}
+
+cell key_word(node_id ctx, uint32_t n) {
+    cell w = *ctx_key_word(ctx_cell(ctx), n);
+    w.header = TYPE_WORD;
+    w.w1 = ctx;
+    return w;
 }
 
 node_id clone_sharing_keys(cell* function) {
@@ -178,6 +255,10 @@ int32_t add_symbol(node_id ctx, uint32_t symbol, bool case_insensitive, int32_t*
     node_id table = ctx_cell(ctx)->w1;
     int32_t found = context_table_find(table, symbol, case_insensitive);
     if (found >= 0) return found;
+    if (ctx_cell(ctx)->header & CTX_SHARED_KEYS) {
+        own_key_table(ctx);
+        table = ctx_cell(ctx)->w1;
+    }
     *index = static_cast<int32_t>(context_table_put(table, cell{TYPE_WORD, ctx, symbol, 0}));
     return -1;
 }
@@ -221,7 +302,7 @@ bool collect_set_words(node_id ctx, const cell* block) {
     uint32_t before = ctx_slot_count(ctx_cell(ctx));
     for (uint32_t i = series_head(block); i < length; i++) {
         const cell* c = series_cell(keep_block.node, i);
-        if (TYPE_OF(c) == TYPE_SET_WORD) add_word(keep_ctx.node, c->w2);
+        if (TYPE_OF(c) == TYPE_SET_WORD && sibling_index(keep_ctx.node, c) < 0) add_word(keep_ctx.node, c->w2);
     }
     return ctx_slot_count(ctx_cell(keep_ctx.node)) > before;
 }
@@ -252,7 +333,8 @@ cell* value_of_symbol(node_id ctx, uint32_t symbol) {
 }
 
 int32_t bind_word(node_id ctx, cell* word) {
-    int32_t index = find_word(ctx, word->w2, true);
+    int32_t index = sibling_index(ctx, word);
+    if (index < 0) index = find_word(ctx, word->w2, true);
     if (index >= 0) {
         word->w1 = ctx;
         word->w3 = static_cast<uint32_t>(index);
@@ -261,7 +343,9 @@ int32_t bind_word(node_id ctx, cell* word) {
 }
 
 cell* bind(cell* block, node_id ctx, bool self) {
-    if (series_node(block)) bind_cells(series_node(block), series_head(block), ctx, self);
+    // Without self, a context without words binds nothing.
+    bool empty = !self && ctx && ctx_slot_count(ctx_cell(ctx)) == 0;
+    if (series_node(block) && !empty) bind_cells(series_node(block), series_head(block), ctx, self);
     return block;
 }
 
@@ -295,7 +379,7 @@ cell* set_in(cell* word, const cell* value, node_id ctx, bool fire) {
     if (!c->w2) kel::fire(script_error::not_defined, word);
     cell* slot = values(c) + index;
     if (!(c->header & CTX_ON_STACK) && ctx_kind(c) == CTX_OBJECT) {
-        ctx_key_word(c, index)->header |= CELL_FIELD_SET;
+        mark_field_set(c, index);
         const cell* owner = owner_of(ctx);
         if (fire && owner->w3 && fire_on_set) {
             root_node keep_ctx(ctx);

@@ -32,6 +32,23 @@ inline uint32_t ctx_slot_count(const cell* ctx) {
     return static_cast<uint32_t>(ctx_key_words_buffer(ctx)->used_bytes() / sizeof(cell));
 }
 
+// Copies of an object share its key table until one of them gets a new word; the flag is
+// on every context that may be sharing. Key words then name the context that made them:
+// readers re-point what they hand out.
+constexpr uint32_t CTX_SHARED_KEYS = 0x2000000;
+
+// Field-set marks of an object: bits of the context cell's w3 for the first fields (so
+// that they stay per object under a shared table), flags on the key words for the rest
+// (a table with more keys is never shared).
+constexpr uint32_t MARKS_IN_CELL = 32;
+inline void mark_field_set(cell* ctx, uint32_t i) {
+    if (i < MARKS_IN_CELL) ctx->w3 |= 1u << i;
+    else ctx_key_word(ctx, i)->header |= CELL_FIELD_SET;
+}
+inline bool field_set_q(const cell* ctx, uint32_t i) {
+    return i < MARKS_IN_CELL ? (ctx->w3 >> i) & 1 : (ctx_key_word(ctx, i)->header & CELL_FIELD_SET) != 0;
+}
+
 namespace _context {
 
 // Called with the owner, the word, the old and the new value (all argument-stack cells)
@@ -75,14 +92,19 @@ inline cell* settable_value(const cell* word) {
 node_id create(uint32_t slots, bool on_stack, bool self, node_id key_words, uint32_t kind);
 // spec: a block value.
 node_id make_from_spec(const cell* spec, bool on_stack, bool self, uint32_t kind);
-// object: a value whose w1 is the context node; it gets the new node. Must not move
-// (an argument-stack cell or a root).
+// object: a value whose w1 is the context node; it gets the new node, with fresh values and
+// the key table shared while it has at most MARKS_IN_CELL keys. Must not move (an
+// argument-stack cell or a root).
 node_id clone_for_object(cell* object, uint32_t kind);
 
 // function: a value whose w1 is its locals context; it gets a new context that shares the
 // key table (a function never adds words to its locals). Key words then name the first
 // context: readers re-point them. Must not move.
 node_id clone_sharing_keys(cell* function);
+
+void clear_field_marks(node_id ctx);
+// Key word n as a word of ctx.
+cell key_word(node_id ctx, uint32_t n);
 
 int32_t find_word(node_id ctx, uint32_t symbol, bool case_insensitive);
 // -1 when added (the new slot in *index), else the slot that was there.

@@ -40,12 +40,6 @@ namespace {
 inline cell* values(const cell* e) { return object::get_values(e); }
 inline cell* category_object(uint32_t c) { return _context::values(ctx_cell(catalog::errors())) + c; }
 
-cell key_word(node_id ctx, uint32_t i) {
-    cell w = *ctx_key_word(ctx_cell(ctx), i);
-    w.header = TYPE_WORD;
-    return w;
-}
-
 // A copy of system/standard/error, typed error!.
 void new_error(cell* result) {
     cell* proto = catalog::error_prototype();
@@ -58,8 +52,8 @@ void new_error(cell* result) {
 void set_code(cell* e, uint32_t category, uint32_t id) {
     cell* v = values(e);
     v[FIELD_CODE] = integer_value(static_cast<int32_t>(100 * category + id));
-    v[FIELD_TYPE] = key_word(catalog::errors(), category);
-    v[FIELD_ID] = key_word(category_object(category)->w1, id + 2);
+    v[FIELD_TYPE] = _context::key_word(catalog::errors(), category);
+    v[FIELD_ID] = _context::key_word(category_object(category)->w1, id + 2);
 }
 
 // The category position the word names, or -1.
@@ -111,8 +105,8 @@ void make_from_block(cell* result, cell* spec) {
 void turn_invalid(cell* e, field offending) {
     cell* v = values(e);
     v[FIELD_ARG1] = v[offending];
-    v[FIELD_TYPE] = key_word(catalog::errors(), ERR_INTERNAL);
-    v[FIELD_ID] = key_word(category_object(ERR_INTERNAL)->w1, static_cast<uint32_t>(internal_error::invalid_error) + 2);
+    v[FIELD_TYPE] = _context::key_word(catalog::errors(), ERR_INTERNAL);
+    v[FIELD_ID] = _context::key_word(category_object(ERR_INTERNAL)->w1, static_cast<uint32_t>(internal_error::invalid_error) + 2);
 }
 
 int32_t text(cell* buffer, const char* s, int32_t part) { return string::form_text(buffer, s, part); }

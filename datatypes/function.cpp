@@ -351,8 +351,11 @@ void rebind_function(node_id ctx, uint32_t index) {
     cell* body = block::clone(stack::push(more_at(f, MORE_BODY)), true, true);
     _context::bind(body, object.node, true);
     cell* locals = stack::push(f);
-    _context::clone_sharing_keys(locals);
-    _context::bind(body, locals->w1, false);
+    // Without arguments or locals no word can tell the copies' contexts apart: they share one.
+    if (ctx_slot_count(ctx_cell(locals->w1)) > 0) {
+        _context::clone_sharing_keys(locals);
+        _context::bind(body, locals->w1, false);
+    }
     cell spec = block_of(f->w2);
     // The compiled body, if any, belonged to the old context: the rebuilt one runs
     // interpreted, and runs in whatever object calls it.

@@ -135,8 +135,7 @@ cell events_record(node_id ctx, int32_t index) {
     if (index < 0) return cell{TYPE_PAIR, 0, NO_HANDLER << 16, 0};
     cell* handler = values_of(ctx) + index;
     if (!function_q(TYPE_OF(handler))) {
-        cell word = *ctx_key_word(ctx_cell(ctx), static_cast<uint32_t>(index));
-        word.header = TYPE_WORD;
+        cell word = _context::key_word(ctx, static_cast<uint32_t>(index));
         cell type = datatype_of(TYPE_OF(handler));
         fire(script_error::bad_field_set, &word, &type);
     }
@@ -149,8 +148,7 @@ void mark_owner_fields(cell* object) {
     root_node ctx(object->w1);
     for (uint32_t i = 0; i < slot_count(ctx.node); i++) {
         root_cell value(values_of(ctx.node)[i]);
-        root_cell word(*ctx_key_word(ctx_cell(ctx.node), i));
-        word.value.header = TYPE_WORD;
+        root_cell word(_context::key_word(ctx.node, i));
         ownership::mark_owned(&value.value, object, &word.value);
     }
 }
@@ -161,12 +159,11 @@ void assign_field(cell* object, uint32_t i, const cell* value) {
     stack_mark mark;
     cell* new_value = stack::push(value);
     cell* old_value = stack::push(get_values(object) + i);
-    cell* key = ctx_key_word(context_of(object), i);
-    key->header |= CELL_FIELD_SET;
+    mark_field_set(context_of(object), i);
     get_values(object)[i] = *new_value;
     if (!object->w3 || i == handler_index(object, 0) || i == handler_index(object, 1)) return;
-    cell* word = stack::push(key);
-    word->header = TYPE_WORD;
+    cell key = _context::key_word(object->w1, i);
+    cell* word = stack::push(&key);
     fire_on_set(object, word, old_value, new_value);
 }
 
@@ -323,10 +320,7 @@ void clear_new_lines(node_id values) {
     for (cell* c = b->cells(); c < b->cells_tail(); c++) c->header &= ~CELL_NEW_LINE;
 }
 
-void clear_set_marks(node_id ctx) {
-    series_buffer* keys = ctx_key_words_buffer(ctx_cell(ctx));
-    for (cell* k = keys->cells(); k < keys->cells_tail(); k++) k->header &= ~CELL_FIELD_SET;
-}
+void clear_set_marks(node_id ctx) { _context::clear_field_marks(ctx); }
 
 // --- Copying -------------------------------------------------------------------------------
 
@@ -476,8 +470,7 @@ void set_many(cell* object, cell* value, bool any, bool only, bool some) {
         uint32_t pairs = std::min(n, source_length());
         for (uint32_t i = 0; i < pairs; i++) {
             if (TYPE_OF(source_at(i)) != TYPE_UNSET) continue;
-            cell word = *ctx_key_word(context_of(object), i);
-            word.header = TYPE_WORD;
+            cell word = _context::key_word(object->w1, i);
             fire(script_error::need_value, &word);
         }
     }
@@ -500,7 +493,8 @@ void set_many(cell* object, cell* value, bool any, bool only, bool some) {
 const cell* make(cell* proto, cell* spec, uint32_t) {
     bool from_object = TYPE_OF(proto) == TYPE_OBJECT;
     cell* result = stack::push(&none_value);
-    if (from_object) copy_core(proto, result, true, nullptr, false);
+    // Shallow: the series fields are copied below, bound to the new object.
+    if (from_object) copy_core(proto, result, false, nullptr, false);
     else make_at(result, 4);
     bool grew = false;
     if (TYPE_OF(spec) == TYPE_OBJECT) {
@@ -528,9 +522,8 @@ const cell* reflect(cell* value, uint32_t field_symbol) {
     if (field == word_symbol(W_CHANGED)) {
         cell* result = block::push_only(static_cast<int32_t>(n));
         for (uint32_t i = 0; i < n; i++) {
-            cell word = *ctx_key_word(context_of(value), i);
-            if (!(word.header & CELL_FIELD_SET)) continue;
-            word.header = TYPE_WORD;
+            if (!field_set_q(context_of(value), i)) continue;
+            cell word = _context::key_word(value->w1, i);
             block::ks_append(result, &word);
         }
         return result;
@@ -542,8 +535,7 @@ const cell* reflect(cell* value, uint32_t field_symbol) {
     if (is(SYM_WORDS) || is(SYM_VALUES) || is(SYM_BODY)) {
         cell* result = block::push_only(static_cast<int32_t>(is(SYM_BODY) ? 2 * n : n));
         for (uint32_t i = 0; i < n; i++) {
-            cell word = *ctx_key_word(context_of(value), i);
-            word.header = TYPE_WORD;
+            cell word = _context::key_word(value->w1, i);
             cell v = get_values(value)[i];
             if (is(SYM_WORDS)) {
                 block::ks_append(result, &word);
@@ -570,8 +562,8 @@ int32_t mold_fields(cell* value, cell* buffer, bool only, bool all, bool flat, c
     bool first = true;
     for (uint32_t i = 0; i < field_count(value) && part > 0; i++) {
         stack_mark mark;
-        cell* word = stack::push(ctx_key_word(context_of(value), i));
-        word->header = TYPE_WORD;
+        cell key = _context::key_word(value->w1, i);
+        cell* word = stack::push(&key);
         if (!all && handler_symbol_q(word->w2)) continue;
         cell* v = stack::push(get_values(value) + i);
         if (TYPE_OF(v) == TYPE_NONE_ID) *v = unset_value;

@@ -228,7 +228,7 @@ void set_value_from_stack(node_id ctx, uint32_t index) {
         cell w = word_in(ctx, index);
         fire(script_error::not_defined, &w);
     }
-    if (!(c->header & CTX_ON_STACK) && ctx_kind(c) == CTX_OBJECT) ctx_key_word(c, index)->header |= CELL_FIELD_SET;
+    if (!(c->header & CTX_ON_STACK) && ctx_kind(c) == CTX_OBJECT) mark_field_set(c, index);
     values[index] = *stack::top_cell();
 }
 
@@ -240,7 +240,7 @@ void set_value_keep_old(node_id ctx, uint32_t index) {
     }
     stack::push(values + index);
     cell* c = ctx_cell(ctx);
-    if (!(c->header & CTX_ON_STACK) && ctx_kind(c) == CTX_OBJECT) ctx_key_word(c, index)->header |= CELL_FIELD_SET;
+    if (!(c->header & CTX_ON_STACK) && ctx_kind(c) == CTX_OBJECT) mark_field_set(c, index);
     values[index] = stack::top[-2];
 }
 

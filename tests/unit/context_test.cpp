@@ -86,7 +86,7 @@ TEST_F(Contexts, ReadingAndWritingSlots) {
     _context::set(word, value);  // finds its slot first
     EXPECT_EQ(word->w3, 0u);
     EXPECT_EQ(_context::get(word)->w2, 5u);
-    EXPECT_TRUE(ctx_key_word(ctx_cell(ctx.node), 0)->header & CELL_FIELD_SET);
+    EXPECT_TRUE(field_set_q(ctx_cell(ctx.node), 0));
 
     *word = cell{TYPE_WORD, ctx.node, sym("new"), static_cast<uint32_t>(-1)};
     _context::set(word, value);  // adds the word
@@ -172,20 +172,34 @@ TEST_F(Contexts, TheGlobalContextGrowsAndKeepsItsSlots) {
         EXPECT_EQ(stack::bottom[i].w3, static_cast<uint32_t>(_context::find_word(global_context, stack::bottom[i].w2, true)));
 }
 
-TEST_F(Contexts, ClonesGetTheirOwnKeysAndFreshValues) {
+TEST_F(Contexts, ClonesShareKeysUntilOneGetsAWord) {
     cell* spec = push_block({loose("a"), loose("b")});
     root_node ctx(_context::make_from_spec(spec, false, true, CTX_OBJECT));
     *_context::values(ctx_cell(ctx.node)) = integer_cell(3);
+    mark_field_set(ctx_cell(ctx.node), 1);
     cell* object = stack::push_cell();
     *object = cell{TYPE_OBJECT, ctx.node, 0, 0};
     node_id clone = _context::clone_for_object(object, CTX_OBJECT);
     EXPECT_EQ(object->w1, clone);
     EXPECT_NE(clone, ctx.node);
     EXPECT_TRUE(ctx_cell(clone)->header & CTX_SELF);
-    EXPECT_EQ(ctx_key_word(ctx_cell(clone), 1)->w1, clone);
+    EXPECT_EQ(ctx_cell(clone)->w1, ctx_cell(ctx.node)->w1);
+    EXPECT_EQ(_context::key_word(clone, 1).w1, clone);
     EXPECT_EQ(_context::find_word(clone, sym("B"), true), 1);
     EXPECT_EQ(TYPE_OF(_context::values(ctx_cell(clone))), TYPE_UNSET);
     EXPECT_EQ(_context::values(ctx_cell(ctx.node))->w2, 3u);
+    // Marks are the copy's own from then on.
+    EXPECT_TRUE(field_set_q(ctx_cell(clone), 1));
+    _context::clear_field_marks(clone);
+    EXPECT_TRUE(field_set_q(ctx_cell(ctx.node), 1));
+
+    EXPECT_EQ(_context::add_word(clone, sym("c")), 2);
+    EXPECT_NE(ctx_cell(clone)->w1, ctx_cell(ctx.node)->w1);
+    EXPECT_EQ(ctx_key_word(ctx_cell(clone), 0)->w1, clone);
+    EXPECT_EQ(ctx_slot_count(ctx_cell(ctx.node)), 2u);
+    EXPECT_EQ(_context::find_word(ctx.node, sym("c"), true), -1);
+    EXPECT_EQ(_context::add_word(ctx.node, sym("d")), 2);
+    EXPECT_EQ(_context::find_word(clone, sym("d"), true), -1);
 }
 
 TEST_F(Contexts, CollectingSetWords) {

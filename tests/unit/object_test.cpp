@@ -11,7 +11,7 @@ TEST_F(Objects, MakeCollectsBindsAndEvaluatesItsSpec) {
     EXPECT_EQ(int_of(field(o, "a")), 1);
     EXPECT_EQ(molded(field(o, "c")), "\"x\"");
     // The spec's evaluation marks fields as set; make leaves no mark behind.
-    for (uint32_t i = 0; i < 3; i++) EXPECT_FALSE(ctx_key_word(object::context_of(o), i)->header & CELL_FIELD_SET);
+    for (uint32_t i = 0; i < 3; i++) EXPECT_FALSE(field_set_q(object::context_of(o), i));
     // The context's owner cell is the object itself.
     EXPECT_EQ(series_cell(o->w1, 1)->w1, o->w1);
 }

@@ -202,7 +202,7 @@ TEST_F(Words, SlotAccessByContextAndIndex) {
     *stack::push_cell() = integer_cell(4);
     word::set_value_from_stack(ctx.node, 1);
     EXPECT_EQ(word::push_value_at(ctx.node, 1)->w2, 4u);
-    EXPECT_TRUE(word::word_at_in_node(ctx.node, 1)->header & CELL_FIELD_SET);
+    EXPECT_TRUE(field_set_q(ctx_cell(ctx.node), 1));
     *stack::push_cell() = integer_cell(6);
     word::set_value_keep_old(ctx.node, 1);
     EXPECT_EQ(stack::top[-1].w2, 4u);  // the old value on top of the new
