@@ -300,6 +300,7 @@ struct evaluator {
     [[gnu::always_inline]] static inline uint32_t eval_simple(cell* value, cell* code, uint32_t& pc, uint32_t end,
                                                               bool prefix, bool sub);
     [[gnu::always_inline]] static inline uint32_t eval_set_word(cell* value, cell* code, uint32_t& pc, uint32_t end);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t eval_paren(cell* value, uint32_t& pc);
     [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_arg(const call& c, int32_t param, const cell& ts);
     [[nodiscard]] static uint32_t fetch_one(const call& c, int32_t param, uint32_t spec_index);
     [[nodiscard]] static uint32_t fetch_refinements(const call& c, const cell* path, uint32_t from, int32_t* refs,
@@ -312,6 +313,18 @@ struct evaluator {
 };
 
 // --- Simple expressions ----------------------------------------------------------------------
+
+// A paren at pc, its result left in place of its copy on the stack.
+template <bool traced>
+uint32_t evaluator<traced>::eval_paren(cell* value, uint32_t& pc) {
+    cell* paren = stack::push(value);
+    pc++;
+    if (uint32_t c = eval_block(paren, false)) return c;
+    // The result stood above the paren's copy.
+    paren[0] = paren[1];
+    stack::top = paren + 1;
+    return 0;
+}
 
 // The infix operators after the value at start, applied left to right with no precedence;
 // a function's local word outside its call has no values and is skipped unread.
@@ -357,15 +370,9 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
         case TYPE_BLOCK:
         case TYPE_STRING:
             break;
-        case TYPE_PAREN: {
-            cell* paren = stack::push(value);
-            pc++;
-            if (uint32_t c = eval_block(paren, false)) return c;
-            // The result stood above the paren's copy.
-            paren[0] = paren[1];
-            stack::top = paren + 1;
+        case TYPE_PAREN:
+            if (uint32_t c = eval_paren(value, pc)) return c;
             goto operators;
-        }
         case TYPE_WORD: {
             cell* v = bound_value(value);
             if (!v) return eval_expression(code, pc, end, prefix, sub);
@@ -864,15 +871,9 @@ uint32_t evaluator<traced>::eval_expression(cell* code, uint32_t& pc, uint32_t e
     if (firing()) [[unlikely]] fire_interp_event(TRACE_FETCH, code, pc, nullptr, at(code, pc));
     cell* value = at(code, pc);
     switch (TYPE_OF(value)) {
-        case TYPE_PAREN: {
-            cell* paren = stack::push(value);
-            pc++;
-            if (uint32_t c = eval_block(paren, false)) return c;
-            // The result stood above the paren's copy.
-            paren[0] = paren[1];
-            stack::top = paren + 1;
+        case TYPE_PAREN:
+            if (uint32_t c = eval_paren(value, pc)) return c;
             break;
-        }
         case TYPE_SET_WORD:
         case TYPE_SET_PATH: {
             if (TYPE_OF(value) == TYPE_SET_PATH) return eval_path(code, pc, end);
