@@ -129,7 +129,14 @@ inline number_op number_op_of(uint32_t wrapped, uint32_t index, uint32_t lt) {
     }
     auto l = static_cast<int32_t>(left->w2), r = static_cast<int32_t>(right->w2);
     if (o.math >= 0) {
-        integer::do_math_op(l, r, o.math, left);
+        // The common sums inline; an overflow (it widens to float) and the rest go through
+        // the integer code.
+        int32_t sum;
+        bool inline_done = o.math == OP_ADD        ? !__builtin_add_overflow(l, r, &sum)
+                           : o.math == OP_SUBTRACT ? !__builtin_sub_overflow(l, r, &sum)
+                                                   : false;
+        if (inline_done) left->w2 = static_cast<uint32_t>(sum);
+        else integer::do_math_op(l, r, o.math, left);
         return true;
     }
     bool truth = false;
