@@ -294,6 +294,7 @@ struct evaluator {
     static bool firing() { return traced && trace_on(); }
 
     [[nodiscard]] static uint32_t eval_block(cell* block, bool chain);
+    [[nodiscard]] static uint32_t eval_block_here(cell* block, bool chain);
     [[nodiscard]] static uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub);
     [[nodiscard]] static uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub,
                                                   bool literal_functions = false);
@@ -326,7 +327,7 @@ template <bool traced>
 uint32_t evaluator<traced>::eval_paren(cell* value, uint32_t& pc) {
     cell* paren = stack::push(value);
     pc++;
-    if (uint32_t c = eval_block(paren, false)) return c;
+    if (uint32_t c = eval_block_here(paren, false)) return c;
     // The result stood above the paren's copy.
     paren[0] = paren[1];
     stack::top = paren + 1;
@@ -665,7 +666,7 @@ uint32_t evaluator<traced>::run_branch(bool either) {
         }
         branch++;
     }
-    if (uint32_t code = eval_block(branch, true)) return code;
+    if (uint32_t code = eval_block_here(branch, true)) return code;
     stack::keep();
     return 0;
 }
@@ -848,6 +849,40 @@ uint32_t evaluator<traced>::eval_block(cell* block, bool chain) {
     return 0;
 }
 
+// eval_block without a call record: for function bodies, either/if branches and parens,
+// whose frames no exit finds through the record above them, except return and exit, which
+// exec_body takes back to its frame's own base. The base moves as a record would move it, so
+// the named frames inside keep the same bases.
+template <bool traced>
+uint32_t evaluator<traced>::eval_block_here(cell* block, bool chain) {
+    if constexpr (traced) {
+        return eval_block(block, chain);
+    } else {
+        near_scope near;
+        cell* outer = stack::arguments;
+        cell* base = stack::arguments = stack::top;
+        uint32_t pc = series_head(block);
+        uint32_t end = limit(block, UINT32_MAX);
+        if (pc >= end) {
+            *base = unset_value;
+        } else {
+            near.link(block);
+            cell* value = at(block, pc);
+            for (;;) {
+                near.frame.pc = pc;
+                if (uint32_t code = eval_simple<true>(value, block, pc, end, false, false)) return code;
+                value = at_within(block, pc, end);
+                if (!value) break;
+                stack::reset();
+            }
+        }
+        stack::arguments = outer;
+        stack::top = base + 1;
+        if (chain) *outer = *base;
+        return 0;
+    }
+}
+
 template <bool traced>
 uint32_t evaluator<traced>::eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub) {
     stack::mark_interp_native(&runtime_words[W_BODY]);
@@ -1009,6 +1044,7 @@ uint32_t evaluator<traced>::eval_call(cell* fn, cell* code, uint32_t& pc, uint32
 template <bool traced>
 uint32_t evaluator<traced>::exec_body(cell* fn) {
     call_frame* frame = stack::current_frame();
+    cell* args = stack::arguments;
     stack::point_context(fn->w1);
     frame->header |= FRAME_BODY;
     cell* body = stack::push(more_at(fn, MORE_BODY));
@@ -1020,7 +1056,7 @@ uint32_t evaluator<traced>::exec_body(cell* fn) {
             fire_interp_event(TRACE_PROLOG, body, -1, &name, fn);
         }
         // A return raised by C++ between here and the body (PARSE, callbacks) ends here too.
-        code = catch_code([body] { return eval_block(body, true); });
+        code = catch_code([body] { return eval_block_here(body, true); });
         if (firing()) [[unlikely]] {
             cell name = frame_name(frame);
             fire_interp_event(TRACE_EPILOG, body, -1, &name, fn);
@@ -1030,7 +1066,13 @@ uint32_t evaluator<traced>::exec_body(cell* fn) {
     }
     // Other exits have already unwound past this frame (and fn with it).
     if (code && code != THROW_RETURN && code != THROW_EXIT) return code;
-    // Return and exit end here: the raiser left their value in this frame's slot 0.
+    // Return and exit end here: the raiser left their value in the slot 0 it found from the
+    // record above this frame's, which for a body run without a record is the body's base.
+    if (code && stack::arguments != args) {
+        *args = *stack::arguments;
+        stack::arguments = args;
+        stack::top = args + 1;
+    }
     frame->header &= ~FRAME_BODY;
     stack::restore(frame);
     frame->ctx = 0;
