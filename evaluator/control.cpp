@@ -42,10 +42,18 @@ inline uint32_t head_clipped(cell* block) {
 }
 inline uint32_t length_of(const cell* block) { return static_cast<uint32_t>(series::buffer_length(block)); }
 
-// A block evaluated into the current frame's slot 0. Exits that C++ could only raise as
-// the exception come back as codes, so every catcher sees one form.
+// A loop's block, evaluated into the loop frame's slot 0 without a record of its own. Exits
+// that C++ could only raise as the exception come back as codes, so every catcher sees one
+// form. Break and continue left their value at the block's base: it goes back to the frame's.
 [[nodiscard]] inline uint32_t run_block(cell* block) {
-    return catch_code([block] { return eval_block(block, true); });
+    cell* base = stack::arguments;
+    uint32_t code = catch_code([block] { return eval_block_here(block, true); });
+    if ((code == THROW_BREAK || code == THROW_CONTINUE) && stack::arguments != base) [[unlikely]] {
+        *base = *stack::arguments;
+        stack::arguments = base;
+        stack::top = base + 1;
+    }
+    return code;
 }
 
 // A block evaluated in the current frame; its last value, in slot 0, is the result.

@@ -849,10 +849,12 @@ uint32_t evaluator<traced>::eval_block(cell* block, bool chain) {
     return 0;
 }
 
-// eval_block without a call record: for function bodies, either/if branches and parens,
-// whose frames no exit finds through the record above them, except return and exit, which
-// exec_body takes back to its frame's own base. The base moves as a record would move it, so
-// the named frames inside keep the same bases.
+// eval_block without a call record, for function bodies, either/if branches, parens and loop
+// blocks. The base moves as a record would move it, so the named frames inside keep the same
+// bases. An exit finds its target's slot 0 through the record above the target, which now
+// may lie over such a block: the catchers of return and exit (exec_body) and of break and
+// continue (the loops) take the value back to their own base. The other targets (catch,
+// the tries) run their blocks with eval_block.
 template <bool traced>
 uint32_t evaluator<traced>::eval_block_here(cell* block, bool chain) {
     if constexpr (traced) {
@@ -1252,6 +1254,11 @@ uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
 
 uint32_t eval_block(cell* block, bool chain) {
     return trace_on() ? evaluator<true>::eval_block(block, chain) : evaluator<false>::eval_block(block, chain);
+}
+
+uint32_t eval_block_here(cell* block, bool chain) {
+    return trace_on() ? evaluator<true>::eval_block_here(block, chain)
+                      : evaluator<false>::eval_block_here(block, chain);
 }
 
 uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub) {
