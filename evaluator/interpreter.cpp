@@ -318,6 +318,8 @@ struct evaluator {
     [[nodiscard]] static uint32_t fetch_and_run(const call& c, const cell* path, uint32_t path_from);
     [[nodiscard]] static uint32_t exec_body(cell* fn);
     [[nodiscard]] static uint32_t run_branch(bool either);
+    [[nodiscard]] static uint32_t eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
+                                                   const cell* name, bool either);
 };
 
 // --- Simple expressions ----------------------------------------------------------------------
@@ -389,6 +391,14 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
             if (callable_q(t)) {
                 cell name = *value;
                 pc++;
+                if (t == TYPE_NATIVE && !traced) {
+                    native_code entry = native_entries[v->w1 - 1];
+                    if (entry == natives::either || entry == natives::if_) {
+                        if (uint32_t c = eval_branch_call(v, code, pc, end, &name, entry == natives::either))
+                            return c;
+                        goto operators;
+                    }
+                }
                 if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, false)) return c;
                 goto operators;
             }
@@ -668,6 +678,33 @@ uint32_t evaluator<traced>::run_branch(bool either) {
     }
     if (uint32_t code = eval_block_here(branch, true)) return code;
     stack::keep();
+    return 0;
+}
+
+// either and if called through a word, as eval_call calls them, without its general path
+// when their spec is the plain one (any other goes through fetch_and_run).
+template <bool traced>
+uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name,
+                                             bool either) {
+    cell* callee = stack::push(fn);
+    stack::mark_interp_native(name);
+    call c{callee, stack::current_frame(), code, pc, end, false, 0};
+    node_id spec = compiled_spec(callee);
+    uint32_t arity = either ? 3 : 2;
+    bool plain = spec_length(spec) == arity;
+    for (uint32_t i = 0; plain && i < arity; i++) plain = TYPE_OF(series_cell(spec, i)) == TYPE_TYPESET;
+    if (plain) {
+        for (uint32_t i = 0; i < arity; i++) {
+            const cell ts = *series_cell(series_node(series_cell(callee->w3, MORE_SPEC)), i);
+            if (uint32_t code_ = fetch_arg(c, static_cast<int32_t>(i), ts)) return code_;
+        }
+        if (uint32_t code_ = run_branch(either)) return code_;
+    } else if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) {
+        return code_;
+    }
+    stack::unwind();
+    callee[0] = callee[1];
+    stack::top = callee + 1;
     return 0;
 }
 
