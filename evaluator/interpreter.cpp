@@ -318,6 +318,8 @@ struct evaluator {
     [[nodiscard]] static uint32_t fetch_and_run(const call& c, const cell* path, uint32_t path_from);
     [[nodiscard]] static uint32_t exec_body(cell* fn);
     [[nodiscard]] static uint32_t run_branch(bool either);
+    [[nodiscard]] static uint32_t eval_function_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
+                                                     const cell* name);
     [[nodiscard]] static uint32_t eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
                                                    const cell* name, bool either);
 };
@@ -391,6 +393,10 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
             if (callable_q(t)) {
                 cell name = *value;
                 pc++;
+                if (t == TYPE_FUNCTION && !traced) {
+                    if (uint32_t c = eval_function_call(v, code, pc, end, &name)) return c;
+                    goto operators;
+                }
                 if (t == TYPE_NATIVE && !traced) {
                     native_code entry = native_entries[v->w1 - 1];
                     if (entry == natives::either || entry == natives::if_) {
@@ -710,6 +716,34 @@ uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc,
 
 constexpr uint32_t MAX_REFINEMENTS = 32;
 const cell false_value{TYPE_LOGIC, 0, 0, 0};
+
+// A function! called through a word, as eval_call and fetch_and_run call it, without their
+// paths for infix, path and apply calls and for natives.
+template <bool traced>
+uint32_t evaluator<traced>::eval_function_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
+    cell* callee = stack::push(fn);
+    stack::mark_interp_func(name);
+    call c{callee, stack::current_frame(), code, pc, end, false, 0};
+    node_id spec = compiled_spec(callee);
+    uint32_t n = spec_length(spec);
+    uint32_t i = 0;
+    for (; i < n; i++) {
+        // A copy: typesets hold no node, and fetching may move the spec.
+        const cell ts = *series_cell(spec, i);
+        if (TYPE_OF(&ts) != TYPE_TYPESET) break;
+        if (uint32_t code_ = fetch_arg(c, static_cast<int32_t>(i), ts)) return code_;
+        spec = series_node(series_cell(callee->w3, MORE_SPEC));
+    }
+    // Every refinement laid out inactive: false, then none per argument; then the locals.
+    for (; i < n; i++) stack::push(TYPE_OF(series_cell(spec, i)) == TYPE_REFINEMENT ? &false_value : &none_value);
+    int32_t locals = int_of(series_cell(spec, n));
+    if (locals > 0) push_unused_refinement(locals);
+    if (uint32_t code_ = exec_function(callee)) return code_;
+    stack::unwind();
+    callee[0] = callee[1];
+    stack::top = callee + 1;
+    return 0;
+}
 
 // Fetches every argument in the current frame, then runs the callee.
 template <bool traced>
