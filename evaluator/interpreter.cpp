@@ -697,9 +697,9 @@ uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc,
     call c{callee, stack::current_frame(), code, pc, end, false, 0};
     node_id spec = compiled_spec(callee);
     uint32_t arity = either ? 3 : 2;
-    bool plain = spec_length(spec) == arity;
-    for (uint32_t i = 0; plain && i < arity; i++) plain = TYPE_OF(series_cell(spec, i)) == TYPE_TYPESET;
-    if (plain) {
+    const cell* ts = series_cell(spec, 0);
+    if (spec_length(spec) == arity && TYPE_OF(ts) == TYPE_TYPESET && TYPE_OF(ts + 1) == TYPE_TYPESET &&
+        (!either || TYPE_OF(ts + 2) == TYPE_TYPESET)) {
         for (uint32_t i = 0; i < arity; i++) {
             const cell ts = *series_cell(series_node(series_cell(callee->w3, MORE_SPEC)), i);
             if (uint32_t code_ = fetch_arg(c, static_cast<int32_t>(i), ts)) return code_;
@@ -943,7 +943,8 @@ uint32_t evaluator<traced>::eval_block_here(cell* block, bool chain) {
             cell* value = at(block, pc);
             for (;;) {
                 near.frame.pc = pc;
-                if (uint32_t code = eval_simple<true>(value, block, pc, end, false, false)) return code;
+                // Each value is pushed at the base, which is where slot 0 is.
+                if (uint32_t code = eval_simple<true>(value, block, pc, end, false, true)) return code;
                 value = at_within(block, pc, end);
                 if (!value) break;
                 stack::reset();
