@@ -10,7 +10,7 @@
 #include "datatypes/bitset.h"
 #include "datatypes/typeset.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/init.h"
 

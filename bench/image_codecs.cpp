@@ -20,7 +20,7 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/image.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/init.h"
 

@@ -22,7 +22,7 @@
 #include "evaluator/control.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "evaluator/transcode.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"

@@ -12,7 +12,7 @@
 #include "boot/script.h"
 #include "datatypes/block.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "io/kelbin.h"
 #include "runtime/collector.h"
 #include "runtime/init.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "evaluator/transcode.h"
 #include "runtime/collector.h"
 #include "runtime/init.h"

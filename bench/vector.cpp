@@ -17,7 +17,7 @@
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "evaluator/transcode.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"

@@ -17,7 +17,7 @@
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "evaluator/transcode.h"
 #include "runtime/console.h"
 #include "runtime/exits.h"

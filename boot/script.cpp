@@ -8,7 +8,7 @@
 #include "boot/error_catalog.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/console.h"
 #include "runtime/exits.h"
 #include "runtime/heap.h"

@@ -20,7 +20,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "io/compress.h"
 #include "io/http.h"
 #include "io/kelbin.h"

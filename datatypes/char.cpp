@@ -6,7 +6,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel::char_ {

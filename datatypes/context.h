@@ -9,7 +9,7 @@
 #pragma once
 #include <cstdint>
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cell.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"

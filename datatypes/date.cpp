@@ -13,7 +13,7 @@
 #include "datatypes/string.h"
 #include "datatypes/time.h"
 #include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/memory.h"
 
 namespace kel {

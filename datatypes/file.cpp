@@ -8,7 +8,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/url.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/heap.h"
 #include "runtime/os.h"
 #include "runtime/unicode.h"

@@ -20,7 +20,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "platform/imaging.h"
 #include "platform/files.h"
 #include "runtime/collector.h"

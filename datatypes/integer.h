@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cell.h"
 
 namespace kel {

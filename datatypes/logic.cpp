@@ -5,7 +5,7 @@
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/exits.h"
 
 namespace kel {

@@ -8,7 +8,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
 
 namespace kel::path {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cell.h"
 
 namespace kel {

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 

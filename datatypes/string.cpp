@@ -10,7 +10,7 @@
 #include "datatypes/series.h"
 #include "datatypes/text_compare.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/ownership.h"
 #include "runtime/case_folding.h"
 #include "runtime/unicode.h"

@@ -14,7 +14,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "evaluator/transcode.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"

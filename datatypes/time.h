@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cell.h"
 
 namespace kel {

@@ -10,7 +10,7 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel::url {

@@ -7,7 +7,8 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "evaluator/frames.h"
+#include "runtime/stack.h"
 #include "runtime/exits.h"
 
 namespace kel {

@@ -16,7 +16,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "platform/files.h"
 #include "runtime/console.h"
 #include "runtime/unicode.h"

@@ -23,7 +23,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/control.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "evaluator/throw.h"
 #include "evaluator/trace.h"
 #include "runtime/collector.h"

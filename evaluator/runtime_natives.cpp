@@ -12,7 +12,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer_callback.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "evaluator/transcode.h"
 #include "evaluator/values.h"
 #include "runtime/collector.h"

@@ -14,7 +14,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
 namespace kel::natives {
 

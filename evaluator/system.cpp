@@ -15,7 +15,7 @@
 #include "datatypes/time.h"
 #include "datatypes/word.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "io/os_info.h"
 #include "io/process.h"
 #include "platform/clock.h"

@@ -1,3 +1,4 @@
+#include "evaluator/frames.h"
 #include "evaluator/throw.h"
 
 #include "boot/error_catalog.h"
@@ -7,7 +8,7 @@
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "evaluator/trace.h"
 
 namespace kel {

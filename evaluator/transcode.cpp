@@ -10,7 +10,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
 

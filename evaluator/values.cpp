@@ -29,7 +29,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "platform/files.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"

@@ -6,7 +6,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/symbol.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "io/deflate.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"

@@ -4,7 +4,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/series.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "io/text_cells.h"
 

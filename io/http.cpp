@@ -18,7 +18,7 @@
 #include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "io/simple_io.h"
 #include "runtime/case_folding.h"
 #include "runtime/unicode.h"

@@ -28,7 +28,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "io/kelbin_records.h"
 #include "platform/terminal.h"
 #include "runtime/collector.h"

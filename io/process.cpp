@@ -7,7 +7,7 @@
 #include "datatypes/file.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "platform/process.h"
 #include "runtime/unicode.h"
 

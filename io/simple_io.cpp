@@ -15,7 +15,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "platform/files.h"
 #include "platform/terminal.h"
 #include "runtime/memory.h"

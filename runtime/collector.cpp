@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/handle_table.h"

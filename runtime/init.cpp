@@ -47,7 +47,7 @@
 #include "evaluator/lexer_callback.h"
 #include "evaluator/natives.h"
 #include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "io/simple_io.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"

@@ -27,7 +27,7 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "io/compress.h"
 #include "io/http.h"
 #include "io/kelbin.h"

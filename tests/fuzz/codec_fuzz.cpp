@@ -8,7 +8,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/string.h"
 #include "datatypes/url.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "io/deflate.h"
 #include "io/http.h"
 #include "runtime/collector.h"

@@ -4,7 +4,7 @@
 
 #include "boot/script.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"

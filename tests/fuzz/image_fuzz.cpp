@@ -7,7 +7,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/error.h"
 #include "datatypes/image.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"

@@ -18,7 +18,7 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "io/kelbin.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"

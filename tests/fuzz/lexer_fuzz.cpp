@@ -7,7 +7,7 @@
 #include "boot/error_catalog.h"
 #include "datatypes/error.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"

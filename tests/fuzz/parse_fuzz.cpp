@@ -15,7 +15,7 @@
 #include "tests/fuzz/fuzz_runtime.h"
 #include "boot/script.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
 

@@ -16,7 +16,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "evaluator/throw.h"
 #include "evaluator/transcode.h"
 #include "tests/unit/objects_fixture.h"
