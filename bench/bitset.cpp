@@ -10,9 +10,9 @@
 #include "datatypes/bitset.h"
 #include "datatypes/typeset.h"
 #include "evaluator/interpreter.h"
-#include "runtime/stack.h"
 #include "runtime/collector.h"
 #include "runtime/init.h"
+#include "runtime/stack.h"
 
 using namespace kel;
 

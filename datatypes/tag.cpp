@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-#include "boot/error_catalog.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "runtime/error_catalog.h"
 #include "runtime/stack.h"
 
 namespace kel {

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "runtime/stack.h"
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

@@ -1,6 +1,5 @@
 #include "evaluator/actions.h"
 
-#include "boot/error_catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
@@ -8,8 +7,9 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/frames.h"
-#include "runtime/stack.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

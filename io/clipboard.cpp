@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/file.h"
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "runtime/error_catalog.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 

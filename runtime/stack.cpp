@@ -1,8 +1,8 @@
 #include "runtime/stack.h"
 
-#include "boot/error_catalog.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
+#include "runtime/error_catalog.h"
 
 namespace kel {
 
