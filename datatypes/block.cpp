@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "datatypes/hash.h"
-#include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
@@ -943,15 +942,6 @@ int32_t sort_compare(const void* a, const void* b, uintptr_t op, uintptr_t flags
 
 namespace {
 
-// Integers compare by value whatever the sort's case flag: the common block of numbers skips
-// the type dispatch and gets the same order.
-int32_t sort_compare_integers(const void* a, const void* b, uintptr_t, uintptr_t flags) {
-    auto* x = static_cast<const cell*>(a);
-    auto* y = static_cast<const cell*>(b);
-    if (flags & 1) std::swap(x, y);
-    return compare_sign(int64_t{integer::get(x)} - integer::get(y));
-}
-
 bool all_integers_q(const cell* c, int32_t n) {
     for (const cell* end = c + n; c < end; c++)
         if (TYPE_OF(c) != TYPE_INTEGER) return false;
@@ -1007,9 +997,11 @@ const cell* sort(cell* series, bool case_q, cell* skip, cell* compare, cell* par
     bool owned = ownership::check(series, owner_action::sort, start, n);
     if (start + n > buffer_length(series)) return series;  // the owner shortened it
     sort_elements elements = series_elements(series_node(series), static_cast<size_t>(start) * CELL, true);
+    // Integers compare by value whatever the case flag: a block of them sorts by a comparison
+    // the sort can inline, in the same order.
     if (comparator == sort_compare && size == 1 && all_integers_q(series_cell(series_node(series), start), n))
-        comparator = sort_compare_integers;
-    if (stable) sort_stable(elements, records, size * CELL, context, flags, comparator);
+        sort_integer_cells(elements, records, reverse, stable);
+    else if (stable) sort_stable(elements, records, size * CELL, context, flags, comparator);
     else sort_quick_entry(elements, records, size * CELL, context, flags, comparator);
     if (owned) ownership::check(series, owner_action::sorted, start, n);
     return series;
