@@ -5,16 +5,16 @@
 #include <cstring>
 #include <iterator>
 
-#include "boot/error_catalog.h"
 #include "boot/locale.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
-#include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/error_catalog.h"
 #include "runtime/memory.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

@@ -5,17 +5,17 @@
 #include <cstdio>
 #include <cstring>
 
-#include "boot/error_catalog.h"
 #include "datatypes/integer.h"
 #include "datatypes/money.h"
 #include "datatypes/number_scan.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
-#include "evaluator/random.h"
 #include "evaluator/transcode.h"
+#include "runtime/error_catalog.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
+#include "runtime/random.h"
 
 namespace kel {
 

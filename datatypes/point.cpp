@@ -3,16 +3,16 @@
 #include <cmath>
 #include <cstring>
 
-#include "boot/error_catalog.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
-#include "evaluator/random.h"
-#include "evaluator/transcode.h"
 #include "datatypes/pair.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
+#include "evaluator/transcode.h"
+#include "runtime/error_catalog.h"
 #include "runtime/hashtable.h"
+#include "runtime/random.h"
 
 namespace kel {
 
