@@ -318,6 +318,7 @@ struct evaluator {
     [[nodiscard]] static uint32_t fetch_and_run(const call& c, const cell* path, uint32_t path_from);
     [[nodiscard]] static uint32_t exec_body(cell* fn);
     [[nodiscard]] static uint32_t run_branch(bool either);
+    [[nodiscard]] static uint32_t eval_number_op(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name);
     [[nodiscard]] static uint32_t eval_function_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
                                                      const cell* name);
     [[nodiscard]] static uint32_t eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
@@ -356,6 +357,10 @@ uint32_t evaluator<traced>::infix_ops(cell* start, cell* code, uint32_t& pc, uin
         pc++;
         stack::top = start + 1;
         if (!firing() && number_infix(v, code, pc, end, start)) continue;
+        if (!traced && number_op_of(op_wrapped_type(v), v->w1, TYPE_OF(start))) {
+            if (uint32_t c = eval_number_op(v, code, pc, end, &name)) return c;
+            continue;
+        }
         if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
     }
     return 0;
@@ -716,6 +721,50 @@ uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc,
 
 constexpr uint32_t MAX_REFINEMENTS = 32;
 const cell false_value{TYPE_LOGIC, 0, 0, 0};
+
+// A number operator whose right operand the fast path could not take (a paren, a call), called
+// as eval_call and fetch_and_run call it when its spec is two plain arguments: computed in
+// place when both are numbers it takes, else by its action or native. Other specs go the
+// general way.
+template <bool traced>
+uint32_t evaluator<traced>::eval_number_op(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
+    // The op, retyped to what it wraps, takes the left operand's place; the operand moves up.
+    cell* callee = stack::top - 1;
+    cell left = *callee;
+    *callee = *fn;
+    callee->header = (callee->header & ~(0xFFu | OP_WRAPPED_MASK)) | op_wrapped_type(fn);
+    stack::push(&left);
+    stack::top = callee + 1;
+    stack::mark_interp_native(name);
+    stack::top++;
+    call c{callee, stack::current_frame(), code, pc, end, true, 0};
+    node_id spec = compiled_spec(callee);
+    const cell* ts = series_cell(spec, 0);
+    if (spec_length(spec) == 2 && TYPE_OF(ts) == TYPE_TYPESET && TYPE_OF(ts + 1) == TYPE_TYPESET && int_of(ts + 2) == 0) {
+        const cell right = ts[1];
+        check_arg(c, stack::arguments, 0, ts[0]);
+        if (uint32_t code_ = fetch_arg(c, 1, right)) return code_;
+        number_op o = number_op_of(TYPE_OF(callee), callee->w1, TYPE_OF(stack::arguments));
+        if (!o || !number_apply(o, stack::arguments, stack::arguments + 1)) {
+            int32_t refs[1] = {-1};
+            if (TYPE_OF(callee) == TYPE_ACTION) {
+                action_code entry = action_entries[callee->w1 - 1];
+                if (!entry) fire(internal_error::not_done);
+                if (uint32_t code_ = static_cast<uint32_t>(entry(refs))) return code_;
+            } else {
+                native_code entry = native_entries[callee->w1 - 1];
+                if (!entry) fire(internal_error::not_done);
+                if (uint32_t code_ = static_cast<uint32_t>(entry(false, refs))) return code_;
+            }
+        }
+    } else if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) {
+        return code_;
+    }
+    stack::unwind();
+    callee[0] = callee[1];
+    stack::top = callee + 1;
+    return 0;
+}
 
 // A function! called through a word, as eval_call and fetch_and_run call it, without their
 // paths for infix, path and apply calls and for natives.
