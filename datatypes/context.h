@@ -74,8 +74,9 @@ inline cell* bound_value(const cell* word) {
     node_id ctx = word->w1;
     int32_t index = static_cast<int32_t>(word->w3);
     if (!ctx || index < 0) return nullptr;
-    cell* v = values(ctx_cell(ctx));
-    return v ? v + index : nullptr;
+    const cell* c = ctx_cell(ctx);
+    if (!c->w2) return nullptr;
+    return (c->header & CTX_ON_STACK ? stack::bottom + c->w2 : node_buffer(c->w2)->cells()) + index;
 }
 
 // The slot a set stores into directly: bound, with values, and not an object's field
