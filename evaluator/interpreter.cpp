@@ -316,7 +316,7 @@ struct evaluator {
     [[nodiscard]] static uint32_t fetch_applied_refinements(const call& c, uint32_t first, int32_t* refs,
                                                             bool function);
     [[nodiscard]] static uint32_t fetch_and_run(const call& c, const cell* path, uint32_t path_from);
-    [[nodiscard]] static uint32_t exec_body(cell* fn);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t exec_body(cell* fn);
     [[nodiscard]] static uint32_t run_branch(bool either);
     [[nodiscard]] static uint32_t eval_number_op(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name);
     [[nodiscard]] static uint32_t eval_function_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
@@ -787,7 +787,8 @@ uint32_t evaluator<traced>::eval_function_call(cell* fn, cell* code, uint32_t& p
     for (; i < n; i++) stack::push(TYPE_OF(series_cell(spec, i)) == TYPE_REFINEMENT ? &false_value : &none_value);
     int32_t locals = int_of(series_cell(spec, n));
     if (locals > 0) push_unused_refinement(locals);
-    if (uint32_t code_ = exec_function(callee)) return code_;
+    if (uint32_t code_ = callee->header & (FUNC_TRACE | FUNC_NO_TRACE) ? exec_function(callee) : exec_body(callee))
+        return code_;
     stack::unwind();
     callee[0] = callee[1];
     stack::top = callee + 1;
