@@ -317,7 +317,7 @@ struct evaluator {
                                                             bool function);
     [[nodiscard]] static uint32_t fetch_and_run(const call& c, const cell* path, uint32_t path_from);
     [[nodiscard, gnu::always_inline]] static inline uint32_t exec_body(cell* fn);
-    [[nodiscard]] static uint32_t run_branch(bool either);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t run_branch(bool either);
     [[nodiscard]] static uint32_t eval_number_op(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name);
     [[nodiscard]] static uint32_t eval_function_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
                                                      const cell* name);
