@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <vector>
 
 #include "boot/catalog.h"
@@ -267,6 +268,63 @@ inline uint32_t spec_length(node_id spec) {
     return static_cast<uint32_t>(node_buffer(spec)->used_bytes() / sizeof(cell)) - 1;
 }
 
+// --- Native and action call plans -------------------------------------------------------------
+
+constexpr uint32_t MAX_REFINEMENTS = 32;
+
+// A native's or action's compiled spec decoded once into C++, so that a call reads its
+// arguments' typesets and finds a path's refinements without walking the spec. Plans never
+// change once made; the compiled spec's cell holds the plan's number plus one in w3 (a block
+// cell's w3 is otherwise unused), or NO_PLAN for a spec too long for one.
+constexpr uint32_t PLAN_SPEC_CELLS = 24;
+constexpr uint32_t NO_PLAN = UINT32_MAX;
+
+struct native_plan {
+    struct refinement {
+        uint32_t symbol;  // resolved
+        uint32_t spec_index;
+        uint32_t arity;
+    };
+    uint32_t length;  // spec cells: arguments and refinements
+    uint32_t args;    // the fixed arguments before the first refinement
+    uint32_t refinement_count;
+    cell types[PLAN_SPEC_CELLS];  // by spec index; a refinement's cell is its own
+    refinement refinements[MAX_REFINEMENTS];
+};
+
+// Each plan on its own: a nested call may add one while an outer call reads its own.
+std::vector<std::unique_ptr<const native_plan>> native_plans;
+
+[[gnu::noinline]] uint32_t make_native_plan(cell* callee) {
+    node_id spec = compiled_spec(callee);
+    cell* cached = series_cell(callee->w3, MORE_SPEC);
+    uint32_t n = spec_length(spec);
+    uint32_t refinement_count = static_cast<uint32_t>(int_of(series_cell(spec, n)));
+    if (n > PLAN_SPEC_CELLS || refinement_count > MAX_REFINEMENTS) return cached->w3 = NO_PLAN;
+    native_plan plan{};
+    plan.length = n;
+    plan.refinement_count = refinement_count;
+    while (plan.args < n && TYPE_OF(series_cell(spec, plan.args)) == TYPE_TYPESET) plan.args++;
+    for (uint32_t i = 0; i < n; i++) {
+        const cell* e = series_cell(spec, i);
+        plan.types[i] = *e;
+        if (TYPE_OF(e) != TYPE_REFINEMENT) continue;
+        native_plan::refinement& r = plan.refinements[e->w3 - 1];
+        r.symbol = symbol::resolve(e->w2);
+        r.spec_index = i;
+        while (i + 1 + r.arity < n && TYPE_OF(series_cell(spec, i + 1 + r.arity)) == TYPE_TYPESET) r.arity++;
+    }
+    native_plans.push_back(std::make_unique<const native_plan>(plan));
+    return cached->w3 = static_cast<uint32_t>(native_plans.size());
+}
+
+// The plan of a native or action callee (which must not move), or null.
+inline const native_plan* plan_of(cell* callee) {
+    const cell* cached = series_cell(callee->w3, MORE_SPEC);
+    uint32_t id = TYPE_OF(cached) == TYPE_BLOCK && cached->w3 ? cached->w3 : make_native_plan(callee);
+    return id == NO_PLAN ? nullptr : native_plans[id - 1].get();
+}
+
 // --- The evaluator ---------------------------------------------------------------------------
 
 struct call {
@@ -308,8 +366,11 @@ struct evaluator {
     [[nodiscard]] static uint32_t fetch_applied_refinements(const call& c, uint32_t first, int32_t* refs,
                                                             bool function);
     [[nodiscard]] static uint32_t fetch_and_run(const call& c, const cell* path, uint32_t path_from);
+    [[nodiscard]] static uint32_t run_planned(const call& c, const native_plan& plan, const cell* path,
+                                              uint32_t path_from);
     [[nodiscard]] static uint32_t exec_body(cell* fn);
     [[nodiscard]] static uint32_t run_branch(bool either);
+    [[nodiscard]] static uint32_t run_any_all(bool all);
 };
 
 // --- Simple expressions ----------------------------------------------------------------------
@@ -663,12 +724,92 @@ uint32_t evaluator<traced>::run_branch(bool either) {
     return 0;
 }
 
-constexpr uint32_t MAX_REFINEMENTS = 32;
 const cell false_value{TYPE_LOGIC, 0, 0, 0};
+// any and all, run here without the natives' own call: the block in slot 0 evaluated
+// expression by expression, read live, until a value decides.
+template <bool traced>
+uint32_t evaluator<traced>::run_any_all(bool all) {
+    cell* conds = stack::arguments;
+    cell* last = all ? stack::push(&none_value) : conds;  // all: the last true value
+    cell* value = last + 1;
+    near_scope near;
+    near.link(conds);
+    uint32_t length = static_cast<uint32_t>(series::buffer_length(conds));
+    if (conds->w1 > length) conds->w1 = length;
+    for (uint32_t pc = conds->w1; pc < (length = static_cast<uint32_t>(series::buffer_length(conds)));) {
+        stack::top = value;
+        near.frame.pc = pc;
+        if (uint32_t code = eval_simple(at(conds, pc), conds, pc, length, false, true)) return code;
+        bool truth = value_true_q(value, false, nullptr);
+        if (!all && truth) return stack::set_last_keep(value), 0;
+        if (all && !truth) return stack::set_last_keep(&none_value), 0;
+        if (all) *last = *value;
+    }
+    stack::set_last_keep(all ? last : &none_value);
+    return 0;
+}
+
+
+// A native's or action's call by its plan: the same fetches, checks and errors as the
+// general path below, with the spec already decoded.
+template <bool traced>
+uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, const cell* path,
+                                        uint32_t path_from) {
+    for (uint32_t i = 0; i < plan.args; i++) {
+        if (c.infix && i == 0) {
+            check_arg(c, stack::arguments, 0, plan.types[0]);
+            continue;
+        }
+        if (uint32_t code = fetch_arg(c, static_cast<int32_t>(i), plan.types[i])) return code;
+    }
+    int32_t refs[MAX_REFINEMENTS];
+    for (uint32_t k = 0; k < plan.refinement_count; k++) refs[k] = -1;
+    if (path) {
+        uint32_t length = static_cast<uint32_t>(block::ks_length_q(path)) + series_head(path);
+        uint32_t used = 0;
+        for (uint32_t i = path_from; i < length; i++) {
+            cell element = *block::ks_abs_at(path, static_cast<int32_t>(i));
+            uint32_t t = TYPE_OF(&element);
+            if (t != TYPE_WORD && t != TYPE_GET_WORD) fire(script_error::bad_refine, &element);
+            uint32_t symbol = symbol::resolve(element.w2);
+            uint32_t k = 0;
+            while (k < plan.refinement_count && plan.refinements[k].symbol != symbol) k++;
+            if (k == plan.refinement_count) {
+                cell name = frame_name(c.frame);
+                cell refinement = element;
+                set_type(&refinement, TYPE_REFINEMENT);
+                fire(script_error::no_refine, &name, &refinement);
+            }
+            if (used >> k & 1) fire(script_error::dup_refine, path);
+            used |= 1u << k;
+            if (t == TYPE_GET_WORD && !value_true_q(word_value(&element), false, &element)) continue;
+            const native_plan::refinement& r = plan.refinements[k];
+            refs[k] = static_cast<int32_t>(stack::top - stack::arguments);
+            for (uint32_t a = r.spec_index + 1; a <= r.spec_index + r.arity; a++)
+                if (uint32_t code = fetch_arg(c, static_cast<int32_t>(a), plan.types[a])) return code;
+        }
+    }
+    uint32_t type = TYPE_OF(c.callee);
+    if (plan.length == 2)
+        if (number_op o = number_op_of(type, c.callee->w1, TYPE_OF(stack::arguments)))
+            if (number_apply(o, stack::arguments, stack::arguments + 1)) return 0;
+    if (type == TYPE_NATIVE) {
+        native_code entry = native_entries[c.callee->w1 - 1];
+        if (!entry) fire(internal_error::not_done);
+        if (entry == natives::either || entry == natives::if_) return run_branch(entry == natives::either);
+        if (entry == natives::any || entry == natives::all) return run_any_all(entry == natives::all);
+        return static_cast<uint32_t>(entry(false, refs));
+    }
+    action_code entry = action_entries[c.callee->w1 - 1];
+    if (!entry) fire(internal_error::not_done);
+    return static_cast<uint32_t>(entry(refs));
+}
 
 // Fetches every argument in the current frame, then runs the callee.
 template <bool traced>
 uint32_t evaluator<traced>::fetch_and_run(const call& c, const cell* path, uint32_t path_from) {
+    if (!firing() && !c.apply && (TYPE_OF(c.callee) == TYPE_NATIVE || TYPE_OF(c.callee) == TYPE_ACTION))
+        if (const native_plan* plan = plan_of(c.callee)) return run_planned(c, *plan, path, path_from);
     node_id spec = compiled_spec(c.callee);
     uint32_t type = TYPE_OF(c.callee);
     bool function = type == TYPE_FUNCTION;
@@ -1105,6 +1246,25 @@ template <bool traced>
 uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
     cell* start = stack::top;
     uint32_t kind = TYPE_OF(at(code, pc));
+    // A call through a path whose head word holds a native, action or function: the rest
+    // are its refinements, read by the call itself.
+    if (kind == TYPE_PATH && !firing()) {
+        const cell* p = at(code, pc);
+        series_buffer* b = node_buffer(series_node(p));
+        const cell* head = b->cells() + series_head(p);
+        if (head < b->cells_tail() && TYPE_OF(head) == TYPE_WORD) {
+            cell* v = bound_value(head);
+            if (v && callable_q(TYPE_OF(v))) {
+                cell head_word = *head;
+                cell* path = stack::push(p);
+                pc++;
+                if (uint32_t c = eval_call(v, code, pc, end, path, series_head(path) + 1, &head_word, false)) return c;
+                *start = *(stack::top - 1);
+                stack::top = start + 1;
+                return 0;
+            }
+        }
+    }
     bool set = kind == TYPE_SET_PATH, get = kind == TYPE_GET_PATH;
     uint32_t path_at = pc;
     // Slots: the path, the value to set, the current and previous values and elements.
