@@ -366,7 +366,7 @@ struct evaluator {
     [[nodiscard]] static uint32_t fetch_applied_refinements(const call& c, uint32_t first, int32_t* refs,
                                                             bool function);
     [[nodiscard]] static uint32_t fetch_and_run(const call& c, const cell* path, uint32_t path_from);
-    [[nodiscard]] static uint32_t run_planned(const call& c, const native_plan& plan, const cell* path,
+    [[nodiscard, gnu::always_inline]] static inline uint32_t run_planned(const call& c, const native_plan& plan, const cell* path,
                                               uint32_t path_from);
     [[nodiscard]] static uint32_t exec_body(cell* fn);
     [[nodiscard]] static uint32_t run_branch(bool either);
@@ -808,8 +808,6 @@ uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, 
 // Fetches every argument in the current frame, then runs the callee.
 template <bool traced>
 uint32_t evaluator<traced>::fetch_and_run(const call& c, const cell* path, uint32_t path_from) {
-    if (!firing() && !c.apply && (TYPE_OF(c.callee) == TYPE_NATIVE || TYPE_OF(c.callee) == TYPE_ACTION))
-        if (const native_plan* plan = plan_of(c.callee)) return run_planned(c, *plan, path, path_from);
     node_id spec = compiled_spec(c.callee);
     uint32_t type = TYPE_OF(c.callee);
     bool function = type == TYPE_FUNCTION;
@@ -1132,7 +1130,9 @@ uint32_t evaluator<traced>::eval_call(cell* fn, cell* code, uint32_t& pc, uint32
     else stack::mark_interp_native(naming);
     if (infix) stack::top++;
     call c{callee, stack::current_frame(), code, pc, end, infix, apply};
-    if (uint32_t code_ = fetch_and_run(c, path, path_from)) return code_;
+    uint32_t t = TYPE_OF(callee);
+    const native_plan* plan = !firing() && !apply && (t == TYPE_NATIVE || t == TYPE_ACTION) ? plan_of(callee) : nullptr;
+    if (uint32_t code_ = plan ? run_planned(c, *plan, path, path_from) : fetch_and_run(c, path, path_from)) return code_;
     stack::unwind();
     callee[0] = callee[1];
     stack::top = callee + 1;
