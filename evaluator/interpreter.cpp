@@ -434,6 +434,9 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
         case TYPE_PAREN:
             if (uint32_t c = eval_paren(value, pc)) return c;
             goto operators;
+        case TYPE_PATH:
+            if (uint32_t c = eval_path(code, pc, end)) return c;
+            goto operators;
         case TYPE_WORD: {
             cell* v = bound_value(value);
             if (!v) return eval_expression(code, pc, end, prefix, sub);
