@@ -434,9 +434,6 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
         case TYPE_PAREN:
             if (uint32_t c = eval_paren(value, pc)) return c;
             goto operators;
-        case TYPE_PATH:
-            if (uint32_t c = eval_path(code, pc, end)) return c;
-            goto operators;
         case TYPE_WORD: {
             cell* v = bound_value(value);
             if (!v) return eval_expression(code, pc, end, prefix, sub);
@@ -452,6 +449,14 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
             break;
         }
         default:
+            // A path argument (a call's, any's, all's) goes straight to the path evaluator;
+            // among a block's statements the extra case would slow the commoner ones.
+            if constexpr (!set_words) {
+                if (TYPE_OF(value) == TYPE_PATH) {
+                    if (uint32_t c = eval_path(code, pc, end)) return c;
+                    goto operators;
+                }
+            }
             return eval_expression(code, pc, end, prefix, sub);
     }
     stack::push(value);
@@ -1249,23 +1254,35 @@ template <bool traced>
 uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
     cell* start = stack::top;
     uint32_t kind = TYPE_OF(at(code, pc));
-    // A call through a path whose head word holds a native, action or function: the rest
-    // are its refinements, read by the call itself.
+    // The common paths without the general walk: a call through a head word holding a
+    // native, action or function (the rest are its refinements, read by the call itself),
+    // and an object's field or method by a plain word. Anything else, errors included,
+    // takes the walk below.
     if (kind == TYPE_PATH && !firing()) {
         const cell* p = at(code, pc);
         series_buffer* b = node_buffer(series_node(p));
         const cell* head = b->cells() + series_head(p);
-        if (head < b->cells_tail() && TYPE_OF(head) == TYPE_WORD) {
-            cell* v = bound_value(head);
-            if (v && callable_q(TYPE_OF(v))) {
-                cell head_word = *head;
-                cell* path = stack::push(p);
+        cell* v = head < b->cells_tail() && TYPE_OF(head) == TYPE_WORD ? bound_value(head) : nullptr;
+        cell name = v ? *head : cell{};
+        uint32_t from = series_head(p) + 1;
+        if (v && TYPE_OF(v) == TYPE_OBJECT && b->cells_tail() - head == 2 && TYPE_OF(head + 1) == TYPE_WORD) {
+            name = head[1];
+            v = name.w1 == v->w1 || _context::bind_word(v->w1, &name) >= 0 ? object::get_values(v) + name.w3 : nullptr;
+            if (v && TYPE_OF(v) == TYPE_UNSET) v = nullptr;
+            if (v && !callable_q(TYPE_OF(v))) {
+                stack::push(v);
                 pc++;
-                if (uint32_t c = eval_call(v, code, pc, end, path, series_head(path) + 1, &head_word, false)) return c;
-                *start = *(stack::top - 1);
-                stack::top = start + 1;
                 return 0;
             }
+            from++;
+        }
+        if (v && callable_q(TYPE_OF(v))) {
+            cell* path = stack::push(p);
+            pc++;
+            if (uint32_t c = eval_call(v, code, pc, end, path, from, &name, false)) return c;
+            *start = *(stack::top - 1);
+            stack::top = start + 1;
+            return 0;
         }
     }
     bool set = kind == TYPE_SET_PATH, get = kind == TYPE_GET_PATH;
