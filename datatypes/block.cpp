@@ -5,16 +5,16 @@
 #include <cstring>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/hash.h"
 #include "datatypes/registry.h"
-#include "runtime/hashtable.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "evaluator/actions.h"
 #include "evaluator/transcode.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
+#include "runtime/error_catalog.h"
+#include "runtime/hashtable.h"
 #include "runtime/ownership.h"
 #include "runtime/sort.h"
 

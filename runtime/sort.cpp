@@ -5,8 +5,8 @@
 #include <cstring>
 #include <type_traits>
 
-#include "boot/error_catalog.h"
 #include "runtime/cell.h"
+#include "runtime/error_catalog.h"
 
 namespace kel {
 
