@@ -1267,7 +1267,10 @@ uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
         uint32_t from = series_head(p) + 1;
         if (v && TYPE_OF(v) == TYPE_OBJECT && b->cells_tail() - head == 2 && TYPE_OF(head + 1) == TYPE_WORD) {
             name = head[1];
-            v = name.w1 == v->w1 || _context::bind_word(v->w1, &name) >= 0 ? object::get_values(v) + name.w3 : nullptr;
+            const cell owner = *v;
+            v = name.w1 == owner.w1 || _context::bind_word(owner.w1, &name) >= 0
+                    ? object::get_values(&owner) + name.w3
+                    : nullptr;
             if (v && TYPE_OF(v) == TYPE_UNSET) v = nullptr;
             if (v && !callable_q(TYPE_OF(v))) {
                 stack::push(v);
