@@ -366,8 +366,8 @@ struct evaluator {
     [[nodiscard]] static uint32_t fetch_applied_refinements(const call& c, uint32_t first, int32_t* refs,
                                                             bool function);
     [[nodiscard]] static uint32_t fetch_and_run(const call& c, const cell* path, uint32_t path_from);
-    [[nodiscard, gnu::always_inline]] static inline uint32_t run_planned(const call& c, const native_plan& plan, const cell* path,
-                                              uint32_t path_from);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t run_planned(const call& c, const native_plan& plan,
+                                                                         const cell* path, uint32_t path_from);
     [[nodiscard]] static uint32_t exec_body(cell* fn);
     [[nodiscard]] static uint32_t run_branch(bool either);
     [[nodiscard]] static uint32_t run_any_all(bool all);
@@ -733,6 +733,7 @@ uint32_t evaluator<traced>::run_branch(bool either) {
 }
 
 const cell false_value{TYPE_LOGIC, 0, 0, 0};
+
 // any and all, run here without the natives' own call: the block in slot 0 evaluated
 // expression by expression, read live, until a value decides.
 template <bool traced>
@@ -742,21 +743,22 @@ uint32_t evaluator<traced>::run_any_all(bool all) {
     cell* value = last + 1;
     near_scope near;
     near.link(conds);
-    uint32_t length = static_cast<uint32_t>(series::buffer_length(conds));
-    if (conds->w1 > length) conds->w1 = length;
-    for (uint32_t pc = conds->w1; pc < (length = static_cast<uint32_t>(series::buffer_length(conds)));) {
+    auto length = [conds] { return static_cast<uint32_t>(series::buffer_length(conds)); };
+    if (conds->w1 > length()) conds->w1 = length();
+    for (uint32_t pc = conds->w1, end; pc < (end = length());) {
         stack::top = value;
         near.frame.pc = pc;
-        if (uint32_t code = eval_simple(at(conds, pc), conds, pc, length, false, true)) return code;
+        if (uint32_t code = eval_simple(at(conds, pc), conds, pc, end, false, true)) return code;
         bool truth = value_true_q(value, false, nullptr);
-        if (!all && truth) return stack::set_last_keep(value), 0;
-        if (all && !truth) return stack::set_last_keep(&none_value), 0;
+        if (truth != all) {
+            stack::set_last_keep(truth ? value : &none_value);
+            return 0;
+        }
         if (all) *last = *value;
     }
     stack::set_last_keep(all ? last : &none_value);
     return 0;
 }
-
 
 // A native's or action's call by its plan: the same fetches, checks and errors as the
 // general path below, with the spec already decoded.
@@ -1139,8 +1141,10 @@ uint32_t evaluator<traced>::eval_call(cell* fn, cell* code, uint32_t& pc, uint32
     if (infix) stack::top++;
     call c{callee, stack::current_frame(), code, pc, end, infix, apply};
     uint32_t t = TYPE_OF(callee);
-    const native_plan* plan = !firing() && !apply && (t == TYPE_NATIVE || t == TYPE_ACTION) ? plan_of(callee) : nullptr;
-    if (uint32_t code_ = plan ? run_planned(c, *plan, path, path_from) : fetch_and_run(c, path, path_from)) return code_;
+    const native_plan* plan =
+        !firing() && !apply && (t == TYPE_NATIVE || t == TYPE_ACTION) ? plan_of(callee) : nullptr;
+    uint32_t code_ = plan ? run_planned(c, *plan, path, path_from) : fetch_and_run(c, path, path_from);
+    if (code_) return code_;
     stack::unwind();
     callee[0] = callee[1];
     stack::top = callee + 1;
