@@ -5,6 +5,8 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "boot/catalog.h"
@@ -293,7 +295,10 @@ struct native_plan {
 };
 
 // Each plan on its own: a nested call may add one while an outer call reads its own.
+// Equal plans are made once, by their bytes: natives made at run time in a loop would
+// otherwise add one per value.
 std::vector<std::unique_ptr<const native_plan>> native_plans;
+std::unordered_map<std::string, uint32_t> native_plan_ids;
 
 [[gnu::noinline]] uint32_t make_native_plan(cell* callee) {
     node_id spec = compiled_spec(callee);
@@ -314,8 +319,10 @@ std::vector<std::unique_ptr<const native_plan>> native_plans;
         r.spec_index = i;
         while (i + 1 + r.arity < n && TYPE_OF(series_cell(spec, i + 1 + r.arity)) == TYPE_TYPESET) r.arity++;
     }
-    native_plans.push_back(std::make_unique<const native_plan>(plan));
-    return cached->w3 = static_cast<uint32_t>(native_plans.size());
+    std::string bytes(reinterpret_cast<const char*>(&plan), sizeof plan);
+    auto [known, added] = native_plan_ids.try_emplace(bytes, static_cast<uint32_t>(native_plans.size() + 1));
+    if (added) native_plans.push_back(std::make_unique<const native_plan>(plan));
+    return cached->w3 = known->second;
 }
 
 // The plan of a native or action callee (which must not move), or null.
