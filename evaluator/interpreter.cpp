@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <cstddef>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -319,7 +320,9 @@ std::unordered_map<std::string, uint32_t> native_plan_ids;
         r.spec_index = i;
         while (i + 1 + r.arity < n && TYPE_OF(series_cell(spec, i + 1 + r.arity)) == TYPE_TYPESET) r.arity++;
     }
-    std::string bytes(reinterpret_cast<const char*>(&plan), sizeof plan);
+    // The parts in use tell plans apart; the rest is zeros.
+    std::string bytes(reinterpret_cast<const char*>(&plan), offsetof(native_plan, types) + n * sizeof(cell));
+    bytes.append(reinterpret_cast<const char*>(plan.refinements), refinement_count * sizeof(native_plan::refinement));
     auto [known, added] = native_plan_ids.try_emplace(bytes, static_cast<uint32_t>(native_plans.size() + 1));
     if (added) native_plans.push_back(std::make_unique<const native_plan>(plan));
     return cached->w3 = known->second;
