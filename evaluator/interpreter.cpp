@@ -2,8 +2,12 @@
 
 #include <pthread.h>
 
+#include <cstddef>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "boot/catalog.h"
@@ -274,6 +278,70 @@ inline uint32_t spec_length(node_id spec) {
     return static_cast<uint32_t>(node_buffer(spec)->used_bytes() / sizeof(cell)) - 1;
 }
 
+// --- Native and action call plans -------------------------------------------------------------
+
+constexpr uint32_t MAX_REFINEMENTS = 32;
+
+// A native's or action's compiled spec decoded once into C++, so that a call reads its
+// arguments' typesets and finds a path's refinements without walking the spec. Plans never
+// change once made; the compiled spec's cell holds the plan's number plus one in w3 (a block
+// cell's w3 is otherwise unused), or NO_PLAN for a spec too long for one.
+constexpr uint32_t PLAN_SPEC_CELLS = 24;
+constexpr uint32_t NO_PLAN = UINT32_MAX;
+
+struct native_plan {
+    struct refinement {
+        uint32_t symbol;  // resolved
+        uint32_t spec_index;
+        uint32_t arity;
+    };
+    uint32_t length;  // spec cells: arguments and refinements
+    uint32_t args;    // the fixed arguments before the first refinement
+    uint32_t refinement_count;
+    cell types[PLAN_SPEC_CELLS];  // by spec index; a refinement's cell is its own
+    refinement refinements[MAX_REFINEMENTS];
+};
+
+// Each plan on its own: a nested call may add one while an outer call reads its own.
+// Equal plans are made once, by their bytes: natives made at run time in a loop would
+// otherwise add one per value.
+std::vector<std::unique_ptr<const native_plan>> native_plans;
+std::unordered_map<std::string, uint32_t> native_plan_ids;
+
+[[gnu::noinline]] uint32_t make_native_plan(cell* callee) {
+    node_id spec = compiled_spec(callee);
+    cell* cached = series_cell(callee->w3, MORE_SPEC);
+    uint32_t n = spec_length(spec);
+    uint32_t refinement_count = static_cast<uint32_t>(int_of(series_cell(spec, n)));
+    if (n > PLAN_SPEC_CELLS || refinement_count > MAX_REFINEMENTS) return cached->w3 = NO_PLAN;
+    native_plan plan{};
+    plan.length = n;
+    plan.refinement_count = refinement_count;
+    while (plan.args < n && TYPE_OF(series_cell(spec, plan.args)) == TYPE_TYPESET) plan.args++;
+    for (uint32_t i = 0; i < n; i++) {
+        const cell* e = series_cell(spec, i);
+        plan.types[i] = *e;
+        if (TYPE_OF(e) != TYPE_REFINEMENT) continue;
+        native_plan::refinement& r = plan.refinements[e->w3 - 1];
+        r.symbol = symbol::resolve(e->w2);
+        r.spec_index = i;
+        while (i + 1 + r.arity < n && TYPE_OF(series_cell(spec, i + 1 + r.arity)) == TYPE_TYPESET) r.arity++;
+    }
+    // The parts in use tell plans apart; the rest is zeros.
+    std::string bytes(reinterpret_cast<const char*>(&plan), offsetof(native_plan, types) + n * sizeof(cell));
+    bytes.append(reinterpret_cast<const char*>(plan.refinements), refinement_count * sizeof(native_plan::refinement));
+    auto [known, added] = native_plan_ids.try_emplace(bytes, static_cast<uint32_t>(native_plans.size() + 1));
+    if (added) native_plans.push_back(std::make_unique<const native_plan>(plan));
+    return cached->w3 = known->second;
+}
+
+// The plan of a native or action callee (which must not move), or null.
+inline const native_plan* plan_of(cell* callee) {
+    const cell* cached = series_cell(callee->w3, MORE_SPEC);
+    uint32_t id = TYPE_OF(cached) == TYPE_BLOCK && cached->w3 ? cached->w3 : make_native_plan(callee);
+    return id == NO_PLAN ? nullptr : native_plans[id - 1].get();
+}
+
 // --- The evaluator ---------------------------------------------------------------------------
 
 struct call {
@@ -323,6 +391,9 @@ struct evaluator {
                                                      const cell* name);
     [[nodiscard]] static uint32_t eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
                                                    const cell* name, bool either);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t run_planned(const call& c, const native_plan& plan,
+                                                                         const cell* path, uint32_t path_from);
+    [[nodiscard]] static uint32_t run_any_all(bool all);
 };
 
 // --- Simple expressions ----------------------------------------------------------------------
@@ -417,6 +488,14 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
             break;
         }
         default:
+            // A path argument (a call's, any's, all's) goes straight to the path evaluator;
+            // among a block's statements the extra case would slow the commoner ones.
+            if constexpr (!set_words) {
+                if (TYPE_OF(value) == TYPE_PATH) {
+                    if (uint32_t c = eval_path(code, pc, end)) return c;
+                    goto operators;
+                }
+            }
             return eval_expression(code, pc, end, prefix, sub);
     }
     stack::push(value);
@@ -719,7 +798,7 @@ uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc,
     return 0;
 }
 
-constexpr uint32_t MAX_REFINEMENTS = 32;
+
 const cell false_value{TYPE_LOGIC, 0, 0, 0};
 
 // A number operator whose right operand the fast path could not take (a paren, a call), called
@@ -793,6 +872,87 @@ uint32_t evaluator<traced>::eval_function_call(cell* fn, cell* code, uint32_t& p
     callee[0] = callee[1];
     stack::top = callee + 1;
     return 0;
+}
+
+// any and all, run here without the natives' own call: the block in slot 0 evaluated
+// expression by expression, read live, until a value decides.
+template <bool traced>
+uint32_t evaluator<traced>::run_any_all(bool all) {
+    cell* conds = stack::arguments;
+    cell* last = all ? stack::push(&none_value) : conds;  // all: the last true value
+    cell* value = last + 1;
+    near_scope near;
+    near.link(conds);
+    auto length = [conds] { return static_cast<uint32_t>(series::buffer_length(conds)); };
+    if (conds->w1 > length()) conds->w1 = length();
+    for (uint32_t pc = conds->w1, end; pc < (end = length());) {
+        stack::top = value;
+        near.frame.pc = pc;
+        if (uint32_t code = eval_simple(at(conds, pc), conds, pc, end, false, true)) return code;
+        bool truth = value_true_q(value, false, nullptr);
+        if (truth != all) {
+            stack::set_last_keep(truth ? value : &none_value);
+            return 0;
+        }
+        if (all) *last = *value;
+    }
+    stack::set_last_keep(all ? last : &none_value);
+    return 0;
+}
+
+// A native's or action's call by its plan: the same fetches, checks and errors as the
+// general path below, with the spec already decoded.
+template <bool traced>
+uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, const cell* path,
+                                        uint32_t path_from) {
+    for (uint32_t i = 0; i < plan.args; i++) {
+        if (c.infix && i == 0) {
+            check_arg(c, stack::arguments, 0, plan.types[0]);
+            continue;
+        }
+        if (uint32_t code = fetch_arg(c, static_cast<int32_t>(i), plan.types[i])) return code;
+    }
+    int32_t refs[MAX_REFINEMENTS];
+    for (uint32_t k = 0; k < plan.refinement_count; k++) refs[k] = -1;
+    if (path) {
+        uint32_t length = static_cast<uint32_t>(block::ks_length_q(path)) + series_head(path);
+        uint32_t used = 0;
+        for (uint32_t i = path_from; i < length; i++) {
+            cell element = *block::ks_abs_at(path, static_cast<int32_t>(i));
+            uint32_t t = TYPE_OF(&element);
+            if (t != TYPE_WORD && t != TYPE_GET_WORD) fire(script_error::bad_refine, &element);
+            uint32_t symbol = symbol::resolve(element.w2);
+            uint32_t k = 0;
+            while (k < plan.refinement_count && plan.refinements[k].symbol != symbol) k++;
+            if (k == plan.refinement_count) {
+                cell name = frame_name(c.frame);
+                cell refinement = element;
+                set_type(&refinement, TYPE_REFINEMENT);
+                fire(script_error::no_refine, &name, &refinement);
+            }
+            if (used >> k & 1) fire(script_error::dup_refine, path);
+            used |= 1u << k;
+            if (t == TYPE_GET_WORD && !value_true_q(word_value(&element), false, &element)) continue;
+            const native_plan::refinement& r = plan.refinements[k];
+            refs[k] = static_cast<int32_t>(stack::top - stack::arguments);
+            for (uint32_t a = r.spec_index + 1; a <= r.spec_index + r.arity; a++)
+                if (uint32_t code = fetch_arg(c, static_cast<int32_t>(a), plan.types[a])) return code;
+        }
+    }
+    uint32_t type = TYPE_OF(c.callee);
+    if (plan.length == 2)
+        if (number_op o = number_op_of(type, c.callee->w1, TYPE_OF(stack::arguments)))
+            if (number_apply(o, stack::arguments, stack::arguments + 1)) return 0;
+    if (type == TYPE_NATIVE) {
+        native_code entry = native_entries[c.callee->w1 - 1];
+        if (!entry) fire(internal_error::not_done);
+        if (entry == natives::either || entry == natives::if_) return run_branch(entry == natives::either);
+        if (entry == natives::any || entry == natives::all) return run_any_all(entry == natives::all);
+        return static_cast<uint32_t>(entry(false, refs));
+    }
+    action_code entry = action_entries[c.callee->w1 - 1];
+    if (!entry) fire(internal_error::not_done);
+    return static_cast<uint32_t>(entry(refs));
 }
 
 // Fetches every argument in the current frame, then runs the callee.
@@ -1157,7 +1317,11 @@ uint32_t evaluator<traced>::eval_call(cell* fn, cell* code, uint32_t& pc, uint32
     else stack::mark_interp_native(naming);
     if (infix) stack::top++;
     call c{callee, stack::current_frame(), code, pc, end, infix, apply};
-    if (uint32_t code_ = fetch_and_run(c, path, path_from)) return code_;
+    uint32_t t = TYPE_OF(callee);
+    const native_plan* plan =
+        !firing() && !apply && (t == TYPE_NATIVE || t == TYPE_ACTION) ? plan_of(callee) : nullptr;
+    uint32_t code_ = plan ? run_planned(c, *plan, path, path_from) : fetch_and_run(c, path, path_from);
+    if (code_) return code_;
     stack::unwind();
     callee[0] = callee[1];
     stack::top = callee + 1;
@@ -1278,6 +1442,40 @@ template <bool traced>
 uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
     cell* start = stack::top;
     uint32_t kind = TYPE_OF(at(code, pc));
+    // The common paths without the general walk: a call through a head word holding a
+    // native, action or function (the rest are its refinements, read by the call itself),
+    // and an object's field or method by a plain word. Anything else, errors included,
+    // takes the walk below.
+    if (kind == TYPE_PATH && !firing()) {
+        const cell* p = at(code, pc);
+        series_buffer* b = node_buffer(series_node(p));
+        const cell* head = b->cells() + series_head(p);
+        cell* v = head < b->cells_tail() && TYPE_OF(head) == TYPE_WORD ? bound_value(head) : nullptr;
+        cell name = v ? *head : cell{};
+        uint32_t from = series_head(p) + 1;
+        if (v && TYPE_OF(v) == TYPE_OBJECT && b->cells_tail() - head == 2 && TYPE_OF(head + 1) == TYPE_WORD) {
+            name = head[1];
+            const cell owner = *v;
+            v = name.w1 == owner.w1 || _context::bind_word(owner.w1, &name) >= 0
+                    ? object::get_values(&owner) + name.w3
+                    : nullptr;
+            if (v && TYPE_OF(v) == TYPE_UNSET) v = nullptr;
+            if (v && !callable_q(TYPE_OF(v))) {
+                stack::push(v);
+                pc++;
+                return 0;
+            }
+            from++;
+        }
+        if (v && callable_q(TYPE_OF(v))) {
+            cell* path = stack::push(p);
+            pc++;
+            if (uint32_t c = eval_call(v, code, pc, end, path, from, &name, false)) return c;
+            *start = *(stack::top - 1);
+            stack::top = start + 1;
+            return 0;
+        }
+    }
     bool set = kind == TYPE_SET_PATH, get = kind == TYPE_GET_PATH;
     uint32_t path_at = pc;
     // Slots: the path, the value to set, the current and previous values and elements.
