@@ -700,7 +700,8 @@ node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t valu
 
 // ---- Value-keyed kinds ------------------------------------------------------------------------
 
-int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32_t op) {
+int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32_t op,
+                            const hashtable_hint* hint) {
     evacuation_off guard;
     check_stamp(table);
     hashtable_record* r = hashtable_of(table);
@@ -717,7 +718,7 @@ int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32
         r->stamp = static_cast<int32_t>(nodes_cycles + 1);
     uint32_t type = TYPE_OF(&key);
     uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
-    uint32_t hash = hash_value(&key, false);
+    uint32_t hash = hint && hint->known ? hint->hash : hash_value(&key, false);
     uint8_t tag = bucket_tag(hash);
     uint32_t first = hash & mask;
     uint32_t i = first;
@@ -896,9 +897,10 @@ inline int32_t find_entry(node_id table, uint32_t type, uint32_t hash, find_rang
 // two strictly equal keys, so either stops at its first match; a case-folded lookup in a
 // map! that holds case variants takes the least position of them. A chained bucket goes
 // the long way.
-int32_t find_text(node_id table, const cell* key, bool exact) {
+int32_t find_text(node_id table, const cell* key, bool exact, hashtable_hint* hint = nullptr) {
     text_span k = span_of(key);
     uint32_t hash = hash_span(k, false);
+    if (hint) *hint = {hash, true};
     const hashtable_record* r = hashtable_of(table);
     const uint8_t* controls = controls_of(r->flags);
     const int32_t* keys = int_array(r->keys);
@@ -956,6 +958,14 @@ int32_t hashtable_find_any(node_id table, const cell* key_cell, uint32_t start, 
     case equality::exact_text: return find_entry(table, type, hash, range, text_equal_to{&key, true});
     default: return find_entry(table, type, hash, range, action_equal{&key, op});
     }
+}
+
+int32_t hashtable_find_key(node_id table, const cell* key, int32_t op, hashtable_hint* hint) {
+    hint->known = false;
+    equality kind = equality_for(TYPE_OF(key), op);
+    if (kind != equality::text && kind != equality::exact_text) return hashtable_find(table, key, 0, false, false, op);
+    check_stamp(table);
+    return find_text(table, key, kind == equality::exact_text, hint);
 }
 
 void hashtable_delete(node_id table, uint32_t position) {

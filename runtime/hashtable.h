@@ -161,7 +161,13 @@ node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t valu
 // Indexes the cell at `position` of the table's block. op is the equality that decides
 // whether the key is already there (map! callers pass the operation they looked up with).
 // Returns the position of the existing entry for HASH_EXISTED, else `position`.
-int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32_t op = 0);
+// A key's hash that a lookup computed, handed to the insertion that follows a miss.
+struct hashtable_hint {
+    uint32_t hash = 0;
+    bool known = false;
+};
+int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32_t op = 0,
+                            const hashtable_hint* hint = nullptr);
 // put_value; a full hash! is rebuilt (which indexes the whole block, this cell included).
 void hashtable_put(node_id table, uint32_t position);
 
@@ -214,6 +220,10 @@ inline int32_t hashtable_find(node_id table, const cell* key, uint32_t start, bo
         if (i == first) return -1;
     }
 }
+
+// A map! lookup from the first position under op; a text key fills the hint with its hash
+// (any equal text hashes alike: the stored copy of the key too).
+int32_t hashtable_find_key(node_id table, const cell* key, int32_t op, hashtable_hint* hint);
 
 // Removes the entry at a block position (a map! key's position); a chain of equal values
 // just loses the position.
