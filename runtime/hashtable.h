@@ -32,6 +32,7 @@ enum hashtable_kind : int32_t {
 struct hashtable_record {
     int32_t size;        // live entries
     int32_t indexes;     // kind 0: node of int32 bucket per block position (-1 none);
+                         // kind 1: node of the uint32 hash of each bucket's key;
                          // kinds 3, 4: bytes per entry, (value cells + 1) * 16
     int32_t duplicates;  // kind 0: node of the list of chain nodes (int32 each); kind 1: 1
                          // once it indexed two keys equal only ignoring case, else 0
