@@ -10,9 +10,9 @@
 #include "datatypes/bitset.h"
 #include "datatypes/typeset.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/init.h"
+#include "runtime/stack.h"
 
 using namespace kel;
 

@@ -20,9 +20,9 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/image.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/init.h"
+#include "runtime/stack.h"
 
 using namespace kel;
 

@@ -7,10 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/block.h"
-#include "datatypes/error.h"
 #include "datatypes/context.h"
+#include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
@@ -22,11 +21,12 @@
 #include "evaluator/control.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "evaluator/transcode.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
+#include "runtime/stack.h"
 
 using namespace kel;
 

@@ -8,14 +8,14 @@
 #include <functional>
 #include <string>
 
-#include "boot/startup.h"
 #include "boot/script.h"
+#include "boot/startup.h"
 #include "datatypes/block.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
 #include "io/kelbin.h"
 #include "runtime/collector.h"
 #include "runtime/init.h"
+#include "runtime/stack.h"
 
 using namespace kel;
 

@@ -5,10 +5,10 @@
 #include <string>
 
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
 #include "evaluator/transcode.h"
 #include "runtime/collector.h"
 #include "runtime/init.h"
+#include "runtime/stack.h"
 
 using namespace kel;
 

@@ -10,17 +10,17 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "boot/startup.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
 #include "evaluator/transcode.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
+#include "runtime/stack.h"
 
 using namespace kel;
 

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "boot/error_catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/object.h"
@@ -11,8 +10,9 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

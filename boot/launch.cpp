@@ -5,7 +5,6 @@
 #include <string>
 
 #include "boot/catalog.h"
-#include "boot/error_catalog.h"
 #include "boot/script.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -15,15 +14,16 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
 #include "evaluator/transcode.h"
 #include "runtime/console.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/os.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
-#include "datatypes/word.h"
 
 namespace kel {
 

@@ -6,7 +6,6 @@
 #include <string_view>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "boot/routine_names.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
@@ -22,9 +21,9 @@
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
+#include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/math.h"
-#include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "evaluator/values.h"
 #include "io/clipboard.h"
@@ -34,9 +33,11 @@
 #include "io/os_info.h"
 #include "io/simple_io.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/heap.h"
 #include "runtime/os.h"
+#include "runtime/stack.h"
 
 namespace kel::routines {
 

@@ -5,15 +5,15 @@
 #include <cstdio>
 #include <string>
 
-#include "boot/error_catalog.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "platform/terminal.h"
 #include "runtime/console.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/heap.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
-#include "platform/terminal.h"
 
 namespace kel {
 

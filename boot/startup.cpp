@@ -20,7 +20,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
 #include "io/compress.h"
 #include "io/http.h"
 #include "io/kelbin.h"
@@ -29,6 +28,7 @@
 #include "runtime/exits.h"
 #include "runtime/init.h"
 #include "runtime/os.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

@@ -4,17 +4,17 @@
 #include <cstring>
 #include <string>
 
-#include "boot/error_catalog.h"
 #include "datatypes/bitset.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
+#include "runtime/error_catalog.h"
 #include "runtime/ownership.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel::binary {

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/logic.h"
@@ -15,9 +14,10 @@
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "runtime/ownership.h"
+#include "runtime/stack.h"
 
 namespace kel::bitset {
 

@@ -5,16 +5,16 @@
 #include <cstring>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/hash.h"
 #include "datatypes/registry.h"
-#include "runtime/hashtable.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
 #include "evaluator/actions.h"
 #include "evaluator/transcode.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
+#include "runtime/error_catalog.h"
+#include "runtime/hashtable.h"
 #include "runtime/ownership.h"
 #include "runtime/sort.h"
 
@@ -940,6 +940,16 @@ int32_t sort_compare(const void* a, const void* b, uintptr_t op, uintptr_t flags
     return 0;
 }
 
+namespace {
+
+bool all_integers_q(const cell* c, int32_t n) {
+    for (const cell* end = c + n; c < end; c++)
+        if (TYPE_OF(c) != TYPE_INTEGER) return false;
+    return true;
+}
+
+}  // namespace
+
 const cell* sort(cell* series, bool case_q, cell* skip, cell* compare, cell* part, bool all,
                  bool reverse, bool stable) {
     int32_t n = series::length(series);
@@ -987,7 +997,11 @@ const cell* sort(cell* series, bool case_q, cell* skip, cell* compare, cell* par
     bool owned = ownership::check(series, owner_action::sort, start, n);
     if (start + n > buffer_length(series)) return series;  // the owner shortened it
     sort_elements elements = series_elements(series_node(series), static_cast<size_t>(start) * CELL, true);
-    if (stable) sort_stable(elements, records, size * CELL, context, flags, comparator);
+    // Integers compare by value whatever the case flag: a block of them sorts by a comparison
+    // the sort can inline, in the same order.
+    if (comparator == sort_compare && size == 1 && all_integers_q(series_cell(series_node(series), start), n))
+        sort_integer_cells(elements, records, reverse, stable);
+    else if (stable) sort_stable(elements, records, size * CELL, context, flags, comparator);
     else sort_quick_entry(elements, records, size * CELL, context, flags, comparator);
     if (owned) ownership::check(series, owner_action::sorted, start, n);
     return series;

@@ -1,12 +1,12 @@
 #include "datatypes/char.h"
 
-#include "boot/error_catalog.h"
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
-#include "evaluator/stack.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel::char_ {

@@ -1,10 +1,10 @@
 #include "datatypes/context.h"
 
-#include "boot/error_catalog.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/cycles.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 
 namespace kel {

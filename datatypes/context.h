@@ -9,11 +9,11 @@
 #pragma once
 #include <cstdint>
 
-#include "evaluator/stack.h"
 #include "runtime/cell.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

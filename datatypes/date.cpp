@@ -5,7 +5,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "boot/error_catalog.h"
 #include "boot/locale.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -13,8 +12,9 @@
 #include "datatypes/string.h"
 #include "datatypes/time.h"
 #include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/error_catalog.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

@@ -1,7 +1,6 @@
 #include "datatypes/error.h"
 
 #include "boot/catalog.h"
-#include "boot/error_catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/object.h"
@@ -10,9 +9,10 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

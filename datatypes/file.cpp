@@ -2,15 +2,15 @@
 
 #include <algorithm>
 
-#include "boot/error_catalog.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/url.h"
-#include "evaluator/stack.h"
+#include "runtime/error_catalog.h"
 #include "runtime/heap.h"
 #include "runtime/os.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel::file {

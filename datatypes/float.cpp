@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "boot/error_catalog.h"
 #include "datatypes/integer.h"
 #include "datatypes/money.h"
 #include "datatypes/number_scan.h"
@@ -14,6 +13,7 @@
 #include "datatypes/vector.h"
 #include "evaluator/random.h"
 #include "evaluator/transcode.h"
+#include "runtime/error_catalog.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/logic.h"
@@ -13,8 +12,9 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -20,13 +19,14 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
-#include "evaluator/stack.h"
-#include "platform/imaging.h"
 #include "platform/files.h"
+#include "platform/imaging.h"
 #include "runtime/collector.h"
 #include "runtime/console.h"
+#include "runtime/error_catalog.h"
 #include "runtime/handle_table.h"
 #include "runtime/ownership.h"
+#include "runtime/stack.h"
 
 namespace kel::image {
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
@@ -17,6 +16,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/vector.h"
 #include "evaluator/random.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"

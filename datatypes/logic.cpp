@@ -1,12 +1,12 @@
 #include "datatypes/logic.h"
 
-#include "boot/error_catalog.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "boot/error_catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/registry.h"
@@ -14,6 +13,7 @@
 #include "evaluator/actions.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
+#include "runtime/error_catalog.h"
 #include "runtime/hashtable.h"
 
 namespace kel::map {

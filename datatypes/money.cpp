@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "boot/error_catalog.h"
 #include "boot/locale.h"
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
@@ -14,8 +13,9 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/random.h"
-#include "evaluator/stack.h"
+#include "runtime/error_catalog.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kel::money {
 

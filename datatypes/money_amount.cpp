@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "boot/error_catalog.h"
 #include "boot/locale.h"
+#include "runtime/error_catalog.h"
 #include "runtime/float_text.h"
 
 namespace kel {

@@ -1,6 +1,5 @@
 #include "datatypes/native.h"
 
-#include "boot/error_catalog.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/registry.h"
@@ -9,8 +8,9 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

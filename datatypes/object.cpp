@@ -6,7 +6,6 @@
 
 #include <algorithm>
 
-#include "boot/error_catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/logic.h"
@@ -16,10 +15,11 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
+#include "runtime/error_catalog.h"
 #include "runtime/ownership.h"
+#include "runtime/stack.h"
 
 namespace kel::object {
 

@@ -3,8 +3,8 @@
 #include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
 #include "runtime/cycles.h"
+#include "runtime/stack.h"
 
 namespace kel::paren {
 

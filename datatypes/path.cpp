@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "boot/error_catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "runtime/cycles.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 
 namespace kel::path {
 

@@ -3,15 +3,15 @@
 #include <cmath>
 #include <cstring>
 
-#include "boot/error_catalog.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
-#include "evaluator/random.h"
-#include "evaluator/transcode.h"
 #include "datatypes/pair.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
+#include "evaluator/random.h"
+#include "evaluator/transcode.h"
+#include "runtime/error_catalog.h"
 #include "runtime/hashtable.h"
 
 namespace kel {

@@ -2,7 +2,6 @@
 
 #include <initializer_list>
 
-#include "boot/error_catalog.h"
 #include "datatypes/context.h"
 #include "datatypes/logic.h"
 #include "datatypes/object.h"
@@ -10,7 +9,8 @@
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 
 namespace kel::port {
 

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "boot/error_catalog.h"
 #include "runtime/console.h"
+#include "runtime/error_catalog.h"
 #include <cstdlib>
 #include <cstring>
 

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/hash.h"
@@ -20,6 +19,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "runtime/ownership.h"
 
 namespace kel::series {

@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "evaluator/stack.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

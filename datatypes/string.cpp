@@ -4,15 +4,15 @@
 #include <algorithm>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/bitset.h"
 #include "datatypes/number_scan.h"
 #include "datatypes/series.h"
 #include "datatypes/text_compare.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
-#include "runtime/ownership.h"
 #include "runtime/case_folding.h"
+#include "runtime/error_catalog.h"
+#include "runtime/ownership.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel {

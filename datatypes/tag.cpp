@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "boot/error_catalog.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

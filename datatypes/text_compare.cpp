@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/bitset.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "runtime/case_folding.h"
+#include "runtime/error_catalog.h"
 #include "runtime/ownership.h"
 #include "runtime/sort.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

@@ -6,7 +6,6 @@
 #include <iterator>
 #include <string>
 
-#include "boot/error_catalog.h"
 #include "datatypes/context.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
@@ -14,10 +13,11 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
 #include "evaluator/transcode.h"
+#include "runtime/error_catalog.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "evaluator/stack.h"
 #include "runtime/cell.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

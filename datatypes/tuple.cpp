@@ -5,17 +5,17 @@
 #include <cstring>
 #include <utility>
 
-#include "boot/error_catalog.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
-#include "evaluator/random.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
-#include "evaluator/stack.h"
+#include "evaluator/random.h"
 #include "evaluator/transcode.h"
+#include "runtime/error_catalog.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel::tuple {

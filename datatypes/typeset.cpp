@@ -1,11 +1,11 @@
 #include "datatypes/typeset.h"
 
-#include "boot/error_catalog.h"
 #include "datatypes/context.h"
 #include "datatypes/logic.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 
 namespace kel::typeset {
 

@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel::url {

@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/float.h"
@@ -15,8 +14,9 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "runtime/error_catalog.h"
 #include "runtime/ownership.h"
+#include "runtime/stack.h"
 
 namespace kel::vector {
 

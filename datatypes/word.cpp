@@ -3,16 +3,16 @@
 #include <cstring>
 #include <string>
 
-#include "boot/error_catalog.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
 #include "evaluator/transcode.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel {

@@ -1,14 +1,15 @@
 #include "evaluator/actions.h"
 
-#include "boot/error_catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "evaluator/frames.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

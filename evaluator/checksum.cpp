@@ -7,7 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/file.h"
 #include "datatypes/integer.h"
@@ -16,9 +15,10 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "platform/files.h"
 #include "runtime/console.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel {

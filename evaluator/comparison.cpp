@@ -6,7 +6,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/tuple.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

@@ -3,24 +3,25 @@
 #include <algorithm>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
-#include "datatypes/image.h"
 #include "datatypes/function.h"
+#include "datatypes/image.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/frames.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
-#include "evaluator/trace.h"
 #include "evaluator/throw.h"
+#include "evaluator/trace.h"
 #include "evaluator/transcode.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 
 namespace kel::natives {
 

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "boot/catalog.h"
-#include "boot/error_catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
@@ -23,11 +22,12 @@
 #include "evaluator/actions.h"
 #include "evaluator/control.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "evaluator/throw.h"
 #include "evaluator/trace.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

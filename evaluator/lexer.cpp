@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/date.h"
 #include "datatypes/map.h"
@@ -20,11 +19,12 @@
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/url.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel {

@@ -1,6 +1,5 @@
 #include "evaluator/lexer_callback.h"
 
-#include "boot/error_catalog.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
@@ -10,7 +9,8 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "boot/error_catalog.h"
 #include "datatypes/float.h"
 #include "datatypes/logic.h"
 #include "datatypes/money_amount.h"
@@ -16,8 +15,9 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/error_catalog.h"
 #include "runtime/os.h"
+#include "runtime/stack.h"
 
 namespace kel::natives {
 

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
@@ -21,11 +20,12 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
 #include "evaluator/transcode.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

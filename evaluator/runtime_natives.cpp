@@ -2,20 +2,20 @@
 
 #include <algorithm>
 
-#include "boot/error_catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/native.h"
-#include "datatypes/word.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
+#include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer_callback.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "evaluator/transcode.h"
 #include "evaluator/values.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 
 namespace kel::natives {
 

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
@@ -14,7 +13,8 @@
 #include "datatypes/typeset.h"
 #include "datatypes/url.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 
 namespace kel::natives {
 

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "boot/error_catalog.h"
 #include "datatypes/date.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
@@ -15,12 +14,13 @@
 #include "datatypes/time.h"
 #include "datatypes/word.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "io/os_info.h"
 #include "io/process.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "runtime/error_catalog.h"
 #include "runtime/os.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel::natives {

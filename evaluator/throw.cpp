@@ -1,14 +1,15 @@
+#include "evaluator/frames.h"
 #include "evaluator/throw.h"
 
-#include "boot/error_catalog.h"
 #include "datatypes/error.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "evaluator/trace.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

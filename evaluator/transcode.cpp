@@ -10,8 +10,8 @@
 #include "datatypes/registry.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel {

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "boot/locale.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -29,16 +28,17 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
 #include "platform/files.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/console.h"
 #include "runtime/cycles.h"
+#include "runtime/error_catalog.h"
 #include "runtime/heap.h"
 #include "runtime/memory.h"
 #include "runtime/output_hooks.h"
 #include "runtime/ownership.h"
+#include "runtime/stack.h"
 
 namespace kel {
 namespace natives {

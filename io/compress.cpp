@@ -2,14 +2,14 @@
 
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/symbol.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "io/deflate.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel {

@@ -4,9 +4,9 @@
 
 #include "datatypes/block.h"
 #include "datatypes/series.h"
-#include "evaluator/stack.h"
-#include "runtime/collector.h"
 #include "io/text_cells.h"
+#include "runtime/collector.h"
+#include "runtime/stack.h"
 
 namespace kel::csv {
 

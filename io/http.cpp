@@ -18,9 +18,9 @@
 #include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "io/simple_io.h"
 #include "runtime/case_folding.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel {

@@ -12,11 +12,11 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
 #include "evaluator/transcode.h"
 #include "io/text_cells.h"
 #include "runtime/exits.h"
 #include "runtime/float_text.h"
+#include "runtime/stack.h"
 
 namespace kel::json {
 

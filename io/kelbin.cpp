@@ -7,7 +7,6 @@
 
 #include <unistd.h>
 
-#include "boot/error_catalog.h"
 #include "boot/locale.h"
 #include "datatypes/binary.h"
 #include "datatypes/bitset.h"
@@ -28,12 +27,13 @@
 #include "datatypes/tuple.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
 #include "io/kelbin_records.h"
 #include "platform/terminal.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/lz.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel::kelbin {

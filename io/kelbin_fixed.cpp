@@ -2,7 +2,6 @@
 // varint decoding. Same values, sharing and reference paths as the compact form.
 #include <cstring>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/context.h"
@@ -20,6 +19,7 @@
 #include "datatypes/word.h"
 #include "io/kelbin.h"
 #include "io/kelbin_records.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 
 namespace kel::kelbin::fixed {

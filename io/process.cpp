@@ -2,13 +2,13 @@
 
 #include <string>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/file.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
 #include "platform/process.h"
+#include "runtime/error_catalog.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel {

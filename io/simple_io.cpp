@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/date.h"
@@ -15,10 +14,11 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "platform/files.h"
 #include "platform/terminal.h"
+#include "runtime/error_catalog.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel::simple_io {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "boot/error_catalog.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"

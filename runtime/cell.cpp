@@ -1,9 +1,9 @@
 #include "runtime/cell.h"
 
-#include "boot/error_catalog.h"
 #include "datatypes/error.h"
 #include "evaluator/throw.h"
 #include "evaluator/trace.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <vector>
 
-#include "evaluator/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/exits.h"
 #include "runtime/handle_table.h"
@@ -14,6 +13,7 @@
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
 #include "runtime/sort.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

@@ -1,8 +1,8 @@
 #include "runtime/cycles.h"
 
-#include "boot/error_catalog.h"
-#include "runtime/collector.h"
 #include "datatypes/string.h"
+#include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 
 namespace kel {
 

@@ -13,8 +13,8 @@
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
-#include "datatypes/image.h"
 #include "datatypes/hash.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -47,7 +47,6 @@
 #include "evaluator/lexer_callback.h"
 #include "evaluator/natives.h"
 #include "evaluator/random.h"
-#include "evaluator/stack.h"
 #include "io/simple_io.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
@@ -57,6 +56,7 @@
 #include "runtime/os.h"
 #include "runtime/output_hooks.h"
 #include "runtime/ownership.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

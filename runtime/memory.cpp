@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "boot/error_catalog.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/heap.h"
 

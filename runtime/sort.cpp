@@ -5,8 +5,8 @@
 #include <cstring>
 #include <type_traits>
 
-#include "boot/error_catalog.h"
 #include "runtime/cell.h"
+#include "runtime/error_catalog.h"
 
 namespace kel {
 
@@ -38,12 +38,32 @@ constexpr size_t MIN_RUN = 24;
 // that order compares with).
 inline bool in_order(int32_t c, int dir) { return c == 0 || (c < 0) == (dir < 0); }
 
+// A comparator called through its pointer: it may run Kel code, which may collect.
+struct called_comparator {
+    static constexpr bool may_collect = true;
+    uintptr_t c1, c2;
+    sort_comparator cmp;
+    int32_t operator()(const uint8_t* a, const uint8_t* b) const { return cmp(a, b, c1, c2); }
+};
+
+// Integer cells compared inline, ascending or descending.
+struct integer_cells_comparator {
+    static constexpr bool may_collect = false;
+    bool reverse;
+    int32_t operator()(const uint8_t* a, const uint8_t* b) const {
+        int32_t x = static_cast<int32_t>(reinterpret_cast<const cell*>(a)->w2);
+        int32_t y = static_cast<int32_t>(reinterpret_cast<const cell*>(b)->w2);
+        if (reverse) std::swap(x, y);
+        return (x > y) - (x < y);
+    }
+};
+
 // W is the element width when known at compile time, 0 when only at run time.
-template <size_t W>
+template <size_t W, class Compare = called_comparator>
 class sorter {
 public:
-    sorter(const sort_elements& e, size_t w, uintptr_t c1, uintptr_t c2, sort_comparator cmp)
-        : base_(e.base), slot_(e.slot), start_(e.start), w_(w), c1_(c1), c2_(c2), cmp_(cmp) {}
+    sorter(const sort_elements& e, size_t w, Compare cmp)
+        : base_(e.base), slot_(e.slot), start_(e.start), w_(w), cmp_(cmp) {}
 
     void sort_stable(size_t n, bool cells);
     void sort_quick_entry(size_t n);
@@ -53,8 +73,7 @@ private:
     series_buffer* const* slot_;
     size_t start_;
     size_t w_;
-    uintptr_t c1_, c2_;
-    sort_comparator cmp_;
+    Compare cmp_;
 
     size_t width() const {
         if constexpr (W != 0) return W;
@@ -75,8 +94,8 @@ private:
     }
     template <class... P>
     int32_t compare_at(const uint8_t* a, const uint8_t* b, P&... positions) {
-        int32_t r = cmp_(a, b, c1_, c2_);
-        rebase(positions...);
+        int32_t r = cmp_(a, b);
+        if constexpr (Compare::may_collect) rebase(positions...);
         return r;
     }
     int32_t compare(size_t i, size_t j) { return compare_at(at(i), at(j)); }
@@ -106,8 +125,8 @@ private:
     void sort_quick(size_t lo, ptrdiff_t sample, size_t n);
 };
 
-template <size_t W>
-inline void sorter<W>::swap_bytes(uint8_t* a, uint8_t* b) const {
+template <size_t W, class Compare>
+inline void sorter<W, Compare>::swap_bytes(uint8_t* a, uint8_t* b) const {
     if constexpr (W != 0) {
         uint8_t t[W];
         std::memcpy(t, a, W);
@@ -127,8 +146,8 @@ inline void sorter<W>::swap_bytes(uint8_t* a, uint8_t* b) const {
 }
 
 // Brings [middle, last) before [first, middle), by swaps only.
-template <size_t W>
-void sorter<W>::rotate(size_t first, size_t middle, size_t last) {
+template <size_t W, class Compare>
+void sorter<W, Compare>::rotate(size_t first, size_t middle, size_t last) {
     if (first == middle || middle == last) return;
     size_t next = middle;
     while (first != next) {
@@ -139,23 +158,23 @@ void sorter<W>::rotate(size_t first, size_t middle, size_t last) {
 }
 
 // Moves [middle, last) to the front of [first, last) in order; the rest may be shuffled.
-template <size_t W>
-void sorter<W>::block_to_front(size_t first, size_t middle, size_t last) {
+template <size_t W, class Compare>
+void sorter<W, Compare>::block_to_front(size_t first, size_t middle, size_t last) {
     if (middle - first >= last - middle) swap_ranges(first, middle, last - middle);
     else rotate(first, middle, last);
 }
 
 // Moves [first, middle) to the end of [first, last) in order; the rest may be shuffled.
-template <size_t W>
-void sorter<W>::block_to_end(size_t first, size_t middle, size_t last) {
+template <size_t W, class Compare>
+void sorter<W, Compare>::block_to_end(size_t first, size_t middle, size_t last) {
     size_t k = middle - first;
     if (last - middle >= k) swap_ranges(first, last - k, k);
     else rotate(first, middle, last);
 }
 
 // Sorts [lo, hi) whose part [lo, from) is in order, by neighbour swaps.
-template <size_t W>
-void sorter<W>::insertion_sort(size_t lo, size_t from, size_t hi) {
+template <size_t W, class Compare>
+void sorter<W, Compare>::insertion_sort(size_t lo, size_t from, size_t hi) {
     size_t w = width();
     for (size_t i = std::max(from, lo + 1); i < hi; i++) {
         uint8_t* first = at(lo);
@@ -167,8 +186,8 @@ void sorter<W>::insertion_sort(size_t lo, size_t from, size_t hi) {
 // ---- Stable natural merge sort ------------------------------------------------------
 
 // A descending run is strictly descending, so reversing it keeps equal elements in order.
-template <size_t W>
-size_t sorter<W>::sort_find_run(size_t start, size_t end) {
+template <size_t W, class Compare>
+size_t sorter<W, Compare>::sort_find_run(size_t start, size_t end) {
     if (end - start < 2) return end;
     size_t e = start + 2;
     if (compare(start, start + 1) > 0) {
@@ -180,8 +199,8 @@ size_t sorter<W>::sort_find_run(size_t start, size_t end) {
     return e;
 }
 
-template <size_t W>
-size_t sorter<W>::next_run(size_t start, size_t n) {
+template <size_t W, class Compare>
+size_t sorter<W, Compare>::next_run(size_t start, size_t n) {
     size_t e = sort_find_run(start, n);
     size_t want = std::min(start + MIN_RUN, n);
     if (e < want) {
@@ -194,8 +213,8 @@ size_t sorter<W>::next_run(size_t start, size_t n) {
 // Merges the adjacent runs [lo, mid) and [mid, hi) through the shorter one's copy. When
 // the comparator raises, the elements still in the buffer go back into the gap, so the
 // array stays a permutation of its input.
-template <size_t W>
-void sorter<W>::merge_buffered(size_t lo, size_t mid, size_t hi, uint8_t* buffer) {
+template <size_t W, class Compare>
+void sorter<W, Compare>::merge_buffered(size_t lo, size_t mid, size_t hi, uint8_t* buffer) {
     size_t left = mid - lo, right = hi - mid;
     size_t w = width();
     if (left <= right) {
@@ -261,8 +280,8 @@ inline uint32_t node_power(size_t s1, size_t e1, size_t e2, size_t n) {
     }
 }
 
-template <size_t W>
-void sorter<W>::sort_stable(size_t n, bool cells) {
+template <size_t W, class Compare>
+void sorter<W, Compare>::sort_stable(size_t n, bool cells) {
     if (n < 2) return;
     size_t bytes;
     if (__builtin_mul_overflow(n / 2, width(), &bytes) || bytes > UINT32_MAX)
@@ -297,8 +316,8 @@ void sorter<W>::sort_stable(size_t n, bool cells) {
 
 // Grows the ordered prefix [0, p) of a largely ordered array by stretches in its order
 // found past its end; returns the new end.
-template <size_t W>
-size_t sorter<W>::grow_prefix(size_t p, size_t n, int dir) {
+template <size_t W, class Compare>
+size_t sorter<W, Compare>::grow_prefix(size_t p, size_t n, int dir) {
     size_t probe = p + 10;
     while (probe < n) {
         size_t e = probe + 1;
@@ -326,8 +345,8 @@ size_t sorter<W>::grow_prefix(size_t p, size_t n, int dir) {
     return p;
 }
 
-template <size_t W>
-void sorter<W>::sort_quick_entry(size_t n) {
+template <size_t W, class Compare>
+void sorter<W, Compare>::sort_quick_entry(size_t n) {
     if (n < 2) return;
     size_t first = 1;  // second element of the first unequal pair
     int32_t c = 0;
@@ -356,8 +375,8 @@ void sorter<W>::sort_quick_entry(size_t n) {
     if (p < n) sort_quick(0, static_cast<ptrdiff_t>(p), n);
 }
 
-template <size_t W>
-void sorter<W>::order3(size_t a, size_t b, size_t c) {
+template <size_t W, class Compare>
+void sorter<W, Compare>::order3(size_t a, size_t b, size_t c) {
     if (compare(a, b) > 0) swap(a, b);
     if (compare(b, c) > 0) {
         swap(b, c);
@@ -367,8 +386,8 @@ void sorter<W>::order3(size_t a, size_t b, size_t c) {
 
 // Sorts [lo, lo + n) holding a sorted sample of |sample| elements at its front (> 0) or
 // at its end (< 0); the sample gives the pivots and its halves go down with the parts.
-template <size_t W>
-void sorter<W>::sort_quick(size_t lo, ptrdiff_t sample, size_t n) {
+template <size_t W, class Compare>
+void sorter<W, Compare>::sort_quick(size_t lo, ptrdiff_t sample, size_t n) {
     while (n > 7) {
         size_t s = static_cast<size_t>(sample < 0 ? -sample : sample);
         if (sample > 0 && s >= n) return;
@@ -449,17 +468,22 @@ void with_width(size_t w, F&& f) {
 
 void sort_stable(const sort_elements& elements, size_t n, size_t w, uintptr_t context1,
                  uintptr_t context2, sort_comparator compare) {
+    called_comparator c{context1, context2, compare};
     with_width(w, [&](auto width) {
-        sorter<decltype(width)::value>(elements, w, context1, context2, compare)
-            .sort_stable(n, elements.cells);
+        sorter<decltype(width)::value>(elements, w, c).sort_stable(n, elements.cells);
     });
 }
 
 void sort_quick_entry(const sort_elements& elements, size_t n, size_t w, uintptr_t context1,
                       uintptr_t context2, sort_comparator compare) {
-    with_width(w, [&](auto width) {
-        sorter<decltype(width)::value>(elements, w, context1, context2, compare).sort_quick_entry(n);
-    });
+    called_comparator c{context1, context2, compare};
+    with_width(w, [&](auto width) { sorter<decltype(width)::value>(elements, w, c).sort_quick_entry(n); });
+}
+
+void sort_integer_cells(const sort_elements& elements, size_t n, bool reverse, bool stable) {
+    sorter<sizeof(cell), integer_cells_comparator> s(elements, sizeof(cell), {reverse});
+    if (stable) s.sort_stable(n, elements.cells);
+    else s.sort_quick_entry(n);
 }
 
 }  // namespace kel

@@ -41,6 +41,10 @@ void sort_stable(const sort_elements& elements, size_t n, size_t w, uintptr_t co
 void sort_quick_entry(const sort_elements& elements, size_t n, size_t w, uintptr_t context1,
                       uintptr_t context2, sort_comparator compare);
 
+// Cells holding integers (their value in w2), in the order the sorts above give them with a
+// comparator of those values; no Kel code runs, so nothing moves meanwhile.
+void sort_integer_cells(const sort_elements& elements, size_t n, bool reverse, bool stable);
+
 inline void sort_stable(void* base, size_t n, size_t w, uintptr_t context1, uintptr_t context2,
                         sort_comparator compare) {
     sort_stable(sort_elements{static_cast<uint8_t*>(base)}, n, w, context1, context2, compare);

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "boot/error_catalog.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 
 namespace kel {

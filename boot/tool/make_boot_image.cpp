@@ -27,12 +27,12 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "io/compress.h"
 #include "io/http.h"
 #include "io/kelbin.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
+#include "runtime/stack.h"
 
 namespace kel {
 namespace {

@@ -8,10 +8,10 @@
 #include "datatypes/binary.h"
 #include "datatypes/string.h"
 #include "datatypes/url.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
+#include "runtime/stack.h"
 #include "tests/fuzz/fuzz_runtime.h"
 
 using namespace kel;

@@ -4,10 +4,10 @@
 
 #include "boot/script.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
+#include "runtime/stack.h"
 
 namespace kel {
 

@@ -3,14 +3,14 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/error.h"
 #include "datatypes/image.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
+#include "runtime/stack.h"
 #include "tests/fuzz/fuzz_runtime.h"
 
 using namespace kel;

@@ -8,21 +8,21 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
-#include "boot/startup.h"
-#include "tests/fuzz/fuzz_runtime.h"
 #include "boot/script.h"
+#include "boot/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
 #include "io/kelbin.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
+#include "runtime/stack.h"
+#include "tests/fuzz/fuzz_runtime.h"
 
 using namespace kel;
 

@@ -4,13 +4,13 @@
 #include <cstdlib>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/error.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
+#include "runtime/stack.h"
 #include "tests/fuzz/fuzz_runtime.h"
 
 using namespace kel;

@@ -11,13 +11,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "boot/startup.h"
-#include "tests/fuzz/fuzz_runtime.h"
 #include "boot/script.h"
+#include "boot/startup.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
+#include "runtime/stack.h"
+#include "tests/fuzz/fuzz_runtime.h"
 
 using namespace kel;
 

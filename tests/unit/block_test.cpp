@@ -1,5 +1,5 @@
 // Block search, set operations and block actions, driven through the action table.
-#include "boot/error_catalog.h"
+#include "runtime/error_catalog.h"
 #include "tests/unit/series_fixture.h"
 
 namespace kel::testing {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "runtime/case_folding.h"
+#include "runtime/error_catalog.h"
 #include "runtime_fixture.h"
 
 using namespace kel;

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "boot/error_catalog.h"
 #include "datatypes/error.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 
 using namespace kel;

@@ -4,7 +4,6 @@
 #include <initializer_list>
 #include <string>
 
-#include "boot/error_catalog.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/pair.h"
@@ -13,6 +12,7 @@
 #include "datatypes/triple.h"
 #include "datatypes/tuple.h"
 #include "evaluator/actions.h"
+#include "runtime/error_catalog.h"
 #include "words_fixture.h"
 
 namespace kel::testing {

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/image.h"
 #include "datatypes/quad.h"
 #include "platform/imaging.h"
+#include "runtime/error_catalog.h"
 #include "runtime/handle_table.h"
 #include "tests/unit/series_fixture.h"
 

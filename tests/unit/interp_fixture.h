@@ -16,9 +16,9 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "evaluator/throw.h"
 #include "evaluator/transcode.h"
+#include "runtime/stack.h"
 #include "tests/unit/objects_fixture.h"
 
 namespace kel::testing {

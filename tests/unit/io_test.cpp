@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/object.h"
 #include "datatypes/word.h"
 #include "io/clipboard.h"
@@ -19,6 +18,7 @@
 #include "io/simple_io.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "runtime/error_catalog.h"
 #include "runtime/unicode.h"
 #include "tests/unit/values_fixture.h"
 

@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
-#include "boot/startup.h"
 #include "boot/script.h"
+#include "boot/startup.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -16,12 +15,13 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
 #include "io/kelbin.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/init.h"
 #include "runtime/lz.h"
+#include "runtime/stack.h"
 
 namespace kel {
 namespace {

@@ -2,11 +2,11 @@
 #include <cstring>
 #include <string>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/pair.h"
 #include "evaluator/lexer_callback.h"
 #include "runtime/collector.h"
+#include "runtime/error_catalog.h"
 #include "tests/unit/interp_fixture.h"
 
 namespace kel {

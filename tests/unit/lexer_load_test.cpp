@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
@@ -34,6 +33,7 @@
 #include "evaluator/transcode.h"
 #include "runtime/case_folding.h"
 #include "runtime/cycles.h"
+#include "runtime/error_catalog.h"
 #include "runtime/ownership.h"
 #include "runtime/unicode.h"
 #include "runtime_fixture.h"

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/error.h"
 #include "evaluator/lexer.h"
+#include "runtime/error_catalog.h"
 #include "runtime_fixture.h"
 
 namespace kel {

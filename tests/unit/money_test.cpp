@@ -5,11 +5,11 @@
 #include <limits>
 #include <optional>
 
-#include "boot/error_catalog.h"
 #include "boot/locale.h"
 #include "datatypes/integer.h"
 #include "evaluator/actions.h"
 #include "evaluator/random.h"
+#include "runtime/error_catalog.h"
 #include "runtime_fixture.h"
 
 using namespace kel;

@@ -3,12 +3,12 @@
 #pragma once
 #include <string>
 
-#include "boot/error_catalog.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/money.h"
 #include "datatypes/percent.h"
 #include "evaluator/actions.h"
+#include "runtime/error_catalog.h"
 #include "runtime_fixture.h"
 
 namespace kel::testing {

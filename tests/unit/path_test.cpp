@@ -1,5 +1,5 @@
 // Paren and path datatypes: their text forms, construction and the actions they refuse.
-#include "boot/error_catalog.h"
+#include "runtime/error_catalog.h"
 #include "tests/unit/series_fixture.h"
 
 namespace kel::testing {

@@ -12,11 +12,11 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
 #include "runtime/heap.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kel::testing {
 

@@ -1,7 +1,7 @@
 // Series base actions, driven through the action table on blocks.
 #include <functional>
 
-#include "boot/error_catalog.h"
+#include "runtime/error_catalog.h"
 #include "tests/unit/series_fixture.h"
 
 namespace kel::testing {

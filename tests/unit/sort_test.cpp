@@ -363,3 +363,32 @@ TEST(Sort, SeriesBufferMovedByTheComparator) {
         }
     }
 }
+
+namespace {
+int32_t by_integer(const void* a, const void* b, uintptr_t reverse, uintptr_t) {
+    int32_t x = static_cast<int32_t>(static_cast<const cell*>(a)->w2);
+    int32_t y = static_cast<int32_t>(static_cast<const cell*>(b)->w2);
+    if (reverse) std::swap(x, y);
+    return (x > y) - (x < y);
+}
+}  // namespace
+
+// The inlined integer comparison leaves equal values (told apart here by w3) exactly where
+// the comparator-driven sorts leave them.
+TEST(Sort, IntegerCellsInTheOrderOfTheCalledComparator) {
+    std::mt19937 rng(7);
+    for (bool stable : {false, true})
+        for (bool reverse : {false, true})
+            for (size_t n : {2, 30, 1000, 50000})
+                for (uint32_t range : {3u, 1000000u}) {
+                    SCOPED_TRACE(std::to_string(stable) + std::to_string(reverse) + " n=" + std::to_string(n));
+                    std::vector<cell> input(n);
+                    for (uint32_t i = 0; i < n; i++)
+                        input[i] = {TYPE_INTEGER, 0, static_cast<uint32_t>(rng() % range - range / 2), i};
+                    std::vector<cell> called = input, inlined = input;
+                    if (stable) sort_stable(called.data(), n, sizeof(cell), reverse, 0, by_integer);
+                    else sort_quick_entry(called.data(), n, sizeof(cell), reverse, 0, by_integer);
+                    sort_integer_cells(sort_elements{reinterpret_cast<uint8_t*>(inlined.data())}, n, reverse, stable);
+                    for (size_t i = 0; i < n; i++) ASSERT_EQ(inlined[i].w3, called[i].w3) << i;
+                }
+}

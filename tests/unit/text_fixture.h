@@ -3,7 +3,6 @@
 #pragma once
 #include <string>
 
-#include "boot/error_catalog.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/float.h"
@@ -13,6 +12,7 @@
 #include "datatypes/text_compare.h"
 #include "evaluator/actions.h"
 #include "runtime/case_folding.h"
+#include "runtime/error_catalog.h"
 #include "runtime/unicode.h"
 #include "tests/unit/runtime_fixture.h"
 

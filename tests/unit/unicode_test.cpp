@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "boot/error_catalog.h"
 #include "datatypes/error.h"
+#include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"

@@ -1,14 +1,14 @@
 // The runtime fixture plus symbols, the global context and the word family, set up in
 // the runtime's own order with the collector on.
 #pragma once
-#include "boot/error_catalog.h"
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
+#include "evaluator/actions.h"
 #include "runtime/case_folding.h"
 #include "runtime/cycles.h"
-#include "evaluator/actions.h"
+#include "runtime/error_catalog.h"
 #include "runtime_fixture.h"
 
 namespace kel::testing {

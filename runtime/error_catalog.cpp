@@ -1,4 +1,4 @@
-#include "boot/error_catalog.h"
+#include "runtime/error_catalog.h"
 
 #include <algorithm>
 #include <initializer_list>

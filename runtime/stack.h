@@ -191,21 +191,8 @@ inline void unwind_to_loop(bool keep) { unwind_to(FRAME_LOOP, keep); }
 // base back.
 void unwind_down_to(call_frame* f);
 
-// --- Frame walks -----------------------------------------------------------------------
-
-// The word naming the innermost named frame, from the throw origin when one is set.
-cell caller_name();
-// The naming word and base of each named frame, top first down to the second record.
-void collect_calls(cell* block);
-// Bottom up to end (the top when null): the named frames' words; with level <= 1 only
-// those whose value is a function!.
-void trace_words(int32_t level, cell* block, const call_frame* end);
-// The same walk, formed into string with one blank after each; returns the limit left.
-int32_t trace_form(int32_t level, cell* string, const call_frame* end, int32_t limit);
 // For the collector: the nodes every frame holds.
 void mark_gc();
-// Unless its stack field holds a block, the error gets the current call-stack position.
-void set_error_frame(cell* error);
 
 }  // namespace stack
 
