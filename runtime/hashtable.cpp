@@ -916,7 +916,6 @@ int32_t find_text(node_id table, const cell* key, bool exact, hashtable_hint* hi
     const uint8_t* controls = controls_of(r->flags);
     const int32_t* keys = int_array(r->keys);
     const cell* cells = node_buffer(static_cast<node_id>(r->block))->cells();
-    const uint32_t* hashes = r->kind == HASH_KIND_MAP ? hashes_of(r) : nullptr;
     bool first_wins = exact || r->kind == HASH_KIND_HASH || !r->duplicates;
     uint32_t type = TYPE_OF(key);
     uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
@@ -927,7 +926,9 @@ int32_t find_text(node_id table, const cell* key, bool exact, hashtable_hint* hi
     for (uint32_t step = 1;; step++) {
         uint8_t control = controls[i];
         if (control == BUCKET_EMPTY) break;
-        if (control == tag && (!hashes || hashes[i] == hash)) {
+        // Most tag matches are hits: the key is read anyway, so the stored hash would only
+        // add a cache line.
+        if (control == tag) {
             int32_t at = keys[i];
             if (at < 0) return find_entry(table, type, hash, find_range{0, 1, false, false}, text_equal_to{key, exact});
             const cell* c = cells + at;
