@@ -11,9 +11,9 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
-#include "evaluator/random.h"
 #include "runtime/error_catalog.h"
 #include "runtime/memory.h"
+#include "runtime/random.h"
 #include "runtime/stack.h"
 
 namespace kel {

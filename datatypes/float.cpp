@@ -11,11 +11,11 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
-#include "evaluator/random.h"
 #include "evaluator/transcode.h"
 #include "runtime/error_catalog.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"
+#include "runtime/random.h"
 
 namespace kel {
 

@@ -15,10 +15,10 @@
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/vector.h"
-#include "evaluator/random.h"
 #include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
+#include "runtime/random.h"
 #include "runtime/unicode.h"
 
 namespace kel {

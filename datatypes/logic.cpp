@@ -3,9 +3,9 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
-#include "evaluator/random.h"
 #include "runtime/error_catalog.h"
 #include "runtime/exits.h"
+#include "runtime/random.h"
 #include "runtime/stack.h"
 
 namespace kel {

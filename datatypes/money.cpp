@@ -12,9 +12,9 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/random.h"
 #include "runtime/error_catalog.h"
 #include "runtime/memory.h"
+#include "runtime/random.h"
 #include "runtime/stack.h"
 
 namespace kel::money {

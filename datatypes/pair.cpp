@@ -10,10 +10,10 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
-#include "evaluator/random.h"
 #include "evaluator/transcode.h"
 #include "runtime/error_catalog.h"
 #include "runtime/memory.h"
+#include "runtime/random.h"
 #include "runtime/stack.h"
 
 namespace kel {

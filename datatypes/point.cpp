@@ -9,10 +9,10 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
-#include "evaluator/random.h"
 #include "evaluator/transcode.h"
 #include "runtime/error_catalog.h"
 #include "runtime/hashtable.h"
+#include "runtime/random.h"
 
 namespace kel {
 

@@ -1,7 +1,7 @@
 #include "datatypes/series.h"
 
-#include "evaluator/random.h"
 #include "runtime/hashtable.h"
+#include "runtime/random.h"
 
 #include <algorithm>
 #include <cstring>

@@ -46,7 +46,6 @@
 #include "evaluator/lexer.h"
 #include "evaluator/lexer_callback.h"
 #include "evaluator/natives.h"
-#include "evaluator/random.h"
 #include "io/simple_io.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
@@ -56,6 +55,7 @@
 #include "runtime/os.h"
 #include "runtime/output_hooks.h"
 #include "runtime/ownership.h"
+#include "runtime/random.h"
 #include "runtime/stack.h"
 
 namespace kel {

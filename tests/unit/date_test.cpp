@@ -1,6 +1,6 @@
 #include "datatypes/date.h"
 
-#include "evaluator/random.h"
+#include "runtime/random.h"
 #include "time_fixture.h"
 
 using namespace kel;

@@ -3,8 +3,8 @@
 #include <cfloat>
 #include <cmath>
 
-#include "evaluator/random.h"
 #include "number_fixture.h"
+#include "runtime/random.h"
 
 using namespace kel;
 using namespace kel::testing;

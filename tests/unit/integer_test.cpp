@@ -3,9 +3,9 @@
 #include <climits>
 #include <cmath>
 
-#include "evaluator/random.h"
 #include "number_fixture.h"
 #include "runtime/exits.h"
+#include "runtime/random.h"
 
 using namespace kel;
 using namespace kel::testing;

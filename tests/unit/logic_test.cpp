@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "evaluator/actions.h"
-#include "evaluator/random.h"
+#include "runtime/random.h"
 #include "runtime_fixture.h"
 
 using namespace kel;

@@ -8,8 +8,8 @@
 #include "boot/locale.h"
 #include "datatypes/integer.h"
 #include "evaluator/actions.h"
-#include "evaluator/random.h"
 #include "runtime/error_catalog.h"
+#include "runtime/random.h"
 #include "runtime_fixture.h"
 
 using namespace kel;

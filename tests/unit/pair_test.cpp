@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "evaluator/random.h"
 #include "geometry_fixture.h"
+#include "runtime/random.h"
 
 using namespace kel;
 using namespace kel::testing;

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <limits>
 
-#include "evaluator/random.h"
 #include "geometry_fixture.h"
 #include "runtime/hashtable.h"
+#include "runtime/random.h"
 
 using namespace kel;
 using namespace kel::testing;

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "evaluator/random.h"
 #include "runtime/hashtable.h"
+#include "runtime/random.h"
 
 using namespace kel;
 

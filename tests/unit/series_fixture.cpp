@@ -1,6 +1,6 @@
 #include "tests/unit/series_fixture.h"
 
-#include "evaluator/random.h"
+#include "runtime/random.h"
 
 #include <cctype>
 #include <cstdio>

@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "evaluator/random.h"
 #include "geometry_fixture.h"
+#include "runtime/random.h"
 
 using namespace kel;
 using namespace kel::testing;
