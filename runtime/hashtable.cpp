@@ -183,6 +183,16 @@ bool spans_equal(const text_span& x, const text_span& y, bool exact) {
     return true;
 }
 
+// spans_equal with the common answers inline: other lengths, or the same bytes.
+inline bool spans_equal_inline(const text_span& x, const text_span& y, bool exact) {
+    if (x.n != y.n) return false;
+    if (x.unit == y.unit) {
+        if (same_bytes(x.at, y.at, x.n * x.unit)) return true;
+        if (exact) return false;
+    }
+    return spans_equal(x, y, exact);
+}
+
 // Texts from their heads.
 bool text_equal(const cell* a, const cell* b, bool exact) {
     if (a->w2 == b->w2 && a->w1 == b->w1) return true;
@@ -933,7 +943,7 @@ int32_t find_text(node_id table, const cell* key, bool exact, hashtable_hint* hi
             if (at < 0) return find_entry(table, type, hash, find_range{0, 1, false, false}, text_equal_to{key, exact});
             const cell* c = cells + at;
             if (TYPE_OF(c) == type && (best < 0 || at < best) &&
-                ((c->w2 == key->w2 && c->w1 == key->w1) || spans_equal(k, span_of(c), exact))) {
+                ((c->w2 == key->w2 && c->w1 == key->w1) || spans_equal_inline(k, span_of(c), exact))) {
                 if (first_wins) return at;
                 best = at;
             }
