@@ -983,12 +983,9 @@ int32_t hashtable_find_any(node_id table, const cell* key_cell, uint32_t start, 
     }
 }
 
-int32_t hashtable_find_key(node_id table, const cell* key, int32_t op, hashtable_hint* hint) {
-    hint->known = false;
-    equality kind = equality_for(TYPE_OF(key), op);
-    if (kind != equality::text && kind != equality::exact_text) return hashtable_find(table, key, 0, false, false, op);
+int32_t hashtable_find_text(node_id table, const cell* key, bool exact, hashtable_hint* hint) {
     check_stamp(table);
-    return find_text(table, key, kind == equality::exact_text, hint);
+    return find_text(table, key, exact, hint);
 }
 
 void hashtable_delete(node_id table, uint32_t position) {

@@ -222,9 +222,20 @@ inline int32_t hashtable_find(node_id table, const cell* key, uint32_t start, bo
     }
 }
 
-// A map! lookup from the first position under op; a text key fills the hint with its hash
-// (any equal text hashes alike: the stored copy of the key too).
-int32_t hashtable_find_key(node_id table, const cell* key, int32_t op, hashtable_hint* hint);
+// A plain lookup of a text key (string!, file!, url!, tag!, email!, ref!) folded or exact;
+// the hint gets the key's hash (any equal text hashes alike: the stored copy of the key too).
+int32_t hashtable_find_text(node_id table, const cell* key, bool exact, hashtable_hint* hint);
+
+// A map! lookup from the first position under op; a text key fills the hint.
+inline int32_t hashtable_find_key(node_id table, const cell* key, int32_t op, hashtable_hint* hint) {
+    hint->known = false;
+    uint32_t type = TYPE_OF(key);
+    bool text = type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG ||
+                type == TYPE_EMAIL || type == TYPE_REF;
+    // Equal (0), strict (2) or find (12); same (9) compares identities.
+    if (text && (op == 0 || op == 2 || op == 12)) return hashtable_find_text(table, key, op == 2, hint);
+    return hashtable_find(table, key, 0, false, false, op);
+}
 
 // Removes the entry at a block position (a map! key's position); a chain of equal values
 // just loses the position.
