@@ -159,14 +159,15 @@ using map_key_check = void (*)(node_id block, uint32_t position);
 node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t value_cells = 0,
                        map_key_check check_key = nullptr);
 
-// Indexes the cell at `position` of the table's block. op is the equality that decides
-// whether the key is already there (map! callers pass the operation they looked up with).
-// Returns the position of the existing entry for HASH_EXISTED, else `position`.
 // A key's hash that a lookup computed, handed to the insertion that follows a miss.
 struct hashtable_hint {
     uint32_t hash = 0;
     bool known = false;
 };
+
+// Indexes the cell at `position` of the table's block. op is the equality that decides
+// whether the key is already there (map! callers pass the operation they looked up with).
+// Returns the position of the existing entry for HASH_EXISTED, else `position`.
 int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32_t op = 0,
                             const hashtable_hint* hint = nullptr);
 // put_value; a full hash! is rebuilt (which indexes the whole block, this cell included).
