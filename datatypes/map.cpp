@@ -50,15 +50,20 @@ inline cell given_key(const cell* key) {
 }
 
 // Position of the key cell of the key's entry (live or dead), or -1.
-int32_t lookup(const cell* map, const cell* key, int32_t op) {
+int32_t lookup(const cell* map, const cell* key, int32_t op, hashtable_hint* hint) {
     cell k = lookup_key(key);
-    return hashtable_find(map->w3, &k, 0, false, false, op);
+    return hashtable_find_key(map->w3, &k, op, hint);
+}
+int32_t lookup(const cell* map, const cell* key, int32_t op) {
+    hashtable_hint hint;
+    return lookup(map, key, op, &hint);
 }
 
 // Position of the value cell of the key's entry: a dead one revived, a missing one added
 // (value unset). The map is unchanged when the key is refused.
 int32_t entry_for(cell* map, const cell* key, int32_t op) {
-    int32_t at = lookup(map, key, op);
+    hashtable_hint hint;
+    int32_t at = lookup(map, key, op, &hint);
     if (at >= 0) {
         cell* value = entry_cell(map, at + 1);
         if (dead_q(value)) {
@@ -74,7 +79,7 @@ int32_t entry_for(cell* map, const cell* key, int32_t op) {
     block::ks_append(map, &unset_value);
     check_key(series_node(map), static_cast<uint32_t>(position));
     int status;
-    hashtable_put_value(map->w3, static_cast<uint32_t>(position), &status, op);
+    hashtable_put_value(map->w3, static_cast<uint32_t>(position), &status, op, &hint);
     return position + 1;
 }
 

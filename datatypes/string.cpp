@@ -300,6 +300,15 @@ void concatenate(cell* target, cell* source, int32_t limit, int32_t position, bo
 
 void concat_bytes(cell* value, const char* bytes, size_t n) {
     series_buffer* b = buffer_of(value);
+    if (b->unit() == 1) {
+        // ASCII into a one-byte buffer needs no widening: one copy.
+        size_t ascii = 0;
+        while (ascii < n && static_cast<uint8_t>(bytes[ascii]) < 0x80) ascii++;
+        if (ascii == n) {
+            if (n) std::memcpy(alloc_tail_bytes(b, n), bytes, n);
+            return;
+        }
+    }
     for (size_t i = 0; i < n; i++) b = append_char(b, static_cast<uint8_t>(bytes[i]));
 }
 
@@ -362,6 +371,31 @@ void form_copy(const cell* value, cell* buffer) {
     stack::pop(1);
 }
 
+// The decimal text of n at the end of `text`, two digits a step; answers its length.
+size_t decimal_digits(int32_t n, char (&text)[12]) {
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    char* end = text + sizeof text;
+    char* p = end;
+    uint32_t m = n < 0 ? 0u - static_cast<uint32_t>(n) : static_cast<uint32_t>(n);
+    while (m >= 100) {
+        uint32_t r = m % 100;
+        m /= 100;
+        p -= 2;
+        std::memcpy(p, pairs + r * 2, 2);
+    }
+    if (m >= 10) {
+        p -= 2;
+        std::memcpy(p, pairs + m * 2, 2);
+    } else {
+        *--p = static_cast<char>('0' + m);
+    }
+    if (n < 0) *--p = '-';
+    return static_cast<size_t>(end - p);
+}
+
 // Adds the value's characters at the series' tail, as append, insert and change add them,
 // and answers how many were added.
 size_t add_at_tail(cell* series, cell* value, int32_t part, bool only) {
@@ -369,6 +403,12 @@ size_t add_at_tail(cell* series, cell* value, int32_t part, bool only) {
     uint32_t type = TYPE_OF(value);
     if (type == TYPE_CHAR) {
         if (part != 0) append_char(buffer_of(series), value->w2);
+    } else if (type == TYPE_INTEGER) {
+        // integer! forms without allocating: no need to hold the value across the call.
+        char text[12];
+        size_t n = decimal_digits(int_of(value), text);
+        concat_bytes(series, text + sizeof text - n, n);
+        if (only && part >= 0) cut_to(series, before + static_cast<size_t>(part));
     } else if (type == TYPE_TAG) {
         append_char(buffer_of(series), '<');
         concatenate(series, value, -1, 0, true, CONCAT_APPEND);

@@ -26,6 +26,10 @@ inline uint8_t* controls_of(int32_t flags) { return node_buffer(static_cast<node
 inline int32_t* int_array(int32_t node) {
     return reinterpret_cast<int32_t*>(node_buffer(static_cast<node_id>(node))->offset);
 }
+// A map!'s full hash per bucket.
+inline uint32_t* hashes_of(const hashtable_record* r) {
+    return reinterpret_cast<uint32_t*>(node_buffer(static_cast<node_id>(r->indexes))->offset);
+}
 inline uint32_t int_array_length(int32_t node) {
     return static_cast<uint32_t>(node_buffer(static_cast<node_id>(node))->used_bytes() / 4);
 }
@@ -177,6 +181,16 @@ bool spans_equal(const text_span& x, const text_span& y, bool exact) {
         if (cx != cy && (exact || fold_char(cx) != fold_char(cy))) return false;
     }
     return true;
+}
+
+// spans_equal with the common answers inline: other lengths, or the same bytes.
+inline bool spans_equal_inline(const text_span& x, const text_span& y, bool exact) {
+    if (x.n != y.n) return false;
+    if (x.unit == y.unit) {
+        if (same_bytes(x.at, y.at, x.n * x.unit)) return true;
+        if (exact) return false;
+    }
+    return spans_equal(x, y, exact);
 }
 
 // Texts from their heads.
@@ -678,6 +692,10 @@ node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t valu
     hashtable_of(table)->flags = static_cast<int32_t>(node);
     node = make_int_array(buckets, 0);
     hashtable_of(table)->keys = static_cast<int32_t>(node);
+    if (kind == HASH_KIND_MAP) {
+        node = make_int_array(buckets, 0);
+        hashtable_of(table)->indexes = static_cast<int32_t>(node);
+    }
     if (kind == HASH_KIND_HASH) {
         node = make_int_array(block ? block_length(static_cast<int32_t>(block)) : 0, 0xFF);
         hashtable_of(table)->indexes = static_cast<int32_t>(node);
@@ -700,7 +718,8 @@ node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t valu
 
 // ---- Value-keyed kinds ------------------------------------------------------------------------
 
-int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32_t op) {
+int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32_t op,
+                            const hashtable_hint* hint) {
     evacuation_off guard;
     check_stamp(table);
     hashtable_record* r = hashtable_of(table);
@@ -717,8 +736,10 @@ int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32
         r->stamp = static_cast<int32_t>(nodes_cycles + 1);
     uint32_t type = TYPE_OF(&key);
     uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
-    uint32_t hash = hash_value(&key, false);
+    uint32_t hash = hint && hint->known ? hint->hash : hash_value(&key, false);
     uint8_t tag = bucket_tag(hash);
+    // Keys equal under the cell equalities hash alike; an action's equality may not.
+    bool full_hash = r->kind == HASH_KIND_MAP && equality_for(type, op) != equality::action;
     uint32_t first = hash & mask;
     uint32_t i = first;
     int32_t deleted = -1;
@@ -728,7 +749,7 @@ int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32
         uint8_t control = controls_of(r->flags)[i];
         if (control == BUCKET_EMPTY) break;
         if (bucket_used(control)) {
-            if (control != tag) {
+            if (control != tag || (full_hash && hashes_of(r)[i] != hash)) {
                 i = (i + step) & mask;
                 if (i == first) break;
                 continue;
@@ -759,6 +780,7 @@ int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32
     r = hashtable_of(table);
     controls_of(r->flags)[i] = tag;
     int_array(r->keys)[i] = static_cast<int32_t>(position);
+    if (r->kind == HASH_KIND_MAP) hashes_of(r)[i] = hash;
     r->size++;
     if (!reuse) r->occupied++;
     if (r->kind == HASH_KIND_HASH) record_index(table, position, i);
@@ -896,9 +918,10 @@ inline int32_t find_entry(node_id table, uint32_t type, uint32_t hash, find_rang
 // two strictly equal keys, so either stops at its first match; a case-folded lookup in a
 // map! that holds case variants takes the least position of them. A chained bucket goes
 // the long way.
-int32_t find_text(node_id table, const cell* key, bool exact) {
+int32_t find_text(node_id table, const cell* key, bool exact, hashtable_hint* hint = nullptr) {
     text_span k = span_of(key);
     uint32_t hash = hash_span(k, false);
+    if (hint) *hint = {hash, true};
     const hashtable_record* r = hashtable_of(table);
     const uint8_t* controls = controls_of(r->flags);
     const int32_t* keys = int_array(r->keys);
@@ -913,12 +936,14 @@ int32_t find_text(node_id table, const cell* key, bool exact) {
     for (uint32_t step = 1;; step++) {
         uint8_t control = controls[i];
         if (control == BUCKET_EMPTY) break;
+        // Most tag matches are hits: the key is read anyway, so the stored hash would only
+        // add a cache line.
         if (control == tag) {
             int32_t at = keys[i];
             if (at < 0) return find_entry(table, type, hash, find_range{0, 1, false, false}, text_equal_to{key, exact});
             const cell* c = cells + at;
             if (TYPE_OF(c) == type && (best < 0 || at < best) &&
-                ((c->w2 == key->w2 && c->w1 == key->w1) || spans_equal(k, span_of(c), exact))) {
+                ((c->w2 == key->w2 && c->w1 == key->w1) || spans_equal_inline(k, span_of(c), exact))) {
                 if (first_wins) return at;
                 best = at;
             }
@@ -956,6 +981,11 @@ int32_t hashtable_find_any(node_id table, const cell* key_cell, uint32_t start, 
     case equality::exact_text: return find_entry(table, type, hash, range, text_equal_to{&key, true});
     default: return find_entry(table, type, hash, range, action_equal{&key, op});
     }
+}
+
+int32_t hashtable_find_text(node_id table, const cell* key, bool exact, hashtable_hint* hint) {
+    check_stamp(table);
+    return find_text(table, key, exact, hint);
 }
 
 void hashtable_delete(node_id table, uint32_t position) {
@@ -1049,7 +1079,8 @@ node_id hashtable_copy(node_id table, node_id block) {
     root_cell keep(cell{TYPE_MAP, 0, 0, copy});
     int32_t hashtable_record::*arrays[] = {&hashtable_record::flags, &hashtable_record::keys,
                                           &hashtable_record::indexes, &hashtable_record::duplicates};
-    uint32_t n_arrays = hashtable_of(table)->kind == HASH_KIND_HASH ? 4 : 2;
+    int32_t kind = hashtable_of(table)->kind;
+    uint32_t n_arrays = kind == HASH_KIND_HASH ? 4 : kind == HASH_KIND_MAP ? 3 : 2;
     for (uint32_t a = 0; a < n_arrays; a++) {
         node_id array = copy_series_buffer(node_buffer(static_cast<node_id>(hashtable_of(table)->*arrays[a])));
         hashtable_of(copy)->*arrays[a] = static_cast<int32_t>(array);
@@ -1101,18 +1132,26 @@ void hashtable_rehash(node_id table, uint32_t buckets) {
     node_id flags = make_flags(buckets);
     root_node keep_flags(flags, false);
     node_id keys = make_int_array(buckets, 0);
+    // A map! keeps each bucket's hash: it moves with its key, never computed again.
+    root_node keep_keys(keys, false);
+    bool kept = hashtable_of(table)->kind == HASH_KIND_MAP;
+    node_id hashes = kept ? make_int_array(buckets, 0) : 0;
     r = hashtable_of(table);
     const uint8_t* old_controls = controls_of(r->flags);
     const int32_t* old_keys = int_array(r->keys);
+    const uint32_t* old_hashes = kept ? hashes_of(r) : nullptr;
     uint8_t* f = controls_of(static_cast<int32_t>(flags));
     int32_t* k = int_array(static_cast<int32_t>(keys));
+    uint32_t* h = kept ? reinterpret_cast<uint32_t*>(int_array(static_cast<int32_t>(hashes))) : nullptr;
     uint32_t used = 0;
     for (uint32_t b = 0; b < static_cast<uint32_t>(r->buckets); b++) {
         if (!bucket_used(old_controls[b])) continue;
         int32_t key = old_keys[b];
-        uint32_t i = free_bucket(f, buckets - 1, entry_hash(r, key));
+        uint32_t hash = kept ? old_hashes[b] : entry_hash(r, key);
+        uint32_t i = free_bucket(f, buckets - 1, hash);
         f[i] = old_controls[b];
         k[i] = key;
+        if (kept) h[i] = hash;
         used++;
         if (r->kind == HASH_KIND_HASH) {
             entry_positions p = positions_of(r, key);
@@ -1122,6 +1161,7 @@ void hashtable_rehash(node_id table, uint32_t buckets) {
     }
     r->flags = static_cast<int32_t>(flags);
     r->keys = static_cast<int32_t>(keys);
+    if (kept) r->indexes = static_cast<int32_t>(hashes);
     r->buckets = static_cast<int32_t>(buckets);
     r->upper_bound = bound_of(buckets);
     r->occupied = static_cast<int32_t>(used);
@@ -1381,6 +1421,7 @@ void hashtable_mark(node_id* table) {
     };
     mark_field(r->flags);
     mark_field(r->keys);
+    if (r->kind == HASH_KIND_MAP) mark_field(r->indexes);
     if (r->kind == HASH_KIND_HASH) {
         mark_field(r->indexes);
         mark_field(r->duplicates);

@@ -32,6 +32,7 @@ enum hashtable_kind : int32_t {
 struct hashtable_record {
     int32_t size;        // live entries
     int32_t indexes;     // kind 0: node of int32 bucket per block position (-1 none);
+                         // kind 1: node of the uint32 hash of each bucket's key;
                          // kinds 3, 4: bytes per entry, (value cells + 1) * 16
     int32_t duplicates;  // kind 0: node of the list of chain nodes (int32 each); kind 1: 1
                          // once it indexed two keys equal only ignoring case, else 0
@@ -158,10 +159,17 @@ using map_key_check = void (*)(node_id block, uint32_t position);
 node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t value_cells = 0,
                        map_key_check check_key = nullptr);
 
+// A key's hash that a lookup computed, handed to the insertion that follows a miss.
+struct hashtable_hint {
+    uint32_t hash = 0;
+    bool known = false;
+};
+
 // Indexes the cell at `position` of the table's block. op is the equality that decides
 // whether the key is already there (map! callers pass the operation they looked up with).
 // Returns the position of the existing entry for HASH_EXISTED, else `position`.
-int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32_t op = 0);
+int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32_t op = 0,
+                            const hashtable_hint* hint = nullptr);
 // put_value; a full hash! is rebuilt (which indexes the whole block, this cell included).
 void hashtable_put(node_id table, uint32_t position);
 
@@ -213,6 +221,21 @@ inline int32_t hashtable_find(node_id table, const cell* key, uint32_t start, bo
         i = (i + step) & mask;
         if (i == first) return -1;
     }
+}
+
+// A plain lookup of a text key (string!, file!, url!, tag!, email!, ref!) folded or exact;
+// the hint gets the key's hash (any equal text hashes alike: the stored copy of the key too).
+int32_t hashtable_find_text(node_id table, const cell* key, bool exact, hashtable_hint* hint);
+
+// A map! lookup from the first position under op; a text key fills the hint.
+inline int32_t hashtable_find_key(node_id table, const cell* key, int32_t op, hashtable_hint* hint) {
+    hint->known = false;
+    uint32_t type = TYPE_OF(key);
+    bool text = type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG ||
+                type == TYPE_EMAIL || type == TYPE_REF;
+    // Equal (0), strict (2) or find (12); same (9) compares identities.
+    if (text && (op == 0 || op == 2 || op == 12)) return hashtable_find_text(table, key, op == 2, hint);
+    return hashtable_find(table, key, 0, false, false, op);
 }
 
 // Removes the entry at a block position (a map! key's position); a chain of equal values

@@ -302,6 +302,31 @@ series_buffer* alloc_series_buffer(size_t count, uint32_t unit, int64_t offset) 
 }
 
 node_id alloc_series(size_t count, uint32_t unit, int64_t offset) {
+    // Most buffers are small and fit the current frame, with a free node at hand: cut one
+    // there. Anything else (a new frame, a collection, a big block) takes the full path.
+    node_frame* nodes = memory.current_node_frame;
+    series_frame* frame = memory.current_series_frame;
+    size_t bytes;
+    bool quick = nodes && nodes->free && !nodes->evacuated && frame &&
+                 !__builtin_mul_overflow(count, static_cast<size_t>(unit), &bytes) && bytes < BIG_BLOCK_THRESHOLD;
+#ifdef KEL_GC_STRESS
+    quick = quick && !collector_stress;
+#endif
+    if (quick) {
+        size_t size = round_up(bytes, 16);
+        size_t total = size + SERIES_OVERHEAD;
+        if (total < BIG_BLOCK_THRESHOLD && frame->heap + total < frame->end) {
+            memory.allocated += total;
+            series_buffer* buffer = cut_from_frame(frame, total);
+            init_buffer_header(buffer, size, unit, offset, 0);
+            node_id node = nodes->free;
+            nodes->free = free_link_next(node_table[node]);
+            nodes->used++;
+            node_table[node] = buffer;
+            buffer->node = node;
+            return node;
+        }
+    }
     series_buffer* buffer = alloc_series_buffer(count, unit, offset);
     node_id node = alloc_node();
     node_table[node] = buffer;
