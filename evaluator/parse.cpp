@@ -115,7 +115,9 @@ void make_stacks() {
     block::make_at(&input_stack->value, 8);
 }
 
-int32_t stack_length(const root_cell* s) { return length_of(&s->value); }
+int32_t stack_length(const root_cell* s) {
+    return static_cast<int32_t>(series::buffer_of(&s->value)->used_bytes() / sizeof(cell));
+}
 
 // A stack a callback shortened stays so: the engine never reads it back.
 void stack_truncate(root_cell* s, int32_t n) {
@@ -124,19 +126,23 @@ void stack_truncate(root_cell* s, int32_t n) {
     b->tail = reinterpret_cast<uint8_t*>(b->cells() + n);
 }
 
-void stack_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
-    if (stack_length(s) > STACK_LIMIT) fire(script_error::parse_stack);
+[[gnu::noinline]] void stack_grow_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
+    root_cell keep_a(a), keep_b(b), keep_c(c);
+    block::ks_append(&s->value, &keep_a.value);
+    block::ks_append(&s->value, &keep_b.value);
+    block::ks_append(&s->value, &keep_c.value);
+}
+
+inline void stack_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
     series_buffer* buffer = series::buffer_of(&s->value);
-    if (buffer->data_end() - buffer->tail >= static_cast<ptrdiff_t>(3 * sizeof(cell))) {
+    if (buffer->used_bytes() > STACK_LIMIT * sizeof(cell)) fire(script_error::parse_stack);
+    if (buffer->data_end() - buffer->tail >= static_cast<ptrdiff_t>(3 * sizeof(cell))) [[likely]] {
         cell* at = buffer->cells_tail();
         at[0] = a, at[1] = b, at[2] = c;
         buffer->tail += 3 * sizeof(cell);
         return;
     }
-    root_cell keep_a(a), keep_b(b), keep_c(c);
-    block::ks_append(&s->value, &keep_a.value);
-    block::ks_append(&s->value, &keep_b.value);
-    block::ks_append(&s->value, &keep_c.value);
+    stack_grow_push(s, a, b, c);
 }
 
 inline cell triple_of(int32_t a, int32_t b, int32_t c) {
@@ -265,8 +271,10 @@ private:
 
     // --- Rule values -----------------------------------------------------------------------
 
+    // One read of the buffer: a paren may have moved or cut it since the last rule.
     static cell* rule_at(cell* block, int32_t pc) {
-        return pc < length_of(block) ? block::ks_abs_at(block, pc) : nullptr;
+        series_buffer* b = series::buffer_of(block);
+        return pc < static_cast<int32_t>(b->used_bytes() / sizeof(cell)) ? b->cells() + pc : nullptr;
     }
 
     [[noreturn]] static void end_error(cell* block, int32_t pc) {
@@ -276,7 +284,8 @@ private:
 
     // The value a rule word stands for; unset is no-value.
     static cell* word_value(const cell* word) {
-        cell* v = _context::get(word);
+        cell* v = _context::bound_value(word);
+        if (!v) v = _context::get(word);
         if (TYPE_OF(v) == TYPE_UNSET) fire(script_error::no_value, word);
         return v;
     }
@@ -371,7 +380,8 @@ private:
             }
             emit("fetch", match_, rules, pc);
             stop_repeat_ = false;
-            ok = match_rule(rules, pc);
+            // The callback may have changed the rules: read the rule again after it.
+            ok = callback_ ? match_rule(rules, pc) : match_rule(rules, pc, r);
             if (leave_) {
                 ok = leave_ == 1;
                 leave_ = 0;
@@ -399,6 +409,11 @@ private:
     bool match_rule(cell* rules, int32_t& pc) {
         cell* r = rule_at(rules, pc);
         if (!r) end_error(rules, pc - 1);
+        return match_rule(rules, pc, r);
+    }
+
+    // The same with the rule at pc already read.
+    bool match_rule(cell* rules, int32_t& pc, cell* r) {
         int32_t at = pc++;
         switch (TYPE_OF(r)) {
             case TYPE_WORD: {
@@ -596,8 +611,10 @@ private:
         if (input_family() == BLOCKS) return -1;
         cell* r = rule_at(rules, operand);
         // Charsets are mostly named: a word for a char or bitset takes the loop too.
-        if (TYPE_OF(r) == TYPE_WORD && r->w1 && static_cast<int32_t>(r->w3) >= 0 && keyword_of(r) < 0)
-            r = _context::get(r);
+        if (TYPE_OF(r) == TYPE_WORD && r->w1 && static_cast<int32_t>(r->w3) >= 0 && keyword_of(r) < 0) {
+            cell* v = _context::bound_value(r);
+            r = v ? v : _context::get(r);
+        }
         uint32_t t = TYPE_OF(r);
         if (t != TYPE_CHAR && t != TYPE_BITSET) return -1;
         int32_t count = 0, end = tail();
@@ -795,7 +812,9 @@ private:
             cell* value = stack::push(&none_value);
             if (copy) series::copy_range(input_, value, start, end - start);
             else if (end > start) *value = value_at(start);
-            _context::set(word, value);
+            // A plain variable takes the value straight; an object's field goes through set.
+            if (cell* slot = _context::settable_value(word)) *slot = *value;
+            else _context::set(word, value);
             stack::pop(1);
         }
         stack::pop(1);
