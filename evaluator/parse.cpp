@@ -64,10 +64,27 @@ void intern_keywords() {
     for (int32_t k = 0; k < K_COUNT; k++) keyword_by_symbol[ids[k]] = static_cast<int8_t>(k);
 }
 
+// The same by the id as spelled, case variants included, learnt as ids come: rule words
+// are read over and over, and this skips the symbol table. -2: not learnt yet. Symbol ids
+// are never reused, so an entry stays true.
+std::vector<int8_t> keyword_by_id;
+
+[[gnu::noinline]] int32_t learn_keyword(uint32_t id) {
+    uint32_t s = symbol::resolve(id);
+    int32_t k = s < keyword_by_symbol.size() ? keyword_by_symbol[s] : -1;
+    if (id >= keyword_by_id.size()) keyword_by_id.resize(id + 256, -2);
+    keyword_by_id[id] = static_cast<int8_t>(k);
+    return k;
+}
+
 inline int32_t keyword_of(const cell* value) {
     if (TYPE_OF(value) != TYPE_WORD) return -1;
-    uint32_t s = symbol::resolve(value->w2);
-    return s < keyword_by_symbol.size() ? keyword_by_symbol[s] : -1;
+    uint32_t id = value->w2;
+    if (id < keyword_by_id.size()) [[likely]] {
+        int32_t k = keyword_by_id[id];
+        if (k != -2) return k;
+    }
+    return learn_keyword(id);
 }
 
 enum family { BLOCKS, TEXT, BYTES };
@@ -101,7 +118,15 @@ family family_of(uint32_t type) {
     return type == TYPE_BINARY ? BYTES : TEXT;
 }
 
-inline int32_t length_of(const cell* series) { return series::buffer_length(series); }
+// Units are one byte or a cell almost always: spare those a division.
+inline int32_t length_of(const cell* series) {
+    series_buffer* b = series::buffer_of(series);
+    size_t bytes = b->used_bytes();
+    uint32_t unit = b->unit();
+    if (unit == 1) return static_cast<int32_t>(bytes);
+    if (unit == sizeof(cell)) return static_cast<int32_t>(bytes / sizeof(cell));
+    return static_cast<int32_t>(bytes / unit);
+}
 
 // The stacks, shared by every parse: root blocks that nested parses use past their contents.
 root_cell* rule_stack = nullptr;
@@ -418,6 +443,16 @@ private:
         switch (TYPE_OF(r)) {
             case TYPE_WORD: {
                 int32_t k = keyword_of(r);
+                // any, some or opt over a charset: the loop right here, as repeat would run it.
+                if (k >= K_ANY && k <= K_OPT) {
+                    if (cell* operand = rule_at(rules, pc)) {
+                        if (int32_t done = fast_repeat(operand, k == K_OPT ? 1 : -1); done >= 0) {
+                            bool ok = done >= (k == K_SOME ? 1 : 0);
+                            emit("match", ok, rules, pc++);
+                            return ok;
+                        }
+                    }
+                }
                 if (k >= 0) return match_keyword(k, rules, at, pc);
                 return match_value_of(word_value(r), rules, at);
             }
@@ -577,7 +612,7 @@ private:
         need_operand(rules, at, pc);
         int32_t operand = pc;
         // The loop's operand is one cell, a value or a plain word.
-        if (int32_t done = max == 0 ? -1 : fast_repeat(rules, operand, max); done >= 0) {
+        if (int32_t done = max == 0 ? -1 : fast_repeat(rule_at(rules, operand), max); done >= 0) {
             pc = operand + 1;
             emit("match", done >= min, rules, operand);
             return done >= min;
@@ -607,9 +642,8 @@ private:
 
     // A char, string or bitset under a repetition over text or bytes: one loop over the
     // units, no entry per pass. Answers the passes made, or -1 when the operand is another rule.
-    int32_t fast_repeat(cell* rules, int32_t operand, int32_t max) {
+    [[gnu::always_inline]] int32_t fast_repeat(cell* r, int32_t max) {
         if (input_family() == BLOCKS) return -1;
-        cell* r = rule_at(rules, operand);
         // Charsets are mostly named: a word for a char or bitset takes the loop too.
         if (TYPE_OF(r) == TYPE_WORD && r->w1 && static_cast<int32_t>(r->w3) >= 0 && keyword_of(r) < 0) {
             cell* v = _context::bound_value(r);
