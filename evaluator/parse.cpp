@@ -288,7 +288,8 @@ private:
         }
     };
 
-    void push_rule(const cell& head, cell* block, int32_t pc, int32_t kind_code, bool pick = false) {
+    [[gnu::always_inline]] void push_rule(const cell& head, cell* block, int32_t pc, int32_t kind_code,
+                                          bool pick = false) {
         stack_push(rule_stack, head, triple_of(pc, pos(), length_of(input_)),
                    cell{TYPE_PAIR, 0, static_cast<uint32_t>(kind_code), pick});
         emit("push", match_, block, pc);
@@ -574,7 +575,7 @@ private:
         return ok;
     }
 
-    bool popped(cell* rules, int32_t at, bool ok) {
+    [[gnu::always_inline]] bool popped(cell* rules, int32_t at, bool ok) {
         stack_truncate(rule_stack, stack_length(rule_stack) - 3);
         emit("pop", ok, rules, at);
         match_ = ok;
