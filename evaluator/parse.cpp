@@ -64,10 +64,27 @@ void intern_keywords() {
     for (int32_t k = 0; k < K_COUNT; k++) keyword_by_symbol[ids[k]] = static_cast<int8_t>(k);
 }
 
+// The same by the id as spelled, case variants included, learnt as ids come: rule words
+// are read over and over, and this skips the symbol table. -2: not learnt yet. Symbol ids
+// are never reused, so an entry stays true.
+std::vector<int8_t> keyword_by_id;
+
+[[gnu::noinline]] int32_t learn_keyword(uint32_t id) {
+    uint32_t s = symbol::resolve(id);
+    int32_t k = s < keyword_by_symbol.size() ? keyword_by_symbol[s] : -1;
+    if (id >= keyword_by_id.size()) keyword_by_id.resize(id + 256, -2);
+    keyword_by_id[id] = static_cast<int8_t>(k);
+    return k;
+}
+
 inline int32_t keyword_of(const cell* value) {
     if (TYPE_OF(value) != TYPE_WORD) return -1;
-    uint32_t s = symbol::resolve(value->w2);
-    return s < keyword_by_symbol.size() ? keyword_by_symbol[s] : -1;
+    uint32_t id = value->w2;
+    if (id < keyword_by_id.size()) [[likely]] {
+        int32_t k = keyword_by_id[id];
+        if (k != -2) return k;
+    }
+    return learn_keyword(id);
 }
 
 enum family { BLOCKS, TEXT, BYTES };
@@ -101,7 +118,15 @@ family family_of(uint32_t type) {
     return type == TYPE_BINARY ? BYTES : TEXT;
 }
 
-inline int32_t length_of(const cell* series) { return series::buffer_length(series); }
+// Units are one byte or a cell almost always: spare those a division.
+inline int32_t length_of(const cell* series) {
+    series_buffer* b = series::buffer_of(series);
+    size_t bytes = b->used_bytes();
+    uint32_t unit = b->unit();
+    if (unit == 1) return static_cast<int32_t>(bytes);
+    if (unit == sizeof(cell)) return static_cast<int32_t>(bytes / sizeof(cell));
+    return static_cast<int32_t>(bytes / unit);
+}
 
 // The stacks, shared by every parse: root blocks that nested parses use past their contents.
 root_cell* rule_stack = nullptr;
@@ -115,7 +140,9 @@ void make_stacks() {
     block::make_at(&input_stack->value, 8);
 }
 
-int32_t stack_length(const root_cell* s) { return length_of(&s->value); }
+int32_t stack_length(const root_cell* s) {
+    return static_cast<int32_t>(series::buffer_of(&s->value)->used_bytes() / sizeof(cell));
+}
 
 // A stack a callback shortened stays so: the engine never reads it back.
 void stack_truncate(root_cell* s, int32_t n) {
@@ -124,19 +151,23 @@ void stack_truncate(root_cell* s, int32_t n) {
     b->tail = reinterpret_cast<uint8_t*>(b->cells() + n);
 }
 
-void stack_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
-    if (stack_length(s) > STACK_LIMIT) fire(script_error::parse_stack);
+[[gnu::noinline]] void stack_grow_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
+    root_cell keep_a(a), keep_b(b), keep_c(c);
+    block::ks_append(&s->value, &keep_a.value);
+    block::ks_append(&s->value, &keep_b.value);
+    block::ks_append(&s->value, &keep_c.value);
+}
+
+inline void stack_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
     series_buffer* buffer = series::buffer_of(&s->value);
-    if (buffer->data_end() - buffer->tail >= static_cast<ptrdiff_t>(3 * sizeof(cell))) {
+    if (buffer->used_bytes() > STACK_LIMIT * sizeof(cell)) fire(script_error::parse_stack);
+    if (buffer->data_end() - buffer->tail >= static_cast<ptrdiff_t>(3 * sizeof(cell))) [[likely]] {
         cell* at = buffer->cells_tail();
         at[0] = a, at[1] = b, at[2] = c;
         buffer->tail += 3 * sizeof(cell);
         return;
     }
-    root_cell keep_a(a), keep_b(b), keep_c(c);
-    block::ks_append(&s->value, &keep_a.value);
-    block::ks_append(&s->value, &keep_b.value);
-    block::ks_append(&s->value, &keep_c.value);
+    stack_grow_push(s, a, b, c);
 }
 
 inline cell triple_of(int32_t a, int32_t b, int32_t c) {
@@ -257,7 +288,8 @@ private:
         }
     };
 
-    void push_rule(const cell& head, cell* block, int32_t pc, int32_t kind_code, bool pick = false) {
+    [[gnu::always_inline]] void push_rule(const cell& head, cell* block, int32_t pc, int32_t kind_code,
+                                          bool pick = false) {
         stack_push(rule_stack, head, triple_of(pc, pos(), length_of(input_)),
                    cell{TYPE_PAIR, 0, static_cast<uint32_t>(kind_code), pick});
         emit("push", match_, block, pc);
@@ -265,8 +297,10 @@ private:
 
     // --- Rule values -----------------------------------------------------------------------
 
+    // One read of the buffer: a paren may have moved or cut it since the last rule.
     static cell* rule_at(cell* block, int32_t pc) {
-        return pc < length_of(block) ? block::ks_abs_at(block, pc) : nullptr;
+        series_buffer* b = series::buffer_of(block);
+        return pc < static_cast<int32_t>(b->used_bytes() / sizeof(cell)) ? b->cells() + pc : nullptr;
     }
 
     [[noreturn]] static void end_error(cell* block, int32_t pc) {
@@ -276,7 +310,8 @@ private:
 
     // The value a rule word stands for; unset is no-value.
     static cell* word_value(const cell* word) {
-        cell* v = _context::get(word);
+        cell* v = _context::bound_value(word);
+        if (!v) v = _context::get(word);
         if (TYPE_OF(v) == TYPE_UNSET) fire(script_error::no_value, word);
         return v;
     }
@@ -371,7 +406,8 @@ private:
             }
             emit("fetch", match_, rules, pc);
             stop_repeat_ = false;
-            ok = match_rule(rules, pc);
+            // The callback may have changed the rules: read the rule again after it.
+            ok = callback_ ? match_rule(rules, pc) : match_rule(rules, pc, r);
             if (leave_) {
                 ok = leave_ == 1;
                 leave_ = 0;
@@ -399,10 +435,25 @@ private:
     bool match_rule(cell* rules, int32_t& pc) {
         cell* r = rule_at(rules, pc);
         if (!r) end_error(rules, pc - 1);
+        return match_rule(rules, pc, r);
+    }
+
+    // The same with the rule at pc already read.
+    bool match_rule(cell* rules, int32_t& pc, cell* r) {
         int32_t at = pc++;
         switch (TYPE_OF(r)) {
             case TYPE_WORD: {
                 int32_t k = keyword_of(r);
+                // any, some or opt over a charset: the loop right here, as repeat would run it.
+                if (k >= K_ANY && k <= K_OPT) {
+                    if (cell* operand = rule_at(rules, pc)) {
+                        if (int32_t done = fast_repeat(operand, k == K_OPT ? 1 : -1); done >= 0) {
+                            bool ok = done >= (k == K_SOME ? 1 : 0);
+                            emit("match", ok, rules, pc++);
+                            return ok;
+                        }
+                    }
+                }
                 if (k >= 0) return match_keyword(k, rules, at, pc);
                 return match_value_of(word_value(r), rules, at);
             }
@@ -524,7 +575,7 @@ private:
         return ok;
     }
 
-    bool popped(cell* rules, int32_t at, bool ok) {
+    [[gnu::always_inline]] bool popped(cell* rules, int32_t at, bool ok) {
         stack_truncate(rule_stack, stack_length(rule_stack) - 3);
         emit("pop", ok, rules, at);
         match_ = ok;
@@ -562,7 +613,7 @@ private:
         need_operand(rules, at, pc);
         int32_t operand = pc;
         // The loop's operand is one cell, a value or a plain word.
-        if (int32_t done = max == 0 ? -1 : fast_repeat(rules, operand, max); done >= 0) {
+        if (int32_t done = max == 0 ? -1 : fast_repeat(rule_at(rules, operand), max); done >= 0) {
             pc = operand + 1;
             emit("match", done >= min, rules, operand);
             return done >= min;
@@ -592,12 +643,13 @@ private:
 
     // A char, string or bitset under a repetition over text or bytes: one loop over the
     // units, no entry per pass. Answers the passes made, or -1 when the operand is another rule.
-    int32_t fast_repeat(cell* rules, int32_t operand, int32_t max) {
+    [[gnu::always_inline]] int32_t fast_repeat(cell* r, int32_t max) {
         if (input_family() == BLOCKS) return -1;
-        cell* r = rule_at(rules, operand);
         // Charsets are mostly named: a word for a char or bitset takes the loop too.
-        if (TYPE_OF(r) == TYPE_WORD && r->w1 && static_cast<int32_t>(r->w3) >= 0 && keyword_of(r) < 0)
-            r = _context::get(r);
+        if (TYPE_OF(r) == TYPE_WORD && r->w1 && static_cast<int32_t>(r->w3) >= 0 && keyword_of(r) < 0) {
+            cell* v = _context::bound_value(r);
+            r = v ? v : _context::get(r);
+        }
         uint32_t t = TYPE_OF(r);
         if (t != TYPE_CHAR && t != TYPE_BITSET) return -1;
         int32_t count = 0, end = tail();
@@ -795,7 +847,9 @@ private:
             cell* value = stack::push(&none_value);
             if (copy) series::copy_range(input_, value, start, end - start);
             else if (end > start) *value = value_at(start);
-            _context::set(word, value);
+            // A plain variable takes the value straight; an object's field goes through set.
+            if (cell* slot = _context::settable_value(word)) *slot = *value;
+            else _context::set(word, value);
             stack::pop(1);
         }
         stack::pop(1);
