@@ -1468,8 +1468,11 @@ uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
             from++;
         }
         if (v && callable_q(TYPE_OF(v))) {
-            cell* path = stack::push(p);
             pc++;
+            // A function without refinements given (a method call): as through a word.
+            if (TYPE_OF(v) == TYPE_FUNCTION && b->cells() + from >= b->cells_tail())
+                return eval_function_call(v, code, pc, end, &name);
+            cell* path = stack::push(p);
             if (uint32_t c = eval_call(v, code, pc, end, path, from, &name, false)) return c;
             *start = *(stack::top - 1);
             stack::top = start + 1;
