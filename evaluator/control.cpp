@@ -328,19 +328,32 @@ int32_t until(bool, const int32_t*) {
     return end_loop();
 }
 
+// The end of a loop run by eval_rounds: break and running out end it, other exits go on.
+inline uint32_t end_rounds(uint32_t code) {
+    if (code && code != THROW_BREAK) return code;
+    return end_loop();
+}
+
+// A count of rounds, and for repeat the word and the counter cell it is set from.
+struct counted {
+    int32_t i;
+    int32_t count;
+    cell* word;
+    cell* counter;
+};
+
 int32_t loop(bool, const int32_t*) {
     cell* base = stack::arguments;
     int32_t count = loop_count(base);
     if (count < 1) return result(none_value);
     cell* body = base + 1;
     mark_loop();
-    for (int32_t i = 0; i < count; i++) {
-        stack::reset();
-        uint32_t code = run_block(body);
-        if (code == THROW_BREAK) break;
-        if (code && code != THROW_CONTINUE) return code;
-    }
-    return end_loop();
+    counted rounds{0, count, nullptr, nullptr};
+    auto step = [](void* state) {
+        auto* r = static_cast<counted*>(state);
+        return r->i++ < r->count;
+    };
+    return end_rounds(eval_rounds(body, step, &rounds));
 }
 
 int32_t repeat(bool, const int32_t*) {
@@ -351,42 +364,33 @@ int32_t repeat(bool, const int32_t*) {
     if (count < 1) return result(none_value);
     cell* body = base + 2;
     mark_loop();
-    for (int32_t i = 1;; i++) {
-        *counter = integer_value(i);
-        if (cell* slot = _context::settable_value(word)) *slot = *counter;
-        else _context::set(word, counter);
-        stack::reset();
-        uint32_t code = run_block(body);
-        if (code == THROW_BREAK) break;
-        if (code && code != THROW_CONTINUE) return code;
-        if (i == count) break;
-    }
-    return end_loop();
+    counted rounds{0, count, word, counter};
+    auto step = [](void* state) {
+        auto* r = static_cast<counted*>(state);
+        if (r->i == r->count) return false;
+        *r->counter = integer_value(++r->i);
+        if (cell* slot = _context::settable_value(r->word)) *slot = *r->counter;
+        else _context::set(r->word, r->counter);
+        return true;
+    };
+    return end_rounds(eval_rounds(body, step, &rounds));
 }
 
 int32_t forever(bool, const int32_t*) {
     cell* body = stack::arguments;
     mark_loop();
-    for (;;) {
-        stack::reset();
-        uint32_t code = run_block(body);
-        if (code == THROW_BREAK) break;
-        if (code && code != THROW_CONTINUE) return code;
-    }
-    return end_loop();
+    return end_rounds(eval_rounds(body, [](void*) { return true; }, nullptr));
 }
 
 int32_t foreach(bool, const int32_t*) {
     cell* body = stack::arguments + 2;
-    auto [iterator, words, n] = start_each();
+    each_frame each = start_each();
     mark_loop();
-    while (foreach_next(iterator, words, n)) {
-        stack::reset();
-        uint32_t code = run_block(body);
-        if (code == THROW_BREAK) break;
-        if (code && code != THROW_CONTINUE) return code;
-    }
-    return end_loop();
+    auto step = [](void* state) {
+        auto* e = static_cast<each_frame*>(state);
+        return foreach_next(e->iterator, e->words, e->n);
+    };
+    return end_rounds(eval_rounds(body, step, &each));
 }
 
 int32_t forall(bool, const int32_t*) {
