@@ -299,17 +299,14 @@ int32_t while_(bool, const int32_t*) {
     cell* cond = stack::arguments;
     cell* body = cond + 1;
     mark_loop();
-    for (;;) {
+    auto step = [](void* state) {
         stack::reset();
-        uint32_t code = run_block(cond);
+        uint32_t code = run_block(static_cast<cell*>(state));
         if (code == THROW_BREAK || code == THROW_CONTINUE) fire(throw_error::while_cond);
         if (code) return code;
-        if (!strict_true_q(stack::arguments)) break;
-        stack::reset();
-        code = run_block(body);
-        if (code == THROW_BREAK) break;
-        if (code && code != THROW_CONTINUE) return code;
-    }
+        return strict_true_q(stack::arguments) ? ROUND_GO : ROUNDS_END;
+    };
+    if (uint32_t code = eval_rounds(body, step, cond); code && code != THROW_BREAK) return code;
     stack::unwind_last();
     return result(unset_value);
 }
@@ -351,7 +348,7 @@ int32_t loop(bool, const int32_t*) {
     counted rounds{0, count, nullptr, nullptr};
     auto step = [](void* state) {
         auto* r = static_cast<counted*>(state);
-        return r->i++ < r->count;
+        return r->i++ < r->count ? ROUND_GO : ROUNDS_END;
     };
     return end_rounds(eval_rounds(body, step, &rounds));
 }
@@ -367,11 +364,11 @@ int32_t repeat(bool, const int32_t*) {
     counted rounds{0, count, word, counter};
     auto step = [](void* state) {
         auto* r = static_cast<counted*>(state);
-        if (r->i == r->count) return false;
+        if (r->i == r->count) return ROUNDS_END;
         *r->counter = integer_value(++r->i);
         if (cell* slot = _context::settable_value(r->word)) *slot = *r->counter;
         else _context::set(r->word, r->counter);
-        return true;
+        return ROUND_GO;
     };
     return end_rounds(eval_rounds(body, step, &rounds));
 }
@@ -379,7 +376,7 @@ int32_t repeat(bool, const int32_t*) {
 int32_t forever(bool, const int32_t*) {
     cell* body = stack::arguments;
     mark_loop();
-    return end_rounds(eval_rounds(body, [](void*) { return true; }, nullptr));
+    return end_rounds(eval_rounds(body, [](void*) { return ROUND_GO; }, nullptr));
 }
 
 int32_t foreach(bool, const int32_t*) {
@@ -388,7 +385,7 @@ int32_t foreach(bool, const int32_t*) {
     mark_loop();
     auto step = [](void* state) {
         auto* e = static_cast<each_frame*>(state);
-        return foreach_next(e->iterator, e->words, e->n);
+        return foreach_next(e->iterator, e->words, e->n) ? ROUND_GO : ROUNDS_END;
     };
     return end_rounds(eval_rounds(body, step, &each));
 }

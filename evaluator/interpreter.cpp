@@ -1205,7 +1205,7 @@ uint32_t evaluator<traced>::eval_rounds(cell* block, round_step step, void* stat
     near_scope near;
     for (;;) {
         near_position = near.frame.outer;
-        if (!step(state)) return 0;
+        if (uint32_t next = step(state)) return next == ROUNDS_END ? 0 : next;
         stack::reset();
         uint32_t code;
         if (trace_on()) [[unlikely]] {
