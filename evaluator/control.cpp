@@ -299,17 +299,14 @@ int32_t while_(bool, const int32_t*) {
     cell* cond = stack::arguments;
     cell* body = cond + 1;
     mark_loop();
-    for (;;) {
+    auto step = [](void* state) {
         stack::reset();
-        uint32_t code = run_block(cond);
+        uint32_t code = run_block(static_cast<cell*>(state));
         if (code == THROW_BREAK || code == THROW_CONTINUE) fire(throw_error::while_cond);
         if (code) return code;
-        if (!strict_true_q(stack::arguments)) break;
-        stack::reset();
-        code = run_block(body);
-        if (code == THROW_BREAK) break;
-        if (code && code != THROW_CONTINUE) return code;
-    }
+        return strict_true_q(stack::arguments) ? ROUND_GO : ROUNDS_END;
+    };
+    if (uint32_t code = eval_rounds(body, step, cond); code && code != THROW_BREAK) return code;
     stack::unwind_last();
     return result(unset_value);
 }
@@ -328,19 +325,32 @@ int32_t until(bool, const int32_t*) {
     return end_loop();
 }
 
+// The end of a loop run by eval_rounds: break and running out end it, other exits go on.
+inline uint32_t end_rounds(uint32_t code) {
+    if (code && code != THROW_BREAK) return code;
+    return end_loop();
+}
+
+// A count of rounds, and for repeat the word and the counter cell it is set from.
+struct counted {
+    int32_t i;
+    int32_t count;
+    cell* word;
+    cell* counter;
+};
+
 int32_t loop(bool, const int32_t*) {
     cell* base = stack::arguments;
     int32_t count = loop_count(base);
     if (count < 1) return result(none_value);
     cell* body = base + 1;
     mark_loop();
-    for (int32_t i = 0; i < count; i++) {
-        stack::reset();
-        uint32_t code = run_block(body);
-        if (code == THROW_BREAK) break;
-        if (code && code != THROW_CONTINUE) return code;
-    }
-    return end_loop();
+    counted rounds{0, count, nullptr, nullptr};
+    auto step = [](void* state) {
+        auto* r = static_cast<counted*>(state);
+        return r->i++ < r->count ? ROUND_GO : ROUNDS_END;
+    };
+    return end_rounds(eval_rounds(body, step, &rounds));
 }
 
 int32_t repeat(bool, const int32_t*) {
@@ -351,42 +361,33 @@ int32_t repeat(bool, const int32_t*) {
     if (count < 1) return result(none_value);
     cell* body = base + 2;
     mark_loop();
-    for (int32_t i = 1;; i++) {
-        *counter = integer_value(i);
-        if (cell* slot = _context::settable_value(word)) *slot = *counter;
-        else _context::set(word, counter);
-        stack::reset();
-        uint32_t code = run_block(body);
-        if (code == THROW_BREAK) break;
-        if (code && code != THROW_CONTINUE) return code;
-        if (i == count) break;
-    }
-    return end_loop();
+    counted rounds{0, count, word, counter};
+    auto step = [](void* state) {
+        auto* r = static_cast<counted*>(state);
+        if (r->i == r->count) return ROUNDS_END;
+        *r->counter = integer_value(++r->i);
+        if (cell* slot = _context::settable_value(r->word)) *slot = *r->counter;
+        else _context::set(r->word, r->counter);
+        return ROUND_GO;
+    };
+    return end_rounds(eval_rounds(body, step, &rounds));
 }
 
 int32_t forever(bool, const int32_t*) {
     cell* body = stack::arguments;
     mark_loop();
-    for (;;) {
-        stack::reset();
-        uint32_t code = run_block(body);
-        if (code == THROW_BREAK) break;
-        if (code && code != THROW_CONTINUE) return code;
-    }
-    return end_loop();
+    return end_rounds(eval_rounds(body, [](void*) { return ROUND_GO; }, nullptr));
 }
 
 int32_t foreach(bool, const int32_t*) {
     cell* body = stack::arguments + 2;
-    auto [iterator, words, n] = start_each();
+    each_frame each = start_each();
     mark_loop();
-    while (foreach_next(iterator, words, n)) {
-        stack::reset();
-        uint32_t code = run_block(body);
-        if (code == THROW_BREAK) break;
-        if (code && code != THROW_CONTINUE) return code;
-    }
-    return end_loop();
+    auto step = [](void* state) {
+        auto* e = static_cast<each_frame*>(state);
+        return foreach_next(e->iterator, e->words, e->n) ? ROUND_GO : ROUNDS_END;
+    };
+    return end_rounds(eval_rounds(body, step, &each));
 }
 
 int32_t forall(bool, const int32_t*) {

@@ -363,6 +363,8 @@ struct evaluator {
 
     [[nodiscard]] static uint32_t eval_block(cell* block, bool chain);
     [[nodiscard]] static uint32_t eval_block_here(cell* block, bool chain);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t run_here(cell* block, near_scope& near);
+    [[nodiscard]] static uint32_t eval_rounds(cell* block, round_step step, void* state);
     [[nodiscard]] static uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub);
     [[nodiscard]] static uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub,
                                                   bool literal_functions = false);
@@ -1167,6 +1169,68 @@ uint32_t evaluator<traced>::eval_block_here(cell* block, bool chain) {
     }
 }
 
+// The untraced body of eval_block_here, for the loops: the block's values from the top of
+// the stack on, its last value left at that base with the top just above it and
+// stack::arguments still at the base. near is linked while the values run. eval_block_here
+// keeps its own copy: calling this from there made every function call dearer.
+template <bool traced>
+uint32_t evaluator<traced>::run_here(cell* block, near_scope& near) {
+    cell* base = stack::arguments = stack::top;
+    uint32_t pc = series_head(block);
+    uint32_t end = limit(block, UINT32_MAX);
+    if (pc >= end) {
+        *base = unset_value;
+    } else {
+        near.link(block);
+        cell* value = at(block, pc);
+        for (;;) {
+            near.frame.pc = pc;
+            // Each value is pushed at the base, which is where slot 0 is.
+            if (uint32_t code = eval_simple<true>(value, block, pc, end, false, true)) return code;
+            value = at_within(block, pc, end);
+            if (!value) break;
+            stack::reset();
+        }
+    }
+    stack::top = base + 1;
+    return 0;
+}
+
+// A loop's rounds in one C++ call: what a round of run_block and eval_block_here do, with
+// the per-call setup done once. Between rounds the near is the loop's caller's, as it is
+// for a step run outside the block.
+template <bool traced>
+uint32_t evaluator<traced>::eval_rounds(cell* block, round_step step, void* state) {
+    cell* frame = stack::arguments;
+    near_scope near;
+    for (;;) {
+        near_position = near.frame.outer;
+        if (uint32_t next = step(state)) return next == ROUNDS_END ? 0 : next;
+        stack::reset();
+        uint32_t code;
+        if (trace_on()) [[unlikely]] {
+            code = catch_code([block] { return evaluator<true>::eval_block_here(block, true); });
+        } else {
+            code = catch_code([block, &near] { return run_here(block, near); });
+            if (!code) {
+                *frame = *stack::arguments;
+                stack::arguments = frame;
+                continue;
+            }
+        }
+        if (code == THROW_BREAK || code == THROW_CONTINUE) {
+            // Break and continue left their value at the round's base: it goes to the frame's.
+            if (stack::arguments != frame) {
+                *frame = *stack::arguments;
+                stack::arguments = frame;
+                stack::top = frame + 1;
+            }
+            if (code == THROW_CONTINUE) continue;
+        }
+        return code;
+    }
+}
+
 template <bool traced>
 uint32_t evaluator<traced>::eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub) {
     stack::mark_interp_native(&runtime_words[W_BODY]);
@@ -1468,8 +1532,11 @@ uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
             from++;
         }
         if (v && callable_q(TYPE_OF(v))) {
-            cell* path = stack::push(p);
             pc++;
+            // A function without refinements given (a method call): as through a word.
+            if (TYPE_OF(v) == TYPE_FUNCTION && b->cells() + from >= b->cells_tail())
+                return eval_function_call(v, code, pc, end, &name);
+            cell* path = stack::push(p);
             if (uint32_t c = eval_call(v, code, pc, end, path, from, &name, false)) return c;
             *start = *(stack::top - 1);
             stack::top = start + 1;
@@ -1579,6 +1646,10 @@ uint32_t eval_block(cell* block, bool chain) {
 uint32_t eval_block_here(cell* block, bool chain) {
     return trace_on() ? evaluator<true>::eval_block_here(block, chain)
                       : evaluator<false>::eval_block_here(block, chain);
+}
+
+uint32_t eval_rounds(cell* block, round_step step, void* state) {
+    return evaluator<false>::eval_rounds(block, step, state);
 }
 
 uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub) {
