@@ -803,19 +803,36 @@ uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc,
 
 const cell false_value{TYPE_LOGIC, 0, 0, 0};
 
-// A number operator whose right operand the fast path could not take (a paren, a call), called
-// as eval_call and fetch_and_run call it when its spec is two plain arguments: computed in
-// place when both are numbers it takes, else by its action or native. Other specs go the
-// general way.
-template <bool traced>
-uint32_t evaluator<traced>::eval_number_op(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
-    // The op, retyped to what it wraps, takes the left operand's place; the operand moves up.
+inline native_code native_entry_of(const cell* callee) {
+    native_code entry = native_entries[callee->w1 - 1];
+    if (!entry) fire(internal_error::not_done);
+    return entry;
+}
+inline action_code action_entry_of(const cell* callee) {
+    action_code entry = action_entries[callee->w1 - 1];
+    if (!entry) fire(internal_error::not_done);
+    return entry;
+}
+
+// An infix call's callee: the op, retyped to what it wraps, takes the left operand's place;
+// the operand moves up to be slot 0.
+inline cell* push_infix_callee(const cell* fn) {
     cell* callee = stack::top - 1;
     cell left = *callee;
     *callee = *fn;
     callee->header = (callee->header & ~(0xFFu | OP_WRAPPED_MASK)) | op_wrapped_type(fn);
     stack::push(&left);
     stack::top = callee + 1;
+    return callee;
+}
+
+// A number operator whose right operand the fast path could not take (a paren, a call), called
+// as eval_call and fetch_and_run call it when its spec is two plain arguments: computed in
+// place when both are numbers it takes, else by its action or native. Other specs go the
+// general way.
+template <bool traced>
+uint32_t evaluator<traced>::eval_number_op(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
+    cell* callee = push_infix_callee(fn);
     stack::mark_interp_native(name);
     stack::top++;
     call c{callee, stack::current_frame(), code, pc, end, true, 0};
@@ -828,15 +845,10 @@ uint32_t evaluator<traced>::eval_number_op(cell* fn, cell* code, uint32_t& pc, u
         number_op o = number_op_of(TYPE_OF(callee), callee->w1, TYPE_OF(stack::arguments));
         if (!o || !number_apply(o, stack::arguments, stack::arguments + 1)) {
             int32_t refs[1] = {-1};
-            if (TYPE_OF(callee) == TYPE_ACTION) {
-                action_code entry = action_entries[callee->w1 - 1];
-                if (!entry) fire(internal_error::not_done);
-                if (uint32_t code_ = static_cast<uint32_t>(entry(refs))) return code_;
-            } else {
-                native_code entry = native_entries[callee->w1 - 1];
-                if (!entry) fire(internal_error::not_done);
-                if (uint32_t code_ = static_cast<uint32_t>(entry(false, refs))) return code_;
-            }
+            uint32_t code_ = TYPE_OF(callee) == TYPE_ACTION
+                                 ? static_cast<uint32_t>(action_entry_of(callee)(refs))
+                                 : static_cast<uint32_t>(native_entry_of(callee)(false, refs));
+            if (code_) return code_;
         }
     } else if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) {
         return code_;
@@ -946,15 +958,12 @@ uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, 
         if (number_op o = number_op_of(type, c.callee->w1, TYPE_OF(stack::arguments)))
             if (number_apply(o, stack::arguments, stack::arguments + 1)) return 0;
     if (type == TYPE_NATIVE) {
-        native_code entry = native_entries[c.callee->w1 - 1];
-        if (!entry) fire(internal_error::not_done);
+        native_code entry = native_entry_of(c.callee);
         if (entry == natives::either || entry == natives::if_) return run_branch(entry == natives::either);
         if (entry == natives::any || entry == natives::all) return run_any_all(entry == natives::all);
         return static_cast<uint32_t>(entry(false, refs));
     }
-    action_code entry = action_entries[c.callee->w1 - 1];
-    if (!entry) fire(internal_error::not_done);
-    return static_cast<uint32_t>(entry(refs));
+    return static_cast<uint32_t>(action_entry_of(c.callee)(refs));
 }
 
 // Fetches every argument in the current frame, then runs the callee.
@@ -1022,16 +1031,12 @@ uint32_t evaluator<traced>::fetch_and_run(const call& c, const cell* path, uint3
         case TYPE_FUNCTION:
             return exec_function(c.callee);
         case TYPE_NATIVE: {
-            native_code entry = native_entries[c.callee->w1 - 1];
-            if (!entry) fire(internal_error::not_done);
+            native_code entry = native_entry_of(c.callee);
             if (entry == natives::either || entry == natives::if_) return run_branch(entry == natives::either);
             return static_cast<uint32_t>(entry(false, refs));
         }
-        case TYPE_ACTION: {
-            action_code entry = action_entries[c.callee->w1 - 1];
-            if (!entry) fire(internal_error::not_done);
-            return static_cast<uint32_t>(entry(refs));
-        }
+        case TYPE_ACTION:
+            return static_cast<uint32_t>(action_entry_of(c.callee)(refs));
         default:
             exec_routine(c.callee);
             return 0;
@@ -1366,14 +1371,7 @@ uint32_t evaluator<traced>::eval_call(cell* fn, cell* code, uint32_t& pc, uint32
     if (firing()) [[unlikely]] fire_interp_event(TRACE_OPEN, apply ? nullptr : code, pc, nullptr, &ref);
     cell* callee;
     if (infix) {
-        // The op, retyped to what it wraps, takes the left operand's place; the operand
-        // moves up to be slot 0.
-        callee = stack::top - 1;
-        cell left = *callee;
-        *callee = *fn;
-        callee->header = (callee->header & ~(0xFFu | OP_WRAPPED_MASK)) | op_wrapped_type(fn);
-        stack::push(&left);
-        stack::top = callee + 1;
+        callee = push_infix_callee(fn);
     } else {
         callee = stack::push(fn);
     }
