@@ -7,11 +7,11 @@
 #include <random>
 #include <string>
 
+#include "boot/init.h"
 #include "datatypes/bitset.h"
 #include "datatypes/typeset.h"
 #include "evaluator/interpreter.h"
 #include "runtime/collector.h"
-#include "runtime/init.h"
 #include "runtime/stack.h"
 
 using namespace kel;

@@ -3,11 +3,11 @@
 #include <chrono>
 #include <cstdio>
 
+#include "boot/init.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "runtime/collector.h"
-#include "runtime/init.h"
 
 using namespace kel;
 

@@ -18,10 +18,10 @@
 #include <utility>
 #include <vector>
 
+#include "boot/init.h"
 #include "datatypes/binary.h"
 #include "datatypes/image.h"
 #include "runtime/collector.h"
-#include "runtime/init.h"
 #include "runtime/stack.h"
 
 using namespace kel;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "boot/init.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
@@ -25,7 +26,6 @@
 #include "runtime/collector.h"
 #include "runtime/error_catalog.h"
 #include "runtime/exits.h"
-#include "runtime/init.h"
 #include "runtime/stack.h"
 
 using namespace kel;

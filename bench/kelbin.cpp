@@ -8,13 +8,13 @@
 #include <functional>
 #include <string>
 
+#include "boot/init.h"
 #include "boot/script.h"
 #include "boot/startup.h"
 #include "datatypes/block.h"
 #include "evaluator/interpreter.h"
 #include "io/kelbin.h"
 #include "runtime/collector.h"
-#include "runtime/init.h"
 #include "runtime/stack.h"
 
 using namespace kel;

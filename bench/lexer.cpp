@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <string>
 
+#include "boot/init.h"
 #include "evaluator/lexer.h"
 #include "evaluator/transcode.h"
 #include "runtime/collector.h"
-#include "runtime/init.h"
 #include "runtime/stack.h"
 
 using namespace kel;

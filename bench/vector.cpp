@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "boot/init.h"
 #include "boot/startup.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
@@ -19,7 +20,6 @@
 #include "evaluator/transcode.h"
 #include "runtime/error_catalog.h"
 #include "runtime/exits.h"
-#include "runtime/init.h"
 #include "runtime/stack.h"
 
 using namespace kel;

@@ -7,6 +7,7 @@
 #include "boot/build_facts.h"
 #include "boot/catalog.h"
 #include "boot/image.h"
+#include "boot/init.h"
 #include "boot/launch.h"
 #include "boot/locale.h"
 #include "boot/routines.h"
@@ -26,7 +27,6 @@
 #include "platform/terminal.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
-#include "runtime/init.h"
 #include "runtime/os.h"
 #include "runtime/stack.h"
 

@@ -5,11 +5,11 @@
 #include <string>
 
 #include "datatypes/bitset.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/error_catalog.h"

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/dispatch.h"
 #include "datatypes/hash.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/vector.h"
-#include "evaluator/actions.h"
 #include "evaluator/transcode.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"

@@ -1,8 +1,8 @@
 #include "datatypes/logic.h"
 
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/random.h"

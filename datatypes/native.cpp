@@ -1,18 +1,31 @@
 #include "datatypes/native.h"
 
 #include "datatypes/context.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/function.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "runtime/collector.h"
 #include "runtime/error_catalog.h"
 #include "runtime/stack.h"
 
 namespace kel {
+
+action_code action_entries[ACTIONS_COUNT];
+native_code native_entries[NATIVES_COUNT];
+uint32_t native_fill_index = 1;
+
+void fill_action_table(uint32_t count, const action_code* list) {
+    for (uint32_t i = 0; i < count && i < ACTIONS_COUNT; i++) action_entries[i] = list[i];
+}
+
+void fill_native_table(uint32_t count, const native_code* list) {
+    for (uint32_t i = 0; i < count && native_fill_index <= NATIVES_COUNT; i++)
+        native_entries[native_fill_index++ - 1] = list[i];
+}
 
 namespace {
 

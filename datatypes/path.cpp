@@ -4,9 +4,9 @@
 #include <cmath>
 
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "runtime/cycles.h"
 #include "runtime/error_catalog.h"
 #include "runtime/stack.h"

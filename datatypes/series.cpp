@@ -9,6 +9,7 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/hash.h"
 #include "datatypes/logic.h"
 #include "datatypes/pair.h"
@@ -17,7 +18,6 @@
 #include "datatypes/symbol.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "runtime/collector.h"
 #include "runtime/error_catalog.h"
 #include "runtime/ownership.h"

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "datatypes/bitset.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/number_scan.h"
 #include "datatypes/series.h"
 #include "datatypes/text_compare.h"
-#include "evaluator/actions.h"
 #include "runtime/case_folding.h"
 #include "runtime/error_catalog.h"
 #include "runtime/ownership.h"

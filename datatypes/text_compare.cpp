@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "datatypes/bitset.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "runtime/case_folding.h"
 #include "runtime/error_catalog.h"
 #include "runtime/ownership.h"

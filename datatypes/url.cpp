@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 #include "runtime/error_catalog.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"

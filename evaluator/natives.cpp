@@ -13,14 +13,6 @@
 
 namespace kel {
 
-native_code native_entries[NATIVES_COUNT];
-uint32_t native_fill_index = 1;
-
-void fill_native_table(uint32_t count, const native_code* list) {
-    for (uint32_t i = 0; i < count && native_fill_index <= NATIVES_COUNT; i++)
-        native_entries[native_fill_index++ - 1] = list[i];
-}
-
 void register_natives() {
     // In native index order; an empty entry is a native still to be written, and raises
     // internal not-done when called.

@@ -1,4 +1,4 @@
-#include "evaluator/frames.h"
+#include "datatypes/frames.h"
 #include "evaluator/throw.h"
 
 #include "datatypes/error.h"

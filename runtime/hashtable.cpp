@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/dispatch.h"
 #include "datatypes/registry.h"
-#include "evaluator/actions.h"
 #include "runtime/collector.h"
 #include "runtime/heap.h"
 

@@ -15,6 +15,7 @@
 
 #include <unistd.h>
 
+#include "boot/init.h"
 #include "boot/script.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -31,7 +32,6 @@
 #include "io/http.h"
 #include "io/kelbin.h"
 #include "runtime/exits.h"
-#include "runtime/init.h"
 #include "runtime/stack.h"
 
 namespace kel {

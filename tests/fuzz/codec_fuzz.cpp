@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "boot/init.h"
 #include "datatypes/binary.h"
 #include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
-#include "runtime/init.h"
 #include "runtime/stack.h"
 #include "tests/fuzz/fuzz_runtime.h"
 

@@ -6,11 +6,11 @@
 #include <cstring>
 #include <vector>
 
+#include "boot/init.h"
 #include "io/deflate.h"
 #include "io/http.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
-#include "runtime/init.h"
 #include "runtime/stack.h"
 #include "tests/fuzz/fuzz_runtime.h"
 

@@ -2,11 +2,11 @@
 #pragma once
 #include <string_view>
 
+#include "boot/init.h"
 #include "boot/script.h"
 #include "evaluator/interpreter.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
-#include "runtime/init.h"
 #include "runtime/stack.h"
 
 namespace kel {

@@ -3,13 +3,13 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "boot/init.h"
 #include "datatypes/binary.h"
 #include "datatypes/error.h"
 #include "datatypes/image.h"
 #include "runtime/collector.h"
 #include "runtime/error_catalog.h"
 #include "runtime/exits.h"
-#include "runtime/init.h"
 #include "runtime/stack.h"
 #include "tests/fuzz/fuzz_runtime.h"
 

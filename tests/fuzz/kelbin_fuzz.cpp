@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "boot/init.h"
 #include "boot/script.h"
 #include "boot/startup.h"
 #include "datatypes/block.h"
@@ -20,7 +21,6 @@
 #include "runtime/collector.h"
 #include "runtime/error_catalog.h"
 #include "runtime/exits.h"
-#include "runtime/init.h"
 #include "runtime/stack.h"
 #include "tests/fuzz/fuzz_runtime.h"
 

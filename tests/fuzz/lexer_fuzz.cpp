@@ -4,12 +4,12 @@
 #include <cstdlib>
 #include <vector>
 
+#include "boot/init.h"
 #include "datatypes/error.h"
 #include "evaluator/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/error_catalog.h"
 #include "runtime/exits.h"
-#include "runtime/init.h"
 #include "runtime/stack.h"
 #include "tests/fuzz/fuzz_runtime.h"
 

@@ -11,11 +11,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "boot/init.h"
 #include "boot/script.h"
 #include "boot/startup.h"
 #include "evaluator/interpreter.h"
 #include "runtime/exits.h"
-#include "runtime/init.h"
 #include "runtime/stack.h"
 #include "tests/fuzz/fuzz_runtime.h"
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "boot/init.h"
 #include "boot/script.h"
 #include "boot/startup.h"
 #include "datatypes/binary.h"
@@ -19,7 +20,6 @@
 #include "runtime/collector.h"
 #include "runtime/error_catalog.h"
 #include "runtime/exits.h"
-#include "runtime/init.h"
 #include "runtime/lz.h"
 #include "runtime/stack.h"
 

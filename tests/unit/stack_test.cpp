@@ -1,7 +1,7 @@
 // The call stack: marks, unwinds, names and limits.
 #include <gtest/gtest.h>
 
-#include "evaluator/frames.h"
+#include "datatypes/frames.h"
 #include "tests/unit/interp_fixture.h"
 
 namespace kel {

@@ -1,4 +1,4 @@
-#include "runtime/init.h"
+#include "boot/init.h"
 
 #include "boot/catalog.h"
 #include "datatypes/binary.h"

@@ -1,12 +1,12 @@
-#include "evaluator/frames.h"
+#include "datatypes/frames.h"
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/dispatch.h"
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
 
 namespace kel {
 
