@@ -5,8 +5,8 @@
 #include <string>
 
 #include "boot/init.h"
-#include "evaluator/lexer.h"
-#include "evaluator/transcode.h"
+#include "datatypes/lexer.h"
+#include "datatypes/transcode.h"
 #include "runtime/collector.h"
 #include "runtime/stack.h"
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "boot/catalog.h"
 #include "boot/script.h"
 #include "datatypes/block.h"
+#include "datatypes/catalog.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/file.h"
@@ -14,10 +14,10 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/transcode.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/transcode.h"
 #include "runtime/console.h"
 #include "runtime/error_catalog.h"
 #include "runtime/exits.h"

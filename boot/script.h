@@ -3,7 +3,7 @@
 #pragma once
 #include <string>
 
-#include "evaluator/transcode.h"
+#include "datatypes/transcode.h"
 
 namespace kel {
 

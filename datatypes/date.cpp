@@ -5,9 +5,9 @@
 #include <cstring>
 #include <iterator>
 
-#include "boot/locale.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/locale.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"

@@ -1,7 +1,7 @@
 #include "datatypes/error.h"
 
-#include "boot/catalog.h"
 #include "datatypes/block.h"
+#include "datatypes/catalog.h"
 #include "datatypes/context.h"
 #include "datatypes/dispatch.h"
 #include "datatypes/object.h"

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "boot/locale.h"
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
+#include "datatypes/locale.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "boot/locale.h"
+#include "datatypes/locale.h"
 #include "runtime/error_catalog.h"
 #include "runtime/float_text.h"
 

@@ -10,7 +10,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
-#include "evaluator/transcode.h"
+#include "datatypes/transcode.h"
 #include "runtime/error_catalog.h"
 #include "runtime/memory.h"
 #include "runtime/random.h"

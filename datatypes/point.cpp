@@ -9,7 +9,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/time.h"
-#include "evaluator/transcode.h"
+#include "datatypes/transcode.h"
 #include "runtime/error_catalog.h"
 #include "runtime/hashtable.h"
 #include "runtime/random.h"

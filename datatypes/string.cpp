@@ -10,6 +10,7 @@
 #include "datatypes/series.h"
 #include "datatypes/text_compare.h"
 #include "runtime/case_folding.h"
+#include "runtime/cycles.h"
 #include "runtime/error_catalog.h"
 #include "runtime/ownership.h"
 #include "runtime/stack.h"
@@ -797,3 +798,24 @@ const cell* trim(cell* series, bool head, bool tail, bool auto_q, bool lines, bo
 }
 
 }  // namespace kel::string
+
+namespace kel {
+
+bool cycles_detect_q(const cell* value, cell* buffer, int32_t* part, bool mold) {
+    if (!cycles_find_q(cycles_node_of(value))) return false;
+    const char* text = "...";
+    if (mold) {
+        switch (TYPE_OF(value)) {
+            case TYPE_BLOCK:
+            case TYPE_HASH: text = "[...]"; break;
+            case TYPE_PAREN: text = "(...)"; break;
+            case TYPE_MAP: text = "#[...]"; break;
+            case TYPE_OBJECT: text = "make object! [...]"; break;
+            default: break;
+        }
+    }
+    *part = string::form_text(buffer, text, *part);
+    return true;
+}
+
+}  // namespace kel

@@ -210,4 +210,9 @@ const cell* trim(cell* series, bool head, bool tail, bool auto_q, bool lines, bo
                  cell* with);
 
 }  // namespace string
+
+// Mold and form of containers: when the value's container is being walked: appends its cycle text to the string
+// buffer, lowers part by the text's length and answers true.
+bool cycles_detect_q(const cell* value, cell* buffer, int32_t* part, bool mold);
+
 }  // namespace kel

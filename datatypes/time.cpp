@@ -13,7 +13,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/transcode.h"
+#include "datatypes/transcode.h"
 #include "runtime/error_catalog.h"
 #include "runtime/float_text.h"
 #include "runtime/memory.h"

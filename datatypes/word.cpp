@@ -5,11 +5,11 @@
 
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/lexer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/lexer.h"
-#include "evaluator/transcode.h"
+#include "datatypes/transcode.h"
 #include "runtime/collector.h"
 #include "runtime/error_catalog.h"
 #include "runtime/stack.h"

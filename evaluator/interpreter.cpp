@@ -10,8 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "boot/catalog.h"
 #include "datatypes/block.h"
+#include "datatypes/catalog.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"

@@ -1,7 +1,7 @@
-#include "datatypes/frames.h"
 #include "evaluator/throw.h"
 
 #include "datatypes/error.h"
+#include "datatypes/frames.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -12,6 +12,12 @@
 #include "runtime/stack.h"
 
 namespace kel {
+
+void fire(uint32_t category, uint32_t id, const cell* arg1, const cell* arg2, const cell* arg3) {
+    error_create(category, id, arg1, arg2, arg3);
+    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_ERROR, nullptr, -1, nullptr, &last_error);
+    stack::throw_error();
+}
 
 namespace stack {
 

@@ -9,12 +9,12 @@
 #include <cstring>
 #include <vector>
 
-#include "boot/locale.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/locale.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
 #include "datatypes/money_amount.h"

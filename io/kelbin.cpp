@@ -7,7 +7,6 @@
 
 #include <unistd.h>
 
-#include "boot/locale.h"
 #include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
@@ -17,6 +16,7 @@
 #include "datatypes/function.h"
 #include "datatypes/hash.h"
 #include "datatypes/image.h"
+#include "datatypes/locale.h"
 #include "datatypes/map.h"
 #include "datatypes/money_amount.h"
 #include "datatypes/native.h"

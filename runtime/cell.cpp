@@ -1,8 +1,5 @@
 #include "runtime/cell.h"
 
-#include "datatypes/error.h"
-#include "evaluator/throw.h"
-#include "evaluator/trace.h"
 #include "runtime/error_catalog.h"
 #include "runtime/exits.h"
 #include "runtime/memory.h"
@@ -11,12 +8,6 @@ namespace kel {
 
 const cell none_value{TYPE_NONE, 0, 0, 0};
 const cell unset_value{TYPE_UNSET, 0, 0, 0};
-
-void fire(uint32_t category, uint32_t id, const cell* arg1, const cell* arg2, const cell* arg3) {
-    error_create(category, id, arg1, arg2, arg3);
-    if (trace_on()) [[unlikely]] fire_interp_event(TRACE_ERROR, nullptr, -1, nullptr, &last_error);
-    stack::throw_error();
-}
 
 int32_t number_to_int(const cell* value) {
     if (TYPE_OF(value) != TYPE_FLOAT) return static_cast<int32_t>(value->w2);

@@ -139,8 +139,9 @@ extern const cell unset_value;
 
 namespace kel {
 
-// Raises a language error by category and id position (see boot/error_catalog.h);
-// absent arguments are null. Never returns.
+// Raises a language error by category and id position (see runtime/error_catalog.h);
+// absent arguments are null. Never returns. The evaluator defines it: the error value is
+// made, reported to a trace and thrown with its where, near and stack fields.
 [[noreturn]] void fire(uint32_t category, uint32_t id, const cell* arg1 = nullptr,
                        const cell* arg2 = nullptr, const cell* arg3 = nullptr);
 

@@ -1,6 +1,5 @@
 #include "runtime/cycles.h"
 
-#include "datatypes/string.h"
 #include "runtime/collector.h"
 #include "runtime/error_catalog.h"
 
@@ -44,23 +43,6 @@ void cycles_relocate() {
 node_id cycles_node_of(const cell* value) {
     uint32_t type = TYPE_OF(value);
     return type == TYPE_OBJECT || type == TYPE_ERROR || type == TYPE_PORT ? value->w1 : value->w2;
-}
-
-bool cycles_detect_q(const cell* value, cell* buffer, int32_t* part, bool mold) {
-    if (!cycles_find_q(cycles_node_of(value))) return false;
-    const char* text = "...";
-    if (mold) {
-        switch (TYPE_OF(value)) {
-            case TYPE_BLOCK:
-            case TYPE_HASH: text = "[...]"; break;
-            case TYPE_PAREN: text = "(...)"; break;
-            case TYPE_MAP: text = "#[...]"; break;
-            case TYPE_OBJECT: text = "make object! [...]"; break;
-            default: break;
-        }
-    }
-    *part = string::form_text(buffer, text, *part);
-    return true;
 }
 
 }  // namespace kel

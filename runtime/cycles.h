@@ -23,10 +23,6 @@ void cycles_relocate();
 // The node a value is walked by: w1 for objects, w2 for series.
 node_id cycles_node_of(const cell* value);
 
-// When the value's container is being walked: appends its cycle text to the string
-// buffer, lowers part by the text's length and answers true.
-bool cycles_detect_q(const cell* value, cell* buffer, int32_t* part, bool mold);
-
 // Pops on scope exit, so an error raised inside a walk leaves the stack balanced.
 class cycles_guard {
 public:

@@ -6,7 +6,7 @@
 
 #include "boot/init.h"
 #include "datatypes/error.h"
-#include "evaluator/lexer.h"
+#include "datatypes/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/error_catalog.h"
 #include "runtime/exits.h"

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "datatypes/binary.h"
+#include "datatypes/lexer_callback.h"
 #include "datatypes/pair.h"
-#include "evaluator/lexer_callback.h"
 #include "runtime/collector.h"
 #include "runtime/error_catalog.h"
 #include "tests/unit/interp_fixture.h"

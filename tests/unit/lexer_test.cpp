@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "datatypes/error.h"
-#include "evaluator/lexer.h"
+#include "datatypes/lexer.h"
 #include "runtime/error_catalog.h"
 #include "runtime_fixture.h"
 

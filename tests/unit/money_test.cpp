@@ -5,8 +5,8 @@
 #include <limits>
 #include <optional>
 
-#include "boot/locale.h"
 #include "datatypes/integer.h"
+#include "datatypes/locale.h"
 #include "evaluator/actions.h"
 #include "runtime/error_catalog.h"
 #include "runtime/random.h"

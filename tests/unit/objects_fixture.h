@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "boot/catalog.h"
 #include "datatypes/block.h"
+#include "datatypes/catalog.h"
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/object.h"

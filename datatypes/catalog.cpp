@@ -1,4 +1,4 @@
-#include "boot/catalog.h"
+#include "datatypes/catalog.h"
 
 #include <cstring>
 #include <iterator>

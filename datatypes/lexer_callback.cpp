@@ -1,14 +1,14 @@
-#include "evaluator/lexer_callback.h"
+#include "datatypes/lexer_callback.h"
 
 #include "datatypes/context.h"
 #include "datatypes/function.h"
+#include "datatypes/lexer.h"
 #include "datatypes/logic.h"
 #include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/lexer.h"
 #include "runtime/error_catalog.h"
 #include "runtime/stack.h"
 

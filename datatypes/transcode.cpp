@@ -1,4 +1,4 @@
-#include "evaluator/transcode.h"
+#include "datatypes/transcode.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,9 +7,9 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/lexer.h"
 #include "datatypes/registry.h"
 #include "datatypes/word.h"
-#include "evaluator/lexer.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"

@@ -1,5 +1,5 @@
 // The lexer's scan loop, output buffer, structure scanners and syntax errors.
-#include "evaluator/lexer.h"
+#include "datatypes/lexer.h"
 
 #include <algorithm>
 #include <cmath>

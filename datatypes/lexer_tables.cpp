@@ -2,7 +2,7 @@
 // per-class side tables the scan loop reads. All are built at compile time.
 #include <initializer_list>
 
-#include "evaluator/lexer.h"
+#include "datatypes/lexer.h"
 
 namespace kel {
 namespace {

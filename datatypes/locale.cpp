@@ -1,4 +1,4 @@
-#include "boot/locale.h"
+#include "datatypes/locale.h"
 
 #include <iterator>
 
