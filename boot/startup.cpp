@@ -21,9 +21,8 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
-#include "io/compress.h"
-#include "io/http.h"
 #include "io/kelbin.h"
+#include "io/natives.h"
 #include "platform/terminal.h"
 #include "runtime/collector.h"
 #include "runtime/exits.h"
@@ -115,13 +114,6 @@ void run_stage(const std::string& name, const cell* block, node_id handover) {
     stack::top = saved;
     if (name.starts_with("07-")) adopt_system_object();
     if (name.starts_with("14-")) event::init();
-}
-
-// What the natives table takes from io before the image's natives are made.
-void install_io_natives() {
-    init_compression_words();
-    install_compression_natives();
-    install_http();
 }
 
 }  // namespace

@@ -36,9 +36,9 @@ void register_natives() {
         as_money, break_, continue_, exit_, return_,                                // 76
         throw_, catch_, extend, debase, to_local_file,                              // 81
         wait, checksum, unset, new_line, new_line_q,                                // 86
-        enbase, context_q, set_env, get_env, list_env,                              // 91
-        now, sign_q, as, call, zero_q,                                              // 96
-        size_q, browse, nullptr, nullptr, recycle,                                  // 101 compress and decompress install from io
+        enbase, context_q, set_env, get_env, nullptr,                               // 91 list-env from io
+        now, sign_q, as, nullptr, zero_q,                                           // 96 call from io
+        size_q, browse, nullptr, nullptr, recycle,                                  // 101 compress and decompress from io
         transcode, apply,                                                           // 106
     };
     native_fill_index = 1;

@@ -14,8 +14,6 @@
 #include "datatypes/time.h"
 #include "datatypes/word.h"
 #include "evaluator/natives.h"
-#include "io/os_info.h"
-#include "io/process.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "runtime/error_catalog.h"
@@ -94,11 +92,6 @@ int32_t get_env(bool, const int32_t*) {
     return 0;
 }
 
-int32_t list_env(bool, const int32_t*) {
-    *stack::arguments = *list_env_block();
-    return 0;
-}
-
 int32_t now(bool, const int32_t* refinements) {
     enum { YEAR, MONTH, DAY, TIME, ZONE, DATE, WEEKDAY, YEARDAY, PRECISE, UTC };
     int picks = 0;
@@ -123,15 +116,6 @@ int32_t now(bool, const int32_t* refinements) {
                                      date::FIELD_ZONE, 0, date::FIELD_WEEKDAY, date::FIELD_YEARDAY};
     for (int k = YEAR; k <= YEARDAY; k++)
         if (picked[k] && refinement_given(refinements, k)) *result = *date::get_field(result, picked[k]);
-    return 0;
-}
-
-int32_t call(bool, const int32_t* refinements) {
-    int32_t result = call_process(arg(0), refinement_given(refinements, 0), refinement_given(refinements, 1),
-                                  refinement_given(refinements, 2), refinement_given(refinements, 3),
-                                  refinement_arg(refinements, 4), refinement_arg(refinements, 5),
-                                  refinement_arg(refinements, 6));
-    *stack::arguments = integer_value(result);
     return 0;
 }
 

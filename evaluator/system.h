@@ -1,5 +1,5 @@
 // The natives that reach the operating system: local file names, sleeping, the
-// environment, the clock, child processes and the desktop's opener.
+// environment variables, the clock and the desktop's opener (list-env and call are io's).
 #pragma once
 #include <cstdint>
 
@@ -11,11 +11,8 @@ int32_t to_local_file(bool check, const int32_t* refinements);  // path /full
 int32_t wait(bool check, const int32_t* refinements);           // value /all
 int32_t set_env(bool check, const int32_t* refinements);        // var value
 int32_t get_env(bool check, const int32_t* refinements);        // var
-int32_t list_env(bool check, const int32_t* refinements);       //
 // /year /month /day /time /zone /date /weekday /yearday /precise /utc
 int32_t now(bool check, const int32_t* refinements);
-// cmd /wait /show /console /shell /input in /output out /error err
-int32_t call(bool check, const int32_t* refinements);
 int32_t browse(bool check, const int32_t* refinements);  // url
 
 }  // namespace natives

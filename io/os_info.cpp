@@ -7,6 +7,7 @@
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/native.h"
 #include "datatypes/map.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
@@ -34,8 +35,7 @@ const char* arch_name(const char* machine) {
     return "Unknown";
 }
 
-}  // namespace
-
+// Every environment variable, name to value, as a map! of strings.
 cell* list_env_block() {
     cell* pairs = block::push_only(100);
     for (char** entry = environ; entry && *entry; entry++) {
@@ -51,6 +51,8 @@ cell* list_env_block() {
     stack::pop(1);
     return pairs;
 }
+
+}  // namespace
 
 cell* get_OS_info() {
     struct utsname system;
@@ -82,4 +84,12 @@ cell* get_OS_info() {
     return spec;
 }
 
+namespace natives {
+
+int32_t list_env(bool, const int32_t*) {
+    *stack::arguments = *list_env_block();
+    return 0;
+}
+
+}  // namespace natives
 }  // namespace kel

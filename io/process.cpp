@@ -4,6 +4,8 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/file.h"
+#include "datatypes/integer.h"
+#include "datatypes/native.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "platform/process.h"
@@ -47,8 +49,8 @@ void decode_process_output(cell* target, const std::vector<uint8_t>& bytes) {
     stack::pop(1);
 }
 
-}  // namespace
-
+// in, out and err are null when not redirected. 0 on success, -1 on failure, the exit code
+// when waiting (forced by any redirection), else the process id. /console is refused.
 int32_t call_process(cell* cmd, bool wait, bool, bool console, bool shell, cell* in, cell* out, cell* err) {
     if (console) fire(internal_error::not_done);
     if (string::ks_length(cmd) == 0) return 0;
@@ -70,4 +72,18 @@ int32_t call_process(cell* cmd, bool wait, bool, bool console, bool shell, cell*
     return result;
 }
 
+}  // namespace
+
+namespace natives {
+
+int32_t call(bool, const int32_t* refinements) {
+    auto given = [&](uint32_t k) { return refinement_given(refinements, k); };
+    auto arg_of = [&](uint32_t k) { return given(k) ? stack::arguments + refinements[k] : nullptr; };
+    int32_t result = call_process(stack::arguments, given(0), given(1), given(2), given(3), arg_of(4), arg_of(5),
+                                  arg_of(6));
+    *stack::arguments = integer_value(result);
+    return 0;
+}
+
+}  // namespace natives
 }  // namespace kel

@@ -28,9 +28,8 @@
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-#include "io/compress.h"
-#include "io/http.h"
 #include "io/kelbin.h"
+#include "io/natives.h"
 #include "runtime/exits.h"
 #include "runtime/stack.h"
 
@@ -221,9 +220,7 @@ int run(int argc, char** argv) {
     if (argc != 3) finish(2, "usage: make_boot_image BOOT_FOLDER OUT.cpp\n");
     fs::path folder = argv[1];
     runtime_init();
-    init_compression_words();
-    install_compression_natives();
-    install_http();
+    install_io_natives();
     event::init();  // the image names it; start-up registers it last
     cell* defines = block::push_only(512);
     cell* literals = block::push_only(64);
