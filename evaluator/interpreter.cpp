@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <exception>
@@ -903,7 +904,9 @@ uint32_t evaluator<traced>::run_any_all(bool all) {
         stack::top = value;
         near.frame.pc = pc;
         if (uint32_t code = eval_simple(at(conds, pc), conds, pc, end, false, true)) return code;
-        bool truth = value_true_q(value, false, nullptr);
+        // value_true_q's answer without its call: only none and false are false.
+        uint32_t t = TYPE_OF(value);
+        bool truth = t == TYPE_LOGIC ? value->w1 == 1 : t != TYPE_NONE;
         if (truth != all) {
             stack::set_last_keep(truth ? value : &none_value);
             return 0;
@@ -926,8 +929,9 @@ uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, 
         }
         if (uint32_t code = fetch_arg(c, static_cast<int32_t>(i), plan.types[i])) return code;
     }
+    // All of them at once: a fixed size fills inline, a plan's count took a memset call.
     int32_t refs[MAX_REFINEMENTS];
-    for (uint32_t k = 0; k < plan.refinement_count; k++) refs[k] = -1;
+    std::fill_n(refs, MAX_REFINEMENTS, -1);
     if (path) {
         uint32_t length = static_cast<uint32_t>(block::ks_length_q(path)) + series_head(path);
         uint32_t used = 0;
