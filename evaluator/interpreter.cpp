@@ -373,6 +373,7 @@ struct evaluator {
                                             uint32_t path_from, const cell* name, bool infix, uint32_t apply = 0);
     [[nodiscard]] static uint32_t exec_function(cell* fn);
     [[nodiscard]] static uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end);
+    [[nodiscard, gnu::noinline]] static uint32_t walk_path(cell* code, uint32_t& pc, uint32_t end);
 
     [[gnu::always_inline]] static inline uint32_t infix_ops(cell* start, cell* code, uint32_t& pc, uint32_t end);
     template <bool set_words = false>
@@ -1545,6 +1546,14 @@ uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
             return 0;
         }
     }
+    return walk_path(code, pc, end);
+}
+
+// eval_path's general walk, on its own: its slots and cases made every shortcut call dearer.
+template <bool traced>
+uint32_t evaluator<traced>::walk_path(cell* code, uint32_t& pc, uint32_t end) {
+    cell* start = stack::top;
+    uint32_t kind = TYPE_OF(at(code, pc));
     bool set = kind == TYPE_SET_PATH, get = kind == TYPE_GET_PATH;
     uint32_t path_at = pc;
     // Slots: the path, the value to set, the current and previous values and elements.
