@@ -923,13 +923,11 @@ uint32_t evaluator<traced>::run_any_all(bool all) {
 template <bool traced>
 uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, const cell* path,
                                         uint32_t path_from) {
-    for (uint32_t i = 0; i < plan.args; i++) {
-        if (c.infix && i == 0) {
-            check_arg(c, stack::arguments, 0, plan.types[0]);
-            continue;
-        }
+    // An infix call's left operand is already slot 0.
+    uint32_t i = 0;
+    if (c.infix && plan.args > 0) check_arg(c, stack::arguments, 0, plan.types[i++]);
+    for (; i < plan.args; i++)
         if (uint32_t code = fetch_arg(c, static_cast<int32_t>(i), plan.types[i])) return code;
-    }
     // All of them at once: a fixed size fills inline, a plan's count took a memset call.
     int32_t refs[MAX_REFINEMENTS];
     std::fill_n(refs, MAX_REFINEMENTS, -1);
