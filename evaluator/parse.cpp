@@ -158,9 +158,14 @@ void stack_truncate(root_cell* s, int32_t n) {
     block::ks_append(&s->value, &keep_c.value);
 }
 
+// A stack past its limit fails the push to come.
+inline void check_stack_room(root_cell* s) {
+    if (series::buffer_of(&s->value)->used_bytes() > STACK_LIMIT * sizeof(cell)) fire(script_error::parse_stack);
+}
+
 inline void stack_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
+    check_stack_room(s);
     series_buffer* buffer = series::buffer_of(&s->value);
-    if (buffer->used_bytes() > STACK_LIMIT * sizeof(cell)) fire(script_error::parse_stack);
     if (buffer->data_end() - buffer->tail >= static_cast<ptrdiff_t>(3 * sizeof(cell))) [[likely]] {
         cell* at = buffer->cells_tail();
         at[0] = a, at[1] = b, at[2] = c;
@@ -850,7 +855,11 @@ private:
         int32_t kind = copy ? KIND_COPY : KIND_SET;
         // Without a callback nothing reads the rule stack while a charset run matches: the
         // rule's entry waits until code may run, in an object field's store.
-        int32_t run = callback_ ? -1 : charset_repeat_at(rules, pc);
+        int32_t run = -1;
+        if (!callback_) {
+            check_stack_room(rule_stack);  // as the entry's push would
+            run = charset_repeat_at(rules, pc);
+        }
         bool entered = run < 0;
         if (entered) push_rule(*word, rules, at, kind);
         bool ok = entered ? match_rule(rules, pc) : run == 1;
