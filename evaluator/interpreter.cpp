@@ -397,7 +397,7 @@ struct evaluator {
                                                    const cell* name, bool either);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_planned(const call& c, const native_plan& plan,
                                                                          const cell* path, uint32_t path_from);
-    [[nodiscard]] static uint32_t run_any_all(bool all);
+    [[nodiscard, gnu::noinline]] static uint32_t run_any_all(bool all);
 };
 
 // --- Simple expressions ----------------------------------------------------------------------
@@ -891,7 +891,8 @@ uint32_t evaluator<traced>::eval_function_call(cell* fn, cell* code, uint32_t& p
 }
 
 // any and all, run here without the natives' own call: the block in slot 0 evaluated
-// expression by expression, read live, until a value decides.
+// expression by expression, read live, until a value decides. Out of line: inlined into
+// eval_call, its loop made every native call there dearer.
 template <bool traced>
 uint32_t evaluator<traced>::run_any_all(bool all) {
     cell* conds = stack::arguments;
