@@ -593,7 +593,8 @@ private:
 
     // --- Repetition ----------------------------------------------------------------------
 
-    bool match_counts(cell* rules, int32_t at, int32_t& pc) {
+    // Out of line: it crowded match_rule, which every rule goes through.
+    [[gnu::noinline]] bool match_counts(cell* rules, int32_t at, int32_t& pc) {
         cell* r = rule_at(rules, at);
         int32_t min = int_of(r), max = min;
         if (min < 0) fire(script_error::out_of_range, r);
