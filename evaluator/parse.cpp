@@ -443,6 +443,11 @@ private:
     bool match_rule(cell* rules, int32_t& pc) {
         cell* r = rule_at(rules, pc);
         if (!r) end_error(rules, pc - 1);
+        // A sub-block, as a repetition's operand mostly is, without the dispatch.
+        if (TYPE_OF(r) == TYPE_BLOCK) {
+            pc++;
+            return match_block(r, false);
+        }
         return match_rule(rules, pc, r);
     }
 
