@@ -578,7 +578,7 @@ uint32_t evaluator<traced>::eval_set_word(cell* value, cell* code, uint32_t& pc,
 
 // --- Argument fetching ---------------------------------------------------------------------
 
-[[noreturn]] void raise_no_arg(const call& c, int32_t param) {
+[[noreturn, gnu::noinline, gnu::cold]] void raise_no_arg(const call& c, int32_t param) {
     cell name = frame_name(c.frame);
     cell word = *function::param_word_at(c.callee, param);
     fire(script_error::no_arg, &name, &word);
