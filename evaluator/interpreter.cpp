@@ -591,6 +591,13 @@ uint32_t evaluator<traced>::eval_set_word(cell* value, cell* code, uint32_t& pc,
     fire(script_error::expect_arg, &name, &type, &word);
 }
 
+// element: the path's word naming no refinement of the callee.
+[[noreturn, gnu::noinline, gnu::cold]] void raise_no_refine(const call& c, cell element) {
+    cell name = frame_name(c.frame);
+    set_type(&element, TYPE_REFINEMENT);
+    fire(script_error::no_refine, &name, &element);
+}
+
 // ts: the argument's typeset, a copy (it holds no node, so it outlives any allocation).
 inline void check_arg(const call& c, const cell* value, int32_t param, const cell& ts) {
     if (!typeset_has(&ts, TYPE_OF(value))) [[unlikely]] raise_expect_arg(c, value, param);
@@ -684,12 +691,7 @@ uint32_t evaluator<traced>::fetch_refinements(const call& c, const cell* path, u
         if (t != TYPE_WORD && t != TYPE_GET_WORD) fire(script_error::bad_refine, &element);
         node_id spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
         refinement_at r = find_refinement(spec, symbol::resolve(element.w2));
-        if (r.param < 0) {
-            cell name = frame_name(c.frame);
-            cell refinement = element;
-            set_type(&refinement, TYPE_REFINEMENT);
-            fire(script_error::no_refine, &name, &refinement);
-        }
+        if (r.param < 0) raise_no_refine(c, element);
         if (already_used(static_cast<uint32_t>(r.number))) fire(script_error::dup_refine, path);
         if (t == TYPE_GET_WORD && !value_true_q(word_value(&element), false, &element)) continue;
         uint32_t arity = refinement_arity(spec, r.spec_index);
@@ -942,12 +944,7 @@ uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, 
             uint32_t symbol = symbol::resolve(element.w2);
             uint32_t k = 0;
             while (k < plan.refinement_count && plan.refinements[k].symbol != symbol) k++;
-            if (k == plan.refinement_count) {
-                cell name = frame_name(c.frame);
-                cell refinement = element;
-                set_type(&refinement, TYPE_REFINEMENT);
-                fire(script_error::no_refine, &name, &refinement);
-            }
+            if (k == plan.refinement_count) raise_no_refine(c, element);
             if (used >> k & 1) fire(script_error::dup_refine, path);
             used |= 1u << k;
             if (t == TYPE_GET_WORD && !value_true_q(word_value(&element), false, &element)) continue;
