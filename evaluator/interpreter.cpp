@@ -840,12 +840,10 @@ uint32_t evaluator<traced>::eval_number_op(cell* fn, cell* code, uint32_t& pc, u
     stack::mark_interp_native(name);
     stack::top++;
     call c{callee, stack::current_frame(), code, pc, end, true, 0};
-    node_id spec = compiled_spec(callee);
-    const cell* ts = series_cell(spec, 0);
-    if (spec_length(spec) == 2 && TYPE_OF(ts) == TYPE_TYPESET && TYPE_OF(ts + 1) == TYPE_TYPESET && int_of(ts + 2) == 0) {
-        const cell right = ts[1];
-        check_arg(c, stack::arguments, 0, ts[0]);
-        if (uint32_t code_ = fetch_arg(c, 1, right)) return code_;
+    const native_plan* plan = plan_of(callee);
+    if (plan && plan->length == 2 && plan->args == 2) {
+        check_arg(c, stack::arguments, 0, plan->types[0]);
+        if (uint32_t code_ = fetch_arg(c, 1, plan->types[1])) return code_;
         number_op o = number_op_of(TYPE_OF(callee), callee->w1, TYPE_OF(stack::arguments));
         if (!o || !number_apply(o, stack::arguments, stack::arguments + 1)) {
             int32_t refs[1] = {-1};
