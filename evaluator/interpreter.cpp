@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <exception>
@@ -372,6 +373,7 @@ struct evaluator {
                                             uint32_t path_from, const cell* name, bool infix, uint32_t apply = 0);
     [[nodiscard]] static uint32_t exec_function(cell* fn);
     [[nodiscard]] static uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end);
+    [[nodiscard, gnu::noinline]] static uint32_t walk_path(cell* code, uint32_t& pc, uint32_t end);
 
     [[gnu::always_inline]] static inline uint32_t infix_ops(cell* start, cell* code, uint32_t& pc, uint32_t end);
     template <bool set_words = false>
@@ -395,7 +397,7 @@ struct evaluator {
                                                    const cell* name, bool either);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_planned(const call& c, const native_plan& plan,
                                                                          const cell* path, uint32_t path_from);
-    [[nodiscard]] static uint32_t run_any_all(bool all);
+    [[nodiscard, gnu::noinline]] static uint32_t run_any_all(bool all);
 };
 
 // --- Simple expressions ----------------------------------------------------------------------
@@ -576,7 +578,7 @@ uint32_t evaluator<traced>::eval_set_word(cell* value, cell* code, uint32_t& pc,
 
 // --- Argument fetching ---------------------------------------------------------------------
 
-[[noreturn]] void raise_no_arg(const call& c, int32_t param) {
+[[noreturn, gnu::noinline, gnu::cold]] void raise_no_arg(const call& c, int32_t param) {
     cell name = frame_name(c.frame);
     cell word = *function::param_word_at(c.callee, param);
     fire(script_error::no_arg, &name, &word);
@@ -587,6 +589,13 @@ uint32_t evaluator<traced>::eval_set_word(cell* value, cell* code, uint32_t& pc,
     cell type = datatype_of(TYPE_OF(value));
     cell word = *function::param_word_at(c.callee, param);
     fire(script_error::expect_arg, &name, &type, &word);
+}
+
+// element: the path's word naming no refinement of the callee.
+[[noreturn, gnu::noinline, gnu::cold]] void raise_no_refine(const call& c, cell element) {
+    cell name = frame_name(c.frame);
+    set_type(&element, TYPE_REFINEMENT);
+    fire(script_error::no_refine, &name, &element);
 }
 
 // ts: the argument's typeset, a copy (it holds no node, so it outlives any allocation).
@@ -682,12 +691,7 @@ uint32_t evaluator<traced>::fetch_refinements(const call& c, const cell* path, u
         if (t != TYPE_WORD && t != TYPE_GET_WORD) fire(script_error::bad_refine, &element);
         node_id spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
         refinement_at r = find_refinement(spec, symbol::resolve(element.w2));
-        if (r.param < 0) {
-            cell name = frame_name(c.frame);
-            cell refinement = element;
-            set_type(&refinement, TYPE_REFINEMENT);
-            fire(script_error::no_refine, &name, &refinement);
-        }
+        if (r.param < 0) raise_no_refine(c, element);
         if (already_used(static_cast<uint32_t>(r.number))) fire(script_error::dup_refine, path);
         if (t == TYPE_GET_WORD && !value_true_q(word_value(&element), false, &element)) continue;
         uint32_t arity = refinement_arity(spec, r.spec_index);
@@ -836,12 +840,10 @@ uint32_t evaluator<traced>::eval_number_op(cell* fn, cell* code, uint32_t& pc, u
     stack::mark_interp_native(name);
     stack::top++;
     call c{callee, stack::current_frame(), code, pc, end, true, 0};
-    node_id spec = compiled_spec(callee);
-    const cell* ts = series_cell(spec, 0);
-    if (spec_length(spec) == 2 && TYPE_OF(ts) == TYPE_TYPESET && TYPE_OF(ts + 1) == TYPE_TYPESET && int_of(ts + 2) == 0) {
-        const cell right = ts[1];
-        check_arg(c, stack::arguments, 0, ts[0]);
-        if (uint32_t code_ = fetch_arg(c, 1, right)) return code_;
+    const native_plan* plan = plan_of(callee);
+    if (plan && plan->length == 2 && plan->args == 2) {
+        check_arg(c, stack::arguments, 0, plan->types[0]);
+        if (uint32_t code_ = fetch_arg(c, 1, plan->types[1])) return code_;
         number_op o = number_op_of(TYPE_OF(callee), callee->w1, TYPE_OF(stack::arguments));
         if (!o || !number_apply(o, stack::arguments, stack::arguments + 1)) {
             int32_t refs[1] = {-1};
@@ -889,7 +891,8 @@ uint32_t evaluator<traced>::eval_function_call(cell* fn, cell* code, uint32_t& p
 }
 
 // any and all, run here without the natives' own call: the block in slot 0 evaluated
-// expression by expression, read live, until a value decides.
+// expression by expression, read live, until a value decides. Out of line: inlined into
+// eval_call, its loop made every native call there dearer.
 template <bool traced>
 uint32_t evaluator<traced>::run_any_all(bool all) {
     cell* conds = stack::arguments;
@@ -903,7 +906,9 @@ uint32_t evaluator<traced>::run_any_all(bool all) {
         stack::top = value;
         near.frame.pc = pc;
         if (uint32_t code = eval_simple(at(conds, pc), conds, pc, end, false, true)) return code;
-        bool truth = value_true_q(value, false, nullptr);
+        // value_true_q's answer without its call: only none and false are false.
+        uint32_t t = TYPE_OF(value);
+        bool truth = t == TYPE_LOGIC ? value->w1 == 1 : t != TYPE_NONE;
         if (truth != all) {
             stack::set_last_keep(truth ? value : &none_value);
             return 0;
@@ -919,15 +924,14 @@ uint32_t evaluator<traced>::run_any_all(bool all) {
 template <bool traced>
 uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, const cell* path,
                                         uint32_t path_from) {
-    for (uint32_t i = 0; i < plan.args; i++) {
-        if (c.infix && i == 0) {
-            check_arg(c, stack::arguments, 0, plan.types[0]);
-            continue;
-        }
+    // An infix call's left operand is already slot 0.
+    uint32_t i = 0;
+    if (c.infix && plan.args > 0) check_arg(c, stack::arguments, 0, plan.types[i++]);
+    for (; i < plan.args; i++)
         if (uint32_t code = fetch_arg(c, static_cast<int32_t>(i), plan.types[i])) return code;
-    }
+    // All of them at once: a fixed size fills inline, a plan's count took a memset call.
     int32_t refs[MAX_REFINEMENTS];
-    for (uint32_t k = 0; k < plan.refinement_count; k++) refs[k] = -1;
+    std::fill_n(refs, MAX_REFINEMENTS, -1);
     if (path) {
         uint32_t length = static_cast<uint32_t>(block::ks_length_q(path)) + series_head(path);
         uint32_t used = 0;
@@ -938,12 +942,7 @@ uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, 
             uint32_t symbol = symbol::resolve(element.w2);
             uint32_t k = 0;
             while (k < plan.refinement_count && plan.refinements[k].symbol != symbol) k++;
-            if (k == plan.refinement_count) {
-                cell name = frame_name(c.frame);
-                cell refinement = element;
-                set_type(&refinement, TYPE_REFINEMENT);
-                fire(script_error::no_refine, &name, &refinement);
-            }
+            if (k == plan.refinement_count) raise_no_refine(c, element);
             if (used >> k & 1) fire(script_error::dup_refine, path);
             used |= 1u << k;
             if (t == TYPE_GET_WORD && !value_true_q(word_value(&element), false, &element)) continue;
@@ -1541,6 +1540,14 @@ uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
             return 0;
         }
     }
+    return walk_path(code, pc, end);
+}
+
+// eval_path's general walk, on its own: its slots and cases made every shortcut call dearer.
+template <bool traced>
+uint32_t evaluator<traced>::walk_path(cell* code, uint32_t& pc, uint32_t end) {
+    cell* start = stack::top;
+    uint32_t kind = TYPE_OF(at(code, pc));
     bool set = kind == TYPE_SET_PATH, get = kind == TYPE_GET_PATH;
     uint32_t path_at = pc;
     // Slots: the path, the value to set, the current and previous values and elements.

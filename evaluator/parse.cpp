@@ -158,9 +158,14 @@ void stack_truncate(root_cell* s, int32_t n) {
     block::ks_append(&s->value, &keep_c.value);
 }
 
+// A stack past its limit fails the push to come.
+inline void check_stack_room(root_cell* s) {
+    if (series::buffer_of(&s->value)->used_bytes() > STACK_LIMIT * sizeof(cell)) fire(script_error::parse_stack);
+}
+
 inline void stack_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
+    check_stack_room(s);
     series_buffer* buffer = series::buffer_of(&s->value);
-    if (buffer->used_bytes() > STACK_LIMIT * sizeof(cell)) fire(script_error::parse_stack);
     if (buffer->data_end() - buffer->tail >= static_cast<ptrdiff_t>(3 * sizeof(cell))) [[likely]] {
         cell* at = buffer->cells_tail();
         at[0] = a, at[1] = b, at[2] = c;
@@ -290,9 +295,12 @@ private:
 
     [[gnu::always_inline]] void push_rule(const cell& head, cell* block, int32_t pc, int32_t kind_code,
                                           bool pick = false) {
-        stack_push(rule_stack, head, triple_of(pc, pos(), length_of(input_)),
-                   cell{TYPE_PAIR, 0, static_cast<uint32_t>(kind_code), pick});
+        stack_push(rule_stack, head, triple_of(pc, pos(), length_of(input_)), kind_cell(kind_code, pick));
         emit("push", match_, block, pc);
+    }
+
+    static cell kind_cell(int32_t kind_code, bool pick = false) {
+        return cell{TYPE_PAIR, 0, static_cast<uint32_t>(kind_code), pick};
     }
 
     // --- Rule values -----------------------------------------------------------------------
@@ -435,6 +443,11 @@ private:
     bool match_rule(cell* rules, int32_t& pc) {
         cell* r = rule_at(rules, pc);
         if (!r) end_error(rules, pc - 1);
+        // A sub-block, as a repetition's operand mostly is, without the dispatch.
+        if (TYPE_OF(r) == TYPE_BLOCK) {
+            pc++;
+            return match_block(r, false);
+        }
         return match_rule(rules, pc, r);
     }
 
@@ -446,12 +459,9 @@ private:
                 int32_t k = keyword_of(r);
                 // any, some or opt over a charset: the loop right here, as repeat would run it.
                 if (k >= K_ANY && k <= K_OPT) {
-                    if (cell* operand = rule_at(rules, pc)) {
-                        if (int32_t done = fast_repeat(operand, k == K_OPT ? 1 : -1); done >= 0) {
-                            bool ok = done >= (k == K_SOME ? 1 : 0);
-                            emit("match", ok, rules, pc++);
-                            return ok;
-                        }
+                    if (int32_t ok = charset_repeat(k, rule_at(rules, pc)); ok >= 0) {
+                        emit("match", ok, rules, pc++);
+                        return ok;
                     }
                 }
                 if (k >= 0) return match_keyword(k, rules, at, pc);
@@ -588,7 +598,8 @@ private:
 
     // --- Repetition ----------------------------------------------------------------------
 
-    bool match_counts(cell* rules, int32_t at, int32_t& pc) {
+    // Out of line: it crowded match_rule, which every rule goes through.
+    [[gnu::noinline]] bool match_counts(cell* rules, int32_t at, int32_t& pc) {
         cell* r = rule_at(rules, at);
         int32_t min = int_of(r), max = min;
         if (min < 0) fire(script_error::out_of_range, r);
@@ -639,6 +650,14 @@ private:
             emit("iterate", true, rules, operand);
         }
         return popped(rules, at, count >= min);
+    }
+
+    // any, some or opt (k) over a char or bitset operand: 1 or 0 for the match, -1 when the
+    // operand is another rule.
+    [[gnu::always_inline]] int32_t charset_repeat(int32_t k, cell* operand) {
+        if (!operand) return -1;
+        int32_t done = fast_repeat(operand, k == K_OPT ? 1 : -1);
+        return done < 0 ? -1 : done >= (k == K_SOME ? 1 : 0);
     }
 
     // A char, string or bitset under a repetition over text or bytes: one loop over the
@@ -839,21 +858,46 @@ private:
         set_type(word, TYPE_WORD);
         pc++;
         int32_t start = pos();
-        push_rule(*word, rules, at, copy ? KIND_COPY : KIND_SET);
-        bool ok = match_rule(rules, pc);
+        int32_t kind = copy ? KIND_COPY : KIND_SET;
+        // Without a callback nothing reads the rule stack while a charset run matches: the
+        // rule's entry waits until code may run, in an object field's store.
+        int32_t run = -1;
+        if (!callback_) {
+            check_stack_room(rule_stack);  // as the entry's push would
+            run = charset_repeat_at(rules, pc);
+        }
+        bool entered = run < 0;
+        if (entered) push_rule(*word, rules, at, kind);
+        bool ok = entered ? match_rule(rules, pc) : run == 1;
         if (ok) {
             int32_t end = pos();
-            start = std::min(start, end);
+            int32_t from = std::min(start, end);
             cell* value = stack::push(&none_value);
-            if (copy) series::copy_range(input_, value, start, end - start);
-            else if (end > start) *value = value_at(start);
+            if (copy) series::copy_range(input_, value, from, end - from);
+            else if (end > from) *value = value_at(from);
             // A plain variable takes the value straight; an object's field goes through set.
-            if (cell* slot = _context::settable_value(word)) *slot = *value;
-            else _context::set(word, value);
+            if (cell* slot = _context::settable_value(word)) {
+                *slot = *value;
+            } else {
+                if (!entered) stack_push(rule_stack, *word, triple_of(at, start, length_of(input_)), kind_cell(kind));
+                entered = true;
+                _context::set(word, value);
+            }
             stack::pop(1);
         }
         stack::pop(1);
-        return popped(rules, at, ok);
+        if (entered) return popped(rules, at, ok);
+        match_ = ok;
+        return ok;
+    }
+
+    // charset_repeat for an any, some or opt rule at pc, past which pc moves when it applies.
+    int32_t charset_repeat_at(cell* rules, int32_t& pc) {
+        int32_t k = keyword_at(rules, pc);
+        if (k < K_ANY || k > K_OPT) return -1;
+        int32_t ok = charset_repeat(k, rule_at(rules, pc + 1));
+        if (ok >= 0) pc += 2;
+        return ok;
     }
 
     // The input's value at i: the cell, the char! or the byte as integer!.
