@@ -1010,9 +1010,10 @@ uint32_t evaluator<traced>::fetch_and_run(const call& c, const cell* path, uint3
         int32_t locals = int_of(series_cell(spec, n));
         if (locals > 0) push_unused_refinement(locals);
     } else {
-        int32_t count = int_of(series_cell(spec, n));
-        KEL_ASSERT(count <= static_cast<int32_t>(MAX_REFINEMENTS));
-        for (int32_t k = 0; k < count; k++) refs[k] = -1;
+        // Every slot, not just the spec's count: a native made from a built-in entry with
+        // a shorter spec reads the entry's own refinements, which must read as absent.
+        KEL_ASSERT(int_of(series_cell(spec, n)) <= static_cast<int32_t>(MAX_REFINEMENTS));
+        std::fill_n(refs, MAX_REFINEMENTS, -1);
     }
     if (c.apply & APPLY_ALL) {
         if (uint32_t code = fetch_applied_refinements(c, first_refinement, refs, function)) return code;
