@@ -4,6 +4,7 @@
 #include "datatypes/catalog.h"
 #include "datatypes/context.h"
 #include "datatypes/dispatch.h"
+#include "datatypes/frames.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
 #include "datatypes/series.h"
@@ -29,7 +30,10 @@ struct stack_mark {
     ~stack_mark() { stack::top = top; }
 };
 
-void mark_last_error() { collector_mark_values(&last_error, &last_error + 1); }
+void mark_last_error() {
+    collector_mark_values(&last_error, &last_error + 1);
+    stack::mark_raised_frames();
+}
 
 }  // namespace
 
@@ -238,8 +242,10 @@ int32_t form(cell* value, cell* buffer, cell*, int32_t part) {
     const cell* depth = catalog::stack_trace();
     if (TYPE_OF(depth) == TYPE_INTEGER && int_of(depth) > 0) {
         cell trace = values(value)[FIELD_STACK];
-        // The call-stack trace of an integer position needs call frames: it writes no words yet.
-        if (TYPE_OF(&trace) == TYPE_INTEGER) part = text(buffer, "\n*** Stack: ", part);
+        if (TYPE_OF(&trace) == TYPE_INTEGER) {
+            part = text(buffer, "\n*** Stack: ", part);
+            part = stack::trace_form(int_of(depth), buffer, value, part);
+        }
         if (TYPE_OF(&trace) == TYPE_BLOCK) {
             part = text(buffer, "\n*** Stack: ", part);
             part = form_value(&trace, buffer, part);
@@ -280,8 +286,10 @@ void capture_stack(cell* e) {
     if (TYPE_OF(e) != TYPE_ERROR) return;
     stack_mark mark;
     if (TYPE_OF(values(e) + FIELD_STACK) == TYPE_INTEGER) {
-        // Filled from the call stack once call frames exist.
+        const cell* depth = catalog::stack_trace();
+        int32_t level = TYPE_OF(depth) == TYPE_INTEGER && int_of(depth) > 0 ? int_of(depth) : 1;
         cell* trace = block::push_only(20);
+        stack::trace_words(level, trace, e);
         values(e)[FIELD_STACK] = *trace;
     }
     cell* files = stack::push(catalog::source_files());
