@@ -60,12 +60,20 @@ node_id make_flags(uint32_t buckets) {
     return flags;
 }
 
-// n int32 words, every byte `fill`.
-node_id make_int_array(uint32_t n, uint8_t fill) {
-    node_id a = alloc_bytes_filled(static_cast<size_t>(n) * 4, fill);
+// n int32 words, left as they come: a bucket's word is read only once its control byte
+// says it is in use, so the bucket arrays are never filled.
+node_id make_int_array(uint32_t n) {
+    node_id a = alloc_bytes(static_cast<size_t>(n) * 4);
     series_buffer* b = node_buffer(a);
     b->flags = (b->flags & ~SERIES_UNIT_MASK) | 4;
     b->tail = b->offset + static_cast<size_t>(n) * 4;
+    return a;
+}
+
+// n int32 words, every byte `fill`.
+node_id make_int_array(uint32_t n, uint8_t fill) {
+    node_id a = make_int_array(n);
+    std::memset(node_buffer(a)->offset, fill, static_cast<size_t>(n) * 4);
     return a;
 }
 
@@ -467,7 +475,7 @@ void chain_add(node_id table, uint32_t bucket, int32_t position) {
     hashtable_record* r = hashtable_of(table);
     int32_t key = int_array(r->keys)[bucket];
     if (key >= 0) {
-        node_id chain = make_int_array(0, 0);
+        node_id chain = make_int_array(0);
         root_node keep(chain, false);
         int_array_append(static_cast<int32_t>(chain), key);
         r = hashtable_of(table);
@@ -505,7 +513,7 @@ void rebuild_node_keyed(node_id table, uint32_t buckets) {
     evacuation_off guard;
     node_id flags = make_flags(buckets);
     root_node keep_flags(flags, false);
-    node_id keys = make_int_array(buckets, 0);
+    node_id keys = make_int_array(buckets);
     hashtable_record* r = hashtable_of(table);
     r->flags = static_cast<int32_t>(flags);
     r->keys = static_cast<int32_t>(keys);
@@ -540,11 +548,11 @@ void resize_values(node_id table) {
     uint32_t buckets = std::max(round_pow2(static_cast<uint32_t>(n * 1.5)), 4u);
     node_id flags = make_flags(buckets);
     root_node keep_flags(flags, false);
-    node_id keys = make_int_array(buckets, 0);
+    node_id keys = make_int_array(buckets);
     root_node keep_keys(keys, false);
     node_id indexes = make_int_array(n, 0xFF);
     root_node keep_indexes(indexes, false);
-    node_id duplicates = make_int_array(0, 0);
+    node_id duplicates = make_int_array(0);
     r = hashtable_of(table);
     r->flags = static_cast<int32_t>(flags);
     r->keys = static_cast<int32_t>(keys);
@@ -690,16 +698,16 @@ node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t valu
     }
     node_id node = make_flags(buckets);
     hashtable_of(table)->flags = static_cast<int32_t>(node);
-    node = make_int_array(buckets, 0);
+    node = make_int_array(buckets);
     hashtable_of(table)->keys = static_cast<int32_t>(node);
     if (kind == HASH_KIND_MAP) {
-        node = make_int_array(buckets, 0);
+        node = make_int_array(buckets);
         hashtable_of(table)->indexes = static_cast<int32_t>(node);
     }
     if (kind == HASH_KIND_HASH) {
         node = make_int_array(block ? block_length(static_cast<int32_t>(block)) : 0, 0xFF);
         hashtable_of(table)->indexes = static_cast<int32_t>(node);
-        node = make_int_array(0, 0);
+        node = make_int_array(0);
         hashtable_of(table)->duplicates = static_cast<int32_t>(node);
     }
     if (kind >= HASH_KIND_NODE || !block) {
@@ -1131,11 +1139,11 @@ void hashtable_rehash(node_id table, uint32_t buckets) {
     if (r->size >= static_cast<int32_t>(buckets * 0.77 + 0.5)) return;
     node_id flags = make_flags(buckets);
     root_node keep_flags(flags, false);
-    node_id keys = make_int_array(buckets, 0);
+    node_id keys = make_int_array(buckets);
     // A map! keeps each bucket's hash: it moves with its key, never computed again.
     root_node keep_keys(keys, false);
     bool kept = hashtable_of(table)->kind == HASH_KIND_MAP;
-    node_id hashes = kept ? make_int_array(buckets, 0) : 0;
+    node_id hashes = kept ? make_int_array(buckets) : 0;
     r = hashtable_of(table);
     const uint8_t* old_controls = controls_of(r->flags);
     const int32_t* old_keys = int_array(r->keys);
