@@ -726,6 +726,44 @@ node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t valu
 
 // ---- Value-keyed kinds ------------------------------------------------------------------------
 
+namespace {
+
+// Puts the entry at `position` into a bucket that is empty or deleted.
+inline void place_entry(hashtable_record* r, uint32_t bucket, uint8_t tag, uint32_t hash, uint32_t position) {
+    uint8_t* controls = controls_of(r->flags);
+    if (controls[bucket] == BUCKET_EMPTY) r->occupied++;
+    controls[bucket] = tag;
+    int_array(r->keys)[bucket] = static_cast<int32_t>(position);
+    if (r->kind == HASH_KIND_MAP) hashes_of(r)[bucket] = hash;
+    r->size++;
+}
+
+// A map! text key's insertion after its lookup missed: no equal key is there, so the probe
+// only looks for a free bucket, and after a strict lookup for a key equal ignoring case. A
+// table below its bound always has an empty bucket. Never allocates.
+void put_missed(hashtable_record* r, const cell* key, uint32_t position, uint32_t hash, bool strict) {
+    const uint8_t* controls = controls_of(r->flags);
+    const int32_t* keys = int_array(r->keys);
+    const uint32_t* hashes = hashes_of(r);
+    const cell* cells = node_buffer(static_cast<node_id>(r->block))->cells();
+    uint8_t tag = bucket_tag(hash);
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
+    uint32_t i = hash & mask;
+    int32_t deleted = -1;
+    for (uint32_t step = 1; controls[i] != BUCKET_EMPTY; step++) {
+        if (controls[i] == BUCKET_DELETED) {
+            if (deleted < 0) deleted = static_cast<int32_t>(i);
+        } else if (strict && controls[i] == tag && hashes[i] == hash) {
+            const cell* c = cells + keys[i];
+            if (TYPE_OF(c) == TYPE_OF(key) && text_equal(key, c, false)) r->duplicates = 1;
+        }
+        i = (i + step) & mask;
+    }
+    place_entry(r, deleted >= 0 ? static_cast<uint32_t>(deleted) : i, tag, hash, position);
+}
+
+}  // namespace
+
 int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32_t op,
                             const hashtable_hint* hint) {
     evacuation_off guard;
@@ -742,10 +780,15 @@ int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32
     cell key = *block_at(r->block, position);
     if (r->kind == HASH_KIND_HASH && r->stamp == 0 && identity_hashed_type_q(&key))
         r->stamp = static_cast<int32_t>(nodes_cycles + 1);
-    uint32_t type = TYPE_OF(&key);
-    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
     uint32_t hash = hint && hint->known ? hint->hash : hash_value(&key, false);
     uint8_t tag = bucket_tag(hash);
+    if (hint && hint->known && r->kind == HASH_KIND_MAP) {
+        put_missed(r, &key, position, hash, op == COMP_STRICT_EQUAL);
+        *status = HASH_INSERTED;
+        return static_cast<int32_t>(position);
+    }
+    uint32_t type = TYPE_OF(&key);
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
     // Keys equal under the cell equalities hash alike; an action's equality may not.
     bool full_hash = r->kind == HASH_KIND_MAP && equality_for(type, op) != equality::action;
     uint32_t first = hash & mask;
@@ -783,14 +826,9 @@ int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32
         i = (i + step) & mask;
         if (i == first) break;
     }
-    bool reuse = deleted >= 0;
-    if (reuse) i = static_cast<uint32_t>(deleted);
+    if (deleted >= 0) i = static_cast<uint32_t>(deleted);
     r = hashtable_of(table);
-    controls_of(r->flags)[i] = tag;
-    int_array(r->keys)[i] = static_cast<int32_t>(position);
-    if (r->kind == HASH_KIND_MAP) hashes_of(r)[i] = hash;
-    r->size++;
-    if (!reuse) r->occupied++;
+    place_entry(r, i, tag, hash, position);
     if (r->kind == HASH_KIND_HASH) record_index(table, position, i);
     *status = HASH_INSERTED;
     return static_cast<int32_t>(position);
