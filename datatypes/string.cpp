@@ -432,6 +432,16 @@ size_t add_at_tail(cell* series, cell* value, int32_t part, bool only) {
     return ks_buffer_length(series) - before;
 }
 
+// An integer appended to a one-byte text that no one owns: its digits go straight to the tail.
+bool append_digits_q(cell* series, const cell* value) {
+    series_buffer* b = buffer_of(series);
+    if (b->unit() != 1 || (b->flags & SERIES_OWNED)) return false;
+    char text[12];
+    size_t n = decimal_digits(int_of(value), text);
+    std::memcpy(alloc_tail_bytes(b, n), text + sizeof text - n, n);
+    return true;
+}
+
 // Repeats the count characters before the tail until they stand dup times.
 void repeat_tail(cell* series, size_t count, int32_t dup) {
     if (dup < 2 || count == 0) return;
@@ -694,6 +704,10 @@ const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell
 }
 
 const cell* insert(cell* series, cell* value, int32_t part, bool only, int32_t dup, bool at_tail) {
+    if (at_tail && part < 0 && dup == 1 && TYPE_OF(value) == TYPE_INTEGER && append_digits_q(series, value)) {
+        series->w1 = 0;
+        return series;
+    }
     uint32_t h = series_head(series);
     uint32_t before = ks_buffer_length(series);
     bool appending = at_tail;
