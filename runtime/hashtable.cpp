@@ -177,28 +177,26 @@ inline bool same_bytes(const uint8_t* x, const uint8_t* y, size_t n) {
     return std::memcmp(x, y, n) == 0;
 }
 
-// Same length and characters, case-folded unless `exact`.
-bool spans_equal(const text_span& x, const text_span& y, bool exact) {
-    if (x.n != y.n) return false;
-    if (x.unit == y.unit) {
-        if (same_bytes(x.at, y.at, x.n * x.unit)) return true;
-        if (exact) return false;
-    }
-    for (size_t i = 0; i < x.n; i++) {
-        uint32_t cx = unit_at(x.at, i, x.unit), cy = unit_at(y.at, i, y.unit);
+// Characters compared one by one, case-folded unless `exact`: texts of other widths, or
+// whose bytes differ. Kept out of line, so that the callers' spans stay in registers.
+[[gnu::noinline]] bool chars_equal(const uint8_t* x, uint32_t x_unit, const uint8_t* y, uint32_t y_unit, size_t n,
+                                   bool exact) {
+    for (size_t i = 0; i < n; i++) {
+        uint32_t cx = unit_at(x, i, x_unit), cy = unit_at(y, i, y_unit);
         if (cx != cy && (exact || fold_char(cx) != fold_char(cy))) return false;
     }
     return true;
 }
 
-// spans_equal with the common answers inline: other lengths, or the same bytes.
-inline bool spans_equal_inline(const text_span& x, const text_span& y, bool exact) {
+// Same length and characters, case-folded unless `exact`; the common answers inline: other
+// lengths, or the same bytes.
+inline bool spans_equal(const text_span& x, const text_span& y, bool exact) {
     if (x.n != y.n) return false;
     if (x.unit == y.unit) {
         if (same_bytes(x.at, y.at, x.n * x.unit)) return true;
         if (exact) return false;
     }
-    return spans_equal(x, y, exact);
+    return chars_equal(x.at, x.unit, y.at, y.unit, x.n, exact);
 }
 
 // Texts from their heads.
@@ -989,7 +987,7 @@ int32_t find_text(node_id table, const cell* key, bool exact, hashtable_hint* hi
             if (at < 0) return find_entry(table, type, hash, find_range{0, 1, false, false}, text_equal_to{key, exact});
             const cell* c = cells + at;
             if (TYPE_OF(c) == type && (best < 0 || at < best) &&
-                ((c->w2 == key->w2 && c->w1 == key->w1) || spans_equal_inline(k, span_of(c), exact))) {
+                ((c->w2 == key->w2 && c->w1 == key->w1) || spans_equal(k, span_of(c), exact))) {
                 if (first_wins) return at;
                 best = at;
             }
