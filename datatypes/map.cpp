@@ -59,6 +59,22 @@ int32_t lookup(const cell* map, const cell* key, int32_t op) {
     return lookup(map, key, op, &hint);
 }
 
+// Appends an entry for a new key, as given and with its value unset; answers the key's
+// position.
+int32_t append_entry(cell* map, const cell* key) {
+    series_buffer* b = series::buffer_of(map);
+    if (b->data_end() - b->tail < static_cast<ptrdiff_t>(2 * sizeof(cell))) {
+        root_cell keep(*key);
+        expand_series(b, 2 * (b->used_bytes() + 2 * sizeof(cell)));
+        return append_entry(map, &keep.value);
+    }
+    cell* at = b->cells_tail();
+    at[0] = *key;
+    at[1] = unset_value;
+    b->tail += 2 * sizeof(cell);
+    return static_cast<int32_t>(at - b->cells());
+}
+
 // Position of the value cell of the key's entry: a dead one revived, a missing one added
 // (value unset). The map is unchanged when the key is refused.
 int32_t entry_for(cell* map, const cell* key, int32_t op) {
@@ -73,10 +89,7 @@ int32_t entry_for(cell* map, const cell* key, int32_t op) {
         return at + 1;
     }
     if (!valid_key_type_q(TYPE_OF(key))) bad_key(key);
-    root_cell keep(*key);
-    int32_t position = cells_of(map);
-    block::ks_append(map, &keep.value);
-    block::ks_append(map, &unset_value);
+    int32_t position = append_entry(map, key);
     check_key(series_node(map), static_cast<uint32_t>(position));
     int status;
     hashtable_put_value(map->w3, static_cast<uint32_t>(position), &status, op, &hint);
@@ -144,7 +157,6 @@ bool valid_key_type_q(uint32_t type) {
 }
 
 void check_key(node_id block, uint32_t position) {
-    evacuation_off guard;
     cell* key = series_cell(block, position);
     uint32_t type = TYPE_OF(key);
     if (!valid_key_type_q(type)) bad_key(key);
@@ -154,12 +166,13 @@ void check_key(node_id block, uint32_t position) {
         return;
     }
     if (!any_string_q(type) && type != TYPE_BINARY) return;
-    // A copy from the head: later changes to the caller's text do not reach the map.
-    cell* source = stack::push(key);
-    cell* fresh = stack::push(&none_value);
-    series::copy_range(source, fresh, series::head_of(source), std::max(series::length(source), 0));
-    *series_cell(block, position) = *fresh;
-    stack::pop(2);
+    // A copy from the head: later changes to the caller's text do not reach the map. The
+    // block holds the source meanwhile, under the node id read here.
+    evacuation_off guard;
+    cell source = *key;
+    cell fresh;
+    series::copy_range(&source, &fresh, series::head_of(&source), std::max(series::length(&source), 0));
+    *series_cell(block, position) = fresh;
 }
 
 cell* make_over_block(cell* block) {

@@ -372,13 +372,13 @@ void form_copy(const cell* value, cell* buffer) {
     stack::pop(1);
 }
 
-// The decimal text of n at the end of `text`, two digits a step; answers its length.
-size_t decimal_digits(int32_t n, char (&text)[12]) {
+// The decimal text of n (at most 11 characters) written back from `end`, two digits a
+// step; answers its length.
+size_t decimal_digits(int32_t n, char* end) {
     static constexpr char pairs[] =
         "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
         "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
         "8081828384858687888990919293949596979899";
-    char* end = text + sizeof text;
     char* p = end;
     uint32_t m = n < 0 ? 0u - static_cast<uint32_t>(n) : static_cast<uint32_t>(n);
     while (m >= 100) {
@@ -407,7 +407,7 @@ size_t add_at_tail(cell* series, cell* value, int32_t part, bool only) {
     } else if (type == TYPE_INTEGER) {
         // integer! forms without allocating: no need to hold the value across the call.
         char text[12];
-        size_t n = decimal_digits(int_of(value), text);
+        size_t n = decimal_digits(int_of(value), text + sizeof text);
         concat_bytes(series, text + sizeof text - n, n);
         if (only && part >= 0) cut_to(series, before + static_cast<size_t>(part));
     } else if (type == TYPE_TAG) {
@@ -430,6 +430,23 @@ size_t add_at_tail(cell* series, cell* value, int32_t part, bool only) {
         if (only && part >= 0) cut_to(series, before + static_cast<size_t>(part));
     }
     return ks_buffer_length(series) - before;
+}
+
+// An integer appended to a one-byte text that no one owns: its digits go straight to the tail.
+bool append_digits_q(cell* series, const cell* value) {
+    series_buffer* b = buffer_of(series);
+    if (b->unit() != 1 || (b->flags & SERIES_OWNED)) return false;
+    // Given room, twelve bytes go in one fixed move: the digits, then bytes past the tail
+    // that no one reads.
+    char text[24];
+    size_t n = decimal_digits(int_of(value), text + 12);
+    if (b->data_end() - b->tail >= 12) {
+        std::memcpy(b->tail, text + 12 - n, 12);
+        b->tail += n;
+    } else {
+        std::memcpy(alloc_tail_bytes(b, n), text + 12 - n, n);
+    }
+    return true;
 }
 
 // Repeats the count characters before the tail until they stand dup times.
@@ -693,7 +710,11 @@ const cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell
     return value;
 }
 
-const cell* insert(cell* series, cell* value, int32_t part, bool only, int32_t dup, bool at_tail) {
+namespace {
+
+// Out of line, so that the quick append below pays for none of its frame.
+[[gnu::noinline]] const cell* insert_any(cell* series, cell* value, int32_t part, bool only, int32_t dup,
+                                         bool at_tail) {
     uint32_t h = series_head(series);
     uint32_t before = ks_buffer_length(series);
     bool appending = at_tail;
@@ -718,6 +739,16 @@ const cell* insert(cell* series, cell* value, int32_t part, bool only, int32_t d
     uint32_t now = ks_buffer_length(series);
     series->w1 = appending ? 0 : at_tail ? now : static_cast<uint32_t>(std::min<size_t>(h + total, now));
     return series;
+}
+
+}  // namespace
+
+const cell* insert(cell* series, cell* value, int32_t part, bool only, int32_t dup, bool at_tail) {
+    if (at_tail && part < 0 && dup == 1 && TYPE_OF(value) == TYPE_INTEGER && append_digits_q(series, value)) {
+        series->w1 = 0;
+        return series;
+    }
+    return insert_any(series, value, part, only, dup, at_tail);
 }
 
 const cell* change(cell* series, cell* value, int32_t part, bool only, int32_t dup) {

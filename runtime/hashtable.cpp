@@ -60,12 +60,20 @@ node_id make_flags(uint32_t buckets) {
     return flags;
 }
 
-// n int32 words, every byte `fill`.
-node_id make_int_array(uint32_t n, uint8_t fill) {
-    node_id a = alloc_bytes_filled(static_cast<size_t>(n) * 4, fill);
+// n int32 words, left as they come: a bucket's word is read only once its control byte
+// says it is in use, so the bucket arrays are never filled.
+node_id make_int_array(uint32_t n) {
+    node_id a = alloc_bytes(static_cast<size_t>(n) * 4);
     series_buffer* b = node_buffer(a);
     b->flags = (b->flags & ~SERIES_UNIT_MASK) | 4;
     b->tail = b->offset + static_cast<size_t>(n) * 4;
+    return a;
+}
+
+// n int32 words, every byte `fill`.
+node_id make_int_array(uint32_t n, uint8_t fill) {
+    node_id a = make_int_array(n);
+    std::memset(node_buffer(a)->offset, fill, static_cast<size_t>(n) * 4);
     return a;
 }
 
@@ -169,28 +177,26 @@ inline bool same_bytes(const uint8_t* x, const uint8_t* y, size_t n) {
     return std::memcmp(x, y, n) == 0;
 }
 
-// Same length and characters, case-folded unless `exact`.
-bool spans_equal(const text_span& x, const text_span& y, bool exact) {
-    if (x.n != y.n) return false;
-    if (x.unit == y.unit) {
-        if (same_bytes(x.at, y.at, x.n * x.unit)) return true;
-        if (exact) return false;
-    }
-    for (size_t i = 0; i < x.n; i++) {
-        uint32_t cx = unit_at(x.at, i, x.unit), cy = unit_at(y.at, i, y.unit);
+// Characters compared one by one, case-folded unless `exact`: texts of other widths, or
+// whose bytes differ. Kept out of line, so that the callers' spans stay in registers.
+[[gnu::noinline]] bool chars_equal(const uint8_t* x, uint32_t x_unit, const uint8_t* y, uint32_t y_unit, size_t n,
+                                   bool exact) {
+    for (size_t i = 0; i < n; i++) {
+        uint32_t cx = unit_at(x, i, x_unit), cy = unit_at(y, i, y_unit);
         if (cx != cy && (exact || fold_char(cx) != fold_char(cy))) return false;
     }
     return true;
 }
 
-// spans_equal with the common answers inline: other lengths, or the same bytes.
-inline bool spans_equal_inline(const text_span& x, const text_span& y, bool exact) {
+// Same length and characters, case-folded unless `exact`; the common answers inline: other
+// lengths, or the same bytes.
+inline bool spans_equal(const text_span& x, const text_span& y, bool exact) {
     if (x.n != y.n) return false;
     if (x.unit == y.unit) {
         if (same_bytes(x.at, y.at, x.n * x.unit)) return true;
         if (exact) return false;
     }
-    return spans_equal(x, y, exact);
+    return chars_equal(x.at, x.unit, y.at, y.unit, x.n, exact);
 }
 
 // Texts from their heads.
@@ -467,7 +473,7 @@ void chain_add(node_id table, uint32_t bucket, int32_t position) {
     hashtable_record* r = hashtable_of(table);
     int32_t key = int_array(r->keys)[bucket];
     if (key >= 0) {
-        node_id chain = make_int_array(0, 0);
+        node_id chain = make_int_array(0);
         root_node keep(chain, false);
         int_array_append(static_cast<int32_t>(chain), key);
         r = hashtable_of(table);
@@ -505,7 +511,7 @@ void rebuild_node_keyed(node_id table, uint32_t buckets) {
     evacuation_off guard;
     node_id flags = make_flags(buckets);
     root_node keep_flags(flags, false);
-    node_id keys = make_int_array(buckets, 0);
+    node_id keys = make_int_array(buckets);
     hashtable_record* r = hashtable_of(table);
     r->flags = static_cast<int32_t>(flags);
     r->keys = static_cast<int32_t>(keys);
@@ -540,11 +546,11 @@ void resize_values(node_id table) {
     uint32_t buckets = std::max(round_pow2(static_cast<uint32_t>(n * 1.5)), 4u);
     node_id flags = make_flags(buckets);
     root_node keep_flags(flags, false);
-    node_id keys = make_int_array(buckets, 0);
+    node_id keys = make_int_array(buckets);
     root_node keep_keys(keys, false);
     node_id indexes = make_int_array(n, 0xFF);
     root_node keep_indexes(indexes, false);
-    node_id duplicates = make_int_array(0, 0);
+    node_id duplicates = make_int_array(0);
     r = hashtable_of(table);
     r->flags = static_cast<int32_t>(flags);
     r->keys = static_cast<int32_t>(keys);
@@ -690,16 +696,16 @@ node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t valu
     }
     node_id node = make_flags(buckets);
     hashtable_of(table)->flags = static_cast<int32_t>(node);
-    node = make_int_array(buckets, 0);
+    node = make_int_array(buckets);
     hashtable_of(table)->keys = static_cast<int32_t>(node);
     if (kind == HASH_KIND_MAP) {
-        node = make_int_array(buckets, 0);
+        node = make_int_array(buckets);
         hashtable_of(table)->indexes = static_cast<int32_t>(node);
     }
     if (kind == HASH_KIND_HASH) {
         node = make_int_array(block ? block_length(static_cast<int32_t>(block)) : 0, 0xFF);
         hashtable_of(table)->indexes = static_cast<int32_t>(node);
-        node = make_int_array(0, 0);
+        node = make_int_array(0);
         hashtable_of(table)->duplicates = static_cast<int32_t>(node);
     }
     if (kind >= HASH_KIND_NODE || !block) {
@@ -718,6 +724,44 @@ node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t valu
 
 // ---- Value-keyed kinds ------------------------------------------------------------------------
 
+namespace {
+
+// Puts the entry at `position` into a bucket that is empty or deleted.
+inline void place_entry(hashtable_record* r, uint32_t bucket, uint8_t tag, uint32_t hash, uint32_t position) {
+    uint8_t* controls = controls_of(r->flags);
+    if (controls[bucket] == BUCKET_EMPTY) r->occupied++;
+    controls[bucket] = tag;
+    int_array(r->keys)[bucket] = static_cast<int32_t>(position);
+    if (r->kind == HASH_KIND_MAP) hashes_of(r)[bucket] = hash;
+    r->size++;
+}
+
+// A map! text key's insertion after its lookup missed: no equal key is there, so the probe
+// only looks for a free bucket, and after a strict lookup for a key equal ignoring case. A
+// table below its bound always has an empty bucket. Never allocates.
+void put_missed(hashtable_record* r, const cell* key, uint32_t position, uint32_t hash, bool strict) {
+    const uint8_t* controls = controls_of(r->flags);
+    const int32_t* keys = int_array(r->keys);
+    const uint32_t* hashes = hashes_of(r);
+    const cell* cells = node_buffer(static_cast<node_id>(r->block))->cells();
+    uint8_t tag = bucket_tag(hash);
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
+    uint32_t i = hash & mask;
+    int32_t deleted = -1;
+    for (uint32_t step = 1; controls[i] != BUCKET_EMPTY; step++) {
+        if (controls[i] == BUCKET_DELETED) {
+            if (deleted < 0) deleted = static_cast<int32_t>(i);
+        } else if (strict && controls[i] == tag && hashes[i] == hash) {
+            const cell* c = cells + keys[i];
+            if (TYPE_OF(c) == TYPE_OF(key) && text_equal(key, c, false)) r->duplicates = 1;
+        }
+        i = (i + step) & mask;
+    }
+    place_entry(r, deleted >= 0 ? static_cast<uint32_t>(deleted) : i, tag, hash, position);
+}
+
+}  // namespace
+
 int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32_t op,
                             const hashtable_hint* hint) {
     evacuation_off guard;
@@ -734,10 +778,15 @@ int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32
     cell key = *block_at(r->block, position);
     if (r->kind == HASH_KIND_HASH && r->stamp == 0 && identity_hashed_type_q(&key))
         r->stamp = static_cast<int32_t>(nodes_cycles + 1);
-    uint32_t type = TYPE_OF(&key);
-    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
     uint32_t hash = hint && hint->known ? hint->hash : hash_value(&key, false);
     uint8_t tag = bucket_tag(hash);
+    if (hint && hint->known && r->kind == HASH_KIND_MAP) {
+        put_missed(r, &key, position, hash, op == COMP_STRICT_EQUAL);
+        *status = HASH_INSERTED;
+        return static_cast<int32_t>(position);
+    }
+    uint32_t type = TYPE_OF(&key);
+    uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
     // Keys equal under the cell equalities hash alike; an action's equality may not.
     bool full_hash = r->kind == HASH_KIND_MAP && equality_for(type, op) != equality::action;
     uint32_t first = hash & mask;
@@ -775,14 +824,9 @@ int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32
         i = (i + step) & mask;
         if (i == first) break;
     }
-    bool reuse = deleted >= 0;
-    if (reuse) i = static_cast<uint32_t>(deleted);
+    if (deleted >= 0) i = static_cast<uint32_t>(deleted);
     r = hashtable_of(table);
-    controls_of(r->flags)[i] = tag;
-    int_array(r->keys)[i] = static_cast<int32_t>(position);
-    if (r->kind == HASH_KIND_MAP) hashes_of(r)[i] = hash;
-    r->size++;
-    if (!reuse) r->occupied++;
+    place_entry(r, i, tag, hash, position);
     if (r->kind == HASH_KIND_HASH) record_index(table, position, i);
     *status = HASH_INSERTED;
     return static_cast<int32_t>(position);
@@ -943,7 +987,7 @@ int32_t find_text(node_id table, const cell* key, bool exact, hashtable_hint* hi
             if (at < 0) return find_entry(table, type, hash, find_range{0, 1, false, false}, text_equal_to{key, exact});
             const cell* c = cells + at;
             if (TYPE_OF(c) == type && (best < 0 || at < best) &&
-                ((c->w2 == key->w2 && c->w1 == key->w1) || spans_equal_inline(k, span_of(c), exact))) {
+                ((c->w2 == key->w2 && c->w1 == key->w1) || spans_equal(k, span_of(c), exact))) {
                 if (first_wins) return at;
                 best = at;
             }
@@ -1131,11 +1175,11 @@ void hashtable_rehash(node_id table, uint32_t buckets) {
     if (r->size >= static_cast<int32_t>(buckets * 0.77 + 0.5)) return;
     node_id flags = make_flags(buckets);
     root_node keep_flags(flags, false);
-    node_id keys = make_int_array(buckets, 0);
+    node_id keys = make_int_array(buckets);
     // A map! keeps each bucket's hash: it moves with its key, never computed again.
     root_node keep_keys(keys, false);
     bool kept = hashtable_of(table)->kind == HASH_KIND_MAP;
-    node_id hashes = kept ? make_int_array(buckets, 0) : 0;
+    node_id hashes = kept ? make_int_array(buckets) : 0;
     r = hashtable_of(table);
     const uint8_t* old_controls = controls_of(r->flags);
     const int32_t* old_keys = int_array(r->keys);

@@ -159,7 +159,8 @@ using map_key_check = void (*)(node_id block, uint32_t position);
 node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t value_cells = 0,
                        map_key_check check_key = nullptr);
 
-// A key's hash that a lookup computed, handed to the insertion that follows a miss.
+// A key's hash that a lookup computed, handed to the insertion that follows its miss: with
+// it the insertion takes the key to be absent.
 struct hashtable_hint {
     uint32_t hash = 0;
     bool known = false;

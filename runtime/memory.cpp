@@ -29,9 +29,6 @@ node_frame* node_frame_directory[NODE_FRAME_SLOTS];
 inline series_buffer* free_link(node_id next) {
     return reinterpret_cast<series_buffer*>((static_cast<uintptr_t>(next) << 1) | 1);
 }
-inline node_id free_link_next(series_buffer* slot) {
-    return static_cast<node_id>(reinterpret_cast<uintptr_t>(slot) >> 1);
-}
 
 
 void link_node_frame(node_frame* frame) {
@@ -82,23 +79,6 @@ size_t checked_data_size(size_t count, uint32_t unit) {
     if (__builtin_mul_overflow(count, static_cast<size_t>(unit), &bytes) || bytes > SERIES_MAX_DATA)
         fire(internal_error::no_memory);
     return round_up(bytes, 16);
-}
-
-void init_buffer_header(series_buffer* buffer, size_t size, uint32_t unit, int64_t offset,
-                        uint32_t extra_flags) {
-    buffer->size = static_cast<uint32_t>(size);
-    buffer->node = 0;
-    buffer->reserved = 0;
-    buffer->flags = unit | SERIES_USED | SERIES_NEW | extra_flags;
-    size_t start = 0;
-    if (offset == -1) {
-        start = size / 2;
-        buffer->flags |= SERIES_HEAD_MIDDLE;
-    } else {
-        start = static_cast<size_t>(offset);
-    }
-    buffer->offset = buffer->data() + start;
-    buffer->tail = buffer->offset;
 }
 
 }  // namespace
@@ -301,32 +281,7 @@ series_buffer* alloc_series_buffer(size_t count, uint32_t unit, int64_t offset) 
     return buffer;
 }
 
-node_id alloc_series(size_t count, uint32_t unit, int64_t offset) {
-    // Most buffers are small and fit the current frame, with a free node at hand: cut one
-    // there. Anything else (a new frame, a collection, a big block) takes the full path.
-    node_frame* nodes = memory.current_node_frame;
-    series_frame* frame = memory.current_series_frame;
-    size_t bytes;
-    bool quick = nodes && nodes->free && !nodes->evacuated && frame &&
-                 !__builtin_mul_overflow(count, static_cast<size_t>(unit), &bytes) && bytes < BIG_BLOCK_THRESHOLD;
-#ifdef KEL_GC_STRESS
-    quick = quick && !collector_stress;
-#endif
-    if (quick) {
-        size_t size = round_up(bytes, 16);
-        size_t total = size + SERIES_OVERHEAD;
-        if (total < BIG_BLOCK_THRESHOLD && frame->heap + total < frame->end) {
-            memory.allocated += total;
-            series_buffer* buffer = cut_from_frame(frame, total);
-            init_buffer_header(buffer, size, unit, offset, 0);
-            node_id node = nodes->free;
-            nodes->free = free_link_next(node_table[node]);
-            nodes->used++;
-            node_table[node] = buffer;
-            buffer->node = node;
-            return node;
-        }
-    }
+node_id alloc_series_anywhere(size_t count, uint32_t unit, int64_t offset) {
     series_buffer* buffer = alloc_series_buffer(count, unit, offset);
     node_id node = alloc_node();
     node_table[node] = buffer;

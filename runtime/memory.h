@@ -131,9 +131,60 @@ series_frame* alloc_series_frame();
 void free_series_frame(series_frame* frame);
 series_frame* find_series_frame(size_t bytes);
 
+inline node_id free_link_next(series_buffer* slot) {
+    return static_cast<node_id>(reinterpret_cast<uintptr_t>(slot) >> 1);
+}
+
+inline void init_buffer_header(series_buffer* buffer, size_t size, uint32_t unit, int64_t offset,
+                               uint32_t extra_flags) {
+    buffer->size = static_cast<uint32_t>(size);
+    buffer->node = 0;
+    buffer->reserved = 0;
+    buffer->flags = unit | SERIES_USED | SERIES_NEW | extra_flags;
+    size_t start = 0;
+    if (offset == -1) {
+        start = size / 2;
+        buffer->flags |= SERIES_HEAD_MIDDLE;
+    } else {
+        start = static_cast<size_t>(offset);
+    }
+    buffer->offset = buffer->data() + start;
+    buffer->tail = buffer->offset;
+}
+
 // offset: bytes from the data start, or -1 to start in the middle of the data area.
 series_buffer* alloc_series_buffer(size_t count, uint32_t unit, int64_t offset);
-node_id alloc_series(size_t count, uint32_t unit, int64_t offset);
+// alloc_series by the full path: a new frame, a collection or a big block as need be.
+node_id alloc_series_anywhere(size_t count, uint32_t unit, int64_t offset);
+
+// Fewer elements than this take the quick path of alloc_series: their bytes cannot overflow.
+constexpr size_t QUICK_SERIES_COUNT = size_t{1} << 24;
+
+// Most buffers are small and fit the current frame, with a free node at hand: one is cut
+// there inline. Anything else takes the full path, as does every buffer of a stress build.
+inline node_id alloc_series(size_t count, uint32_t unit, int64_t offset) {
+#ifndef KEL_GC_STRESS
+    node_frame* nodes = memory.current_node_frame;
+    series_frame* frame = memory.current_series_frame;
+    if (count < QUICK_SERIES_COUNT && nodes && nodes->free && !nodes->evacuated && frame) {
+        size_t size = (count * unit + 15) & ~size_t{15};
+        size_t total = size + SERIES_OVERHEAD;
+        if (total < BIG_BLOCK_THRESHOLD && frame->heap + total < frame->end) {
+            memory.allocated += total;
+            auto* buffer = reinterpret_cast<series_buffer*>(frame->heap);
+            frame->heap += total;
+            init_buffer_header(buffer, size, unit, offset, 0);
+            node_id node = nodes->free;
+            nodes->free = free_link_next(node_table[node]);
+            nodes->used++;
+            node_table[node] = buffer;
+            buffer->node = node;
+            return node;
+        }
+    }
+#endif
+    return alloc_series_anywhere(count, unit, offset);
+}
 node_id alloc_fixed_series(size_t count, uint32_t unit, int64_t offset);
 node_id alloc_cells(size_t n);
 node_id alloc_unset_cells(size_t n);

@@ -161,6 +161,39 @@ TEST_F(Hashtable, MapGrowsOnItsSeventhKey) {
     EXPECT_EQ(status, HASH_EXISTED);
 }
 
+TEST_F(Hashtable, MapInsertionAfterATextMissReusesADeletedBucketAndMarksCaseVariants) {
+    constexpr int32_t EQUAL = 0, STRICT = 2;
+    node_id map = hashtable_make(8, 0, HASH_KIND_MAP);
+    node_id block = block_of_table(map);
+    auto put_text = [&](const std::string& s, int32_t op) {
+        cell key = text(s);
+        hashtable_hint hint;
+        EXPECT_LT(hashtable_find_key(map, &key, op, &hint), 0) << s;
+        append(block, key);
+        append(block, integer(0));
+        int status;
+        hashtable_put_value(map, length(block) - 2, &status, op, &hint);
+        EXPECT_EQ(status, HASH_INSERTED) << s;
+    };
+    auto find_folded = [&](const std::string& s) {
+        cell key = text(s);
+        hashtable_hint hint;
+        return hashtable_find_key(map, &key, EQUAL, &hint);
+    };
+    put_text("alpha", EQUAL);
+    put_text("beta", EQUAL);
+    hashtable_delete(map, 0);
+    int32_t occupied = hashtable_of(map)->occupied;
+    put_text("alpha", EQUAL);
+    EXPECT_EQ(hashtable_of(map)->occupied, occupied);
+    EXPECT_EQ(hashtable_of(map)->size, 2);
+    EXPECT_EQ(find_folded("ALPHA"), 4);
+    EXPECT_EQ(hashtable_of(map)->duplicates, 0);
+    put_text("Beta", STRICT);
+    EXPECT_EQ(hashtable_of(map)->duplicates, 1);
+    EXPECT_EQ(find_folded("BETA"), 2);
+}
+
 TEST_F(Hashtable, FullHashReportsAndPutRebuilds) {
     node_id block = block_of({});
     node_id hash = hashtable_make(0, block, HASH_KIND_HASH);

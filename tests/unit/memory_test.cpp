@@ -59,6 +59,31 @@ TEST_F(Memory, MiddleOffsetStartsHalfway) {
     EXPECT_TRUE(b->flags & SERIES_HEAD_MIDDLE);
 }
 
+TEST_F(Memory, SmallBuffersAreCutBackToBackWithNodesInChainOrder) {
+    node_id previous = alloc_series(1, 1, 0);
+    size_t before = memory.allocated;
+    struct { size_t count; uint32_t unit; int64_t offset; uint32_t size; long start; } cases[] = {
+        {5, 1, 0, 16, 0}, {4, 16, -1, 64, 32}, {10, 4, 8, 48, 8}, {0, 2, 0, 0, 0}, {17, 1, 0, 32, 0},
+    };
+    size_t cut = 0;
+    for (auto c : cases) {
+        node_id n = alloc_series(c.count, c.unit, c.offset);
+        series_buffer* b = node_buffer(n);
+        series_buffer* p = node_buffer(previous);
+        EXPECT_EQ(n, previous + 1) << c.count << "x" << c.unit;
+        EXPECT_EQ(reinterpret_cast<uint8_t*>(b), p->data_end() + SERIES_SPARE_SIZE);
+        EXPECT_EQ(b->node, n);
+        EXPECT_EQ(b->size, c.size);
+        EXPECT_EQ(b->unit(), c.unit);
+        EXPECT_EQ(b->offset - b->data(), c.start);
+        EXPECT_EQ(b->tail, b->offset);
+        EXPECT_EQ((b->flags & SERIES_HEAD_MIDDLE) != 0, c.offset == -1);
+        cut += c.size + SERIES_OVERHEAD;
+        previous = n;
+    }
+    EXPECT_EQ(memory.allocated - before, cut);
+}
+
 TEST_F(Memory, ExpandingKeepsUnitsInOrderFromTheDataStart) {
     node_id n = alloc_series(8, 4, -1);
     series_buffer* b = node_buffer(n);
