@@ -98,12 +98,4 @@ eval_path_fn get_action_ptr_path(cell* parent, cell* element, cell* path, int32_
 // own; 0 for any other type (the type's own pick reads the cell).
 int32_t get_pick_index(const cell* index);
 
-namespace actions {
-
-
-// The comparison as a truth value; an ordering of incomparable values raises
-// script invalid-compare.
-bool compare(cell* value1, cell* value2, int32_t op);
-
-}  // namespace actions
 }  // namespace kel

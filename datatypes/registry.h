@@ -79,24 +79,6 @@ enum action_slot : uint32_t {
 constexpr uint32_t ACTIONS_COUNT = 62;
 constexpr uint32_t TYPE_ROW = 256;
 
-// Operation codes passed to the compare entries.
-enum compare_op : int32_t {
-    COMP_EQUAL = 0,
-    COMP_NOT_EQUAL = 1,
-    COMP_STRICT_EQUAL = 2,
-    COMP_LESSER = 3,
-    COMP_LESSER_EQUAL = 4,
-    COMP_GREATER = 5,
-    COMP_GREATER_EQUAL = 6,
-    COMP_SORT = 7,
-    COMP_CASE_SORT = 8,
-    COMP_SAME = 9,
-    COMP_STRICT_MATCH = 10,  // lit-word and lit-path rules, case-sensitive
-    COMP_MATCH = 11,         // lit-word and lit-path rules
-    COMP_FIND = 12,
-};
-// A compare entry answers -1, 0, 1, or this when the values cannot be compared.
-constexpr int32_t INCOMPARABLE = -2;
 
 inline bool any_word_q(uint32_t type) { return type >= TYPE_WORD && type <= TYPE_GET_WORD; }
 inline bool any_path_q(uint32_t type) { return type >= TYPE_PATH && type <= TYPE_GET_PATH; }

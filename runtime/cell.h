@@ -145,6 +145,31 @@ namespace kel {
 [[noreturn]] void fire(uint32_t category, uint32_t id, const cell* arg1 = nullptr,
                        const cell* arg2 = nullptr, const cell* arg3 = nullptr);
 
+// Operation codes passed to the compare entries.
+enum compare_op : int32_t {
+    COMP_EQUAL = 0,
+    COMP_NOT_EQUAL = 1,
+    COMP_STRICT_EQUAL = 2,
+    COMP_LESSER = 3,
+    COMP_LESSER_EQUAL = 4,
+    COMP_GREATER = 5,
+    COMP_GREATER_EQUAL = 6,
+    COMP_SORT = 7,
+    COMP_CASE_SORT = 8,
+    COMP_SAME = 9,
+    COMP_STRICT_MATCH = 10,  // lit-word and lit-path rules, case-sensitive
+    COMP_MATCH = 11,         // lit-word and lit-path rules
+    COMP_FIND = 12,
+};
+// A compare entry answers -1, 0, 1, or this when the values cannot be compared.
+constexpr int32_t INCOMPARABLE = -2;
+
+namespace actions {
+// The comparison of two values as a truth value, by the first one's type; an ordering of
+// incomparable values raises script invalid-compare. The datatypes' dispatch defines it.
+bool compare(cell* value1, cell* value2, int32_t op);
+}  // namespace actions
+
 // Appends one cell at the tail of a block value's buffer and returns it (header unset).
 cell* alloc_tail(const cell* block);
 

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "datatypes/dispatch.h"
-#include "datatypes/registry.h"
 #include "runtime/collector.h"
 #include "runtime/heap.h"
 
