@@ -778,22 +778,18 @@ uint32_t evaluator<traced>::run_branch(bool either) {
 }
 
 // either and if called through a word, as eval_call calls them, without its general path
-// when their spec is the plain one (any other goes through fetch_and_run).
+// when their plan is the plain one, all arguments (any other goes through fetch_and_run).
 template <bool traced>
 uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name,
                                              bool either) {
     cell* callee = stack::push(fn);
     stack::mark_interp_native(name);
     call c{callee, stack::current_frame(), code, pc, end, false, 0};
-    node_id spec = compiled_spec(callee);
     uint32_t arity = either ? 3 : 2;
-    const cell* ts = series_cell(spec, 0);
-    if (spec_length(spec) == arity && TYPE_OF(ts) == TYPE_TYPESET && TYPE_OF(ts + 1) == TYPE_TYPESET &&
-        (!either || TYPE_OF(ts + 2) == TYPE_TYPESET)) {
-        for (uint32_t i = 0; i < arity; i++) {
-            const cell ts = *series_cell(series_node(series_cell(callee->w3, MORE_SPEC)), i);
-            if (uint32_t code_ = fetch_arg(c, static_cast<int32_t>(i), ts)) return code_;
-        }
+    const native_plan* plan = plan_of(callee);
+    if (plan && plan->length == arity && plan->args == arity) {
+        for (uint32_t i = 0; i < arity; i++)
+            if (uint32_t code_ = fetch_arg(c, static_cast<int32_t>(i), plan->types[i])) return code_;
         if (uint32_t code_ = run_branch(either)) return code_;
     } else if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) {
         return code_;
