@@ -441,6 +441,33 @@ uint32_t evaluator<traced>::infix_ops(cell* start, cell* code, uint32_t& pc, uin
     return 0;
 }
 
+// What a lone value evaluates to when that runs no code and cannot fail: a number, block or
+// string, or a bound word holding a plain value; else null.
+inline const cell* inert_value(const cell* value) {
+    switch (TYPE_OF(value)) {
+        case TYPE_INTEGER:
+        case TYPE_FLOAT:
+        case TYPE_BLOCK:
+        case TYPE_STRING:
+            return value;
+        case TYPE_WORD: {
+            const cell* v = bound_value(value);
+            if (!v) return nullptr;
+            uint32_t t = TYPE_OF(v);
+            return t == TYPE_UNSET || t == TYPE_OP || callable_q(t) ? nullptr : v;
+        }
+        default:
+            return nullptr;
+    }
+}
+
+// The inert value a block holds alone, or null.
+inline const cell* lone_inert_value(const cell* block) {
+    series_buffer* b = node_buffer(series_node(block));
+    const cell* value = b->cells() + series_head(block);
+    return value + 1 == b->cells_tail() ? inert_value(value) : nullptr;
+}
+
 // eval_expression's most frequent cases, inline in its callers: a number, block or string,
 // a paren, a bound word holding a plain value, a call through a bound word, and with
 // set_words a set-word. Anything else goes to eval_expression, which does the same for these. value:
@@ -771,6 +798,12 @@ uint32_t evaluator<traced>::run_branch(bool either) {
             return 0;
         }
         branch++;
+    }
+    // A branch holding one inert value gives it without entering the block, which only a
+    // trace could tell.
+    if (const cell* only = firing() ? nullptr : lone_inert_value(branch)) {
+        stack::set_last_keep(only);
+        return 0;
     }
     if (uint32_t code = eval_block_here(branch, true)) return code;
     stack::keep();
