@@ -441,6 +441,33 @@ uint32_t evaluator<traced>::infix_ops(cell* start, cell* code, uint32_t& pc, uin
     return 0;
 }
 
+// What a lone value evaluates to when that runs no code and cannot fail: a number, block or
+// string, or a bound word holding a plain value; else null.
+inline const cell* inert_value(const cell* value) {
+    switch (TYPE_OF(value)) {
+        case TYPE_INTEGER:
+        case TYPE_FLOAT:
+        case TYPE_BLOCK:
+        case TYPE_STRING:
+            return value;
+        case TYPE_WORD: {
+            const cell* v = bound_value(value);
+            if (!v) return nullptr;
+            uint32_t t = TYPE_OF(v);
+            return t == TYPE_UNSET || t == TYPE_OP || callable_q(t) ? nullptr : v;
+        }
+        default:
+            return nullptr;
+    }
+}
+
+// The inert value a block holds alone, or null.
+inline const cell* lone_inert_value(const cell* block) {
+    series_buffer* b = node_buffer(series_node(block));
+    const cell* value = b->cells() + series_head(block);
+    return value + 1 == b->cells_tail() ? inert_value(value) : nullptr;
+}
+
 // eval_expression's most frequent cases, inline in its callers: a number, block or string,
 // a paren, a bound word holding a plain value, a call through a bound word, and with
 // set_words a set-word. Anything else goes to eval_expression, which does the same for these. value:
@@ -772,27 +799,49 @@ uint32_t evaluator<traced>::run_branch(bool either) {
         }
         branch++;
     }
+    // A branch holding one inert value gives it without entering the block, which only a
+    // trace could tell.
+    if (const cell* only = firing() ? nullptr : lone_inert_value(branch)) {
+        stack::set_last_keep(only);
+        return 0;
+    }
     if (uint32_t code = eval_block_here(branch, true)) return code;
     stack::keep();
     return 0;
 }
 
+// A branch written as a block with no operator after it, pushed as fetch_arg would push it
+// with one read of the code; false for anything else, which fetch_arg takes.
+inline bool push_branch_block(const call& c, const cell& ts) {
+    series_buffer* b = node_buffer(series_node(c.code));
+    cell* value = b->cells() + c.pc;
+    if (c.pc >= c.end || value >= b->cells_tail() || TYPE_OF(value) != TYPE_BLOCK) return false;
+    cell* next = value + 1;
+    if (c.pc + 1 < c.end && next < b->cells_tail() && TYPE_OF(next) == TYPE_WORD) {
+        const cell* v = bound_value(next);
+        if (v && TYPE_OF(v) == TYPE_OP) return false;
+    }
+    if (!typeset_has(&ts, TYPE_BLOCK)) return false;
+    stack::push(value);
+    c.pc++;
+    return true;
+}
+
 // either and if called through a word, as eval_call calls them, without its general path
-// when their spec is the plain one (any other goes through fetch_and_run).
+// when their plan is the plain one, all arguments (any other goes through fetch_and_run).
 template <bool traced>
 uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name,
                                              bool either) {
     cell* callee = stack::push(fn);
     stack::mark_interp_native(name);
     call c{callee, stack::current_frame(), code, pc, end, false, 0};
-    node_id spec = compiled_spec(callee);
     uint32_t arity = either ? 3 : 2;
-    const cell* ts = series_cell(spec, 0);
-    if (spec_length(spec) == arity && TYPE_OF(ts) == TYPE_TYPESET && TYPE_OF(ts + 1) == TYPE_TYPESET &&
-        (!either || TYPE_OF(ts + 2) == TYPE_TYPESET)) {
-        for (uint32_t i = 0; i < arity; i++) {
-            const cell ts = *series_cell(series_node(series_cell(callee->w3, MORE_SPEC)), i);
-            if (uint32_t code_ = fetch_arg(c, static_cast<int32_t>(i), ts)) return code_;
+    const native_plan* plan = plan_of(callee);
+    if (plan && plan->length == arity && plan->args == arity) {
+        if (uint32_t code_ = fetch_arg(c, 0, plan->types[0])) return code_;
+        for (uint32_t i = 1; i < arity; i++) {
+            if (push_branch_block(c, plan->types[i])) continue;
+            if (uint32_t code_ = fetch_arg(c, static_cast<int32_t>(i), plan->types[i])) return code_;
         }
         if (uint32_t code_ = run_branch(either)) return code_;
     } else if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) {
