@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <exception>
@@ -301,7 +302,22 @@ struct native_plan {
     uint32_t refinement_count;
     cell types[PLAN_SPEC_CELLS];  // by spec index; a refinement's cell is its own
     refinement refinements[MAX_REFINEMENTS];
+    uint64_t accepts[PLAN_SPEC_CELLS];  // types[i] as a mask by type: one test per argument
 };
+static_assert(TYPE_EVENT < 64, "a plan's type masks hold every type");
+
+inline bool plan_accepts(uint64_t mask, uint32_t type) { return type < 64 && (mask >> type & 1); }
+
+// A typeset's first 64 types as a mask, bit t for type t: its map's bytes in memory order
+// with each byte's bits reversed.
+uint64_t type_mask(const cell* ts) {
+    static_assert(std::endian::native == std::endian::little);
+    uint64_t m;
+    std::memcpy(&m, &ts->w1, sizeof m);
+    m = (m >> 1 & 0x5555555555555555) | (m & 0x5555555555555555) << 1;
+    m = (m >> 2 & 0x3333333333333333) | (m & 0x3333333333333333) << 2;
+    return (m >> 4 & 0x0F0F0F0F0F0F0F0F) | (m & 0x0F0F0F0F0F0F0F0F) << 4;
+}
 
 // Each plan on its own: a nested call may add one while an outer call reads its own.
 // Equal plans are made once, by their bytes: natives made at run time in a loop would
@@ -322,6 +338,7 @@ std::unordered_map<std::string, uint32_t> native_plan_ids;
     for (uint32_t i = 0; i < n; i++) {
         const cell* e = series_cell(spec, i);
         plan.types[i] = *e;
+        plan.accepts[i] = type_mask(e);
         if (TYPE_OF(e) != TYPE_REFINEMENT) continue;
         native_plan::refinement& r = plan.refinements[e->w3 - 1];
         r.symbol = symbol::resolve(e->w2);
@@ -381,7 +398,10 @@ struct evaluator {
                                                               bool prefix, bool sub);
     [[gnu::always_inline]] static inline uint32_t eval_set_word(cell* value, cell* code, uint32_t& pc, uint32_t end);
     [[nodiscard, gnu::always_inline]] static inline uint32_t eval_paren(cell* value, uint32_t& pc);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t push_arg(const call& c, int32_t param, const cell& ts);
     [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_arg(const call& c, int32_t param, const cell& ts);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_planned(const call& c, const native_plan& plan,
+                                                                           uint32_t i);
     [[nodiscard]] static uint32_t fetch_one(const call& c, int32_t param, uint32_t spec_index);
     [[nodiscard]] static uint32_t fetch_refinements(const call& c, const cell* path, uint32_t from, int32_t* refs,
                                                     bool function);
@@ -602,10 +622,15 @@ uint32_t evaluator<traced>::eval_set_word(cell* value, cell* code, uint32_t& pc,
 inline void check_arg(const call& c, const cell* value, int32_t param, const cell& ts) {
     if (!typeset_has(&ts, TYPE_OF(value))) [[unlikely]] raise_expect_arg(c, value, param);
 }
+// Checks the value for spec index i of a planned call by the plan's mask.
+inline void check_planned(const call& c, const native_plan& plan, uint32_t i, const cell* value) {
+    if (!plan_accepts(plan.accepts[i], TYPE_OF(value))) [[unlikely]]
+        raise_expect_arg(c, value, static_cast<int32_t>(i));
+}
 
-// Fetches one argument by its kind and pushes it; ts is the argument's typeset.
+// Fetches one argument by its kind and pushes it unchecked; ts is the argument's typeset.
 template <bool traced>
-uint32_t evaluator<traced>::fetch_arg(const call& c, int32_t param, const cell& ts) {
+uint32_t evaluator<traced>::push_arg(const call& c, int32_t param, const cell& ts) {
     uint32_t kind = (ts.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
     cell* value = at_within(c.code, c.pc, c.end);
     if (!value) [[unlikely]] {
@@ -627,7 +652,22 @@ uint32_t evaluator<traced>::fetch_arg(const call& c, int32_t param, const cell& 
             c.pc++;
         }
     }
+    return 0;
+}
+
+// Fetches one argument by its kind, pushes it and checks its type; ts is its typeset.
+template <bool traced>
+uint32_t evaluator<traced>::fetch_arg(const call& c, int32_t param, const cell& ts) {
+    if (uint32_t code = push_arg(c, param, ts)) return code;
     check_arg(c, stack::top - 1, param, ts);
+    return 0;
+}
+
+// As fetch_arg, for spec index i of a planned call.
+template <bool traced>
+uint32_t evaluator<traced>::fetch_planned(const call& c, const native_plan& plan, uint32_t i) {
+    if (uint32_t code = push_arg(c, static_cast<int32_t>(i), plan.types[i])) return code;
+    check_planned(c, plan, i, stack::top - 1);
     return 0;
 }
 
@@ -842,8 +882,8 @@ uint32_t evaluator<traced>::eval_number_op(cell* fn, cell* code, uint32_t& pc, u
     call c{callee, stack::current_frame(), code, pc, end, true, 0};
     const native_plan* plan = plan_of(callee);
     if (plan && plan->length == 2 && plan->args == 2) {
-        check_arg(c, stack::arguments, 0, plan->types[0]);
-        if (uint32_t code_ = fetch_arg(c, 1, plan->types[1])) return code_;
+        check_planned(c, *plan, 0, stack::arguments);
+        if (uint32_t code_ = fetch_planned(c, *plan, 1)) return code_;
         number_op o = number_op_of(TYPE_OF(callee), callee->w1, TYPE_OF(stack::arguments));
         if (!o || !number_apply(o, stack::arguments, stack::arguments + 1)) {
             int32_t refs[1] = {-1};
@@ -926,9 +966,9 @@ uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, 
                                         uint32_t path_from) {
     // An infix call's left operand is already slot 0.
     uint32_t i = 0;
-    if (c.infix && plan.args > 0) check_arg(c, stack::arguments, 0, plan.types[i++]);
+    if (c.infix && plan.args > 0) check_planned(c, plan, i++, stack::arguments);
     for (; i < plan.args; i++)
-        if (uint32_t code = fetch_arg(c, static_cast<int32_t>(i), plan.types[i])) return code;
+        if (uint32_t code = fetch_planned(c, plan, i)) return code;
     // All of them at once: a fixed size fills inline, a plan's count took a memset call.
     int32_t refs[MAX_REFINEMENTS];
     std::fill_n(refs, MAX_REFINEMENTS, -1);
@@ -949,7 +989,7 @@ uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, 
             const native_plan::refinement& r = plan.refinements[k];
             refs[k] = static_cast<int32_t>(stack::top - stack::arguments);
             for (uint32_t a = r.spec_index + 1; a <= r.spec_index + r.arity; a++)
-                if (uint32_t code = fetch_arg(c, static_cast<int32_t>(a), plan.types[a])) return code;
+                if (uint32_t code = fetch_planned(c, plan, a)) return code;
         }
     }
     uint32_t type = TYPE_OF(c.callee);
