@@ -386,8 +386,16 @@ struct evaluator {
     [[nodiscard]] static uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub);
     [[nodiscard]] static uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub,
                                                   bool literal_functions = false);
-    [[nodiscard]] static uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
-                                            uint32_t path_from, const cell* name, bool infix, uint32_t apply = 0);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t eval_call(cell* fn, cell* code, uint32_t& pc,
+                                                                       uint32_t end, const cell* path,
+                                                                       uint32_t path_from, const cell* name,
+                                                                       bool infix, uint32_t apply = 0);
+    [[nodiscard]] static uint32_t eval_word_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name);
+    [[nodiscard]] static uint32_t eval_any_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
+                                                uint32_t path_from, const cell* name, bool infix, uint32_t apply);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t run_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
+                                                                      const cell* path, uint32_t path_from,
+                                                                      const cell* name, bool infix, uint32_t apply);
     [[nodiscard]] static uint32_t exec_function(cell* fn);
     [[nodiscard]] static uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end);
     [[nodiscard, gnu::noinline]] static uint32_t walk_path(cell* code, uint32_t& pc, uint32_t end);
@@ -1403,9 +1411,29 @@ uint32_t evaluator<traced>::eval_expression(cell* code, uint32_t& pc, uint32_t e
     return 0;
 }
 
+// A call through a plain word, the commonest, goes to a copy of the call with no path,
+// infix operand or apply mode to test for.
 template <bool traced>
 uint32_t evaluator<traced>::eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
                                       uint32_t path_from, const cell* name, bool infix, uint32_t apply) {
+    if (!path && !infix && !apply) return eval_word_call(fn, code, pc, end, name);
+    return eval_any_call(fn, code, pc, end, path, path_from, name, infix, apply);
+}
+
+template <bool traced>
+uint32_t evaluator<traced>::eval_word_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
+    return run_call(fn, code, pc, end, nullptr, 0, name, false, 0);
+}
+
+template <bool traced>
+uint32_t evaluator<traced>::eval_any_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
+                                          uint32_t path_from, const cell* name, bool infix, uint32_t apply) {
+    return run_call(fn, code, pc, end, path, path_from, name, infix, apply);
+}
+
+template <bool traced>
+uint32_t evaluator<traced>::run_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
+                                     uint32_t path_from, const cell* name, bool infix, uint32_t apply) {
     const cell* naming = TYPE_OF(name) == TYPE_WORD ? name : &runtime_words[W_ANON];
     cell ref = *name;
     if (firing()) [[unlikely]] fire_interp_event(TRACE_OPEN, apply ? nullptr : code, pc, nullptr, &ref);
