@@ -391,6 +391,8 @@ struct evaluator {
                                                                        uint32_t path_from, const cell* name,
                                                                        bool infix, uint32_t apply = 0);
     [[nodiscard]] static uint32_t eval_word_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name);
+    [[nodiscard]] static uint32_t eval_path_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
+                                                 uint32_t path_from, const cell* name);
     [[nodiscard]] static uint32_t eval_any_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
                                                 uint32_t path_from, const cell* name, bool infix, uint32_t apply);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
@@ -1411,18 +1413,25 @@ uint32_t evaluator<traced>::eval_expression(cell* code, uint32_t& pc, uint32_t e
     return 0;
 }
 
-// A call through a plain word, the commonest, goes to a copy of the call with no path,
-// infix operand or apply mode to test for.
+// Calls through a word or a path, the commonest, go to copies of the call with no infix
+// operand or apply mode to test for, a word's with no path either.
 template <bool traced>
 uint32_t evaluator<traced>::eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
                                       uint32_t path_from, const cell* name, bool infix, uint32_t apply) {
-    if (!path && !infix && !apply) return eval_word_call(fn, code, pc, end, name);
+    if (!infix && !apply)
+        return path ? eval_path_call(fn, code, pc, end, path, path_from, name) : eval_word_call(fn, code, pc, end, name);
     return eval_any_call(fn, code, pc, end, path, path_from, name, infix, apply);
 }
 
 template <bool traced>
 uint32_t evaluator<traced>::eval_word_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
     return run_call(fn, code, pc, end, nullptr, 0, name, false, 0);
+}
+
+template <bool traced>
+uint32_t evaluator<traced>::eval_path_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
+                                           uint32_t path_from, const cell* name) {
+    return run_call(fn, code, pc, end, path, path_from, name, false, 0);
 }
 
 template <bool traced>
