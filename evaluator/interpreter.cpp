@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstring>
@@ -979,10 +980,18 @@ uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, 
     if (c.infix && plan.args > 0) check_planned(c, plan, i++, stack::arguments);
     for (; i < plan.args; i++)
         if (uint32_t code = fetch_planned(c, plan, i)) return code;
-    // All of them at once: a fixed size fills inline, a plan's count took a memset call.
+    // Without a path none is given, which a shared table says without filling one.
+    static constexpr auto none_given = [] {
+        std::array<int32_t, MAX_REFINEMENTS> refs{};
+        refs.fill(-1);
+        return refs;
+    }();
     int32_t refs[MAX_REFINEMENTS];
-    std::fill_n(refs, MAX_REFINEMENTS, -1);
+    const int32_t* given = none_given.data();
     if (path) {
+        // All of them at once: a fixed size fills inline, a plan's count took a memset call.
+        std::fill_n(refs, MAX_REFINEMENTS, -1);
+        given = refs;
         uint32_t length = static_cast<uint32_t>(block::ks_length_q(path)) + series_head(path);
         uint32_t used = 0;
         for (uint32_t i = path_from; i < length; i++) {
@@ -1010,9 +1019,9 @@ uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, 
         native_code entry = native_entry_of(c.callee);
         if (entry == natives::either || entry == natives::if_) return run_branch(entry == natives::either);
         if (entry == natives::any || entry == natives::all) return run_any_all(entry == natives::all);
-        return static_cast<uint32_t>(entry(false, refs));
+        return static_cast<uint32_t>(entry(false, given));
     }
-    return static_cast<uint32_t>(action_entry_of(c.callee)(refs));
+    return static_cast<uint32_t>(action_entry_of(c.callee)(given));
 }
 
 // Fetches every argument in the current frame, then runs the callee.
