@@ -65,9 +65,13 @@ inline cell* at_within(const cell* code, uint32_t i, uint32_t end) {
     cell* c = b->cells() + i;
     return i < end && c < b->cells_tail() ? c : nullptr;
 }
+// The block's length from its buffer's head: a shift, where the series' own unit divides.
+inline uint32_t cells_in(const cell* block) {
+    return static_cast<uint32_t>(node_buffer(series_node(block))->used_bytes() / sizeof(cell));
+}
 // end, or less when the block was cut meanwhile.
 inline uint32_t limit(const cell* code, uint32_t end) {
-    uint32_t length = static_cast<uint32_t>(node_buffer(series_node(code))->used_bytes() / sizeof(cell));
+    uint32_t length = cells_in(code);
     return end < length ? end : length;
 }
 
@@ -951,7 +955,7 @@ uint32_t evaluator<traced>::run_any_all(bool all) {
     cell* value = last + 1;
     near_scope near;
     near.link(conds);
-    auto length = [conds] { return static_cast<uint32_t>(series::buffer_length(conds)); };
+    auto length = [conds] { return cells_in(conds); };
     if (conds->w1 > length()) conds->w1 = length();
     for (uint32_t pc = conds->w1, end; pc < (end = length());) {
         stack::top = value;
@@ -992,7 +996,7 @@ uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, 
         // All of them at once: a fixed size fills inline, a plan's count took a memset call.
         std::fill_n(refs, MAX_REFINEMENTS, -1);
         given = refs;
-        uint32_t length = static_cast<uint32_t>(block::ks_length_q(path)) + series_head(path);
+        uint32_t length = cells_in(path);
         uint32_t used = 0;
         for (uint32_t i = path_from; i < length; i++) {
             cell element = *block::ks_abs_at(path, static_cast<int32_t>(i));
