@@ -65,7 +65,8 @@ inline cell* at_within(const cell* code, uint32_t i, uint32_t end) {
     cell* c = b->cells() + i;
     return i < end && c < b->cells_tail() ? c : nullptr;
 }
-// The block's length from its buffer's head: a shift, where the series' own unit divides.
+// A block's cells from its buffer's start, whatever its head: a shift, where the series
+// length divides by the unit.
 inline uint32_t cells_in(const cell* block) {
     return static_cast<uint32_t>(node_buffer(series_node(block))->used_bytes() / sizeof(cell));
 }
@@ -1432,7 +1433,8 @@ template <bool traced>
 uint32_t evaluator<traced>::eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
                                       uint32_t path_from, const cell* name, bool infix, uint32_t apply) {
     if (!infix && !apply)
-        return path ? eval_path_call(fn, code, pc, end, path, path_from, name) : eval_word_call(fn, code, pc, end, name);
+        return path ? eval_path_call(fn, code, pc, end, path, path_from, name)
+                    : eval_word_call(fn, code, pc, end, name);
     return eval_any_call(fn, code, pc, end, path, path_from, name, infix, apply);
 }
 
