@@ -3,6 +3,8 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <exception>
@@ -63,9 +65,14 @@ inline cell* at_within(const cell* code, uint32_t i, uint32_t end) {
     cell* c = b->cells() + i;
     return i < end && c < b->cells_tail() ? c : nullptr;
 }
+// A block's cells from its buffer's start, whatever its head: a shift, where the series
+// length divides by the unit.
+inline uint32_t cells_in(const cell* block) {
+    return static_cast<uint32_t>(node_buffer(series_node(block))->used_bytes() / sizeof(cell));
+}
 // end, or less when the block was cut meanwhile.
 inline uint32_t limit(const cell* code, uint32_t end) {
-    uint32_t length = static_cast<uint32_t>(node_buffer(series_node(code))->used_bytes() / sizeof(cell));
+    uint32_t length = cells_in(code);
     return end < length ? end : length;
 }
 
@@ -301,7 +308,22 @@ struct native_plan {
     uint32_t refinement_count;
     cell types[PLAN_SPEC_CELLS];  // by spec index; a refinement's cell is its own
     refinement refinements[MAX_REFINEMENTS];
+    uint64_t accepts[PLAN_SPEC_CELLS];  // types[i] as a mask by type: one test per argument
 };
+static_assert(TYPE_EVENT < 64, "a plan's type masks hold every type");
+
+inline bool plan_accepts(uint64_t mask, uint32_t type) { return type < 64 && (mask >> type & 1); }
+
+// A typeset's first 64 types as a mask, bit t for type t: its map's bytes in memory order
+// with each byte's bits reversed.
+uint64_t type_mask(const cell* ts) {
+    static_assert(std::endian::native == std::endian::little);
+    uint64_t m;
+    std::memcpy(&m, &ts->w1, sizeof m);
+    m = (m >> 1 & 0x5555555555555555) | (m & 0x5555555555555555) << 1;
+    m = (m >> 2 & 0x3333333333333333) | (m & 0x3333333333333333) << 2;
+    return (m >> 4 & 0x0F0F0F0F0F0F0F0F) | (m & 0x0F0F0F0F0F0F0F0F) << 4;
+}
 
 // Each plan on its own: a nested call may add one while an outer call reads its own.
 // Equal plans are made once, by their bytes: natives made at run time in a loop would
@@ -322,6 +344,7 @@ std::unordered_map<std::string, uint32_t> native_plan_ids;
     for (uint32_t i = 0; i < n; i++) {
         const cell* e = series_cell(spec, i);
         plan.types[i] = *e;
+        plan.accepts[i] = type_mask(e);
         if (TYPE_OF(e) != TYPE_REFINEMENT) continue;
         native_plan::refinement& r = plan.refinements[e->w3 - 1];
         r.symbol = symbol::resolve(e->w2);
@@ -369,8 +392,18 @@ struct evaluator {
     [[nodiscard]] static uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub);
     [[nodiscard]] static uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub,
                                                   bool literal_functions = false);
-    [[nodiscard]] static uint32_t eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
-                                            uint32_t path_from, const cell* name, bool infix, uint32_t apply = 0);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t eval_call(cell* fn, cell* code, uint32_t& pc,
+                                                                       uint32_t end, const cell* path,
+                                                                       uint32_t path_from, const cell* name,
+                                                                       bool infix, uint32_t apply = 0);
+    [[nodiscard]] static uint32_t eval_word_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name);
+    [[nodiscard]] static uint32_t eval_path_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
+                                                 uint32_t path_from, const cell* name);
+    [[nodiscard]] static uint32_t eval_any_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
+                                                uint32_t path_from, const cell* name, bool infix, uint32_t apply);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t run_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
+                                                                      const cell* path, uint32_t path_from,
+                                                                      const cell* name, bool infix, uint32_t apply);
     [[nodiscard]] static uint32_t exec_function(cell* fn);
     [[nodiscard]] static uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end);
     [[nodiscard, gnu::noinline]] static uint32_t walk_path(cell* code, uint32_t& pc, uint32_t end);
@@ -381,7 +414,10 @@ struct evaluator {
                                                               bool prefix, bool sub);
     [[gnu::always_inline]] static inline uint32_t eval_set_word(cell* value, cell* code, uint32_t& pc, uint32_t end);
     [[nodiscard, gnu::always_inline]] static inline uint32_t eval_paren(cell* value, uint32_t& pc);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t push_arg(const call& c, int32_t param, const cell& ts);
     [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_arg(const call& c, int32_t param, const cell& ts);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_planned(const call& c, const native_plan& plan,
+                                                                           uint32_t i);
     [[nodiscard]] static uint32_t fetch_one(const call& c, int32_t param, uint32_t spec_index);
     [[nodiscard]] static uint32_t fetch_refinements(const call& c, const cell* path, uint32_t from, int32_t* refs,
                                                     bool function);
@@ -629,10 +665,15 @@ uint32_t evaluator<traced>::eval_set_word(cell* value, cell* code, uint32_t& pc,
 inline void check_arg(const call& c, const cell* value, int32_t param, const cell& ts) {
     if (!typeset_has(&ts, TYPE_OF(value))) [[unlikely]] raise_expect_arg(c, value, param);
 }
+// Checks the value for spec index i of a planned call by the plan's mask.
+inline void check_planned(const call& c, const native_plan& plan, uint32_t i, const cell* value) {
+    if (!plan_accepts(plan.accepts[i], TYPE_OF(value))) [[unlikely]]
+        raise_expect_arg(c, value, static_cast<int32_t>(i));
+}
 
-// Fetches one argument by its kind and pushes it; ts is the argument's typeset.
+// Fetches one argument by its kind and pushes it unchecked; ts is the argument's typeset.
 template <bool traced>
-uint32_t evaluator<traced>::fetch_arg(const call& c, int32_t param, const cell& ts) {
+uint32_t evaluator<traced>::push_arg(const call& c, int32_t param, const cell& ts) {
     uint32_t kind = (ts.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
     cell* value = at_within(c.code, c.pc, c.end);
     if (!value) [[unlikely]] {
@@ -654,7 +695,22 @@ uint32_t evaluator<traced>::fetch_arg(const call& c, int32_t param, const cell& 
             c.pc++;
         }
     }
+    return 0;
+}
+
+// Fetches one argument by its kind, pushes it and checks its type; ts is its typeset.
+template <bool traced>
+uint32_t evaluator<traced>::fetch_arg(const call& c, int32_t param, const cell& ts) {
+    if (uint32_t code = push_arg(c, param, ts)) return code;
     check_arg(c, stack::top - 1, param, ts);
+    return 0;
+}
+
+// As fetch_arg, for spec index i of a planned call.
+template <bool traced>
+uint32_t evaluator<traced>::fetch_planned(const call& c, const native_plan& plan, uint32_t i) {
+    if (uint32_t code = push_arg(c, static_cast<int32_t>(i), plan.types[i])) return code;
+    check_planned(c, plan, i, stack::top - 1);
     return 0;
 }
 
@@ -891,8 +947,8 @@ uint32_t evaluator<traced>::eval_number_op(cell* fn, cell* code, uint32_t& pc, u
     call c{callee, stack::current_frame(), code, pc, end, true, 0};
     const native_plan* plan = plan_of(callee);
     if (plan && plan->length == 2 && plan->args == 2) {
-        check_arg(c, stack::arguments, 0, plan->types[0]);
-        if (uint32_t code_ = fetch_arg(c, 1, plan->types[1])) return code_;
+        check_planned(c, *plan, 0, stack::arguments);
+        if (uint32_t code_ = fetch_planned(c, *plan, 1)) return code_;
         number_op o = number_op_of(TYPE_OF(callee), callee->w1, TYPE_OF(stack::arguments));
         if (!o || !number_apply(o, stack::arguments, stack::arguments + 1)) {
             int32_t refs[1] = {-1};
@@ -949,7 +1005,7 @@ uint32_t evaluator<traced>::run_any_all(bool all) {
     cell* value = last + 1;
     near_scope near;
     near.link(conds);
-    auto length = [conds] { return static_cast<uint32_t>(series::buffer_length(conds)); };
+    auto length = [conds] { return cells_in(conds); };
     if (conds->w1 > length()) conds->w1 = length();
     for (uint32_t pc = conds->w1, end; pc < (end = length());) {
         stack::top = value;
@@ -975,14 +1031,22 @@ uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, 
                                         uint32_t path_from) {
     // An infix call's left operand is already slot 0.
     uint32_t i = 0;
-    if (c.infix && plan.args > 0) check_arg(c, stack::arguments, 0, plan.types[i++]);
+    if (c.infix && plan.args > 0) check_planned(c, plan, i++, stack::arguments);
     for (; i < plan.args; i++)
-        if (uint32_t code = fetch_arg(c, static_cast<int32_t>(i), plan.types[i])) return code;
-    // All of them at once: a fixed size fills inline, a plan's count took a memset call.
+        if (uint32_t code = fetch_planned(c, plan, i)) return code;
+    // Without a path none is given, which a shared table says without filling one.
+    static constexpr auto none_given = [] {
+        std::array<int32_t, MAX_REFINEMENTS> refs{};
+        refs.fill(-1);
+        return refs;
+    }();
     int32_t refs[MAX_REFINEMENTS];
-    std::fill_n(refs, MAX_REFINEMENTS, -1);
+    const int32_t* given = none_given.data();
     if (path) {
-        uint32_t length = static_cast<uint32_t>(block::ks_length_q(path)) + series_head(path);
+        // All of them at once: a fixed size fills inline, a plan's count took a memset call.
+        std::fill_n(refs, MAX_REFINEMENTS, -1);
+        given = refs;
+        uint32_t length = cells_in(path);
         uint32_t used = 0;
         for (uint32_t i = path_from; i < length; i++) {
             cell element = *block::ks_abs_at(path, static_cast<int32_t>(i));
@@ -998,7 +1062,7 @@ uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, 
             const native_plan::refinement& r = plan.refinements[k];
             refs[k] = static_cast<int32_t>(stack::top - stack::arguments);
             for (uint32_t a = r.spec_index + 1; a <= r.spec_index + r.arity; a++)
-                if (uint32_t code = fetch_arg(c, static_cast<int32_t>(a), plan.types[a])) return code;
+                if (uint32_t code = fetch_planned(c, plan, a)) return code;
         }
     }
     uint32_t type = TYPE_OF(c.callee);
@@ -1009,9 +1073,9 @@ uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, 
         native_code entry = native_entry_of(c.callee);
         if (entry == natives::either || entry == natives::if_) return run_branch(entry == natives::either);
         if (entry == natives::any || entry == natives::all) return run_any_all(entry == natives::all);
-        return static_cast<uint32_t>(entry(false, refs));
+        return static_cast<uint32_t>(entry(false, given));
     }
-    return static_cast<uint32_t>(action_entry_of(c.callee)(refs));
+    return static_cast<uint32_t>(action_entry_of(c.callee)(given));
 }
 
 // Fetches every argument in the current frame, then runs the callee.
@@ -1412,9 +1476,37 @@ uint32_t evaluator<traced>::eval_expression(cell* code, uint32_t& pc, uint32_t e
     return 0;
 }
 
+// Calls through a word or a path, the commonest, go to copies of the call with no infix
+// operand or apply mode to test for, a word's with no path either.
 template <bool traced>
 uint32_t evaluator<traced>::eval_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
                                       uint32_t path_from, const cell* name, bool infix, uint32_t apply) {
+    if (!infix && !apply)
+        return path ? eval_path_call(fn, code, pc, end, path, path_from, name)
+                    : eval_word_call(fn, code, pc, end, name);
+    return eval_any_call(fn, code, pc, end, path, path_from, name, infix, apply);
+}
+
+template <bool traced>
+uint32_t evaluator<traced>::eval_word_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
+    return run_call(fn, code, pc, end, nullptr, 0, name, false, 0);
+}
+
+template <bool traced>
+uint32_t evaluator<traced>::eval_path_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
+                                           uint32_t path_from, const cell* name) {
+    return run_call(fn, code, pc, end, path, path_from, name, false, 0);
+}
+
+template <bool traced>
+uint32_t evaluator<traced>::eval_any_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
+                                          uint32_t path_from, const cell* name, bool infix, uint32_t apply) {
+    return run_call(fn, code, pc, end, path, path_from, name, infix, apply);
+}
+
+template <bool traced>
+uint32_t evaluator<traced>::run_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
+                                     uint32_t path_from, const cell* name, bool infix, uint32_t apply) {
     const cell* naming = TYPE_OF(name) == TYPE_WORD ? name : &runtime_words[W_ANON];
     cell ref = *name;
     if (firing()) [[unlikely]] fire_interp_event(TRACE_OPEN, apply ? nullptr : code, pc, nullptr, &ref);

@@ -109,7 +109,14 @@ void set_last_top();
 
 inline void mark(const cell* word, uint32_t flags) {
     if (ctop >= cend) call_overflow();
-    *ctop++ = call_frame{flags, word->w2, index_of(arguments), word->w1, 0, 0};
+    call_frame* f = ctop++;
+    // Field by field: a whole-record initializer went through vector shuffles.
+    f->header = flags;
+    f->symbol = word->w2;
+    f->base = index_of(arguments);
+    f->word_ctx = word->w1;
+    f->ctx = 0;
+    f->saved = 0;
     arguments = top;
 }
 
