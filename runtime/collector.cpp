@@ -31,9 +31,6 @@ constexpr size_t MARK_CALLBACKS = 100;
 mark_callback mark_callbacks[MARK_CALLBACKS];
 size_t mark_callback_count = 0;
 
-constexpr size_t RELEASE_QUEUE = 20000;
-std::vector<node_id> release_queue;
-
 cell_marker markers[256];
 
 root_cell* root_cells = nullptr;
@@ -161,8 +158,14 @@ void move_buffer(series_buffer* b, uint8_t* dest) {
     node_table[moved->node] = moved;
 }
 
+// A node of an evacuated frame was given a fresh id already: the frame goes as a whole.
+void release_node(node_id node) {
+    node_frame* frame = find_node_frame(node);
+    if (frame && !frame->evacuated) free_node(frame, node);
+}
+
 void release_dead(series_buffer* b) {
-    if ((b->flags & SERIES_USED) && b->node) queue_node_release(b->node);
+    if ((b->flags & SERIES_USED) && b->node) release_node(b->node);
     stats.freed_buffers++;
     stats.freed_bytes += b->size;
 }
@@ -397,22 +400,6 @@ void collector_mark_values(cell* start, cell* end) {
 
 void collector_register_marker(uint32_t type, cell_marker marker) { markers[type] = marker; }
 
-// --- Release queue -----------------------------------------------------------------
-
-void queue_node_release(node_id node) {
-    if (!node) return;
-    if (release_queue.size() >= RELEASE_QUEUE) flush_release_queue();
-    release_queue.push_back(node);
-}
-
-void flush_release_queue() {
-    for (node_id node : release_queue) {
-        node_frame* frame = find_node_frame(node);
-        if (frame && !frame->evacuated) free_node(frame, node);
-    }
-    release_queue.clear();
-}
-
 // --- The collection ----------------------------------------------------------------
 
 void collector_init_stats() {
@@ -443,14 +430,12 @@ void collector_collect() {
     if (collector_active_q()) return;
     active.store(true, std::memory_order_seq_cst);
     stats = {};
-    release_queue.reserve(RELEASE_QUEUE);
     if (node_evacuation) plan_evacuation();
     mark_roots();
     if (forwarding) cycles_relocate();
     handle_sweep();
     compact_series_frames();
     sweep_big_blocks_pass();
-    flush_release_queue();
     trim_node_frames();
     end_evacuation();
     for (series_buffer* b : marked_outside) b->flags &= ~SERIES_MARK;

@@ -63,9 +63,6 @@ node_id collector_forward(node_id node);
 using cell_marker = void (*)(cell* value);
 void collector_register_marker(uint32_t type, cell_marker marker);
 
-void queue_node_release(node_id node);
-void flush_release_queue();
-
 // Keeps a value alive; the guard's cell is updated when its nodes move.
 class root_cell {
 public:
