@@ -143,15 +143,35 @@ void collect_interior_pointers() {
               [](const interior_record& a, const interior_record& b) { return a.address < b.address; });
 }
 
+void repoint_interior_pointers(uint8_t* src, size_t span, ptrdiff_t delta) {
+    auto lo = std::lower_bound(interior_table.begin(), interior_table.end(), src,
+                               [](const interior_record& r, uint8_t* a) { return r.address < a; });
+    for (auto it = lo; it != interior_table.end() && it->address < src + span; ++it) *it->guard->slot -= delta;
+}
+
+// Most buffers moved are a few dozen bytes: a library call costs more than the copy.
+// Buffers only ever move down, at least 16 bytes, so a forward copy in 16-byte steps
+// reads each step before any write reaches it.
+constexpr size_t INLINE_MOVE_MAX = 256;
+void move_down(uint8_t* dest, const uint8_t* src, size_t span) {
+    if (span > INLINE_MOVE_MAX) {
+        std::memmove(dest, src, span);
+        return;
+    }
+    for (size_t i = 0; i < span; i += 16) {
+        uint8_t step[16];
+        std::memcpy(step, src + i, 16);
+        std::memcpy(dest + i, step, 16);
+    }
+}
+
 // Moves one live buffer to dest and repoints its node and every guarded interior pointer.
 void move_buffer(series_buffer* b, uint8_t* dest) {
     uint8_t* src = reinterpret_cast<uint8_t*>(b);
     size_t span = buffer_span(b);
     ptrdiff_t delta = src - dest;
-    auto lo = std::lower_bound(interior_table.begin(), interior_table.end(), src,
-                               [](const interior_record& r, uint8_t* a) { return r.address < a; });
-    for (auto it = lo; it != interior_table.end() && it->address < src + span; ++it) *it->guard->slot -= delta;
-    std::memmove(dest, src, span);
+    if (!interior_table.empty()) repoint_interior_pointers(src, span, delta);
+    move_down(dest, src, span);
     auto* moved = reinterpret_cast<series_buffer*>(dest);
     moved->offset -= delta;
     moved->tail -= delta;
