@@ -187,12 +187,14 @@ void release_node(node_id node) {
 void release_dead(series_buffer* b) {
     if ((b->flags & SERIES_USED) && b->node) release_node(b->node);
     stats.freed_buffers++;
-    stats.freed_bytes += b->size;
+    stats.freed_bytes += buffer_span(b);
 }
 
+// Counted with header and spare as the allocator counts them: a small buffer's data is
+// a fraction of what it takes, and the budget would collect long before twice the live size.
 void count_live(series_buffer* b) {
     stats.live_buffers++;
-    stats.live_bytes += b->size;
+    stats.live_bytes += buffer_span(b);
 }
 
 // Slides live buffers into the room left at the end of the previous frame (if any) while
