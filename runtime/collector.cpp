@@ -232,6 +232,44 @@ void compact_frame(series_frame* frame, series_frame* prev) {
     if (gap) frame->heap = gap;
 }
 
+// Moving a live buffer costs more than leaving a dead one where it is: a frame is compacted
+// once an eighth of it is dead (less would hold more memory for the program's peak), and
+// swept in place below that.
+constexpr size_t COMPACT_DEAD_SHARE = 8;
+
+bool worth_compacting(series_frame* frame) {
+    size_t enough = static_cast<size_t>(frame->heap - frame->data()) / COMPACT_DEAD_SHARE;
+    size_t dead = 0;
+    for (uint8_t* p = frame->data(); p < frame->heap;) {
+        auto* b = reinterpret_cast<series_buffer*>(p);
+        size_t span = buffer_span(b);
+        if (!(b->flags & SERIES_MARK) && (dead += span) >= enough) return true;
+        p += span;
+    }
+    return false;
+}
+
+// Live buffers stay put. A dead one becomes a hole, with no node and not in use, counted
+// again at each collection until the frame is worth compacting; a dead tail is free room.
+void sweep_frame(series_frame* frame) {
+    uint8_t* live_end = frame->data();
+    for (uint8_t* p = frame->data(); p < frame->heap;) {
+        auto* b = reinterpret_cast<series_buffer*>(p);
+        size_t span = buffer_span(b);
+        if (b->flags & SERIES_MARK) {
+            b->flags &= ~SERIES_MARK;
+            count_live(b);
+            live_end = p + span;
+        } else {
+            release_dead(b);
+            b->flags &= ~SERIES_USED;
+            b->node = 0;
+        }
+        p += span;
+    }
+    frame->heap = live_end;
+}
+
 // Emptied frames are kept up to twice what the program allocates between collections (big
 // buffers leave part of each frame unused): handing them back and faulting fresh pages in
 // costs more than the work done in them.
@@ -240,7 +278,8 @@ void compact_series_frames() {
     size_t kept = 0;
     for (series_frame* frame = memory.first_series_frame; frame;) {
         series_frame* next = frame->next;
-        compact_frame(frame, frame->prev);
+        if (worth_compacting(frame)) compact_frame(frame, frame->prev);
+        else sweep_frame(frame);
         if (frame->heap == frame->data() && frame != memory.last_series_frame) {
             if (kept + frame->size <= 2 * collect_budget) kept += frame->size;
             else free_series_frame(frame);
