@@ -463,9 +463,11 @@ void collector_register_marker(uint32_t type, cell_marker marker) { markers[type
 
 // --- The collection ----------------------------------------------------------------
 
+// Memory starts afresh: a budget sized for an earlier run's live set would keep its frames.
 void collector_init_stats() {
     series_cycles = 0;
     nodes_cycles = 0;
+    collect_budget = COLLECT_BUDGET_MIN;
 }
 
 void collector_add_live_bytes(size_t bytes) { stats.live_bytes += bytes; }
