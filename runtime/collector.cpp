@@ -337,58 +337,77 @@ void mark_roots() {
     }
 }
 
+[[gnu::noinline]] void note_marked_outside(series_buffer* b) { marked_outside.push_back(b); }
+
+// Inlined into every marker: most references reach a buffer marked already, and a call
+// per reference would cost more than the test.
+[[gnu::always_inline]] inline bool mark_buffer(node_id* ref) {
+    node_id node = *ref;
+    if (!node) return false;
+    if (forwarding) *ref = node = collector_forward(node);
+    series_buffer* b = node_buffer(node);
+    if (!b || node_is_free_slot(b) || (b->flags & SERIES_MARK)) return false;
+    b->flags |= SERIES_MARK;
+    if (b->flags & SERIES_FIXED) note_marked_outside(b);
+    return true;
+}
+
+[[gnu::always_inline]] inline void mark_cells(node_id* ref) {
+    if (mark_buffer(ref)) mark_stack.push_back(*ref);
+}
+
 void mark_word(cell* value) {
-    if (value->w1) collector_mark_context(&value->w1);
+    if (value->w1) mark_cells(&value->w1);
 }
 void mark_block_cell(cell* value) {
-    if (value->w2) collector_mark_series_values(&value->w2);
+    if (value->w2) mark_cells(&value->w2);
 }
 void mark_string_cell(cell* value) {
-    if (value->w2) collector_mark_node(&value->w2);
-    if (value->w3) collector_mark_node(&value->w3);
+    if (value->w2) mark_buffer(&value->w2);
+    if (value->w3) mark_buffer(&value->w3);
 }
 void mark_symbol_cell(cell* value) {
-    if (value->w3) collector_mark_node(&value->w3);
-    if (value->w2) collector_mark_node(&value->w2);
+    if (value->w3) mark_buffer(&value->w3);
+    if (value->w2) mark_buffer(&value->w2);
 }
 void mark_bytes_cell(cell* value) {
-    if (value->w2) collector_mark_node(&value->w2);
+    if (value->w2) mark_buffer(&value->w2);
 }
 void mark_object_cell(cell* value) {
-    if (value->w1) collector_mark_context(&value->w1);
+    if (value->w1) mark_cells(&value->w1);
     // The events record's pair cells hold the handlers' spec nodes in w3: kept current
     // so that a replaced handler is still told apart after nodes move.
-    if (value->w3 && collector_mark_node(&value->w3)) {
+    if (value->w3 && mark_buffer(&value->w3)) {
         series_buffer* events = node_buffer(value->w3);
         for (cell* c = events->cells(); c < events->cells_tail(); c++)
-            if (c->w3) collector_mark_node(&c->w3);
+            if (c->w3) mark_buffer(&c->w3);
     }
 }
 void mark_context_cell(cell* value) {
     if (value->w1) hashtable_mark(&value->w1);
-    if (value->w2 && !(value->header & CTX_ON_STACK)) collector_mark_series_values(&value->w2);
+    if (value->w2 && !(value->header & CTX_ON_STACK)) mark_cells(&value->w2);
 }
 void mark_map_cell(cell* value) {
-    if (value->w2) collector_mark_series_values(&value->w2);
+    if (value->w2) mark_cells(&value->w2);
     if (value->w3) hashtable_mark(&value->w3);
 }
 void mark_function_cell(cell* value) {
-    if (value->w1) collector_mark_context(&value->w1);
-    if (value->w2) collector_mark_series_values(&value->w2);
-    if (value->w3) collector_mark_series_values(&value->w3);
+    if (value->w1) mark_cells(&value->w1);
+    if (value->w2) mark_cells(&value->w2);
+    if (value->w3) mark_cells(&value->w3);
 }
 void mark_native_cell(cell* value) {
-    if (value->w2) collector_mark_series_values(&value->w2);
-    if (value->w3) collector_mark_series_values(&value->w3);
+    if (value->w2) mark_cells(&value->w2);
+    if (value->w3) mark_cells(&value->w3);
     uint32_t wrapped = (value->header >> 16) & 0xFF;
     if (TYPE_OF(value) == TYPE_OP && (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && value->w1)
-        collector_mark_context(&value->w1);
+        mark_cells(&value->w1);
 }
 void mark_handle_cell(cell* value) {
     if (static_cast<int32_t>(value->w3) >= 0) handle_mark(static_cast<int32_t>(value->w3), 0);
 }
 void mark_event_cell(cell* value) {
-    if ((value->w3 & 0x10000) && value->w2) collector_mark_series_values(&value->w2);
+    if ((value->w3 & 0x10000) && value->w2) mark_cells(&value->w2);
 }
 
 struct default_markers {
@@ -429,20 +448,9 @@ node_id collector_forward(node_id node) {
     return node;
 }
 
-bool collector_mark_node(node_id* ref) {
-    node_id node = *ref;
-    if (!node) return false;
-    if (forwarding) *ref = node = collector_forward(node);
-    series_buffer* b = node_buffer(node);
-    if (!b || node_is_free_slot(b) || (b->flags & SERIES_MARK)) return false;
-    b->flags |= SERIES_MARK;
-    if (b->flags & SERIES_FIXED) marked_outside.push_back(b);
-    return true;
-}
+bool collector_mark_node(node_id* ref) { return mark_buffer(ref); }
 
-void collector_mark_series_values(node_id* ref) {
-    if (collector_mark_node(ref)) mark_stack.push_back(*ref);
-}
+void collector_mark_series_values(node_id* ref) { mark_cells(ref); }
 
 void collector_mark_block(cell* block) { mark_block_cell(block); }
 
