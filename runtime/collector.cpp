@@ -352,8 +352,11 @@ void mark_roots() {
     return true;
 }
 
+// Out of line, as the vector's growth would make every marker save registers it seldom needs.
+[[gnu::noinline]] void push_for_cells(node_id node) { mark_stack.push_back(node); }
+
 [[gnu::always_inline]] inline void mark_cells(node_id* ref) {
-    if (mark_buffer(ref)) mark_stack.push_back(*ref);
+    if (mark_buffer(ref)) push_for_cells(*ref);
 }
 
 void mark_word(cell* value) {
@@ -436,7 +439,8 @@ default_markers install_default_markers;
 
 // --- Marking -----------------------------------------------------------------------
 
-node_id collector_forward(node_id node) {
+// Kept out of line: the markers inline their reference test, and forwarding is rare.
+[[gnu::noinline]] node_id collector_forward(node_id node) {
     if (!forwarding || !node) return node;
     node_frame* frame = find_node_frame(node);
     if (!frame || !frame->evacuated) return node;
