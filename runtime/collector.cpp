@@ -178,12 +178,6 @@ void move_buffer(series_buffer* b, uint8_t* dest) {
     node_table[moved->node] = moved;
 }
 
-// A node of an evacuated frame was given a fresh id already: the frame goes as a whole.
-void release_node(node_id node) {
-    node_frame* frame = find_node_frame(node);
-    if (frame && !frame->evacuated) free_node(frame, node);
-}
-
 void release_dead(series_buffer* b) {
     if ((b->flags & SERIES_USED) && b->node) release_node(b->node);
     stats.freed_buffers++;
