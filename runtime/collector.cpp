@@ -18,6 +18,7 @@
 namespace kel {
 
 bool collector_enabled = false;
+root_node* root_node_list = nullptr;
 bool collector_stress = true;
 uint32_t series_cycles = 0;
 uint32_t nodes_cycles = 0;
@@ -34,7 +35,6 @@ size_t mark_callback_count = 0;
 cell_marker markers[256];
 
 root_cell* root_cells = nullptr;
-root_node* root_nodes = nullptr;
 interior_pointer* interior_pointers = nullptr;
 
 // Nodes whose cells wait to be marked: an explicit stack, so deep nesting cannot
@@ -309,7 +309,7 @@ void mark_roots() {
         collector_mark_values(stack::bottom, stack::top);
     }
     for (root_cell* r = root_cells; r; r = r->next) collector_mark_values(&r->value, &r->value + 1);
-    for (root_node* r = root_nodes; r; r = r->next) {
+    for (root_node* r = root_node_list; r; r = r->next) {
         if (!r->node) continue;
         if (r->has_cells) collector_mark_series_values(&r->node);
         else collector_mark_node(&r->node);
@@ -531,8 +531,6 @@ const collector_stats& collector_last_stats() { return stats; }
 root_cell::root_cell(const cell& v) : value(v) { link_guard(root_cells, this); }
 root_cell::~root_cell() { unlink_guard(root_cells, this); }
 
-root_node::root_node(node_id n, bool cells) : node(n), has_cells(cells) { link_guard(root_nodes, this); }
-root_node::~root_node() { unlink_guard(root_nodes, this); }
 
 interior_pointer::interior_pointer(uint8_t** s) : slot(s) { link_guard(interior_pointers, this); }
 interior_pointer::~interior_pointer() { unlink_guard(interior_pointers, this); }
