@@ -18,6 +18,7 @@
 namespace kel {
 
 bool collector_enabled = false;
+root_node* root_node_list = nullptr;
 bool collector_stress = true;
 uint32_t series_cycles = 0;
 uint32_t nodes_cycles = 0;
@@ -31,13 +32,9 @@ constexpr size_t MARK_CALLBACKS = 100;
 mark_callback mark_callbacks[MARK_CALLBACKS];
 size_t mark_callback_count = 0;
 
-constexpr size_t RELEASE_QUEUE = 20000;
-std::vector<node_id> release_queue;
-
 cell_marker markers[256];
 
 root_cell* root_cells = nullptr;
-root_node* root_nodes = nullptr;
 interior_pointer* interior_pointers = nullptr;
 
 // Nodes whose cells wait to be marked: an explicit stack, so deep nesting cannot
@@ -146,15 +143,35 @@ void collect_interior_pointers() {
               [](const interior_record& a, const interior_record& b) { return a.address < b.address; });
 }
 
+void repoint_interior_pointers(uint8_t* src, size_t span, ptrdiff_t delta) {
+    auto lo = std::lower_bound(interior_table.begin(), interior_table.end(), src,
+                               [](const interior_record& r, uint8_t* a) { return r.address < a; });
+    for (auto it = lo; it != interior_table.end() && it->address < src + span; ++it) *it->guard->slot -= delta;
+}
+
+// Most buffers moved are a few dozen bytes: a library call costs more than the copy.
+// Buffers only ever move down, at least 16 bytes, so a forward copy in 16-byte steps
+// reads each step before any write reaches it.
+constexpr size_t INLINE_MOVE_MAX = 256;
+void move_down(uint8_t* dest, const uint8_t* src, size_t span) {
+    if (span > INLINE_MOVE_MAX) {
+        std::memmove(dest, src, span);
+        return;
+    }
+    for (size_t i = 0; i < span; i += 16) {
+        uint8_t step[16];
+        std::memcpy(step, src + i, 16);
+        std::memcpy(dest + i, step, 16);
+    }
+}
+
 // Moves one live buffer to dest and repoints its node and every guarded interior pointer.
 void move_buffer(series_buffer* b, uint8_t* dest) {
     uint8_t* src = reinterpret_cast<uint8_t*>(b);
     size_t span = buffer_span(b);
     ptrdiff_t delta = src - dest;
-    auto lo = std::lower_bound(interior_table.begin(), interior_table.end(), src,
-                               [](const interior_record& r, uint8_t* a) { return r.address < a; });
-    for (auto it = lo; it != interior_table.end() && it->address < src + span; ++it) *it->guard->slot -= delta;
-    std::memmove(dest, src, span);
+    if (!interior_table.empty()) repoint_interior_pointers(src, span, delta);
+    move_down(dest, src, span);
     auto* moved = reinterpret_cast<series_buffer*>(dest);
     moved->offset -= delta;
     moved->tail -= delta;
@@ -162,14 +179,16 @@ void move_buffer(series_buffer* b, uint8_t* dest) {
 }
 
 void release_dead(series_buffer* b) {
-    if ((b->flags & SERIES_USED) && b->node) queue_node_release(b->node);
+    if ((b->flags & SERIES_USED) && b->node) release_node(b->node);
     stats.freed_buffers++;
-    stats.freed_bytes += b->size;
+    stats.freed_bytes += buffer_span(b);
 }
 
+// Counted with header and spare as the allocator counts them: a small buffer's data is
+// a fraction of what it takes, and the budget would collect long before twice the live size.
 void count_live(series_buffer* b) {
     stats.live_buffers++;
-    stats.live_bytes += b->size;
+    stats.live_bytes += buffer_span(b);
 }
 
 // Slides live buffers into the room left at the end of the previous frame (if any) while
@@ -207,6 +226,44 @@ void compact_frame(series_frame* frame, series_frame* prev) {
     if (gap) frame->heap = gap;
 }
 
+// Moving a live buffer costs more than leaving a dead one where it is: a frame is compacted
+// once an eighth of it is dead (less would hold more memory for the program's peak), and
+// swept in place below that.
+constexpr size_t COMPACT_DEAD_SHARE = 8;
+
+bool worth_compacting(series_frame* frame) {
+    size_t enough = static_cast<size_t>(frame->heap - frame->data()) / COMPACT_DEAD_SHARE;
+    size_t dead = 0;
+    for (uint8_t* p = frame->data(); p < frame->heap;) {
+        auto* b = reinterpret_cast<series_buffer*>(p);
+        size_t span = buffer_span(b);
+        if (!(b->flags & SERIES_MARK) && (dead += span) >= enough) return true;
+        p += span;
+    }
+    return false;
+}
+
+// Live buffers stay put. A dead one becomes a hole, with no node and not in use, counted
+// again at each collection until the frame is worth compacting; a dead tail is free room.
+void sweep_frame(series_frame* frame) {
+    uint8_t* live_end = frame->data();
+    for (uint8_t* p = frame->data(); p < frame->heap;) {
+        auto* b = reinterpret_cast<series_buffer*>(p);
+        size_t span = buffer_span(b);
+        if (b->flags & SERIES_MARK) {
+            b->flags &= ~SERIES_MARK;
+            count_live(b);
+            live_end = p + span;
+        } else {
+            release_dead(b);
+            b->flags &= ~SERIES_USED;
+            b->node = 0;
+        }
+        p += span;
+    }
+    frame->heap = live_end;
+}
+
 // Emptied frames are kept up to twice what the program allocates between collections (big
 // buffers leave part of each frame unused): handing them back and faulting fresh pages in
 // costs more than the work done in them.
@@ -215,7 +272,8 @@ void compact_series_frames() {
     size_t kept = 0;
     for (series_frame* frame = memory.first_series_frame; frame;) {
         series_frame* next = frame->next;
-        compact_frame(frame, frame->prev);
+        if (worth_compacting(frame)) compact_frame(frame, frame->prev);
+        else sweep_frame(frame);
         if (frame->heap == frame->data() && frame != memory.last_series_frame) {
             if (kept + frame->size <= 2 * collect_budget) kept += frame->size;
             else free_series_frame(frame);
@@ -251,7 +309,7 @@ void mark_roots() {
         collector_mark_values(stack::bottom, stack::top);
     }
     for (root_cell* r = root_cells; r; r = r->next) collector_mark_values(&r->value, &r->value + 1);
-    for (root_node* r = root_nodes; r; r = r->next) {
+    for (root_node* r = root_node_list; r; r = r->next) {
         if (!r->node) continue;
         if (r->has_cells) collector_mark_series_values(&r->node);
         else collector_mark_node(&r->node);
@@ -273,58 +331,80 @@ void mark_roots() {
     }
 }
 
+[[gnu::noinline]] void note_marked_outside(series_buffer* b) { marked_outside.push_back(b); }
+
+// Inlined into every marker: most references reach a buffer marked already, and a call
+// per reference would cost more than the test.
+[[gnu::always_inline]] inline bool mark_buffer(node_id* ref) {
+    node_id node = *ref;
+    if (!node) return false;
+    if (forwarding) *ref = node = collector_forward(node);
+    series_buffer* b = node_buffer(node);
+    if (!b || node_is_free_slot(b) || (b->flags & SERIES_MARK)) return false;
+    b->flags |= SERIES_MARK;
+    if (b->flags & SERIES_FIXED) note_marked_outside(b);
+    return true;
+}
+
+// Out of line, as the vector's growth would make every marker save registers it seldom needs.
+[[gnu::noinline]] void push_for_cells(node_id node) { mark_stack.push_back(node); }
+
+[[gnu::always_inline]] inline void mark_cells(node_id* ref) {
+    if (mark_buffer(ref)) push_for_cells(*ref);
+}
+
 void mark_word(cell* value) {
-    if (value->w1) collector_mark_context(&value->w1);
+    if (value->w1) mark_cells(&value->w1);
 }
 void mark_block_cell(cell* value) {
-    if (value->w2) collector_mark_series_values(&value->w2);
+    if (value->w2) mark_cells(&value->w2);
 }
 void mark_string_cell(cell* value) {
-    if (value->w2) collector_mark_node(&value->w2);
-    if (value->w3) collector_mark_node(&value->w3);
+    if (value->w2) mark_buffer(&value->w2);
+    if (value->w3) mark_buffer(&value->w3);
 }
 void mark_symbol_cell(cell* value) {
-    if (value->w3) collector_mark_node(&value->w3);
-    if (value->w2) collector_mark_node(&value->w2);
+    if (value->w3) mark_buffer(&value->w3);
+    if (value->w2) mark_buffer(&value->w2);
 }
 void mark_bytes_cell(cell* value) {
-    if (value->w2) collector_mark_node(&value->w2);
+    if (value->w2) mark_buffer(&value->w2);
 }
 void mark_object_cell(cell* value) {
-    if (value->w1) collector_mark_context(&value->w1);
+    if (value->w1) mark_cells(&value->w1);
     // The events record's pair cells hold the handlers' spec nodes in w3: kept current
     // so that a replaced handler is still told apart after nodes move.
-    if (value->w3 && collector_mark_node(&value->w3)) {
+    if (value->w3 && mark_buffer(&value->w3)) {
         series_buffer* events = node_buffer(value->w3);
         for (cell* c = events->cells(); c < events->cells_tail(); c++)
-            if (c->w3) collector_mark_node(&c->w3);
+            if (c->w3) mark_buffer(&c->w3);
     }
 }
 void mark_context_cell(cell* value) {
     if (value->w1) hashtable_mark(&value->w1);
-    if (value->w2 && !(value->header & CTX_ON_STACK)) collector_mark_series_values(&value->w2);
+    if (value->w2 && !(value->header & CTX_ON_STACK)) mark_cells(&value->w2);
 }
 void mark_map_cell(cell* value) {
-    if (value->w2) collector_mark_series_values(&value->w2);
+    if (value->w2) mark_cells(&value->w2);
     if (value->w3) hashtable_mark(&value->w3);
 }
 void mark_function_cell(cell* value) {
-    if (value->w1) collector_mark_context(&value->w1);
-    if (value->w2) collector_mark_series_values(&value->w2);
-    if (value->w3) collector_mark_series_values(&value->w3);
+    if (value->w1) mark_cells(&value->w1);
+    if (value->w2) mark_cells(&value->w2);
+    if (value->w3) mark_cells(&value->w3);
 }
 void mark_native_cell(cell* value) {
-    if (value->w2) collector_mark_series_values(&value->w2);
-    if (value->w3) collector_mark_series_values(&value->w3);
+    if (value->w2) mark_cells(&value->w2);
+    if (value->w3) mark_cells(&value->w3);
     uint32_t wrapped = (value->header >> 16) & 0xFF;
     if (TYPE_OF(value) == TYPE_OP && (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && value->w1)
-        collector_mark_context(&value->w1);
+        mark_cells(&value->w1);
 }
 void mark_handle_cell(cell* value) {
     if (static_cast<int32_t>(value->w3) >= 0) handle_mark(static_cast<int32_t>(value->w3), 0);
 }
 void mark_event_cell(cell* value) {
-    if ((value->w3 & 0x10000) && value->w2) collector_mark_series_values(&value->w2);
+    if ((value->w3 & 0x10000) && value->w2) mark_cells(&value->w2);
 }
 
 struct default_markers {
@@ -353,7 +433,8 @@ default_markers install_default_markers;
 
 // --- Marking -----------------------------------------------------------------------
 
-node_id collector_forward(node_id node) {
+// Kept out of line: the markers inline their reference test, and forwarding is rare.
+[[gnu::noinline]] node_id collector_forward(node_id node) {
     if (!forwarding || !node) return node;
     node_frame* frame = find_node_frame(node);
     if (!frame || !frame->evacuated) return node;
@@ -365,20 +446,9 @@ node_id collector_forward(node_id node) {
     return node;
 }
 
-bool collector_mark_node(node_id* ref) {
-    node_id node = *ref;
-    if (!node) return false;
-    if (forwarding) *ref = node = collector_forward(node);
-    series_buffer* b = node_buffer(node);
-    if (!b || node_is_free_slot(b) || (b->flags & SERIES_MARK)) return false;
-    b->flags |= SERIES_MARK;
-    if (b->flags & SERIES_FIXED) marked_outside.push_back(b);
-    return true;
-}
+bool collector_mark_node(node_id* ref) { return mark_buffer(ref); }
 
-void collector_mark_series_values(node_id* ref) {
-    if (collector_mark_node(ref)) mark_stack.push_back(*ref);
-}
+void collector_mark_series_values(node_id* ref) { mark_cells(ref); }
 
 void collector_mark_block(cell* block) { mark_block_cell(block); }
 
@@ -397,27 +467,13 @@ void collector_mark_values(cell* start, cell* end) {
 
 void collector_register_marker(uint32_t type, cell_marker marker) { markers[type] = marker; }
 
-// --- Release queue -----------------------------------------------------------------
-
-void queue_node_release(node_id node) {
-    if (!node) return;
-    if (release_queue.size() >= RELEASE_QUEUE) flush_release_queue();
-    release_queue.push_back(node);
-}
-
-void flush_release_queue() {
-    for (node_id node : release_queue) {
-        node_frame* frame = find_node_frame(node);
-        if (frame && !frame->evacuated) free_node(frame, node);
-    }
-    release_queue.clear();
-}
-
 // --- The collection ----------------------------------------------------------------
 
+// Memory starts afresh: a budget sized for an earlier run's live set would keep its frames.
 void collector_init_stats() {
     series_cycles = 0;
     nodes_cycles = 0;
+    collect_budget = COLLECT_BUDGET_MIN;
 }
 
 void collector_add_live_bytes(size_t bytes) { stats.live_bytes += bytes; }
@@ -443,14 +499,12 @@ void collector_collect() {
     if (collector_active_q()) return;
     active.store(true, std::memory_order_seq_cst);
     stats = {};
-    release_queue.reserve(RELEASE_QUEUE);
     if (node_evacuation) plan_evacuation();
     mark_roots();
     if (forwarding) cycles_relocate();
     handle_sweep();
     compact_series_frames();
     sweep_big_blocks_pass();
-    flush_release_queue();
     trim_node_frames();
     end_evacuation();
     for (series_buffer* b : marked_outside) b->flags &= ~SERIES_MARK;
@@ -477,8 +531,6 @@ const collector_stats& collector_last_stats() { return stats; }
 root_cell::root_cell(const cell& v) : value(v) { link_guard(root_cells, this); }
 root_cell::~root_cell() { unlink_guard(root_cells, this); }
 
-root_node::root_node(node_id n, bool cells) : node(n), has_cells(cells) { link_guard(root_nodes, this); }
-root_node::~root_node() { unlink_guard(root_nodes, this); }
 
 interior_pointer::interior_pointer(uint8_t** s) : slot(s) { link_guard(interior_pointers, this); }
 interior_pointer::~interior_pointer() { unlink_guard(interior_pointers, this); }

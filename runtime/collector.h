@@ -63,9 +63,6 @@ node_id collector_forward(node_id node);
 using cell_marker = void (*)(cell* value);
 void collector_register_marker(uint32_t type, cell_marker marker);
 
-void queue_node_release(node_id node);
-void flush_release_queue();
-
 // Keeps a value alive; the guard's cell is updated when its nodes move.
 class root_cell {
 public:
@@ -78,11 +75,23 @@ public:
     root_cell* next;
 };
 
+class root_node;
+extern root_node* root_node_list;
+
 // Keeps a node (and, with cells, its contents) alive; the id is rewritten when it moves.
+// Inline: series code takes one around nearly every allocation.
 class root_node {
 public:
-    explicit root_node(node_id node = 0, bool has_cells = true);
-    ~root_node();
+    explicit root_node(node_id n = 0, bool cells = true)
+        : node(n), has_cells(cells), prev(nullptr), next(root_node_list) {
+        if (next) next->prev = this;
+        root_node_list = this;
+    }
+    ~root_node() {
+        if (prev) prev->next = next;
+        else root_node_list = next;
+        if (next) next->prev = prev;
+    }
     root_node(const root_node&) = delete;
     root_node& operator=(const root_node&) = delete;
     node_id node;

@@ -184,6 +184,11 @@ void free_node(node_frame* frame, node_id node) {
     frame->used--;
 }
 
+void release_node(node_id node) {
+    node_frame* frame = node_frame_directory[(node - 1) / NODE_FRAME_STRIDE];
+    if (frame && !frame->evacuated) free_node(frame, node);
+}
+
 node_frame* find_node_frame(node_id node) {
     if (node == 0) return nullptr;
     return node_frame_directory[(node - 1) / NODE_FRAME_STRIDE];

@@ -123,6 +123,9 @@ void os_free_frame_memory(void* block);
 node_frame* alloc_node_frame(uint32_t n);
 node_id alloc_node();
 void free_node(node_frame* frame, node_id node);
+// Frees a dead buffer's node; one of an evacuated frame was given a fresh id already and
+// goes with its frame.
+void release_node(node_id node);
 void free_node_frame(node_frame* frame);
 node_frame* find_node_frame(node_id node);
 void trim_node_frames();

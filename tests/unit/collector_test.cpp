@@ -84,6 +84,56 @@ TEST_F(Collector, InteriorPointerFollowsItsBuffer) {
     EXPECT_EQ(*at, 'd');
 }
 
+// A frame with a small dead share is swept where it stands: nothing live moves.
+TEST_F(Collector, BuffersOfAMostlyLiveFrameStayInPlace) {
+    root_node strings(alloc_cells(20));
+    node_id dead = alloc_bytes(100);
+    for (uint32_t i = 0; i < 20; i++) {
+        node_id text = alloc_bytes(100);
+        std::memcpy(alloc_tail_bytes(node_buffer(text), 5), "kept!", 5);
+        *alloc_tail_buffer(node_buffer(strings.node)) = cell{TYPE_STRING, 0, text, 0};
+    }
+    node_id last = node_buffer(strings.node)->cells()[19].w2;
+    series_buffer* before = node_buffer(last);
+    uint8_t* at = before->offset + 4;
+    interior_pointer guard(&at);
+    collector_collect();
+    EXPECT_TRUE(node_is_free(dead));
+    EXPECT_EQ(node_buffer(last), before);
+    EXPECT_EQ(at, before->offset + 4);
+    EXPECT_EQ(*at, '!');
+    EXPECT_EQ(std::memcmp(before->offset, "kept!", 5), 0);
+}
+
+// The dead buffer's node goes back at once; the buffer stays behind as a hole, which a
+// later collection must not release again, since its node may be someone else's by then.
+TEST_F(Collector, HoleLeftInPlaceReleasesItsNodeOnce) {
+    root_node strings(alloc_cells(20));
+    node_id dead = alloc_bytes(100);
+    for (uint32_t i = 0; i < 20; i++)
+        *alloc_tail_buffer(node_buffer(strings.node)) = cell{TYPE_STRING, 0, alloc_bytes(100), 0};
+    series_buffer* hole = node_buffer(dead);
+    collector_collect();
+    root_node reused(alloc_bytes(100), false);
+    ASSERT_EQ(reused.node, dead);
+    ASSERT_NE(node_buffer(reused.node), hole);
+    collector_collect();
+    EXPECT_FALSE(node_is_free(reused.node));
+    EXPECT_EQ(node_buffer(reused.node)->node, reused.node);
+}
+
+// Dead buffers after the last live one are free room again in a frame swept in place.
+TEST_F(Collector, DeadTailOfASweptFrameIsReused) {
+    root_node strings(alloc_cells(20));
+    for (uint32_t i = 0; i < 20; i++)
+        *alloc_tail_buffer(node_buffer(strings.node)) = cell{TYPE_STRING, 0, alloc_bytes(100), 0};
+    series_buffer* first_dead = node_buffer(alloc_bytes(100));
+    alloc_bytes(100);
+    collector_collect();
+    EXPECT_EQ(memory.current_series_frame->heap, reinterpret_cast<uint8_t*>(first_dead));
+    EXPECT_EQ(node_buffer(alloc_bytes(100)), first_dead);
+}
+
 TEST_F(Collector, RetiredBuffersOfExpansionsAreDropped) {
     root_node block(make_int_block(1));
     for (uint32_t i = 1; i < 300; i++) *alloc_tail_buffer(node_buffer(block.node)) = cell{TYPE_INTEGER, 0, i, 0};
