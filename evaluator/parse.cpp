@@ -33,13 +33,14 @@ namespace {
 
 constexpr int32_t STACK_LIMIT = 10000;
 
+// any through set stay adjacent: match_rule tells them from the rest with one range test.
 enum keyword : int32_t {
-    K_BAR, K_SKIP, K_ANY, K_SOME, K_OPT, K_WHILE, K_COPY, K_SET, K_TO, K_THRU, K_END, K_REMOVE,
+    K_BAR, K_SKIP, K_ANY, K_SOME, K_OPT, K_COPY, K_SET, K_WHILE, K_TO, K_THRU, K_END, K_REMOVE,
     K_BREAK, K_REJECT, K_FAIL, K_NONE, K_NOT, K_AHEAD, K_INTO, K_QUOTE, K_IF, K_CASE, K_INSERT,
     K_CHANGE, K_KEEP, K_COLLECT, K_ONLY, K_PICK, K_AFTER, K_COUNT
 };
 const char* const KEYWORD_NAMES[K_COUNT] = {
-    "|", "skip", "any", "some", "opt", "while", "copy", "set", "to", "thru", "end", "remove",
+    "|", "skip", "any", "some", "opt", "copy", "set", "while", "to", "thru", "end", "remove",
     "break", "reject", "fail", "none", "not", "ahead", "into", "quote", "if", "case", "insert",
     "change", "keep", "collect", "only", "pick", "after",
 };
@@ -460,8 +461,10 @@ private:
         switch (TYPE_OF(r)) {
             case TYPE_WORD: {
                 int32_t k = keyword_of(r);
-                // any, some or opt over a charset: the loop right here, as repeat would run it.
-                if (k >= K_ANY && k <= K_OPT) {
+                // The keywords a text's rules hold most, any, some, opt, copy and set, in one test.
+                if (k >= K_ANY && k <= K_SET) {
+                    if (k >= K_COPY) return capture(rules, at, pc, k == K_COPY);
+                    // Over a charset: the loop right here, as repeat would run it.
                     if (int32_t ok = charset_repeat(k, rule_at(rules, pc)); ok >= 0) {
                         emit("match", ok, rules, pc++);
                         return ok;
@@ -534,7 +537,6 @@ private:
             case K_OPT: return repeat(rules, at, pc, 0, 1, KIND_REPEAT);
             case K_WHILE: return repeat(rules, at, pc, 0, -1, KIND_WHILE);
             case K_TO: case K_THRU: return search(rules, at, pc, k == K_THRU);
-            case K_COPY: case K_SET: return capture(rules, at, pc, k == K_COPY);
             case K_NOT: case K_AHEAD: {
                 int32_t start = pos();
                 need_operand(rules, at, pc);
@@ -861,7 +863,8 @@ private:
 
     // --- copy, set -----------------------------------------------------------------------
 
-    bool capture(cell* rules, int32_t at, int32_t& pc, bool copy) {
+    // Out of line: inlined, it crowded match_rule.
+    [[gnu::noinline]] bool capture(cell* rules, int32_t at, int32_t& pc, bool copy) {
         cell* w = rule_at(rules, pc);
         if (!w || !any_word_q(TYPE_OF(w)) || !rule_at(rules, pc + 1)) end_error(rules, at);
         cell* word = stack::push(w);
