@@ -194,9 +194,9 @@ struct collect_target {
 class engine {
 public:
     engine(cell* input, int32_t case_flag, int32_t limit, cell* callback)
-        : input_(input), case_q_(case_flag == PARSE_CASE_SENSITIVE), limit_(limit), callback_(callback) {
+        : case_q_(case_flag == PARSE_CASE_SENSITIVE), limit_(limit), callback_(callback) {
+        set_input(input);
         pos_ = series::head_of(input);
-        reread_length();
     }
 
     cell* run(cell* rules) {
@@ -215,6 +215,7 @@ public:
 
 private:
     cell* input_;
+    family family_;  // the input's, which most rules ask
     int32_t pos_;
     bool case_q_;
     int32_t limit_;  // -1: the tail
@@ -239,7 +240,14 @@ private:
     }
     int32_t tail() { return limit_ >= 0 && limit_ < length_ ? limit_ : length_; }
     bool at_tail() { return pos() >= tail(); }
-    family input_family() const { return family_of(TYPE_OF(input_)); }
+    family input_family() const { return family_; }
+
+    // The input the rules run over, the whole parse's or the series an into entered.
+    void set_input(cell* input) {
+        input_ = input;
+        family_ = family_of(TYPE_OF(input));
+        reread_length();
+    }
 
     uint32_t unit_at(int32_t i) {
         if (input_family() == BYTES) return series::buffer_of(input_)->offset[i];
@@ -944,19 +952,19 @@ private:
                 cell* nested = stack::push(&item);
                 cell* outer = input_;
                 int32_t outer_pos = pos_, outer_limit = limit_;
-                input_ = nested;
+                set_input(nested);
                 pos_ = series::head_of(nested);
                 limit_ = -1;
-                reread_length();
                 try {
                     ok = match_block(block, false) && at_tail();
                 } catch (...) {
-                    input_ = outer, pos_ = outer_pos, limit_ = outer_limit;
+                    set_input(outer);
+                    pos_ = outer_pos, limit_ = outer_limit;
                     stack_truncate(input_stack, inputs);
                     throw;
                 }
-                input_ = outer, pos_ = outer_pos, limit_ = outer_limit;
-                reread_length();
+                set_input(outer);
+                pos_ = outer_pos, limit_ = outer_limit;
                 stack_truncate(input_stack, inputs);
                 stack::pop(1);
                 if (ok) pos_ = pos() + 1;
