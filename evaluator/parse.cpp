@@ -33,13 +33,14 @@ namespace {
 
 constexpr int32_t STACK_LIMIT = 10000;
 
+// any through set stay adjacent: match_rule tells them from the rest with one range test.
 enum keyword : int32_t {
-    K_BAR, K_SKIP, K_ANY, K_SOME, K_OPT, K_WHILE, K_COPY, K_SET, K_TO, K_THRU, K_END, K_REMOVE,
+    K_BAR, K_SKIP, K_ANY, K_SOME, K_OPT, K_COPY, K_SET, K_WHILE, K_TO, K_THRU, K_END, K_REMOVE,
     K_BREAK, K_REJECT, K_FAIL, K_NONE, K_NOT, K_AHEAD, K_INTO, K_QUOTE, K_IF, K_CASE, K_INSERT,
     K_CHANGE, K_KEEP, K_COLLECT, K_ONLY, K_PICK, K_AFTER, K_COUNT
 };
 const char* const KEYWORD_NAMES[K_COUNT] = {
-    "|", "skip", "any", "some", "opt", "while", "copy", "set", "to", "thru", "end", "remove",
+    "|", "skip", "any", "some", "opt", "copy", "set", "while", "to", "thru", "end", "remove",
     "break", "reject", "fail", "none", "not", "ahead", "into", "quote", "if", "case", "insert",
     "change", "keep", "collect", "only", "pick", "after",
 };
@@ -193,7 +194,8 @@ struct collect_target {
 class engine {
 public:
     engine(cell* input, int32_t case_flag, int32_t limit, cell* callback)
-        : input_(input), case_q_(case_flag == PARSE_CASE_SENSITIVE), limit_(limit), callback_(callback) {
+        : case_q_(case_flag == PARSE_CASE_SENSITIVE), limit_(limit), callback_(callback) {
+        set_input(input);
         pos_ = series::head_of(input);
     }
 
@@ -213,9 +215,11 @@ public:
 
 private:
     cell* input_;
+    family family_;  // the input's, which most rules ask
     int32_t pos_;
     bool case_q_;
     int32_t limit_;  // -1: the tail
+    int32_t length_;  // the input's, read again after code may have run (reread_length)
     cell* callback_;
     std::vector<collect_target> collects_;
     cell* collected_ = nullptr;
@@ -225,18 +229,25 @@ private:
 
     // --- Input ---------------------------------------------------------------------------
 
+    // Only code can change the input's length: a paren, a callback, an on-change* handler,
+    // or the engine's own changes. Each of those reads it again; every rule else trusts it.
+    void reread_length() { length_ = length_of(input_); }
+
     // Indexes held across a paren or a callback may lie past a shrunk input: clamp first.
     int32_t pos() {
-        int32_t n = length_of(input_);
-        if (pos_ > n) pos_ = n;
+        if (pos_ > length_) pos_ = length_;
         return pos_;
     }
-    int32_t tail() {
-        int32_t n = length_of(input_);
-        return limit_ >= 0 && limit_ < n ? limit_ : n;
-    }
+    int32_t tail() { return limit_ >= 0 && limit_ < length_ ? limit_ : length_; }
     bool at_tail() { return pos() >= tail(); }
-    family input_family() const { return family_of(TYPE_OF(input_)); }
+    family input_family() const { return family_; }
+
+    // The input the rules run over, the whole parse's or the series an into entered.
+    void set_input(cell* input) {
+        input_ = input;
+        family_ = family_of(TYPE_OF(input));
+        reread_length();
+    }
 
     uint32_t unit_at(int32_t i) {
         if (input_family() == BYTES) return series::buffer_of(input_)->offset[i];
@@ -278,6 +289,7 @@ private:
         int32_t rule_cells = stack_length(rule_stack);
         object::call_handler(&fn, runtime_words[W_PARSE_CALLBACK].w2, args);
         stack_truncate(rule_stack, rule_cells);
+        reread_length();
         bool go = value_true_q(args, false, nullptr);
         stack::top = base;
         if (!go) throw stop_parse{match};
@@ -295,7 +307,7 @@ private:
 
     [[gnu::always_inline]] void push_rule(const cell& head, cell* block, int32_t pc, int32_t kind_code,
                                           bool pick = false) {
-        stack_push(rule_stack, head, triple_of(pc, pos(), length_of(input_)), kind_cell(kind_code, pick));
+        stack_push(rule_stack, head, triple_of(pc, pos(), length_), kind_cell(kind_code, pick));
         emit("push", match_, block, pc);
     }
 
@@ -392,7 +404,7 @@ private:
         cell* v = _context::get(w);
         if (TYPE_OF(v) != TYPE_OF(input_) || series_node(v) != series_node(input_))
             fire(script_error::parse_invalid_ref, w);
-        return std::min<int32_t>(series::head_of(v), length_of(input_));
+        return std::min<int32_t>(series::head_of(v), length_);
     }
 
     // --- Blocks --------------------------------------------------------------------------
@@ -403,7 +415,7 @@ private:
         cell* rules = stack::push(block);
         entry_guard entry;
         int32_t start = pos();
-        stack_push(rule_stack, none_value, triple_of(series::head_of(rules), start, length_of(input_)), *rules);
+        stack_push(rule_stack, none_value, triple_of(series::head_of(rules), start, length_), *rules);
         emit("push", match_, rules, series::head_of(rules));
         bool ok = true;
         int32_t pc = series::head_of(rules);
@@ -457,8 +469,10 @@ private:
         switch (TYPE_OF(r)) {
             case TYPE_WORD: {
                 int32_t k = keyword_of(r);
-                // any, some or opt over a charset: the loop right here, as repeat would run it.
-                if (k >= K_ANY && k <= K_OPT) {
+                // The keywords a text's rules hold most, any, some, opt, copy and set, in one test.
+                if (k >= K_ANY && k <= K_SET) {
+                    if (k >= K_COPY) return capture(rules, at, pc, k == K_COPY);
+                    // Over a charset: the loop right here, as repeat would run it.
                     if (int32_t ok = charset_repeat(k, rule_at(rules, pc)); ok >= 0) {
                         emit("match", ok, rules, pc++);
                         return ok;
@@ -470,7 +484,7 @@ private:
             case TYPE_SET_WORD: {
                 cell* word = stack::push(r);
                 cell* here = input_at(pos());
-                _context::set(word, here);
+                set_word(word, here);
                 stack::pop(2);
                 return true;
             }
@@ -505,10 +519,17 @@ private:
     cell* eval_paren(const cell* paren) {
         cell* code = stack::push(paren);
         if (uint32_t rc = eval_block(code, false)) raise_exit(rc);
+        reread_length();
         // The result sits above the code; keep it in the code's slot.
         *code = *(stack::top - 1);
         stack::pop(1);
         return code;
+    }
+
+    // A set that may run an object's on-change* handler, which may change the input.
+    void set_word(cell* word, cell* value) {
+        _context::set(word, value);
+        reread_length();
     }
 
     bool match_keyword(int32_t k, cell* rules, int32_t at, int32_t& pc) {
@@ -524,7 +545,6 @@ private:
             case K_OPT: return repeat(rules, at, pc, 0, 1, KIND_REPEAT);
             case K_WHILE: return repeat(rules, at, pc, 0, -1, KIND_WHILE);
             case K_TO: case K_THRU: return search(rules, at, pc, k == K_THRU);
-            case K_COPY: case K_SET: return capture(rules, at, pc, k == K_COPY);
             case K_NOT: case K_AHEAD: {
                 int32_t start = pos();
                 need_operand(rules, at, pc);
@@ -634,7 +654,7 @@ private:
         push_rule(triple_of(min, max, 1), rules, at, kind_code);
         int32_t count = 0;
         while (max < 0 || count < max) {
-            int32_t before = pos(), length_before = length_of(input_);
+            int32_t before = pos(), length_before = length_;
             int32_t p = operand;
             bool ok = match_rule(rules, p);
             bool stop = stop_repeat_;
@@ -645,7 +665,7 @@ private:
             }
             count++;
             if (stop) break;
-            if (kind_code == KIND_REPEAT && pos() == before && length_of(input_) == length_before) break;
+            if (kind_code == KIND_REPEAT && pos() == before && length_ == length_before) break;
             if (max >= 0 && count >= max) break;
             emit("iterate", true, rules, operand);
         }
@@ -851,7 +871,8 @@ private:
 
     // --- copy, set -----------------------------------------------------------------------
 
-    bool capture(cell* rules, int32_t at, int32_t& pc, bool copy) {
+    // Out of line: inlined, it crowded match_rule.
+    [[gnu::noinline]] bool capture(cell* rules, int32_t at, int32_t& pc, bool copy) {
         cell* w = rule_at(rules, pc);
         if (!w || !any_word_q(TYPE_OF(w)) || !rule_at(rules, pc + 1)) end_error(rules, at);
         cell* word = stack::push(w);
@@ -879,9 +900,9 @@ private:
             if (cell* slot = _context::settable_value(word)) {
                 *slot = *value;
             } else {
-                if (!entered) stack_push(rule_stack, *word, triple_of(at, start, length_of(input_)), kind_cell(kind));
+                if (!entered) stack_push(rule_stack, *word, triple_of(at, start, length_), kind_cell(kind));
                 entered = true;
-                _context::set(word, value);
+                set_word(word, value);
             }
             stack::pop(1);
         }
@@ -931,17 +952,19 @@ private:
                 cell* nested = stack::push(&item);
                 cell* outer = input_;
                 int32_t outer_pos = pos_, outer_limit = limit_;
-                input_ = nested;
+                set_input(nested);
                 pos_ = series::head_of(nested);
                 limit_ = -1;
                 try {
                     ok = match_block(block, false) && at_tail();
                 } catch (...) {
-                    input_ = outer, pos_ = outer_pos, limit_ = outer_limit;
+                    set_input(outer);
+                    pos_ = outer_pos, limit_ = outer_limit;
                     stack_truncate(input_stack, inputs);
                     throw;
                 }
-                input_ = outer, pos_ = outer_pos, limit_ = outer_limit;
+                set_input(outer);
+                pos_ = outer_pos, limit_ = outer_limit;
                 stack_truncate(input_stack, inputs);
                 stack::pop(1);
                 if (ok) pos_ = pos() + 1;
@@ -987,10 +1010,11 @@ private:
 
     void cut(int32_t from, int32_t n) {
         if (n <= 0) return;
-        cell* s = input_at(std::min(from, length_of(input_)));
+        cell* s = input_at(std::min(from, length_));
         cell part = integer_value(n);
         cell* p = stack::push(&part);
         remove_dispatch(s, p, static_cast<cell*>(nullptr));
+        reread_length();
         stack::pop(2);
     }
 
@@ -1009,12 +1033,13 @@ private:
 
     // Inserts at i; answers the units inserted.
     int32_t put(int32_t i, cell* value, bool only, int32_t replace) {
-        int32_t before = length_of(input_);
+        int32_t before = length_;
         cell* s = input_at(std::min(i, before));
         if (replace >= 0) change_dispatch(s, value, replace, only, 1);
         else insert_dispatch(s, value, -1, only, 1, false);
+        reread_length();
         stack::pop(1);
-        return length_of(input_) - before + std::max(replace, 0);
+        return length_ - before + std::max(replace, 0);
     }
 
     // Whether the operand at pc names a position (a get-word, or a word holding one); a
@@ -1103,11 +1128,11 @@ private:
         collect_target done = collects_.back();
         collects_.pop_back();
         if (option == K_SET) {
-            _context::set(word, target);
+            set_word(word, target);
         } else if (option == K_AFTER) {
             cell* moved = stack::push(target);
             moved->w1 = static_cast<uint32_t>(std::min(done.at, length_of(target)));
-            _context::set(word, moved);
+            set_word(word, moved);
             stack::pop(1);
         } else if (fresh) {
             if (collects_.empty()) collected_ = result_slot(target);
