@@ -44,8 +44,6 @@ const char* const KEYWORD_NAMES[K_COUNT] = {
     "break", "reject", "fail", "none", "not", "ahead", "into", "quote", "if", "case", "insert",
     "change", "keep", "collect", "only", "pick", "after",
 };
-// Operand-taking keywords are the ones up to K_COLLECT; the last three only qualify others.
-constexpr int32_t K_RULE_WORDS = K_ONLY;
 
 // Rule kind codes, as the rule stack shows them.
 enum kind : int32_t {
