@@ -29,6 +29,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/control.h"
 #include "evaluator/natives.h"
+#include "evaluator/rounds.h"
 #include "evaluator/throw.h"
 #include "evaluator/trace.h"
 #include "runtime/collector.h"
@@ -388,7 +389,8 @@ struct evaluator {
     [[nodiscard]] static uint32_t eval_block(cell* block, bool chain);
     [[nodiscard]] static uint32_t eval_block_here(cell* block, bool chain);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_here(cell* block, near_scope& near);
-    [[nodiscard]] static uint32_t eval_rounds(cell* block, round_step step, void* state);
+    template <class Step>
+    [[nodiscard]] static uint32_t eval_rounds(cell* block, Step& step);
     [[nodiscard]] static uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub);
     [[nodiscard]] static uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub,
                                                   bool literal_functions = false);
@@ -1318,12 +1320,13 @@ uint32_t evaluator<traced>::run_here(cell* block, near_scope& near) {
 // the per-call setup done once. Between rounds the near is the loop's caller's, as it is
 // for a step run outside the block.
 template <bool traced>
-uint32_t evaluator<traced>::eval_rounds(cell* block, round_step step, void* state) {
+template <class Step>
+uint32_t evaluator<traced>::eval_rounds(cell* block, Step& step) {
     cell* frame = stack::arguments;
     near_scope near;
     for (;;) {
         near_position = near.frame.outer;
-        if (uint32_t next = step(state)) return next == ROUNDS_END ? 0 : next;
+        if (uint32_t next = step()) return next == ROUNDS_END ? 0 : next;
         stack::reset();
         uint32_t code;
         if (trace_on()) [[unlikely]] {
@@ -1795,9 +1798,15 @@ uint32_t eval_block_here(cell* block, bool chain) {
                       : evaluator<false>::eval_block_here(block, chain);
 }
 
-uint32_t eval_rounds(cell* block, round_step step, void* state) {
-    return evaluator<false>::eval_rounds(block, step, state);
+template <class Step>
+uint32_t eval_rounds(cell* block, Step& step) {
+    return evaluator<false>::eval_rounds(block, step);
 }
+template uint32_t eval_rounds(cell*, count_step&);
+template uint32_t eval_rounds(cell*, forever_step&);
+template uint32_t eval_rounds(cell*, repeat_step&);
+template uint32_t eval_rounds(cell*, each_step&);
+template uint32_t eval_rounds(cell*, while_step&);
 
 uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub) {
     return trace_on() ? evaluator<true>::eval_next(code, pc, end, sub) : evaluator<false>::eval_next(code, pc, end, sub);
