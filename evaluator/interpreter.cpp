@@ -1331,6 +1331,7 @@ uint32_t evaluator<traced>::eval_rounds(cell* block, Step& step) {
         uint32_t code;
         if (trace_on()) [[unlikely]] {
             code = catch_code([block] { return evaluator<true>::eval_block_here(block, true); });
+            if (!code) continue;
         } else {
             code = catch_code([block, &near] { return run_here(block, near); });
             if (!code) {
