@@ -336,6 +336,14 @@ int32_t loop(bool, const int32_t*) {
     return end_rounds(eval_rounds(body, step));
 }
 
+// The slot of a word bound to a running function's frame, else null. It stays put while
+// the loop runs: the argument stack does not move, and between rounds the calls the body
+// made have all returned, pointing the context back at this frame.
+inline cell* running_frame_slot(const cell* word) {
+    cell* slot = _context::settable_value(word);
+    return slot && ctx_cell(word->w1)->header & CTX_ON_STACK ? slot : nullptr;
+}
+
 int32_t repeat(bool, const int32_t*) {
     cell* base = stack::arguments;
     cell* word = base;
@@ -344,7 +352,7 @@ int32_t repeat(bool, const int32_t*) {
     if (count < 1) return result(none_value);
     cell* body = base + 2;
     mark_loop();
-    repeat_step step{0, count, word, counter};
+    repeat_step step{0, count, word, counter, running_frame_slot(word)};
     return end_rounds(eval_rounds(body, step));
 }
 

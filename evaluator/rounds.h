@@ -27,17 +27,24 @@ struct forever_step {
     uint32_t operator()() const { return ROUND_GO; }
 };
 
-// repeat: a count of rounds, each setting the word (a loop frame cell) to its number, from
-// the counter cell.
+// repeat: a count of rounds, each setting the word (a loop frame cell) to its number. slot:
+// the word's slot when it is a running function's, stored into straight; else null, and
+// the word is set from the counter cell.
 struct repeat_step {
     int32_t i;
     int32_t count;
     cell* word;
     cell* counter;
+    cell* slot;
     uint32_t operator()() {
         if (i == count) return ROUNDS_END;
-        *counter = integer_value(++i);
-        if (cell* slot = _context::settable_value(word)) *slot = *counter;
+        ++i;
+        if (slot) {
+            *slot = integer_value(i);
+            return ROUND_GO;
+        }
+        *counter = integer_value(i);
+        if (cell* value = _context::settable_value(word)) *value = *counter;
         else _context::set(word, counter);
         return ROUND_GO;
     }
