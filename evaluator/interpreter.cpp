@@ -1327,19 +1327,15 @@ uint32_t evaluator<traced>::eval_rounds(cell* block, Step& step) {
     for (;;) {
         near_position = near.frame.outer;
         if (uint32_t next = step()) return next == ROUNDS_END ? 0 : next;
-        stack::reset();
+        // The round's values start at the frame's slot 0, where its last one stays.
+        stack::arguments = stack::top = frame;
         uint32_t code;
         if (trace_on()) [[unlikely]] {
             code = catch_code([block] { return evaluator<true>::eval_block_here(block, true); });
-            if (!code) continue;
         } else {
             code = catch_code([block, &near] { return run_here(block, near); });
-            if (!code) {
-                *frame = *stack::arguments;
-                stack::arguments = frame;
-                continue;
-            }
         }
+        if (!code) continue;
         if (code == THROW_BREAK || code == THROW_CONTINUE) {
             // Break and continue left their value at the round's base: it goes to the frame's.
             if (stack::arguments != frame) {
