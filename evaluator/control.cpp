@@ -173,7 +173,10 @@ bool foreach_next(cell* iterator, cell* words, int32_t n) {
         return true;
     }
     if (n == 0) {
-        set_from_element(words, iterator, 0);
+        // A block's element goes straight into a plain word's slot: there is nothing to pick.
+        cell* slot = _context::settable_value(words);
+        if (slot && any_block_q(TYPE_OF(iterator))) *slot = *block::ks_abs_at(iterator, series::head_of(iterator));
+        else set_from_element(words, iterator, 0);
         iterator->w1++;
         return true;
     }
