@@ -149,6 +149,12 @@ each_frame start_each() {
 // Sets the word (a stack cell) to the element i places after the iterator's head, none
 // past the tail: a block's cell as it is, another series' element through pick.
 void set_from_element(cell* word, cell* iterator, int32_t i) {
+    if (cell* slot = _context::settable_value(word); slot && any_block_q(TYPE_OF(iterator))) {
+        // A plain word's slot takes a block's cell straight: setting the word would do no more.
+        int32_t at = series::head_of(iterator) + i;
+        *slot = at < series::buffer_length(iterator) ? *block::ks_abs_at(iterator, at) : none_value;
+        return;
+    }
     cell* value = stack::push(&none_value);
     if (i < series::buffer_length(iterator) - series::head_of(iterator)) {
         if (any_block_q(TYPE_OF(iterator))) {
@@ -173,10 +179,7 @@ bool foreach_next(cell* iterator, cell* words, int32_t n) {
         return true;
     }
     if (n == 0) {
-        // A block's element goes straight into a plain word's slot: there is nothing to pick.
-        cell* slot = _context::settable_value(words);
-        if (slot && any_block_q(TYPE_OF(iterator))) *slot = *block::ks_abs_at(iterator, series::head_of(iterator));
-        else set_from_element(words, iterator, 0);
+        set_from_element(words, iterator, 0);
         iterator->w1++;
         return true;
     }
