@@ -560,13 +560,7 @@ int32_t do_(bool, const int32_t* refinements) {
 
 namespace kel {
 
-uint32_t while_step::operator()() {
-    stack::reset();
-    uint32_t code = natives::run_block(cond);
-    if (code == THROW_BREAK || code == THROW_CONTINUE) fire(throw_error::while_cond);
-    if (code) return code;
-    return natives::strict_true_q(stack::arguments) ? ROUND_GO : ROUNDS_END;
-}
+bool while_step::holds(const cell* value) { return natives::strict_true_q(value); }
 
 uint32_t each_step::operator()() { return natives::foreach_next(iterator, words, n) ? ROUND_GO : ROUNDS_END; }
 

@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -1326,7 +1327,24 @@ uint32_t evaluator<traced>::eval_rounds(cell* block, Step& step) {
     near_scope near;
     for (;;) {
         near_position = near.frame.outer;
-        if (uint32_t next = step()) return next == ROUNDS_END ? 0 : next;
+        if constexpr (std::is_same_v<Step, while_step>) {
+            // Run as a round is, written out here: the compiler leaves a shared copy out of
+            // line, which made both dearer.
+            stack::arguments = stack::top = frame;
+            cell* cond = step.cond;
+            uint32_t code;
+            if (trace_on()) [[unlikely]] {
+                code = catch_code([cond] { return evaluator<true>::eval_block_here(cond, true); });
+            } else {
+                code = catch_code([cond, &near] { return run_here(cond, near); });
+            }
+            near_position = near.frame.outer;
+            if (code == THROW_BREAK || code == THROW_CONTINUE) fire(throw_error::while_cond);
+            if (code) return code;
+            if (!Step::holds(frame)) return 0;
+        } else if (uint32_t next = step()) {
+            return next == ROUNDS_END ? 0 : next;
+        }
         // The round's values start at the frame's slot 0, where its last one stays.
         stack::arguments = stack::top = frame;
         uint32_t code;

@@ -59,10 +59,11 @@ struct each_step {
     uint32_t operator()();
 };
 
-// while: the condition block, run before each round.
+// while: the condition block, which the runner runs before each round as it runs a round,
+// the rounds going on while holds() its value.
 struct while_step {
     cell* cond;
-    uint32_t operator()();
+    static bool holds(const cell* value);
 };
 
 }  // namespace kel
