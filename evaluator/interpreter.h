@@ -42,8 +42,8 @@ void interpreter_init();
 // As eval_block, without a call record of its own.
 [[nodiscard]] uint32_t eval_block_here(cell* block, bool chain);
 
-// A loop's rounds: before each, step() (a step type of evaluator/rounds.h) sets the round
-// up or ends the rounds. Each round evaluates the block into the loop frame's slot 0 as
+// A loop's rounds: before each, the step (a type of evaluator/rounds.h) sets the round up
+// or ends the rounds. Each round evaluates the block into the loop frame's slot 0 as
 // eval_block_here with chain does. Continue goes on to the next round; break, its value in
 // slot 0, and the other exits end the rounds with their code.
 template <class Step>
