@@ -17,6 +17,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
+#include "evaluator/rounds.h"
 #include "evaluator/throw.h"
 #include "evaluator/trace.h"
 #include "runtime/collector.h"
@@ -148,6 +149,12 @@ each_frame start_each() {
 // Sets the word (a stack cell) to the element i places after the iterator's head, none
 // past the tail: a block's cell as it is, another series' element through pick.
 void set_from_element(cell* word, cell* iterator, int32_t i) {
+    if (cell* slot = _context::settable_value(word); slot && any_block_q(TYPE_OF(iterator))) {
+        // A plain word's slot takes a block's cell straight: setting the word would do no more.
+        int32_t at = series::head_of(iterator) + i;
+        *slot = at < series::buffer_length(iterator) ? *block::ks_abs_at(iterator, at) : none_value;
+        return;
+    }
     cell* value = stack::push(&none_value);
     if (i < series::buffer_length(iterator) - series::head_of(iterator)) {
         if (any_block_q(TYPE_OF(iterator))) {
@@ -299,14 +306,8 @@ int32_t while_(bool, const int32_t*) {
     cell* cond = stack::arguments;
     cell* body = cond + 1;
     mark_loop();
-    auto step = [](void* state) {
-        stack::reset();
-        uint32_t code = run_block(static_cast<cell*>(state));
-        if (code == THROW_BREAK || code == THROW_CONTINUE) fire(throw_error::while_cond);
-        if (code) return code;
-        return strict_true_q(stack::arguments) ? ROUND_GO : ROUNDS_END;
-    };
-    if (uint32_t code = eval_rounds(body, step, cond); code && code != THROW_BREAK) return code;
+    while_step step{cond};
+    if (uint32_t code = eval_rounds(body, step); code && code != THROW_BREAK) return code;
     stack::unwind_last();
     return result(unset_value);
 }
@@ -331,26 +332,22 @@ inline uint32_t end_rounds(uint32_t code) {
     return end_loop();
 }
 
-// A count of rounds, and for repeat the word and the counter cell it is set from.
-struct counted {
-    int32_t i;
-    int32_t count;
-    cell* word;
-    cell* counter;
-};
-
 int32_t loop(bool, const int32_t*) {
     cell* base = stack::arguments;
     int32_t count = loop_count(base);
     if (count < 1) return result(none_value);
     cell* body = base + 1;
     mark_loop();
-    counted rounds{0, count, nullptr, nullptr};
-    auto step = [](void* state) {
-        auto* r = static_cast<counted*>(state);
-        return r->i++ < r->count ? ROUND_GO : ROUNDS_END;
-    };
-    return end_rounds(eval_rounds(body, step, &rounds));
+    count_step step{0, count};
+    return end_rounds(eval_rounds(body, step));
+}
+
+// The slot of a word bound to a running function's frame, else null. It stays put while
+// the loop runs: the argument stack does not move, and between rounds the calls the body
+// made have all returned, pointing the context back at this frame.
+inline cell* running_frame_slot(const cell* word) {
+    cell* slot = _context::settable_value(word);
+    return slot && ctx_cell(word->w1)->header & CTX_ON_STACK ? slot : nullptr;
 }
 
 int32_t repeat(bool, const int32_t*) {
@@ -361,33 +358,23 @@ int32_t repeat(bool, const int32_t*) {
     if (count < 1) return result(none_value);
     cell* body = base + 2;
     mark_loop();
-    counted rounds{0, count, word, counter};
-    auto step = [](void* state) {
-        auto* r = static_cast<counted*>(state);
-        if (r->i == r->count) return ROUNDS_END;
-        *r->counter = integer_value(++r->i);
-        if (cell* slot = _context::settable_value(r->word)) *slot = *r->counter;
-        else _context::set(r->word, r->counter);
-        return ROUND_GO;
-    };
-    return end_rounds(eval_rounds(body, step, &rounds));
+    repeat_step step{0, count, word, counter, running_frame_slot(word)};
+    return end_rounds(eval_rounds(body, step));
 }
 
 int32_t forever(bool, const int32_t*) {
     cell* body = stack::arguments;
     mark_loop();
-    return end_rounds(eval_rounds(body, [](void*) { return ROUND_GO; }, nullptr));
+    forever_step step;
+    return end_rounds(eval_rounds(body, step));
 }
 
 int32_t foreach(bool, const int32_t*) {
     cell* body = stack::arguments + 2;
     each_frame each = start_each();
     mark_loop();
-    auto step = [](void* state) {
-        auto* e = static_cast<each_frame*>(state);
-        return foreach_next(e->iterator, e->words, e->n) ? ROUND_GO : ROUNDS_END;
-    };
-    return end_rounds(eval_rounds(body, step, &each));
+    each_step step{each.iterator, each.words, each.n};
+    return end_rounds(eval_rounds(body, step));
 }
 
 int32_t forall(bool, const int32_t*) {
@@ -570,3 +557,11 @@ int32_t do_(bool, const int32_t* refinements) {
 }
 
 }  // namespace kel::natives
+
+namespace kel {
+
+bool while_step::holds(const cell* value) { return natives::strict_true_q(value); }
+
+uint32_t each_step::operator()() { return natives::foreach_next(iterator, words, n) ? ROUND_GO : ROUNDS_END; }
+
+}  // namespace kel

@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -29,6 +30,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/control.h"
 #include "evaluator/natives.h"
+#include "evaluator/rounds.h"
 #include "evaluator/throw.h"
 #include "evaluator/trace.h"
 #include "runtime/collector.h"
@@ -388,7 +390,8 @@ struct evaluator {
     [[nodiscard]] static uint32_t eval_block(cell* block, bool chain);
     [[nodiscard]] static uint32_t eval_block_here(cell* block, bool chain);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_here(cell* block, near_scope& near);
-    [[nodiscard]] static uint32_t eval_rounds(cell* block, round_step step, void* state);
+    template <class Step>
+    [[nodiscard]] static uint32_t eval_rounds(cell* block, Step& step);
     [[nodiscard]] static uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub);
     [[nodiscard]] static uint32_t eval_expression(cell* code, uint32_t& pc, uint32_t end, bool prefix, bool sub,
                                                   bool literal_functions = false);
@@ -1318,24 +1321,39 @@ uint32_t evaluator<traced>::run_here(cell* block, near_scope& near) {
 // the per-call setup done once. Between rounds the near is the loop's caller's, as it is
 // for a step run outside the block.
 template <bool traced>
-uint32_t evaluator<traced>::eval_rounds(cell* block, round_step step, void* state) {
+template <class Step>
+uint32_t evaluator<traced>::eval_rounds(cell* block, Step& step) {
     cell* frame = stack::arguments;
     near_scope near;
     for (;;) {
         near_position = near.frame.outer;
-        if (uint32_t next = step(state)) return next == ROUNDS_END ? 0 : next;
-        stack::reset();
+        if constexpr (std::is_same_v<Step, while_step>) {
+            // Run as a round is, written out here: the compiler leaves a shared copy out of
+            // line, which made both dearer.
+            stack::arguments = stack::top = frame;
+            cell* cond = step.cond;
+            uint32_t code;
+            if (trace_on()) [[unlikely]] {
+                code = catch_code([cond] { return evaluator<true>::eval_block_here(cond, true); });
+            } else {
+                code = catch_code([cond, &near] { return run_here(cond, near); });
+            }
+            near_position = near.frame.outer;
+            if (code == THROW_BREAK || code == THROW_CONTINUE) fire(throw_error::while_cond);
+            if (code) return code;
+            if (!Step::holds(frame)) return 0;
+        } else if (uint32_t next = step()) {
+            return next == ROUNDS_END ? 0 : next;
+        }
+        // The round's values start at the frame's slot 0, where its last one stays.
+        stack::arguments = stack::top = frame;
         uint32_t code;
         if (trace_on()) [[unlikely]] {
             code = catch_code([block] { return evaluator<true>::eval_block_here(block, true); });
         } else {
             code = catch_code([block, &near] { return run_here(block, near); });
-            if (!code) {
-                *frame = *stack::arguments;
-                stack::arguments = frame;
-                continue;
-            }
         }
+        if (!code) continue;
         if (code == THROW_BREAK || code == THROW_CONTINUE) {
             // Break and continue left their value at the round's base: it goes to the frame's.
             if (stack::arguments != frame) {
@@ -1795,9 +1813,15 @@ uint32_t eval_block_here(cell* block, bool chain) {
                       : evaluator<false>::eval_block_here(block, chain);
 }
 
-uint32_t eval_rounds(cell* block, round_step step, void* state) {
-    return evaluator<false>::eval_rounds(block, step, state);
+template <class Step>
+uint32_t eval_rounds(cell* block, Step& step) {
+    return evaluator<false>::eval_rounds(block, step);
 }
+template uint32_t eval_rounds(cell*, count_step&);
+template uint32_t eval_rounds(cell*, forever_step&);
+template uint32_t eval_rounds(cell*, repeat_step&);
+template uint32_t eval_rounds(cell*, each_step&);
+template uint32_t eval_rounds(cell*, while_step&);
 
 uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub) {
     return trace_on() ? evaluator<true>::eval_next(code, pc, end, sub) : evaluator<false>::eval_next(code, pc, end, sub);

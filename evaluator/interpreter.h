@@ -42,15 +42,12 @@ void interpreter_init();
 // As eval_block, without a call record of its own.
 [[nodiscard]] uint32_t eval_block_here(cell* block, bool chain);
 
-// A loop's rounds: before each, step(state) sets the round up (ROUND_GO), says there is
-// none (ROUNDS_END: the rounds end with 0), or gives an exit code that ends them. Each
-// round evaluates the block into the loop frame's slot 0 as eval_block_here with chain
-// does. Continue goes on to the next round; break, its value in slot 0, and the other
-// exits end the rounds with their code.
-constexpr uint32_t ROUND_GO = 0;
-constexpr uint32_t ROUNDS_END = UINT32_MAX;
-using round_step = uint32_t (*)(void* state);
-[[nodiscard]] uint32_t eval_rounds(cell* block, round_step step, void* state);
+// A loop's rounds: before each, the step (a type of evaluator/rounds.h) sets the round up
+// or ends the rounds. Each round evaluates the block into the loop frame's slot 0 as
+// eval_block_here with chain does. Continue goes on to the next round; break, its value in
+// slot 0, and the other exits end the rounds with their code.
+template <class Step>
+[[nodiscard]] uint32_t eval_rounds(cell* block, Step& step);
 
 // One expression from pc under a frame named <body>; pc moves past it.
 [[nodiscard]] uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub);
