@@ -292,8 +292,8 @@ inline uint32_t spec_length(node_id spec) {
 
 constexpr uint32_t MAX_REFINEMENTS = 32;
 
-// A native's or action's compiled spec decoded once into C++, so that a call reads its
-// arguments' typesets and finds a path's refinements without walking the spec. Plans never
+// A callee's compiled spec decoded once into C++, so that a call reads its arguments'
+// typesets and finds a path's refinements without walking the spec. Plans never
 // change once made; the compiled spec's cell holds the plan's number plus one in w3 (a block
 // cell's w3 is otherwise unused), or NO_PLAN for a spec too long for one.
 constexpr uint32_t PLAN_SPEC_CELLS = 24;
@@ -308,6 +308,7 @@ struct native_plan {
     uint32_t length;  // spec cells: arguments and refinements
     uint32_t args;    // the fixed arguments before the first refinement
     uint32_t refinement_count;
+    int32_t locals;  // a function's; 0 for natives and actions
     cell types[PLAN_SPEC_CELLS];  // by spec index; a refinement's cell is its own
     refinement refinements[MAX_REFINEMENTS];
     uint64_t accepts[PLAN_SPEC_CELLS];  // types[i] as a mask by type: one test per argument
@@ -337,11 +338,17 @@ std::unordered_map<std::string, uint32_t> native_plan_ids;
     node_id spec = compiled_spec(callee);
     cell* cached = series_cell(callee->w3, MORE_SPEC);
     uint32_t n = spec_length(spec);
-    uint32_t refinement_count = static_cast<uint32_t>(int_of(series_cell(spec, n)));
+    bool function = TYPE_OF(callee) == TYPE_FUNCTION;
+    // A function's spec ends with its locals, a native's with its refinements.
+    int32_t last = int_of(series_cell(spec, n));
+    uint32_t refinement_count = 0;
+    if (!function) refinement_count = static_cast<uint32_t>(last);
+    else for (uint32_t i = 0; i < n; i++) refinement_count += TYPE_OF(series_cell(spec, i)) == TYPE_REFINEMENT;
     if (n > PLAN_SPEC_CELLS || refinement_count > MAX_REFINEMENTS) return cached->w3 = NO_PLAN;
     native_plan plan{};
     plan.length = n;
     plan.refinement_count = refinement_count;
+    plan.locals = function ? last : 0;
     while (plan.args < n && TYPE_OF(series_cell(spec, plan.args)) == TYPE_TYPESET) plan.args++;
     for (uint32_t i = 0; i < n; i++) {
         const cell* e = series_cell(spec, i);
@@ -361,7 +368,7 @@ std::unordered_map<std::string, uint32_t> native_plan_ids;
     return cached->w3 = known->second;
 }
 
-// The plan of a native or action callee (which must not move), or null.
+// The plan of a native, action or function callee (which must not move), or null.
 inline const native_plan* plan_of(cell* callee) {
     const cell* cached = series_cell(callee->w3, MORE_SPEC);
     uint32_t id = TYPE_OF(cached) == TYPE_BLOCK && cached->w3 ? cached->w3 : make_native_plan(callee);
@@ -976,22 +983,19 @@ uint32_t evaluator<traced>::eval_function_call(cell* fn, cell* code, uint32_t& p
     cell* callee = stack::push(fn);
     stack::mark_interp_func(name);
     call c{callee, stack::current_frame(), code, pc, end, false, 0};
-    node_id spec = compiled_spec(callee);
-    uint32_t n = spec_length(spec);
-    uint32_t i = 0;
-    for (; i < n; i++) {
-        // A copy: typesets hold no node, and fetching may move the spec.
-        const cell ts = *series_cell(spec, i);
-        if (TYPE_OF(&ts) != TYPE_TYPESET) break;
-        if (uint32_t code_ = fetch_arg(c, static_cast<int32_t>(i), ts)) return code_;
-        spec = series_node(series_cell(callee->w3, MORE_SPEC));
+    const native_plan* plan = plan_of(callee);
+    if (!plan) [[unlikely]] {
+        if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) return code_;
+    } else {
+        for (uint32_t i = 0; i < plan->args; i++)
+            if (uint32_t code_ = fetch_planned(c, *plan, i)) return code_;
+        // Every refinement laid out inactive: false, then none per argument; then the locals.
+        for (uint32_t i = plan->args; i < plan->length; i++)
+            stack::push(TYPE_OF(&plan->types[i]) == TYPE_REFINEMENT ? &false_value : &none_value);
+        if (plan->locals > 0) push_unused_refinement(plan->locals);
+        if (uint32_t code_ = callee->header & (FUNC_TRACE | FUNC_NO_TRACE) ? exec_function(callee) : exec_body(callee))
+            return code_;
     }
-    // Every refinement laid out inactive: false, then none per argument; then the locals.
-    for (; i < n; i++) stack::push(TYPE_OF(series_cell(spec, i)) == TYPE_REFINEMENT ? &false_value : &none_value);
-    int32_t locals = int_of(series_cell(spec, n));
-    if (locals > 0) push_unused_refinement(locals);
-    if (uint32_t code_ = callee->header & (FUNC_TRACE | FUNC_NO_TRACE) ? exec_function(callee) : exec_body(callee))
-        return code_;
     stack::unwind();
     callee[0] = callee[1];
     stack::top = callee + 1;
