@@ -288,7 +288,7 @@ inline uint32_t spec_length(node_id spec) {
     return static_cast<uint32_t>(node_buffer(spec)->used_bytes() / sizeof(cell)) - 1;
 }
 
-// --- Native and action call plans -------------------------------------------------------------
+// --- Call plans -----------------------------------------------------------------------
 
 constexpr uint32_t MAX_REFINEMENTS = 32;
 
@@ -299,7 +299,7 @@ constexpr uint32_t MAX_REFINEMENTS = 32;
 constexpr uint32_t PLAN_SPEC_CELLS = 24;
 constexpr uint32_t NO_PLAN = UINT32_MAX;
 
-struct native_plan {
+struct call_plan {
     struct refinement {
         uint32_t symbol;  // resolved
         uint32_t spec_index;
@@ -331,10 +331,10 @@ uint64_t type_mask(const cell* ts) {
 // Each plan on its own: a nested call may add one while an outer call reads its own.
 // Equal plans are made once, by their bytes: natives made at run time in a loop would
 // otherwise add one per value.
-std::vector<std::unique_ptr<const native_plan>> native_plans;
-std::unordered_map<std::string, uint32_t> native_plan_ids;
+std::vector<std::unique_ptr<const call_plan>> call_plans;
+std::unordered_map<std::string, uint32_t> call_plan_ids;
 
-[[gnu::noinline]] uint32_t make_native_plan(cell* callee) {
+[[gnu::noinline]] uint32_t make_call_plan(cell* callee) {
     node_id spec = compiled_spec(callee);
     cell* cached = series_cell(callee->w3, MORE_SPEC);
     uint32_t n = spec_length(spec);
@@ -345,7 +345,7 @@ std::unordered_map<std::string, uint32_t> native_plan_ids;
     if (!function) refinement_count = static_cast<uint32_t>(last);
     else for (uint32_t i = 0; i < n; i++) refinement_count += TYPE_OF(series_cell(spec, i)) == TYPE_REFINEMENT;
     if (n > PLAN_SPEC_CELLS || refinement_count > MAX_REFINEMENTS) return cached->w3 = NO_PLAN;
-    native_plan plan{};
+    call_plan plan{};
     plan.length = n;
     plan.refinement_count = refinement_count;
     plan.locals = function ? last : 0;
@@ -355,24 +355,24 @@ std::unordered_map<std::string, uint32_t> native_plan_ids;
         plan.types[i] = *e;
         plan.accepts[i] = type_mask(e);
         if (TYPE_OF(e) != TYPE_REFINEMENT) continue;
-        native_plan::refinement& r = plan.refinements[e->w3 - 1];
+        call_plan::refinement& r = plan.refinements[e->w3 - 1];
         r.symbol = symbol::resolve(e->w2);
         r.spec_index = i;
         while (i + 1 + r.arity < n && TYPE_OF(series_cell(spec, i + 1 + r.arity)) == TYPE_TYPESET) r.arity++;
     }
     // The parts in use tell plans apart; the rest is zeros.
-    std::string bytes(reinterpret_cast<const char*>(&plan), offsetof(native_plan, types) + n * sizeof(cell));
-    bytes.append(reinterpret_cast<const char*>(plan.refinements), refinement_count * sizeof(native_plan::refinement));
-    auto [known, added] = native_plan_ids.try_emplace(bytes, static_cast<uint32_t>(native_plans.size() + 1));
-    if (added) native_plans.push_back(std::make_unique<const native_plan>(plan));
+    std::string bytes(reinterpret_cast<const char*>(&plan), offsetof(call_plan, types) + n * sizeof(cell));
+    bytes.append(reinterpret_cast<const char*>(plan.refinements), refinement_count * sizeof(call_plan::refinement));
+    auto [known, added] = call_plan_ids.try_emplace(bytes, static_cast<uint32_t>(call_plans.size() + 1));
+    if (added) call_plans.push_back(std::make_unique<const call_plan>(plan));
     return cached->w3 = known->second;
 }
 
 // The plan of a native, action or function callee (which must not move), or null.
-inline const native_plan* plan_of(cell* callee) {
+inline const call_plan* plan_of(cell* callee) {
     const cell* cached = series_cell(callee->w3, MORE_SPEC);
-    uint32_t id = TYPE_OF(cached) == TYPE_BLOCK && cached->w3 ? cached->w3 : make_native_plan(callee);
-    return id == NO_PLAN ? nullptr : native_plans[id - 1].get();
+    uint32_t id = TYPE_OF(cached) == TYPE_BLOCK && cached->w3 ? cached->w3 : make_call_plan(callee);
+    return id == NO_PLAN ? nullptr : call_plans[id - 1].get();
 }
 
 // --- The evaluator ---------------------------------------------------------------------------
@@ -426,7 +426,7 @@ struct evaluator {
     [[nodiscard, gnu::always_inline]] static inline uint32_t eval_paren(cell* value, uint32_t& pc);
     [[nodiscard, gnu::always_inline]] static inline uint32_t push_arg(const call& c, int32_t param, const cell& ts);
     [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_arg(const call& c, int32_t param, const cell& ts);
-    [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_planned(const call& c, const native_plan& plan,
+    [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_planned(const call& c, const call_plan& plan,
                                                                            uint32_t i);
     [[nodiscard]] static uint32_t fetch_one(const call& c, int32_t param, uint32_t spec_index);
     [[nodiscard]] static uint32_t fetch_refinements(const call& c, const cell* path, uint32_t from, int32_t* refs,
@@ -441,7 +441,7 @@ struct evaluator {
                                                      const cell* name);
     [[nodiscard]] static uint32_t eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
                                                    const cell* name, bool either);
-    [[nodiscard, gnu::always_inline]] static inline uint32_t run_planned(const call& c, const native_plan& plan,
+    [[nodiscard, gnu::always_inline]] static inline uint32_t run_planned(const call& c, const call_plan& plan,
                                                                          const cell* path, uint32_t path_from);
     [[nodiscard, gnu::noinline]] static uint32_t run_any_all(bool all);
 };
@@ -676,7 +676,7 @@ inline void check_arg(const call& c, const cell* value, int32_t param, const cel
     if (!typeset_has(&ts, TYPE_OF(value))) [[unlikely]] raise_expect_arg(c, value, param);
 }
 // Checks the value for spec index i of a planned call by the plan's mask.
-inline void check_planned(const call& c, const native_plan& plan, uint32_t i, const cell* value) {
+inline void check_planned(const call& c, const call_plan& plan, uint32_t i, const cell* value) {
     if (!plan_accepts(plan.accepts[i], TYPE_OF(value))) [[unlikely]]
         raise_expect_arg(c, value, static_cast<int32_t>(i));
 }
@@ -718,7 +718,7 @@ uint32_t evaluator<traced>::fetch_arg(const call& c, int32_t param, const cell& 
 
 // As fetch_arg, for spec index i of a planned call.
 template <bool traced>
-uint32_t evaluator<traced>::fetch_planned(const call& c, const native_plan& plan, uint32_t i) {
+uint32_t evaluator<traced>::fetch_planned(const call& c, const call_plan& plan, uint32_t i) {
     if (uint32_t code = push_arg(c, static_cast<int32_t>(i), plan.types[i])) return code;
     check_planned(c, plan, i, stack::top - 1);
     return 0;
@@ -902,7 +902,7 @@ uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc,
     stack::mark_interp_native(name);
     call c{callee, stack::current_frame(), code, pc, end, false, 0};
     uint32_t arity = either ? 3 : 2;
-    const native_plan* plan = plan_of(callee);
+    const call_plan* plan = plan_of(callee);
     if (plan && plan->length == arity && plan->args == arity) {
         if (uint32_t code_ = fetch_arg(c, 0, plan->types[0])) return code_;
         for (uint32_t i = 1; i < arity; i++) {
@@ -955,7 +955,7 @@ uint32_t evaluator<traced>::eval_number_op(cell* fn, cell* code, uint32_t& pc, u
     stack::mark_interp_native(name);
     stack::top++;
     call c{callee, stack::current_frame(), code, pc, end, true, 0};
-    const native_plan* plan = plan_of(callee);
+    const call_plan* plan = plan_of(callee);
     if (plan && plan->length == 2 && plan->args == 2) {
         check_planned(c, *plan, 0, stack::arguments);
         if (uint32_t code_ = fetch_planned(c, *plan, 1)) return code_;
@@ -983,7 +983,7 @@ uint32_t evaluator<traced>::eval_function_call(cell* fn, cell* code, uint32_t& p
     cell* callee = stack::push(fn);
     stack::mark_interp_func(name);
     call c{callee, stack::current_frame(), code, pc, end, false, 0};
-    const native_plan* plan = plan_of(callee);
+    const call_plan* plan = plan_of(callee);
     if (!plan) [[unlikely]] {
         if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) return code_;
     } else {
@@ -1034,7 +1034,7 @@ uint32_t evaluator<traced>::run_any_all(bool all) {
 // A native's or action's call by its plan: the same fetches, checks and errors as the
 // general path below, with the spec already decoded.
 template <bool traced>
-uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, const cell* path,
+uint32_t evaluator<traced>::run_planned(const call& c, const call_plan& plan, const cell* path,
                                         uint32_t path_from) {
     // An infix call's left operand is already slot 0.
     uint32_t i = 0;
@@ -1066,7 +1066,7 @@ uint32_t evaluator<traced>::run_planned(const call& c, const native_plan& plan, 
             if (used >> k & 1) fire(script_error::dup_refine, path);
             used |= 1u << k;
             if (t == TYPE_GET_WORD && !value_true_q(word_value(&element), false, &element)) continue;
-            const native_plan::refinement& r = plan.refinements[k];
+            const call_plan::refinement& r = plan.refinements[k];
             refs[k] = static_cast<int32_t>(stack::top - stack::arguments);
             for (uint32_t a = r.spec_index + 1; a <= r.spec_index + r.arity; a++)
                 if (uint32_t code = fetch_planned(c, plan, a)) return code;
@@ -1543,7 +1543,7 @@ uint32_t evaluator<traced>::run_call(cell* fn, cell* code, uint32_t& pc, uint32_
     if (infix) stack::top++;
     call c{callee, stack::current_frame(), code, pc, end, infix, apply};
     uint32_t t = TYPE_OF(callee);
-    const native_plan* plan =
+    const call_plan* plan =
         !firing() && !apply && (t == TYPE_NATIVE || t == TYPE_ACTION) ? plan_of(callee) : nullptr;
     uint32_t code_ = plan ? run_planned(c, *plan, path, path_from) : fetch_and_run(c, path, path_from);
     if (code_) return code_;
