@@ -1270,34 +1270,17 @@ uint32_t evaluator<traced>::eval_block_here(cell* block, bool chain) {
     } else {
         near_scope near;
         cell* outer = stack::arguments;
-        cell* base = stack::arguments = stack::top;
-        uint32_t pc = series_head(block);
-        uint32_t end = limit(block, UINT32_MAX);
-        if (pc >= end) {
-            *base = unset_value;
-        } else {
-            near.link(block);
-            cell* value = at(block, pc);
-            for (;;) {
-                near.frame.pc = pc;
-                // Each value is pushed at the base, which is where slot 0 is.
-                if (uint32_t code = eval_simple<true>(value, block, pc, end, false, true)) return code;
-                value = at_within(block, pc, end);
-                if (!value) break;
-                stack::reset();
-            }
-        }
+        cell* base = stack::top;
+        if (uint32_t code = run_here(block, near)) return code;
         stack::arguments = outer;
-        stack::top = base + 1;
         if (chain) *outer = *base;
         return 0;
     }
 }
 
-// The untraced body of eval_block_here, for the loops: the block's values from the top of
-// the stack on, its last value left at that base with the top just above it and
-// stack::arguments still at the base. near is linked while the values run. eval_block_here
-// keeps its own copy: calling this from there made every function call dearer.
+// The untraced body of eval_block_here, for it and the loops: the block's values from the
+// top of the stack on, its last value left at that base with the top just above it and
+// stack::arguments still at the base. near is linked while the values run.
 template <bool traced>
 uint32_t evaluator<traced>::run_here(cell* block, near_scope& near) {
     cell* base = stack::arguments = stack::top;
