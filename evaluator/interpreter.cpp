@@ -878,7 +878,7 @@ uint32_t evaluator<traced>::run_branch(bool either) {
 
 // A branch written as a block with no operator after it, pushed as fetch_arg would push it
 // with one read of the code; false for anything else, which fetch_arg takes.
-inline bool push_branch_block(const call& c, const cell& ts) {
+inline bool push_branch_block(const call& c, const call_plan& plan, uint32_t i) {
     series_buffer* b = node_buffer(series_node(c.code));
     cell* value = b->cells() + c.pc;
     if (c.pc >= c.end || value >= b->cells_tail() || TYPE_OF(value) != TYPE_BLOCK) return false;
@@ -887,7 +887,7 @@ inline bool push_branch_block(const call& c, const cell& ts) {
         const cell* v = bound_value(next);
         if (v && TYPE_OF(v) == TYPE_OP) return false;
     }
-    if (!typeset_has(&ts, TYPE_BLOCK)) return false;
+    if (!plan_accepts(plan.accepts[i], TYPE_BLOCK)) return false;
     stack::push(value);
     c.pc++;
     return true;
@@ -904,10 +904,10 @@ uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc,
     uint32_t arity = either ? 3 : 2;
     const call_plan* plan = plan_of(callee);
     if (plan && plan->length == arity && plan->args == arity) {
-        if (uint32_t code_ = fetch_arg(c, 0, plan->types[0])) return code_;
+        if (uint32_t code_ = fetch_planned(c, *plan, 0)) return code_;
         for (uint32_t i = 1; i < arity; i++) {
-            if (push_branch_block(c, plan->types[i])) continue;
-            if (uint32_t code_ = fetch_arg(c, static_cast<int32_t>(i), plan->types[i])) return code_;
+            if (push_branch_block(c, *plan, i)) continue;
+            if (uint32_t code_ = fetch_planned(c, *plan, i)) return code_;
         }
         if (uint32_t code_ = run_branch(either)) return code_;
     } else if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) {
