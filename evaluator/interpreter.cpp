@@ -397,6 +397,9 @@ struct evaluator {
     [[nodiscard]] static uint32_t eval_block(cell* block, bool chain);
     [[nodiscard]] static uint32_t eval_block_here(cell* block, bool chain);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_here(cell* block, near_scope& near);
+    template <bool sub>
+    [[nodiscard, gnu::always_inline]] static inline uint32_t run_values(cell* block, near_scope& near, uint32_t pc,
+                                                                        uint32_t end);
     template <class Step>
     [[nodiscard]] static uint32_t eval_rounds(cell* block, Step& step);
     [[nodiscard]] static uint32_t eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub);
@@ -1240,15 +1243,7 @@ uint32_t evaluator<traced>::eval_block(cell* block, bool chain) {
         *stack::arguments = unset_value;
         stack::keep();
     } else {
-        near.link(block);
-        cell* value = at(block, pc);
-        for (;;) {
-            near.frame.pc = pc;
-            if (uint32_t code = eval_simple<true>(value, block, pc, end, false, false)) return code;
-            value = at_within(block, pc, end);
-            if (!value) break;
-            stack::reset();
-        }
+        if (uint32_t code = run_values<false>(block, near, pc, end)) return code;
     }
     if (firing()) [[unlikely]]
         fire_interp_event(TRACE_EXIT, block, limit(block, UINT32_MAX), nullptr, stack::arguments);
@@ -1288,20 +1283,27 @@ uint32_t evaluator<traced>::run_here(cell* block, near_scope& near) {
     uint32_t end = limit(block, UINT32_MAX);
     if (pc >= end) {
         *base = unset_value;
-    } else {
-        near.link(block);
-        cell* value = at(block, pc);
-        for (;;) {
-            near.frame.pc = pc;
-            // Each value is pushed at the base, which is where slot 0 is.
-            if (uint32_t code = eval_simple<true>(value, block, pc, end, false, true)) return code;
-            value = at_within(block, pc, end);
-            if (!value) break;
-            stack::reset();
-        }
+    } else if (uint32_t code = run_values<true>(block, near, pc, end)) {
+        return code;
     }
     stack::top = base + 1;
     return 0;
+}
+
+// The values of a block from pc (before end) on, near following them. sub: each value is
+// left where it is pushed, at the base, which is where slot 0 is; else it is put in slot 0.
+template <bool traced>
+template <bool sub>
+uint32_t evaluator<traced>::run_values(cell* block, near_scope& near, uint32_t pc, uint32_t end) {
+    near.link(block);
+    cell* value = at(block, pc);
+    for (;;) {
+        near.frame.pc = pc;
+        if (uint32_t code = eval_simple<true>(value, block, pc, end, false, sub)) return code;
+        value = at_within(block, pc, end);
+        if (!value) return 0;
+        stack::reset();
+    }
 }
 
 // A loop's rounds in one C++ call: what a round of run_block and eval_block_here do, with
