@@ -143,9 +143,11 @@ int32_t stack_length(const root_cell* s) {
     return static_cast<int32_t>(series::buffer_of(&s->value)->used_bytes() / sizeof(cell));
 }
 
-// A stack a callback shortened stays so: the engine never reads it back.
+// A stack a callback shortened stays so: the engine never reads it back. An entry's pop
+// from a stack cleared under it asks for a negative length: empty is as short as it gets.
 void stack_truncate(root_cell* s, int32_t n) {
     if (stack_length(s) <= n) return;
+    n = std::max(n, 0);
     series_buffer* b = series::buffer_of(&s->value);
     b->tail = reinterpret_cast<uint8_t*>(b->cells() + n);
 }
