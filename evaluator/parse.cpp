@@ -463,24 +463,33 @@ private:
         return match_rule(rules, pc, r);
     }
 
-    // The same with the rule at pc already read.
+    // The same with the rule at pc already read. The rules a text's loops hold most stay
+    // here, small: a charset under any, some or opt, a capture and a paren.
     bool match_rule(cell* rules, int32_t& pc, cell* r) {
         int32_t at = pc++;
-        switch (TYPE_OF(r)) {
-            case TYPE_WORD: {
-                int32_t k = keyword_of(r);
-                // The keywords a text's rules hold most, any, some, opt, copy and set, in one test.
-                if (k >= K_ANY && k <= K_SET) {
-                    if (k >= K_COPY) return capture(rules, at, pc, k == K_COPY);
-                    // Over a charset: the loop right here, as repeat would run it.
-                    if (int32_t ok = charset_repeat(k, rule_at(rules, pc)); ok >= 0) {
-                        emit("match", ok, rules, pc++);
-                        return ok;
-                    }
-                }
-                if (k >= 0) return match_keyword(k, rules, at, pc);
-                return match_value_of(word_value(r), rules, at);
+        if (TYPE_OF(r) == TYPE_PAREN) {
+            eval_paren(r);
+            emit("paren", match_, rules, at);
+            return true;
+        }
+        int32_t k = keyword_of(r);
+        if (k >= K_ANY && k <= K_SET) {
+            if (k >= K_COPY) return capture(rules, at, pc, k == K_COPY);
+            // Over a charset: the loop right here, as repeat would run it.
+            if (int32_t ok = charset_repeat(k, rule_at(rules, pc)); ok >= 0) {
+                emit("match", ok, rules, pc++);
+                return ok;
             }
+        }
+        return match_other(rules, at, pc, r, k);
+    }
+
+    // Any other rule at at, its keyword k or -1.
+    [[gnu::noinline]] bool match_other(cell* rules, int32_t at, int32_t& pc, cell* r, int32_t k) {
+        if (k >= 0) return match_keyword(k, rules, at, pc);
+        switch (TYPE_OF(r)) {
+            case TYPE_WORD:
+                return match_value_of(word_value(r), rules, at);
             case TYPE_SET_WORD: {
                 cell* word = stack::push(r);
                 cell* here = input_at(pos());
@@ -493,10 +502,6 @@ private:
                 return true;
             case TYPE_INTEGER:
                 return match_counts(rules, at, pc);
-            case TYPE_PAREN:
-                eval_paren(r);
-                emit("paren", match_, rules, at);
-                return true;
             case TYPE_BLOCK:
                 return match_block(r, false);
             default:
