@@ -880,41 +880,61 @@ private:
     [[gnu::noinline]] bool capture(cell* rules, int32_t at, int32_t& pc, bool copy) {
         cell* w = rule_at(rules, pc);
         if (!w || !any_word_q(TYPE_OF(w)) || !rule_at(rules, pc + 1)) end_error(rules, at);
-        cell* word = stack::push(w);
-        set_type(word, TYPE_WORD);
         pc++;
         int32_t start = pos();
-        int32_t kind = copy ? KIND_COPY : KIND_SET;
         // Without a callback nothing reads the rule stack while a charset run matches: the
         // rule's entry waits until code may run, in an object field's store.
-        int32_t run = -1;
         if (!callback_) {
             check_stack_room(rule_stack);  // as the entry's push would
-            run = charset_repeat_at(rules, pc);
-        }
-        bool entered = run < 0;
-        if (entered) push_rule(*word, rules, at, kind);
-        bool ok = entered ? match_rule(rules, pc) : run == 1;
-        if (ok) {
-            int32_t end = pos();
-            int32_t from = std::min(start, end);
-            cell* value = stack::push(&none_value);
-            if (copy) series::copy_range(input_, value, from, end - from);
-            else if (end > from) *value = value_at(from);
-            // A plain variable takes the value straight; an object's field goes through set.
-            if (cell* slot = _context::settable_value(word)) {
-                *slot = *value;
-            } else {
-                if (!entered) stack_push(rule_stack, *word, triple_of(at, start, length_), kind_cell(kind));
-                entered = true;
-                set_word(word, value);
+            if (int32_t run = charset_repeat_at(rules, pc); run >= 0) {
+                if (run == 0) return match_ = false;
+                cell word = *w;
+                set_type(&word, TYPE_WORD);
+                return capture_run(word, rules, at, start, copy);
             }
-            stack::pop(1);
         }
-        stack::pop(1);
-        if (entered) return popped(rules, at, ok);
-        match_ = ok;
-        return ok;
+        cell* word = stack::push(w);
+        set_type(word, TYPE_WORD);
+        push_rule(*word, rules, at, copy ? KIND_COPY : KIND_SET);
+        bool ok = match_rule(rules, pc);
+        if (ok) {
+            cell value = captured(start, copy);
+            if (!store_direct(word, value)) set_word(word, stack::push(&value));
+        }
+        stack::top = word;
+        return popped(rules, at, ok);
+    }
+
+    // The part from start to the position, or its first value (none if empty).
+    cell captured(int32_t start, bool copy) {
+        int32_t end = pos();
+        int32_t from = std::min(start, end);
+        cell value = none_value;
+        if (copy) series::copy_range(input_, &value, from, end - from);
+        else if (end > from) value = value_at(from);
+        return value;
+    }
+
+    // A plain variable takes the value straight; an object's field goes through set_word.
+    static bool store_direct(const cell* word, const cell& value) {
+        cell* slot = _context::settable_value(word);
+        if (slot) *slot = value;
+        return slot;
+    }
+
+    // A charset run's capture, matched from start, stored into the word. Nothing allocates
+    // between the copy and the store: the new series needs no root until it is stored.
+    bool capture_run(cell word, cell* rules, int32_t at, int32_t start, bool copy) {
+        cell value = captured(start, copy);
+        if (store_direct(&word, value)) return match_ = true;
+        // An object's field: its on-change* may run code, which sees the rule's entry.
+        cell* base = stack::top;
+        cell* word_cell = stack::push(&word);
+        cell* value_cell = stack::push(&value);
+        stack_push(rule_stack, word, triple_of(at, start, length_), kind_cell(copy ? KIND_COPY : KIND_SET));
+        set_word(word_cell, value_cell);
+        stack::top = base;
+        return popped(rules, at, true);
     }
 
     // charset_repeat for an any, some or opt rule at pc, past which pc moves when it applies.
