@@ -318,10 +318,19 @@ private:
     // --- Rule values -----------------------------------------------------------------------
 
     // One read of the buffer: a paren may have moved or cut it since the last rule.
-    static cell* rule_at(cell* block, int32_t pc) {
-        series_buffer* b = series::buffer_of(block);
-        return pc < static_cast<int32_t>(b->used_bytes() / sizeof(cell)) ? b->cells() + pc : nullptr;
-    }
+    static cell* rule_at(cell* block, int32_t pc) { return rule_span(block).at(pc); }
+
+    // A block's cells as they stand, for a rule that reads several and runs no code between.
+    struct rule_span {
+        cell* cells;
+        int32_t count;
+        explicit rule_span(cell* block) {
+            series_buffer* b = series::buffer_of(block);
+            cells = b->cells();
+            count = static_cast<int32_t>(b->used_bytes() / sizeof(cell));
+        }
+        cell* at(int32_t pc) const { return pc < count ? cells + pc : nullptr; }
+    };
 
     [[noreturn]] static void end_error(cell* block, int32_t pc) {
         cell word = *block::ks_abs_at(block, pc);
@@ -878,15 +887,16 @@ private:
 
     // Out of line: inlined, it crowded match_rule.
     [[gnu::noinline]] bool capture(cell* rules, int32_t at, int32_t& pc, bool copy) {
-        cell* w = rule_at(rules, pc);
-        if (!w || !any_word_q(TYPE_OF(w)) || !rule_at(rules, pc + 1)) end_error(rules, at);
+        rule_span span(rules);
+        cell* w = span.at(pc);
+        if (!w || !any_word_q(TYPE_OF(w)) || !span.at(pc + 1)) end_error(rules, at);
         pc++;
         int32_t start = pos();
         // Without a callback nothing reads the rule stack while a charset run matches: the
         // rule's entry waits until code may run, in an object field's store.
         if (!callback_) {
             check_stack_room(rule_stack);  // as the entry's push would
-            if (int32_t run = charset_repeat_at(rules, pc); run >= 0) {
+            if (int32_t run = charset_repeat_at(span, pc); run >= 0) {
                 if (run == 0) return match_ = false;
                 cell word = *w;
                 set_type(&word, TYPE_WORD);
@@ -938,10 +948,11 @@ private:
     }
 
     // charset_repeat for an any, some or opt rule at pc, past which pc moves when it applies.
-    int32_t charset_repeat_at(cell* rules, int32_t& pc) {
-        int32_t k = keyword_at(rules, pc);
+    int32_t charset_repeat_at(const rule_span& rules, int32_t& pc) {
+        cell* r = rules.at(pc);
+        int32_t k = r ? keyword_of(r) : -1;
         if (k < K_ANY || k > K_OPT) return -1;
-        int32_t ok = charset_repeat(k, rule_at(rules, pc + 1));
+        int32_t ok = charset_repeat(k, rules.at(pc + 1));
         if (ok >= 0) pc += 2;
         return ok;
     }
