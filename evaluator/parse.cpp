@@ -429,14 +429,15 @@ private:
         bool ok = true;
         int32_t pc = series::head_of(rules);
         while (cell* r = rule_at(rules, pc)) {
-            if (keyword_of(r) == K_BAR) {
+            int32_t k = keyword_of(r);
+            if (k == K_BAR) {
                 if (!rule_at(rules, pc + 1)) end_error(rules, pc);
                 break;
             }
             emit("fetch", match_, rules, pc);
             stop_repeat_ = false;
             // The callback may have changed the rules: read the rule again after it.
-            ok = callback_ ? match_rule(rules, pc) : match_rule(rules, pc, r);
+            ok = callback_ ? match_rule(rules, pc) : match_rule(rules, pc, r, k);
             if (leave_) {
                 ok = leave_ == 1;
                 leave_ = 0;
@@ -469,19 +470,18 @@ private:
             pc++;
             return match_block(r, false);
         }
-        return match_rule(rules, pc, r);
+        return match_rule(rules, pc, r, keyword_of(r));
     }
 
-    // The same with the rule at pc already read. The rules a text's loops hold most stay
-    // here, small: a charset under any, some or opt, a capture and a paren.
-    bool match_rule(cell* rules, int32_t& pc, cell* r) {
+    // The same with the rule at pc already read, its keyword k or -1. The rules a text's
+    // loops hold most stay here, small: a charset under any, some or opt, a capture and a paren.
+    bool match_rule(cell* rules, int32_t& pc, cell* r, int32_t k) {
         int32_t at = pc++;
         if (TYPE_OF(r) == TYPE_PAREN) {
             eval_paren(r);
             emit("paren", match_, rules, at);
             return true;
         }
-        int32_t k = keyword_of(r);
         if (k >= K_ANY && k <= K_SET) {
             if (k >= K_COPY) return capture(rules, at, pc, k == K_COPY);
             // Over a charset: the loop right here, as repeat would run it.
