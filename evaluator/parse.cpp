@@ -534,9 +534,9 @@ private:
         cell* code = stack::push(paren);
         if (uint32_t rc = eval_block(code, false)) raise_exit(rc);
         reread_length();
-        // The result sits above the code; keep it in the code's slot.
-        *code = *(stack::top - 1);
-        stack::pop(1);
+        // The result sits just above the code; keep it in the code's slot.
+        *code = code[1];
+        stack::top = code + 1;
         return code;
     }
 
