@@ -461,15 +461,20 @@ private:
 
     // --- Rules ---------------------------------------------------------------------------
 
-    // One rule at pc (with its operands); pc moves past it whatever the result.
-    bool match_rule(cell* rules, int32_t& pc) {
+    // One rule at pc (with its operands); pc moves past it whatever the result. A sub-block,
+    // as a repetition's operand mostly is, goes straight to its loop.
+    [[gnu::always_inline]] bool match_rule(cell* rules, int32_t& pc) {
         cell* r = rule_at(rules, pc);
-        if (!r) end_error(rules, pc - 1);
-        // A sub-block, as a repetition's operand mostly is, without the dispatch.
-        if (TYPE_OF(r) == TYPE_BLOCK) {
+        if (r && TYPE_OF(r) == TYPE_BLOCK) {
             pc++;
             return match_block(r, false);
         }
+        return match_rule_at(rules, pc, r);
+    }
+
+    // The same for any rule read at pc, or none there.
+    [[gnu::noinline]] bool match_rule_at(cell* rules, int32_t& pc, cell* r) {
+        if (!r) end_error(rules, pc - 1);
         return match_rule(rules, pc, r, keyword_of(r));
     }
 
