@@ -732,14 +732,26 @@ private:
         if (max >= 0 && end - start > max) end = start + max;
         const uint8_t* set = bits->offset;
         size_t limit = bits->used_bytes() * 8;
-        bool beyond = bitset::complemented_q(bits);
-        int32_t p = start;
-        for (; p < end; p++) {
-            uint32_t c = units[p];
-            if (!(c < limit ? (set[c >> 3] & (0x80u >> (c & 7))) != 0 : beyond)) break;
-        }
+        // One loop for each answer past the set's bits: the test per unit stays a bit read.
+        int32_t p = bitset::complemented_q(bits) ? run_in<true>(units, start, end, set, limit)
+                                                  : run_in<false>(units, start, end, set, limit);
         pos_ = p;
         return p - start;
+    }
+
+    // Where the units from p on leave the set, before end; units past its limit are in
+    // it when beyond.
+    template <bool beyond>
+    static int32_t run_in(const uint8_t* units, int32_t p, int32_t end, const uint8_t* set, size_t limit) {
+        for (; p < end; p++) {
+            uint32_t c = units[p];
+            if (c >= limit) {
+                if (!beyond) break;
+            } else if (!(set[c >> 3] & (0x80u >> (c & 7)))) {
+                break;
+            }
+        }
+        return p;
     }
 
     // Charsets name exact code points: no case folding.
