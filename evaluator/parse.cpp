@@ -916,9 +916,7 @@ private:
             check_stack_room(rule_stack);  // as the entry's push would
             if (int32_t run = charset_repeat_at(span, pc); run >= 0) {
                 if (run == 0) return match_ = false;
-                cell word = *w;
-                set_type(&word, TYPE_WORD);
-                return capture_run(word, rules, at, start, copy);
+                return capture_run(*w, rules, at, start, copy);
             }
         }
         cell* word = stack::push(w);
@@ -950,12 +948,14 @@ private:
         return slot;
     }
 
-    // A charset run's capture, matched from start, stored into the word. Nothing allocates
-    // between the copy and the store: the new series needs no root until it is stored.
+    // A charset run's capture, matched from start, stored into the word (any word type: it
+    // is taken by value, as the copy may move the rules). Nothing allocates between the copy
+    // and the store: the new series needs no root until it is stored.
     bool capture_run(cell word, cell* rules, int32_t at, int32_t start, bool copy) {
         cell value = captured(start, copy);
         if (store_direct(&word, value)) return match_ = true;
         // An object's field: its on-change* may run code, which sees the rule's entry.
+        set_type(&word, TYPE_WORD);
         cell* base = stack::top;
         cell* word_cell = stack::push(&word);
         cell* value_cell = stack::push(&value);
