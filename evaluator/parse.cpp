@@ -164,16 +164,19 @@ inline void check_stack_room(root_cell* s) {
     if (series::buffer_of(&s->value)->used_bytes() > STACK_LIMIT * sizeof(cell)) fire(script_error::parse_stack);
 }
 
-inline void stack_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
-    check_stack_room(s);
+// Answers the stack's length before the entry.
+inline int32_t stack_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
     series_buffer* buffer = series::buffer_of(&s->value);
+    size_t used = buffer->used_bytes();
+    if (used > STACK_LIMIT * sizeof(cell)) fire(script_error::parse_stack);
     if (buffer->data_end() - buffer->tail >= static_cast<ptrdiff_t>(3 * sizeof(cell))) [[likely]] {
         cell* at = buffer->cells_tail();
         at[0] = a, at[1] = b, at[2] = c;
         buffer->tail += 3 * sizeof(cell);
-        return;
+    } else {
+        stack_grow_push(s, a, b, c);
     }
-    stack_grow_push(s, a, b, c);
+    return static_cast<int32_t>(used / sizeof(cell));
 }
 
 inline cell triple_of(int32_t a, int32_t b, int32_t c) {
@@ -297,12 +300,11 @@ private:
 
     // --- Rule stack entries ----------------------------------------------------------------
 
+    // Takes an entry off on the way out, whichever: cells is the length before it.
     struct entry_guard {
         int32_t cells;
-        explicit entry_guard() : cells(stack_length(rule_stack)) {}
-        ~entry_guard() {
-            if (stack_length(rule_stack) > cells) stack_truncate(rule_stack, cells);
-        }
+        explicit entry_guard(int32_t before) : cells(before) {}
+        ~entry_guard() { stack_truncate(rule_stack, cells); }
     };
 
     [[gnu::always_inline]] void push_rule(const cell& head, cell* block, int32_t pc, int32_t kind_code,
@@ -422,9 +424,8 @@ private:
     bool match_block(cell* block, bool top) {
         cell* base = stack::top;
         cell* rules = stack::push(block);
-        entry_guard entry;
         int32_t start = pos();
-        stack_push(rule_stack, none_value, triple_of(series::head_of(rules), start, length_), *rules);
+        entry_guard entry(stack_push(rule_stack, none_value, triple_of(series::head_of(rules), start, length_), *rules));
         emit("push", match_, rules, series::head_of(rules));
         bool ok = true;
         int32_t pc = series::head_of(rules);
