@@ -76,7 +76,7 @@ std::vector<int8_t> keyword_by_id;
     return k;
 }
 
-inline int32_t keyword_of(const cell* value) {
+[[gnu::always_inline]] inline int32_t keyword_of(const cell* value) {
     if (TYPE_OF(value) != TYPE_WORD) return -1;
     uint32_t id = value->w2;
     if (id < keyword_by_id.size()) [[likely]] {
@@ -728,7 +728,7 @@ private:
 
     // The bitset loop over one-byte units, as most input is: the bytes and the set's bits
     // read straight. Answers the units matched.
-    int32_t bits_run(const uint8_t* units, int32_t end, int32_t max, const series_buffer* bits) {
+    [[gnu::always_inline]] int32_t bits_run(const uint8_t* units, int32_t end, int32_t max, const series_buffer* bits) {
         int32_t start = pos_;
         if (max >= 0 && end - start > max) end = start + max;
         const uint8_t* set = bits->offset;
