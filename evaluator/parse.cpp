@@ -194,6 +194,9 @@ struct collect_target {
     bool fresh;        // a new block, not an into/after series
 };
 
+// watched: a callback takes the events. Unwatched, the engine keeps no event state and
+// takes the paths that skip the rule stack where nothing can read it.
+template <bool watched>
 class engine {
 public:
     engine(cell* input, int32_t case_flag, int32_t limit, cell* callback)
@@ -228,7 +231,7 @@ private:
     cell* collected_ = nullptr;
     int32_t leave_ = 0;  // 1 after break, 2 after reject, until the block ends
     bool stop_repeat_ = false;
-    bool match_ = true;
+    bool match_ = true;  // the last result, which events report
 
     // --- Input ---------------------------------------------------------------------------
 
@@ -273,8 +276,15 @@ private:
     // --- Events --------------------------------------------------------------------------
 
     void emit(const char* event, bool match, cell* block, int32_t pc) {
-        match_ = match;
-        if (callback_) call_back(event, match, block, pc);
+        if constexpr (watched) {
+            match_ = match;
+            call_back(event, match, block, pc);
+        }
+    }
+
+    bool note(bool ok) {
+        if constexpr (watched) match_ = ok;
+        return ok;
     }
 
     void call_back(const char* event, bool match, cell* block, int32_t pc) {
@@ -438,7 +448,8 @@ private:
             emit("fetch", match_, rules, pc);
             stop_repeat_ = false;
             // The callback may have changed the rules: read the rule again after it.
-            ok = callback_ ? match_rule(rules, pc) : match_rule(rules, pc, r, k);
+            if constexpr (watched) ok = match_rule(rules, pc);
+            else ok = match_rule(rules, pc, r, k);
             if (leave_) {
                 ok = leave_ == 1;
                 leave_ = 0;
@@ -456,8 +467,7 @@ private:
         }
         if (!top) emit("pop", ok, rules, pc);
         stack::top = base;
-        match_ = ok;
-        return ok;
+        return note(ok);
     }
 
     // --- Rules ---------------------------------------------------------------------------
@@ -629,8 +639,7 @@ private:
     [[gnu::always_inline]] bool popped(cell* rules, int32_t at, bool ok) {
         stack_truncate(rule_stack, stack_length(rule_stack) - 3);
         emit("pop", ok, rules, at);
-        match_ = ok;
-        return ok;
+        return note(ok);
     }
 
     void need_operand(cell* rules, int32_t at, int32_t pc) {
@@ -913,10 +922,10 @@ private:
         int32_t start = pos();
         // Without a callback nothing reads the rule stack while a charset run matches: the
         // rule's entry waits until code may run, in an object field's store.
-        if (!callback_) {
+        if constexpr (!watched) {
             check_stack_room(rule_stack);  // as the entry's push would
             if (int32_t run = charset_repeat_at(span, pc); run >= 0) {
-                if (run == 0) return match_ = false;
+                if (run == 0) return note(false);
                 return capture_run(*w, rules, at, start, copy);
             }
         }
@@ -954,7 +963,7 @@ private:
     // and the store: the new series needs no root until it is stored.
     bool capture_run(cell word, cell* rules, int32_t at, int32_t start, bool copy) {
         cell value = captured(start, copy);
-        if (store_direct(&word, value)) return match_ = true;
+        if (store_direct(&word, value)) return note(true);
         // An object's field: its on-change* may run code, which sees the rule's entry.
         set_type(&word, TYPE_WORD);
         cell* base = stack::top;
@@ -1294,6 +1303,13 @@ struct stacks_guard {
     }
 };
 
+template <bool watched>
+cell run_engine(cell* input, cell* rules, int32_t case_flag, int32_t limit, cell* callback, cell* collected) {
+    engine<watched> e(input, case_flag, limit, callback);
+    e.collected_slot_ = collected;
+    return *e.run(rules);
+}
+
 }  // namespace
 
 cell* parse_rules(cell* input, cell* rules, int32_t case_flag, int32_t limit, cell* callback) {
@@ -1303,9 +1319,8 @@ cell* parse_rules(cell* input, cell* rules, int32_t case_flag, int32_t limit, ce
     cell* base = stack::top;
     cell* collected = stack::push(&none_value);
     stack_push(input_stack, *input, none_value, none_value);
-    engine e(input, case_flag, limit, callback);
-    e.collected_slot_ = collected;
-    cell result = *e.run(rules);
+    cell result = callback ? run_engine<true>(input, rules, case_flag, limit, callback, collected)
+                           : run_engine<false>(input, rules, case_flag, limit, callback, collected);
     stack::top = base;
     return stack::push(&result);
 }
