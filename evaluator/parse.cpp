@@ -881,6 +881,56 @@ private:
 
     // --- to, thru ------------------------------------------------------------------------
 
+    // What a to/thru operand over text or bytes matches at each position, when the scan
+    // can run no code and report no step: the operand itself, or the value its word holds
+    // while no callback watches (that path reports each position).
+    bool scanned_value(cell* r, cell& value) {
+        if (input_family() == BLOCKS) return false;
+        uint32_t t = TYPE_OF(r);
+        if (t == TYPE_WORD) {
+            if (callback_ || keyword_of(r) >= 0) return false;
+            r = word_value(r);
+            t = TYPE_OF(r);
+            if (t == TYPE_WORD) return false;
+        } else if (t == TYPE_PAREN || t == TYPE_INTEGER) {
+            return false;
+        }
+        if (t == TYPE_BLOCK) return false;
+        value = *r;
+        return true;
+    }
+
+    // The first position from p on where a match of a char or text can start, judged by its
+    // first character over one-byte text; p itself when that can't be told cheaply.
+    int32_t next_start(const cell& target, int32_t p, int32_t end) {
+        uint32_t t = TYPE_OF(&target);
+        if (input_family() != TEXT || p >= end) return p;
+        series_buffer* in = series::buffer_of(input_);
+        if (in->unit() != 1) return p;
+        uint32_t first;
+        if (t == TYPE_CHAR) {
+            first = target.w2;
+        } else if (any_string_q(t) && t != TYPE_TAG && string::ks_length(&target) > 0) {
+            first = string::char_at(&target, series_head(&target));
+        } else {
+            return p;
+        }
+        uint32_t want = fold(first);
+        // Only ASCII folds to ASCII among one-byte characters.
+        if (want > 0x7F) return case_q_ && want <= 0xFF ? find_unit(in->offset, p, end, want, want) : p;
+        uint32_t other = !case_q_ && want >= 'A' && want <= 'Z' ? want + 32 : want;
+        return find_unit(in->offset, p, end, want, other);
+    }
+
+    static int32_t find_unit(const uint8_t* units, int32_t p, int32_t end, uint32_t a, uint32_t b) {
+        if (a == b) {
+            const void* hit = std::memchr(units + p, static_cast<int>(a), static_cast<size_t>(end - p));
+            return hit ? static_cast<int32_t>(static_cast<const uint8_t*>(hit) - units) : end;
+        }
+        while (p < end && units[p] != a && units[p] != b) p++;
+        return p;
+    }
+
     bool search(cell* rules, int32_t at, int32_t& pc, bool thru) {
         need_operand(rules, at, pc);
         int32_t operand = pc;
@@ -890,13 +940,13 @@ private:
             return matched(rules, at, true);
         }
         push_rule(triple_of(1, 1, 1), rules, at, thru ? KIND_THRU : KIND_TO);
-        cell* r = rule_at(rules, operand);
-        bool plain = input_family() != BLOCKS && TYPE_OF(r) != TYPE_WORD && TYPE_OF(r) != TYPE_BLOCK &&
-                     TYPE_OF(r) != TYPE_PAREN && TYPE_OF(r) != TYPE_INTEGER;
+        cell target;
+        bool plain = scanned_value(rule_at(rules, operand), target);
         for (int32_t p = pos(); p <= tail(); p++) {
             int32_t after;
             if (plain) {
-                after = match_at(rule_at(rules, operand), p);
+                p = next_start(target, p, tail());
+                after = match_at(&target, p);
             } else {
                 pos_ = p;
                 int32_t q = operand;
