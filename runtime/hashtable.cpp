@@ -1040,7 +1040,8 @@ struct found_text {
 found_text last_found;
 
 // The entry found last is the answer when it still holds the key: a map! holds no two keys
-// strictly equal, nor two equal ignoring case unless it holds case variants.
+// strictly equal, nor two equal ignoring case unless it holds case variants, and indexes
+// every key of its block (what unindexes one forgets the entry).
 inline bool found_again_q(node_id table, const cell* key, const text_span& k, bool exact) {
     const found_text& last = last_found;
     if (last.table != table || last.text != key->w2 || last.head != key->w1) return false;
@@ -1063,6 +1064,7 @@ int32_t hashtable_find_text(node_id table, const cell* key, bool exact, hashtabl
 }
 
 void hashtable_delete(node_id table, uint32_t position) {
+    last_found.table = 0;
     hashtable_check_stamp(table);
     hashtable_record* r = hashtable_of(table);
     if (r->kind == HASH_KIND_HASH) {
@@ -1175,6 +1177,7 @@ node_id hashtable_copy(node_id table, node_id block) {
 node_id hashtable_copy_index(node_id table, node_id block) { return hashtable_copy(table, block); }
 
 void hashtable_clear(node_id table) {
+    last_found.table = 0;
     hashtable_record* r = hashtable_of(table);
     series_buffer* f = node_buffer(static_cast<node_id>(r->flags));
     std::memset(f->offset, BUCKET_EMPTY, f->used_bytes());
