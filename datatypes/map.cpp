@@ -34,13 +34,6 @@ inline int32_t cells_of(const cell* map) { return series::buffer_length(map); }
 inline bool dead_q(const cell* value) { return value->header == 0; }
 inline hashtable_record* table_of(const cell* map) { return hashtable_of(map->w3); }
 
-// The key as the map stores it, for lookups: the word types as set-word!.
-inline cell lookup_key(const cell* key) {
-    cell k = *key;
-    if (any_word_q(TYPE_OF(&k))) set_type(&k, TYPE_SET_WORD);
-    return k;
-}
-
 // A stored key as find and the reflectors give it back.
 inline cell given_key(const cell* key) {
     cell k = *key;
@@ -50,9 +43,15 @@ inline cell given_key(const cell* key) {
 }
 
 // Position of the key cell of the key's entry (live or dead), or -1.
-int32_t lookup(const cell* map, const cell* key, int32_t op, hashtable_hint* hint) {
-    cell k = lookup_key(key);
-    return hashtable_find_key(map->w3, &k, op, hint);
+[[gnu::always_inline]] inline int32_t lookup(const cell* map, const cell* key, int32_t op, hashtable_hint* hint) {
+    // The word types are stored as set-word!.
+    cell word;
+    if (any_word_q(TYPE_OF(key))) {
+        word = *key;
+        set_type(&word, TYPE_SET_WORD);
+        key = &word;
+    }
+    return hashtable_find_key(map->w3, key, op, hint);
 }
 int32_t lookup(const cell* map, const cell* key, int32_t op) {
     hashtable_hint hint;

@@ -960,8 +960,8 @@ inline int32_t find_entry(node_id table, uint32_t type, uint32_t hash, find_rang
 // two strictly equal keys, so either stops at its first match; a case-folded lookup in a
 // map! that holds case variants takes the least position of them. A chained bucket goes
 // the long way.
-int32_t find_text(node_id table, const cell* key, bool exact, hashtable_hint* hint = nullptr) {
-    text_span k = span_of(key);
+[[gnu::always_inline]] inline int32_t find_text(node_id table, const cell* key, const text_span& k, bool exact,
+                                                hashtable_hint* hint = nullptr) {
     uint32_t hash = hash_span(k, false);
     if (hint) *hint = {hash, true};
     const hashtable_record* r = hashtable_of(table);
@@ -1012,7 +1012,7 @@ int32_t hashtable_find_any(node_id table, const cell* key_cell, uint32_t start, 
     equality kind = equality_for(type, op);
     bool plain = start == 0 && skip == 1 && !last && !reverse;
     if (plain && (kind == equality::text || kind == equality::exact_text))
-        return find_text(table, &key, kind == equality::exact_text);
+        return find_text(table, &key, span_of(&key), kind == equality::exact_text);
     uint32_t hash = key_hash(&key);
     find_range range{start, skip, last || reverse, reverse};
     switch (kind) {
@@ -1025,12 +1025,46 @@ int32_t hashtable_find_any(node_id table, const cell* key_cell, uint32_t start, 
     }
 }
 
+namespace {
+
+// The last map! text lookup that found its key, by the key's series and head, for the same
+// key looked up again (a counting loop selects, then puts, each word). Its entry is checked
+// against the key once more, so an edit of the text or of the map in between only makes it
+// look again.
+struct found_text {
+    node_id table = 0;
+    node_id text;
+    uint32_t head;
+    int32_t at;
+};
+found_text last_found;
+
+// The entry found last is the answer when it still holds the key: a map! holds no two keys
+// strictly equal, nor two equal ignoring case unless it holds case variants, and indexes
+// every key of its block (what unindexes one forgets the entry).
+inline bool found_again_q(node_id table, const cell* key, const text_span& k, bool exact) {
+    const found_text& last = last_found;
+    if (last.table != table || last.text != key->w2 || last.head != key->w1) return false;
+    const hashtable_record* r = hashtable_of(table);
+    if (!exact && r->duplicates) return false;
+    series_buffer* b = node_buffer(static_cast<node_id>(r->block));
+    if (static_cast<size_t>(last.at) >= b->used_bytes() / sizeof(cell)) return false;
+    const cell* c = b->cells() + last.at;
+    return TYPE_OF(c) == TYPE_OF(key) && spans_equal(k, span_of(c), exact);
+}
+
+}  // namespace
+
 int32_t hashtable_find_text(node_id table, const cell* key, bool exact, hashtable_hint* hint) {
-    check_stamp(table);
-    return find_text(table, key, exact, hint);
+    text_span k = span_of(key);
+    if (found_again_q(table, key, k, exact)) return last_found.at;
+    int32_t at = find_text(table, key, k, exact, hint);
+    if (at >= 0) last_found = {table, key->w2, key->w1, at};
+    return at;
 }
 
 void hashtable_delete(node_id table, uint32_t position) {
+    last_found.table = 0;
     hashtable_check_stamp(table);
     hashtable_record* r = hashtable_of(table);
     if (r->kind == HASH_KIND_HASH) {
@@ -1143,6 +1177,7 @@ node_id hashtable_copy(node_id table, node_id block) {
 node_id hashtable_copy_index(node_id table, node_id block) { return hashtable_copy(table, block); }
 
 void hashtable_clear(node_id table) {
+    last_found.table = 0;
     hashtable_record* r = hashtable_of(table);
     series_buffer* f = node_buffer(static_cast<node_id>(r->flags));
     std::memset(f->offset, BUCKET_EMPTY, f->used_bytes());

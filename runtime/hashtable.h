@@ -224,11 +224,12 @@ inline int32_t hashtable_find(node_id table, const cell* key, uint32_t start, bo
     }
 }
 
-// A plain lookup of a text key (string!, file!, url!, tag!, email!, ref!) folded or exact;
-// the hint gets the key's hash (any equal text hashes alike: the stored copy of the key too).
+// A plain lookup of a text key (string!, file!, url!, tag!, email!, ref!) in a map!'s table,
+// folded or exact; on a miss the hint gets the key's hash (any equal text hashes alike: the
+// stored copy of the key too). A map!'s table has no stamp: no key of it hashes by identity.
 int32_t hashtable_find_text(node_id table, const cell* key, bool exact, hashtable_hint* hint);
 
-// A map! lookup from the first position under op; a text key fills the hint.
+// A map! lookup from the first position under op; a text key that misses fills the hint.
 inline int32_t hashtable_find_key(node_id table, const cell* key, int32_t op, hashtable_hint* hint) {
     hint->known = false;
     uint32_t type = TYPE_OF(key);
