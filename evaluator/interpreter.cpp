@@ -102,7 +102,7 @@ struct number_op {
     explicit operator bool() const { return math >= 0 || compare >= 0; }
 };
 
-inline number_op number_op_of(uint32_t wrapped, uint32_t index, uint32_t lt) {
+[[gnu::always_inline]] inline number_op number_op_of(uint32_t wrapped, uint32_t index, uint32_t lt) {
     number_op o;
     if (lt != TYPE_INTEGER && lt != TYPE_FLOAT) return o;
     if (wrapped == TYPE_ACTION) {
@@ -567,15 +567,10 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
             value = v;
             break;
         }
+        case TYPE_PATH:
+            if (uint32_t c = eval_path(code, pc, end)) return c;
+            goto operators;
         default:
-            // A path argument (a call's, any's, all's) goes straight to the path evaluator;
-            // among a block's statements the extra case would slow the commoner ones.
-            if constexpr (!set_words) {
-                if (TYPE_OF(value) == TYPE_PATH) {
-                    if (uint32_t c = eval_path(code, pc, end)) return c;
-                    goto operators;
-                }
-            }
             return eval_expression(code, pc, end, prefix, sub);
     }
     stack::push(value);
