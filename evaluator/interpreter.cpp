@@ -312,6 +312,24 @@ struct call_plan {
     cell types[PLAN_SPEC_CELLS];  // by spec index; a refinement's cell is its own
     refinement refinements[MAX_REFINEMENTS];
     uint64_t accepts[PLAN_SPEC_CELLS];  // types[i] as a mask by type: one test per argument
+    // The symbol, as written, of the last refinement a path named, and its number from 0: a
+    // path in a loop names the same one call after call. A symbol's spelling never changes
+    // what it resolves to.
+    mutable uint32_t last_written = 0;
+    mutable uint32_t last_found = 0;
+
+    // The number from 0 of the refinement a path element's symbol names, or refinement_count.
+    uint32_t refinement_named(uint32_t written) const {
+        if (written == last_written) return last_found;
+        uint32_t symbol = symbol::resolve(written);
+        uint32_t k = 0;
+        while (k < refinement_count && refinements[k].symbol != symbol) k++;
+        if (k < refinement_count) {
+            last_written = written;
+            last_found = k;
+        }
+        return k;
+    }
 };
 static_assert(TYPE_EVENT < 64, "a plan's type masks hold every type");
 
@@ -1057,9 +1075,7 @@ uint32_t evaluator<traced>::run_planned(const call& c, const call_plan& plan, co
             cell element = *block::ks_abs_at(path, static_cast<int32_t>(i));
             uint32_t t = TYPE_OF(&element);
             if (t != TYPE_WORD && t != TYPE_GET_WORD) fire(script_error::bad_refine, &element);
-            uint32_t symbol = symbol::resolve(element.w2);
-            uint32_t k = 0;
-            while (k < plan.refinement_count && plan.refinements[k].symbol != symbol) k++;
+            uint32_t k = plan.refinement_named(element.w2);
             if (k == plan.refinement_count) raise_no_refine(c, element);
             if (used >> k & 1) fire(script_error::dup_refine, path);
             used |= 1u << k;
