@@ -166,8 +166,9 @@ struct number_op {
     return true;
 }
 
-[[gnu::always_inline]] inline bool number_infix(const cell* op, cell* code, uint32_t& pc, uint32_t end, cell* left) {
-    number_op o = number_op_of(op_wrapped_type(op), op->w1, TYPE_OF(left));
+// o, an operator's number_op for the left operand, applied when the right one is a number or
+// a word holding one; pc moves past it.
+[[gnu::always_inline]] inline bool number_infix(number_op o, cell* code, uint32_t& pc, uint32_t end, cell* left) {
     if (!o) return false;
     const cell* right = at_within(code, pc, end);
     if (!right) return false;
@@ -457,7 +458,9 @@ struct evaluator {
     [[nodiscard]] static uint32_t fetch_and_run(const call& c, const cell* path, uint32_t path_from);
     [[nodiscard, gnu::always_inline]] static inline uint32_t exec_body(cell* fn);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_branch(bool either);
-    [[nodiscard]] static uint32_t eval_number_op(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name);
+    [[nodiscard]] static uint32_t eval_number_op(cell* fn, number_op o, cell* code, uint32_t& pc, uint32_t end,
+                                                 const cell* name);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_right_operand(const call& c, const call_plan& plan);
     [[nodiscard]] static uint32_t eval_function_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
                                                      const cell* name);
     [[nodiscard]] static uint32_t eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
@@ -498,10 +501,13 @@ uint32_t evaluator<traced>::infix_ops(cell* start, cell* code, uint32_t& pc, uin
         }
         pc++;
         stack::top = start + 1;
-        if (!firing() && number_infix(v, code, pc, end, start)) continue;
-        if (!traced && number_op_of(op_wrapped_type(v), v->w1, TYPE_OF(start))) {
-            if (uint32_t c = eval_number_op(v, code, pc, end, &name)) return c;
-            continue;
+        if (!firing()) {
+            number_op o = number_op_of(op_wrapped_type(v), v->w1, TYPE_OF(start));
+            if (number_infix(o, code, pc, end, start)) continue;
+            if (!traced && o) {
+                if (uint32_t c = eval_number_op(v, o, code, pc, end, &name)) return c;
+                continue;
+            }
         }
         if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
     }
@@ -611,7 +617,7 @@ operators:
         cell* v = bound_value(next);
         if (!v || TYPE_OF(v) != TYPE_OP) return true;
         pc++;
-        if (!number_infix(v, code, pc, end, start)) {
+        if (!number_infix(number_op_of(op_wrapped_type(v), v->w1, TYPE_OF(start)), code, pc, end, start)) {
             pc--;
             return false;
         }
@@ -961,12 +967,29 @@ inline cell* push_infix_callee(const cell* fn) {
     return callee;
 }
 
+// The right operand of a number operator whose plan is two arguments, as fetch_planned fetches
+// it; a call of a native or action through a word goes to it without the general evaluation
+// of an argument.
+template <bool traced>
+uint32_t evaluator<traced>::fetch_right_operand(const call& c, const call_plan& plan) {
+    cell* value = at_within(c.code, c.pc, c.end);
+    cell* fn = value && TYPE_OF(value) == TYPE_WORD ? bound_value(value) : nullptr;
+    bool plain = (plan.types[1].header & ARG_KIND_MASK) == ARG_PLAIN << ARG_KIND_SHIFT;
+    if (!fn || !plain || (TYPE_OF(fn) != TYPE_NATIVE && TYPE_OF(fn) != TYPE_ACTION)) return fetch_planned(c, plan, 1);
+    cell name = *value;
+    c.pc++;
+    if (uint32_t code = eval_word_call(fn, c.code, c.pc, c.end, &name)) return code;
+    check_planned(c, plan, 1, stack::top - 1);
+    return 0;
+}
+
 // A number operator whose right operand the fast path could not take (a paren, a call), called
 // as eval_call and fetch_and_run call it when its spec is two plain arguments: computed in
 // place when both are numbers it takes, else by its action or native. Other specs go the
-// general way.
+// general way. o: the operator's number_op for the left operand.
 template <bool traced>
-uint32_t evaluator<traced>::eval_number_op(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
+uint32_t evaluator<traced>::eval_number_op(cell* fn, number_op o, cell* code, uint32_t& pc, uint32_t end,
+                                           const cell* name) {
     cell* callee = push_infix_callee(fn);
     stack::mark_interp_native(name);
     stack::top++;
@@ -974,9 +997,8 @@ uint32_t evaluator<traced>::eval_number_op(cell* fn, cell* code, uint32_t& pc, u
     const call_plan* plan = plan_of(callee);
     if (plan && plan->length == 2 && plan->args == 2) {
         check_planned(c, *plan, 0, stack::arguments);
-        if (uint32_t code_ = fetch_planned(c, *plan, 1)) return code_;
-        number_op o = number_op_of(TYPE_OF(callee), callee->w1, TYPE_OF(stack::arguments));
-        if (!o || !number_apply(o, stack::arguments, stack::arguments + 1)) {
+        if (uint32_t code_ = fetch_right_operand(c, *plan)) return code_;
+        if (!number_apply(o, stack::arguments, stack::arguments + 1)) {
             int32_t refs[1] = {-1};
             uint32_t code_ = TYPE_OF(callee) == TYPE_ACTION
                                  ? static_cast<uint32_t>(action_entry_of(callee)(refs))
