@@ -468,6 +468,8 @@ struct evaluator {
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_planned(const call& c, const call_plan& plan,
                                                                          const cell* path, uint32_t path_from);
     [[nodiscard, gnu::noinline]] static uint32_t run_any_all(bool all);
+    [[nodiscard]] static uint32_t eval_any_all_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name,
+                                                    bool all);
 };
 
 // --- Simple expressions ----------------------------------------------------------------------
@@ -582,6 +584,10 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
                     if (entry == natives::either || entry == natives::if_) {
                         if (uint32_t c = eval_branch_call(v, code, pc, end, &name, entry == natives::either))
                             return c;
+                        goto operators;
+                    }
+                    if (entry == natives::any || entry == natives::all) {
+                        if (uint32_t c = eval_any_all_call(v, code, pc, end, &name, entry == natives::all)) return c;
                         goto operators;
                     }
                 }
@@ -978,7 +984,11 @@ uint32_t evaluator<traced>::fetch_right_operand(const call& c, const call_plan& 
     if (!fn || !plain || (TYPE_OF(fn) != TYPE_NATIVE && TYPE_OF(fn) != TYPE_ACTION)) return fetch_planned(c, plan, 1);
     cell name = *value;
     c.pc++;
-    if (uint32_t code = eval_word_call(fn, c.code, c.pc, c.end, &name)) return code;
+    native_code entry = TYPE_OF(fn) == TYPE_NATIVE ? native_entries[fn->w1 - 1] : nullptr;
+    uint32_t code = entry == natives::any || entry == natives::all
+                        ? eval_any_all_call(fn, c.code, c.pc, c.end, &name, entry == natives::all)
+                        : eval_word_call(fn, c.code, c.pc, c.end, &name);
+    if (code) return code;
     check_planned(c, plan, 1, stack::top - 1);
     return 0;
 }
@@ -1066,6 +1076,74 @@ uint32_t evaluator<traced>::run_any_all(bool all) {
         if (all) *last = *value;
     }
     stack::set_last_keep(all ? last : &none_value);
+    return 0;
+}
+
+// The cell at i is a word holding an operator, which would take the value before it.
+inline bool op_at(const cell* code, uint32_t i, uint32_t end) {
+    const cell* next = at_within(code, i, end);
+    const cell* v = next && TYPE_OF(next) == TYPE_WORD ? bound_value(next) : nullptr;
+    return v && TYPE_OF(v) == TYPE_OP;
+}
+
+// What any (all when all) gives for the block conds when its values up to the deciding one
+// are inert with no operator after them, which no call record, near or trace could see;
+// else null.
+[[gnu::noinline]] const cell* any_all_of_inert_values(const cell* conds, bool all) {
+    const cell* answer = &none_value;  // all: the last true value
+    uint32_t length = cells_in(conds);
+    for (uint32_t i = series_head(conds); i < length; i++) {
+        const cell* value = inert_value(at(conds, i));
+        if (!value || op_at(conds, i + 1, length)) return nullptr;
+        uint32_t t = TYPE_OF(value);
+        bool truth = t == TYPE_LOGIC ? value->w1 == 1 : t != TYPE_NONE;
+        if (truth != all) return truth ? value : &none_value;
+        if (all) answer = value;
+    }
+    return answer;
+}
+
+// The block argument of any or all at pc, when it holds values only (no call, paren or
+// path first, the common refusal, costs a type test), and the plan is any's own.
+inline const cell* inert_conds(const call_plan* plan, cell* code, uint32_t pc, uint32_t end) {
+    const cell* conds = at_within(code, pc, end);
+    if (!conds || TYPE_OF(conds) != TYPE_BLOCK) return nullptr;
+    series_buffer* b = node_buffer(series_node(conds));
+    const cell* first = b->cells() + series_head(conds);
+    if (first < b->cells_tail() && !inert_value(first)) return nullptr;
+    bool plain = (plan->types[0].header & ARG_KIND_MASK) == ARG_PLAIN << ARG_KIND_SHIFT;
+    if (plan->length != 1 || plan->args != 1 || !plain || !plan_accepts(plan->accepts[0], TYPE_BLOCK) || op_at(code, pc + 1, end))
+        return nullptr;
+    return conds;
+}
+
+// any and all called through a word, as eval_call calls them, without its general path
+// when their plan is the plain one, a block: the block taken as written, and a block of
+// inert values answered without a call record.
+template <bool traced>
+uint32_t evaluator<traced>::eval_any_all_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name,
+                                              bool all) {
+    cell* callee = stack::push(fn);
+    const call_plan* plan = plan_of(callee);
+    if (const cell* conds = plan && !firing() ? inert_conds(plan, code, pc, end) : nullptr) {
+        if (const cell* answer = any_all_of_inert_values(conds, all)) {
+            *callee = *answer;
+            pc++;
+            return 0;
+        }
+    }
+    stack::mark_interp_native(name);
+    call c{callee, stack::current_frame(), code, pc, end, false, 0};
+    if (plan && plan->length == 1 && plan->args == 1) {
+        if (!push_branch_block(c, *plan, 0))
+            if (uint32_t code_ = fetch_planned(c, *plan, 0)) return code_;
+        if (uint32_t code_ = run_any_all(all)) return code_;
+    } else if (uint32_t code_ = plan ? run_planned(c, *plan, nullptr, 0) : fetch_and_run(c, nullptr, 0)) {
+        return code_;
+    }
+    stack::unwind();
+    callee[0] = callee[1];
+    stack::top = callee + 1;
     return 0;
 }
 
