@@ -679,34 +679,37 @@ uint32_t evaluator<traced>::eval_set_word(cell* value, cell* code, uint32_t& pc,
 
 // --- Argument fetching ---------------------------------------------------------------------
 
-[[noreturn, gnu::noinline, gnu::cold]] void raise_no_arg(const call& c, int32_t param) {
-    cell name = frame_name(c.frame);
-    cell word = *function::param_word_at(c.callee, param);
+// The errors of a call's arguments, raised while its record is the top one (whatever its
+// arguments ran has returned), which names the call. They take the callee, not the call,
+// so that a call's fields can stay in registers.
+[[noreturn, gnu::noinline, gnu::cold]] void raise_no_arg(const cell* callee, int32_t param) {
+    cell name = frame_name(stack::current_frame());
+    cell word = *function::param_word_at(callee, param);
     fire(script_error::no_arg, &name, &word);
 }
 
-[[noreturn, gnu::noinline, gnu::cold]] void raise_expect_arg(const call& c, const cell* value, int32_t param) {
-    cell name = frame_name(c.frame);
+[[noreturn, gnu::noinline, gnu::cold]] void raise_expect_arg(const cell* callee, const cell* value, int32_t param) {
+    cell name = frame_name(stack::current_frame());
     cell type = datatype_of(TYPE_OF(value));
-    cell word = *function::param_word_at(c.callee, param);
+    cell word = *function::param_word_at(callee, param);
     fire(script_error::expect_arg, &name, &type, &word);
 }
 
 // element: the path's word naming no refinement of the callee.
-[[noreturn, gnu::noinline, gnu::cold]] void raise_no_refine(const call& c, cell element) {
-    cell name = frame_name(c.frame);
+[[noreturn, gnu::noinline, gnu::cold]] void raise_no_refine(cell element) {
+    cell name = frame_name(stack::current_frame());
     set_type(&element, TYPE_REFINEMENT);
     fire(script_error::no_refine, &name, &element);
 }
 
 // ts: the argument's typeset, a copy (it holds no node, so it outlives any allocation).
 inline void check_arg(const call& c, const cell* value, int32_t param, const cell& ts) {
-    if (!typeset_has(&ts, TYPE_OF(value))) [[unlikely]] raise_expect_arg(c, value, param);
+    if (!typeset_has(&ts, TYPE_OF(value))) [[unlikely]] raise_expect_arg(c.callee, value, param);
 }
 // Checks the value for spec index i of a planned call by the plan's mask.
 inline void check_planned(const call& c, const call_plan& plan, uint32_t i, const cell* value) {
     if (!plan_accepts(plan.accepts[i], TYPE_OF(value))) [[unlikely]]
-        raise_expect_arg(c, value, static_cast<int32_t>(i));
+        raise_expect_arg(c.callee, value, static_cast<int32_t>(i));
 }
 
 // Fetches one argument by its kind and pushes it unchecked; ts is the argument's typeset.
@@ -719,7 +722,7 @@ uint32_t evaluator<traced>::push_arg(const call& c, int32_t param, const cell& t
             stack::push(&unset_value);
             return 0;
         }
-        raise_no_arg(c, param);
+        raise_no_arg(c.callee, param);
     }
     if (kind == ARG_PLAIN) [[likely]] {
         uint32_t end = c.apply & APPLY_SAFER ? std::min(c.end, c.pc + 1) : c.end;
@@ -812,7 +815,7 @@ uint32_t evaluator<traced>::fetch_refinements(const call& c, const cell* path, u
         if (t != TYPE_WORD && t != TYPE_GET_WORD) fire(script_error::bad_refine, &element);
         node_id spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
         refinement_at r = find_refinement(spec, symbol::resolve(element.w2));
-        if (r.param < 0) raise_no_refine(c, element);
+        if (r.param < 0) raise_no_refine(element);
         if (already_used(static_cast<uint32_t>(r.number))) fire(script_error::dup_refine, path);
         if (t == TYPE_GET_WORD && !value_true_q(word_value(&element), false, &element)) continue;
         uint32_t arity = refinement_arity(spec, r.spec_index);
@@ -1003,9 +1006,9 @@ uint32_t evaluator<traced>::eval_number_op(cell* fn, number_op o, cell* code, ui
     cell* callee = push_infix_callee(fn);
     stack::mark_interp_native(name);
     stack::top++;
-    call c{callee, stack::current_frame(), code, pc, end, true, 0};
     const call_plan* plan = plan_of(callee);
     if (plan && plan->length == 2 && plan->args == 2) {
+        call c{callee, stack::current_frame(), code, pc, end, true, 0};
         check_planned(c, *plan, 0, stack::arguments);
         if (uint32_t code_ = fetch_right_operand(c, *plan)) return code_;
         if (!number_apply(o, stack::arguments, stack::arguments + 1)) {
@@ -1015,8 +1018,9 @@ uint32_t evaluator<traced>::eval_number_op(cell* fn, number_op o, cell* code, ui
                                  : static_cast<uint32_t>(native_entry_of(callee)(false, refs));
             if (code_) return code_;
         }
-    } else if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) {
-        return code_;
+    } else {
+        call c{callee, stack::current_frame(), code, pc, end, true, 0};
+        if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) return code_;
     }
     stack::unwind();
     callee[0] = callee[1];
@@ -1112,7 +1116,8 @@ inline const cell* inert_conds(const call_plan* plan, cell* code, uint32_t pc, u
     const cell* first = b->cells() + series_head(conds);
     if (first < b->cells_tail() && !inert_value(first)) return nullptr;
     bool plain = (plan->types[0].header & ARG_KIND_MASK) == ARG_PLAIN << ARG_KIND_SHIFT;
-    if (plan->length != 1 || plan->args != 1 || !plain || !plan_accepts(plan->accepts[0], TYPE_BLOCK) || op_at(code, pc + 1, end))
+    if (plan->length != 1 || plan->args != 1 || !plain || !plan_accepts(plan->accepts[0], TYPE_BLOCK) ||
+        op_at(code, pc + 1, end))
         return nullptr;
     return conds;
 }
@@ -1133,13 +1138,14 @@ uint32_t evaluator<traced>::eval_any_all_call(cell* fn, cell* code, uint32_t& pc
         }
     }
     stack::mark_interp_native(name);
-    call c{callee, stack::current_frame(), code, pc, end, false, 0};
     if (plan && plan->length == 1 && plan->args == 1) {
+        call c{callee, stack::current_frame(), code, pc, end, false, 0};
         if (!push_branch_block(c, *plan, 0))
             if (uint32_t code_ = fetch_planned(c, *plan, 0)) return code_;
         if (uint32_t code_ = run_any_all(all)) return code_;
-    } else if (uint32_t code_ = plan ? run_planned(c, *plan, nullptr, 0) : fetch_and_run(c, nullptr, 0)) {
-        return code_;
+    } else {
+        call c{callee, stack::current_frame(), code, pc, end, false, 0};
+        if (uint32_t code_ = plan ? run_planned(c, *plan, nullptr, 0) : fetch_and_run(c, nullptr, 0)) return code_;
     }
     stack::unwind();
     callee[0] = callee[1];
@@ -1176,7 +1182,7 @@ uint32_t evaluator<traced>::run_planned(const call& c, const call_plan& plan, co
             uint32_t t = TYPE_OF(&element);
             if (t != TYPE_WORD && t != TYPE_GET_WORD) fire(script_error::bad_refine, &element);
             uint32_t k = plan.refinement_named(element.w2);
-            if (k == plan.refinement_count) raise_no_refine(c, element);
+            if (k == plan.refinement_count) raise_no_refine(element);
             if (used >> k & 1) fire(script_error::dup_refine, path);
             used |= 1u << k;
             if (t == TYPE_GET_WORD && !value_true_q(word_value(&element), false, &element)) continue;
@@ -1637,11 +1643,15 @@ uint32_t evaluator<traced>::run_call(cell* fn, cell* code, uint32_t& pc, uint32_
     if (TYPE_OF(callee) == TYPE_FUNCTION) stack::mark_interp_func(naming);
     else stack::mark_interp_native(naming);
     if (infix) stack::top++;
-    call c{callee, stack::current_frame(), code, pc, end, infix, apply};
     uint32_t t = TYPE_OF(callee);
     const call_plan* plan =
         !firing() && !apply && (t == TYPE_NATIVE || t == TYPE_ACTION) ? plan_of(callee) : nullptr;
-    uint32_t code_ = plan ? run_planned(c, *plan, path, path_from) : fetch_and_run(c, path, path_from);
+    // A call of its own per way: the general one goes out of line, which keeps its call in
+    // memory, while the planned one's fields stay in registers.
+    uint32_t code_ = plan ? run_planned(call{callee, stack::current_frame(), code, pc, end, infix, apply}, *plan,
+                                        path, path_from)
+                          : fetch_and_run(call{callee, stack::current_frame(), code, pc, end, infix, apply}, path,
+                                          path_from);
     if (code_) return code_;
     stack::unwind();
     callee[0] = callee[1];
