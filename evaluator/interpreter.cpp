@@ -439,6 +439,8 @@ struct evaluator {
     [[nodiscard]] static uint32_t exec_function(cell* fn);
     [[nodiscard]] static uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end);
     [[nodiscard, gnu::noinline]] static uint32_t walk_path(cell* code, uint32_t& pc, uint32_t end);
+    [[nodiscard, gnu::noinline]] static uint32_t eval_object_path(const cell* owner, cell* code, uint32_t& pc,
+                                                                  uint32_t end);
 
     [[gnu::always_inline]] static inline uint32_t infix_ops(cell* start, cell* code, uint32_t& pc, uint32_t end);
     template <bool set_words = false>
@@ -1771,46 +1773,57 @@ void set_path_store_outer(cell* changed, cell* head_word, cell* previous, cell* 
 
 template <bool traced>
 uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
-    cell* start = stack::top;
-    uint32_t kind = TYPE_OF(at(code, pc));
     // The common paths without the general walk: a call through a head word holding a
     // native, action or function (the rest are its refinements, read by the call itself),
     // and an object's field or method by a plain word. Anything else, errors included,
-    // takes the walk below.
-    if (kind == TYPE_PATH && !firing()) {
-        const cell* p = at(code, pc);
-        series_buffer* b = node_buffer(series_node(p));
-        const cell* head = b->cells() + series_head(p);
-        cell* v = head < b->cells_tail() && TYPE_OF(head) == TYPE_WORD ? bound_value(head) : nullptr;
-        cell name = v ? *head : cell{};
-        uint32_t from = series_head(p) + 1;
-        if (v && TYPE_OF(v) == TYPE_OBJECT && b->cells_tail() - head == 2 && TYPE_OF(head + 1) == TYPE_WORD) {
-            name = head[1];
-            const cell owner = *v;
-            v = name.w1 == owner.w1 || _context::bind_word(owner.w1, &name) >= 0
-                    ? object::get_values(&owner) + name.w3
-                    : nullptr;
-            if (v && TYPE_OF(v) == TYPE_UNSET) v = nullptr;
-            if (v && !callable_q(TYPE_OF(v))) {
-                stack::push(v);
-                pc++;
-                return 0;
-            }
-            from++;
-        }
-        if (v && callable_q(TYPE_OF(v))) {
-            pc++;
-            // A function without refinements given (a method call): as through a word.
-            if (TYPE_OF(v) == TYPE_FUNCTION && b->cells() + from >= b->cells_tail())
-                return eval_function_call(v, code, pc, end, &name);
-            cell* path = stack::push(p);
-            if (uint32_t c = eval_call(v, code, pc, end, path, from, &name, false)) return c;
-            *start = *(stack::top - 1);
-            stack::top = start + 1;
-            return 0;
-        }
+    // takes the walk.
+    const cell* p = at(code, pc);
+    if (TYPE_OF(p) != TYPE_PATH || firing()) return walk_path(code, pc, end);
+    series_buffer* b = node_buffer(series_node(p));
+    const cell* head = b->cells() + series_head(p);
+    cell* v = head < b->cells_tail() && TYPE_OF(head) == TYPE_WORD ? bound_value(head) : nullptr;
+    if (!v) return walk_path(code, pc, end);
+    if (TYPE_OF(v) == TYPE_OBJECT) return eval_object_path(v, code, pc, end);
+    if (!callable_q(TYPE_OF(v))) return walk_path(code, pc, end);
+    cell name = *head;
+    uint32_t from = series_head(p) + 1;
+    pc++;
+    // A function without refinements given: as through a word.
+    if (TYPE_OF(v) == TYPE_FUNCTION && b->cells() + from >= b->cells_tail())
+        return eval_function_call(v, code, pc, end, &name);
+    cell* path = stack::push(p);
+    if (uint32_t c = eval_call(v, code, pc, end, path, from, &name, false)) return c;
+    *path = *(stack::top - 1);
+    stack::top = path + 1;
+    return 0;
+}
+
+// eval_path's object case, on its own: a field by a plain word pushed, a method by one
+// called; any other path on an object takes the walk.
+template <bool traced>
+uint32_t evaluator<traced>::eval_object_path(const cell* owner, cell* code, uint32_t& pc, uint32_t end) {
+    const cell* p = at(code, pc);
+    series_buffer* b = node_buffer(series_node(p));
+    const cell* head = b->cells() + series_head(p);
+    if (b->cells_tail() - head != 2 || TYPE_OF(head + 1) != TYPE_WORD) return walk_path(code, pc, end);
+    cell name = head[1];
+    const cell object = *owner;
+    cell* v = name.w1 == object.w1 || _context::bind_word(object.w1, &name) >= 0
+                  ? object::get_values(&object) + name.w3
+                  : nullptr;
+    if (!v || TYPE_OF(v) == TYPE_UNSET) return walk_path(code, pc, end);
+    pc++;
+    if (!callable_q(TYPE_OF(v))) {
+        stack::push(v);
+        return 0;
     }
-    return walk_path(code, pc, end);
+    // A method: what follows are its arguments, no refinement.
+    if (TYPE_OF(v) == TYPE_FUNCTION) return eval_function_call(v, code, pc, end, &name);
+    cell* path = stack::push(p);
+    if (uint32_t c = eval_call(v, code, pc, end, path, series_head(p) + 2, &name, false)) return c;
+    *path = *(stack::top - 1);
+    stack::top = path + 1;
+    return 0;
 }
 
 // eval_path's general walk, on its own: its slots and cases made every shortcut call dearer.
