@@ -316,7 +316,7 @@ struct call_plan {
     // The symbol, as written, of the last refinement a path named, and its number from 0: a
     // path in a loop names the same one call after call. A symbol's spelling never changes
     // what it resolves to.
-    mutable uint32_t last_written = 0;
+    mutable uint32_t last_written = UINT32_MAX;  // no symbol
     mutable uint32_t last_found = 0;
 
     // The number from 0 of the refinement a path element's symbol names, or refinement_count.
@@ -1109,8 +1109,9 @@ inline bool op_at(const cell* code, uint32_t i, uint32_t end) {
     return answer;
 }
 
-// The block argument of any or all at pc, when it holds values only (no call, paren or
-// path first, the common refusal, costs a type test), and the plan is any's own.
+// The block argument of any or all at pc when its first value is inert (a call first, the
+// common refusal, costs one type test), no operator follows the block and the plan is one
+// plain block argument; else null.
 inline const cell* inert_conds(const call_plan* plan, cell* code, uint32_t pc, uint32_t end) {
     const cell* conds = at_within(code, pc, end);
     if (!conds || TYPE_OF(conds) != TYPE_BLOCK) return nullptr;
