@@ -102,7 +102,7 @@ struct number_op {
     explicit operator bool() const { return math >= 0 || compare >= 0; }
 };
 
-inline number_op number_op_of(uint32_t wrapped, uint32_t index, uint32_t lt) {
+[[gnu::always_inline]] inline number_op number_op_of(uint32_t wrapped, uint32_t index, uint32_t lt) {
     number_op o;
     if (lt != TYPE_INTEGER && lt != TYPE_FLOAT) return o;
     if (wrapped == TYPE_ACTION) {
@@ -166,8 +166,9 @@ inline number_op number_op_of(uint32_t wrapped, uint32_t index, uint32_t lt) {
     return true;
 }
 
-[[gnu::always_inline]] inline bool number_infix(const cell* op, cell* code, uint32_t& pc, uint32_t end, cell* left) {
-    number_op o = number_op_of(op_wrapped_type(op), op->w1, TYPE_OF(left));
+// o, an operator's number_op for the left operand, applied when the right one is a number or
+// a word holding one; pc moves past it.
+[[gnu::always_inline]] inline bool number_infix(number_op o, cell* code, uint32_t& pc, uint32_t end, cell* left) {
     if (!o) return false;
     const cell* right = at_within(code, pc, end);
     if (!right) return false;
@@ -312,6 +313,24 @@ struct call_plan {
     cell types[PLAN_SPEC_CELLS];  // by spec index; a refinement's cell is its own
     refinement refinements[MAX_REFINEMENTS];
     uint64_t accepts[PLAN_SPEC_CELLS];  // types[i] as a mask by type: one test per argument
+    // The symbol, as written, of the last refinement a path named, and its number from 0: a
+    // path in a loop names the same one call after call. A symbol's spelling never changes
+    // what it resolves to.
+    mutable uint32_t last_written = UINT32_MAX;  // no symbol
+    mutable uint32_t last_found = 0;
+
+    // The number from 0 of the refinement a path element's symbol names, or refinement_count.
+    uint32_t refinement_named(uint32_t written) const {
+        if (written == last_written) return last_found;
+        uint32_t symbol = symbol::resolve(written);
+        uint32_t k = 0;
+        while (k < refinement_count && refinements[k].symbol != symbol) k++;
+        if (k < refinement_count) {
+            last_written = written;
+            last_found = k;
+        }
+        return k;
+    }
 };
 static_assert(TYPE_EVENT < 64, "a plan's type masks hold every type");
 
@@ -420,6 +439,8 @@ struct evaluator {
     [[nodiscard]] static uint32_t exec_function(cell* fn);
     [[nodiscard]] static uint32_t eval_path(cell* code, uint32_t& pc, uint32_t end);
     [[nodiscard, gnu::noinline]] static uint32_t walk_path(cell* code, uint32_t& pc, uint32_t end);
+    [[nodiscard, gnu::noinline]] static uint32_t eval_object_path(const cell* owner, cell* code, uint32_t& pc,
+                                                                  uint32_t end);
 
     [[gnu::always_inline]] static inline uint32_t infix_ops(cell* start, cell* code, uint32_t& pc, uint32_t end);
     template <bool set_words = false>
@@ -439,7 +460,9 @@ struct evaluator {
     [[nodiscard]] static uint32_t fetch_and_run(const call& c, const cell* path, uint32_t path_from);
     [[nodiscard, gnu::always_inline]] static inline uint32_t exec_body(cell* fn);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_branch(bool either);
-    [[nodiscard]] static uint32_t eval_number_op(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name);
+    [[nodiscard]] static uint32_t eval_number_op(cell* fn, number_op o, cell* code, uint32_t& pc, uint32_t end,
+                                                 const cell* name);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_right_operand(const call& c, const call_plan& plan);
     [[nodiscard]] static uint32_t eval_function_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
                                                      const cell* name);
     [[nodiscard]] static uint32_t eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
@@ -447,6 +470,8 @@ struct evaluator {
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_planned(const call& c, const call_plan& plan,
                                                                          const cell* path, uint32_t path_from);
     [[nodiscard, gnu::noinline]] static uint32_t run_any_all(bool all);
+    [[nodiscard]] static uint32_t eval_any_all_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name,
+                                                    bool all);
 };
 
 // --- Simple expressions ----------------------------------------------------------------------
@@ -480,10 +505,13 @@ uint32_t evaluator<traced>::infix_ops(cell* start, cell* code, uint32_t& pc, uin
         }
         pc++;
         stack::top = start + 1;
-        if (!firing() && number_infix(v, code, pc, end, start)) continue;
-        if (!traced && number_op_of(op_wrapped_type(v), v->w1, TYPE_OF(start))) {
-            if (uint32_t c = eval_number_op(v, code, pc, end, &name)) return c;
-            continue;
+        if (!firing()) {
+            number_op o = number_op_of(op_wrapped_type(v), v->w1, TYPE_OF(start));
+            if (number_infix(o, code, pc, end, start)) continue;
+            if (!traced && o) {
+                if (uint32_t c = eval_number_op(v, o, code, pc, end, &name)) return c;
+                continue;
+            }
         }
         if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
     }
@@ -560,6 +588,10 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
                             return c;
                         goto operators;
                     }
+                    if (entry == natives::any || entry == natives::all) {
+                        if (uint32_t c = eval_any_all_call(v, code, pc, end, &name, entry == natives::all)) return c;
+                        goto operators;
+                    }
                 }
                 if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, false)) return c;
                 goto operators;
@@ -567,15 +599,10 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
             value = v;
             break;
         }
+        case TYPE_PATH:
+            if (uint32_t c = eval_path(code, pc, end)) return c;
+            goto operators;
         default:
-            // A path argument (a call's, any's, all's) goes straight to the path evaluator;
-            // among a block's statements the extra case would slow the commoner ones.
-            if constexpr (!set_words) {
-                if (TYPE_OF(value) == TYPE_PATH) {
-                    if (uint32_t c = eval_path(code, pc, end)) return c;
-                    goto operators;
-                }
-            }
             return eval_expression(code, pc, end, prefix, sub);
     }
     stack::push(value);
@@ -598,7 +625,7 @@ operators:
         cell* v = bound_value(next);
         if (!v || TYPE_OF(v) != TYPE_OP) return true;
         pc++;
-        if (!number_infix(v, code, pc, end, start)) {
+        if (!number_infix(number_op_of(op_wrapped_type(v), v->w1, TYPE_OF(start)), code, pc, end, start)) {
             pc--;
             return false;
         }
@@ -654,34 +681,37 @@ uint32_t evaluator<traced>::eval_set_word(cell* value, cell* code, uint32_t& pc,
 
 // --- Argument fetching ---------------------------------------------------------------------
 
-[[noreturn, gnu::noinline, gnu::cold]] void raise_no_arg(const call& c, int32_t param) {
-    cell name = frame_name(c.frame);
-    cell word = *function::param_word_at(c.callee, param);
+// The errors of a call's arguments, raised while its record is the top one (whatever its
+// arguments ran has returned), which names the call. They take the callee, not the call,
+// so that a call's fields can stay in registers.
+[[noreturn, gnu::noinline, gnu::cold]] void raise_no_arg(const cell* callee, int32_t param) {
+    cell name = frame_name(stack::current_frame());
+    cell word = *function::param_word_at(callee, param);
     fire(script_error::no_arg, &name, &word);
 }
 
-[[noreturn, gnu::noinline, gnu::cold]] void raise_expect_arg(const call& c, const cell* value, int32_t param) {
-    cell name = frame_name(c.frame);
+[[noreturn, gnu::noinline, gnu::cold]] void raise_expect_arg(const cell* callee, const cell* value, int32_t param) {
+    cell name = frame_name(stack::current_frame());
     cell type = datatype_of(TYPE_OF(value));
-    cell word = *function::param_word_at(c.callee, param);
+    cell word = *function::param_word_at(callee, param);
     fire(script_error::expect_arg, &name, &type, &word);
 }
 
 // element: the path's word naming no refinement of the callee.
-[[noreturn, gnu::noinline, gnu::cold]] void raise_no_refine(const call& c, cell element) {
-    cell name = frame_name(c.frame);
+[[noreturn, gnu::noinline, gnu::cold]] void raise_no_refine(cell element) {
+    cell name = frame_name(stack::current_frame());
     set_type(&element, TYPE_REFINEMENT);
     fire(script_error::no_refine, &name, &element);
 }
 
 // ts: the argument's typeset, a copy (it holds no node, so it outlives any allocation).
 inline void check_arg(const call& c, const cell* value, int32_t param, const cell& ts) {
-    if (!typeset_has(&ts, TYPE_OF(value))) [[unlikely]] raise_expect_arg(c, value, param);
+    if (!typeset_has(&ts, TYPE_OF(value))) [[unlikely]] raise_expect_arg(c.callee, value, param);
 }
 // Checks the value for spec index i of a planned call by the plan's mask.
 inline void check_planned(const call& c, const call_plan& plan, uint32_t i, const cell* value) {
     if (!plan_accepts(plan.accepts[i], TYPE_OF(value))) [[unlikely]]
-        raise_expect_arg(c, value, static_cast<int32_t>(i));
+        raise_expect_arg(c.callee, value, static_cast<int32_t>(i));
 }
 
 // Fetches one argument by its kind and pushes it unchecked; ts is the argument's typeset.
@@ -694,7 +724,7 @@ uint32_t evaluator<traced>::push_arg(const call& c, int32_t param, const cell& t
             stack::push(&unset_value);
             return 0;
         }
-        raise_no_arg(c, param);
+        raise_no_arg(c.callee, param);
     }
     if (kind == ARG_PLAIN) [[likely]] {
         uint32_t end = c.apply & APPLY_SAFER ? std::min(c.end, c.pc + 1) : c.end;
@@ -787,7 +817,7 @@ uint32_t evaluator<traced>::fetch_refinements(const call& c, const cell* path, u
         if (t != TYPE_WORD && t != TYPE_GET_WORD) fire(script_error::bad_refine, &element);
         node_id spec = series_node(series_cell(c.callee->w3, MORE_SPEC));
         refinement_at r = find_refinement(spec, symbol::resolve(element.w2));
-        if (r.param < 0) raise_no_refine(c, element);
+        if (r.param < 0) raise_no_refine(element);
         if (already_used(static_cast<uint32_t>(r.number))) fire(script_error::dup_refine, path);
         if (t == TYPE_GET_WORD && !value_true_q(word_value(&element), false, &element)) continue;
         uint32_t arity = refinement_arity(spec, r.spec_index);
@@ -948,30 +978,51 @@ inline cell* push_infix_callee(const cell* fn) {
     return callee;
 }
 
+// The right operand of a number operator whose plan is two arguments, as fetch_planned fetches
+// it; a call of a native or action through a word goes to it without the general evaluation
+// of an argument.
+template <bool traced>
+uint32_t evaluator<traced>::fetch_right_operand(const call& c, const call_plan& plan) {
+    cell* value = at_within(c.code, c.pc, c.end);
+    cell* fn = value && TYPE_OF(value) == TYPE_WORD ? bound_value(value) : nullptr;
+    bool plain = (plan.types[1].header & ARG_KIND_MASK) == ARG_PLAIN << ARG_KIND_SHIFT;
+    if (!fn || !plain || (TYPE_OF(fn) != TYPE_NATIVE && TYPE_OF(fn) != TYPE_ACTION)) return fetch_planned(c, plan, 1);
+    cell name = *value;
+    c.pc++;
+    native_code entry = TYPE_OF(fn) == TYPE_NATIVE ? native_entries[fn->w1 - 1] : nullptr;
+    uint32_t code = entry == natives::any || entry == natives::all
+                        ? eval_any_all_call(fn, c.code, c.pc, c.end, &name, entry == natives::all)
+                        : eval_word_call(fn, c.code, c.pc, c.end, &name);
+    if (code) return code;
+    check_planned(c, plan, 1, stack::top - 1);
+    return 0;
+}
+
 // A number operator whose right operand the fast path could not take (a paren, a call), called
 // as eval_call and fetch_and_run call it when its spec is two plain arguments: computed in
 // place when both are numbers it takes, else by its action or native. Other specs go the
-// general way.
+// general way. o: the operator's number_op for the left operand.
 template <bool traced>
-uint32_t evaluator<traced>::eval_number_op(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
+uint32_t evaluator<traced>::eval_number_op(cell* fn, number_op o, cell* code, uint32_t& pc, uint32_t end,
+                                           const cell* name) {
     cell* callee = push_infix_callee(fn);
     stack::mark_interp_native(name);
     stack::top++;
-    call c{callee, stack::current_frame(), code, pc, end, true, 0};
     const call_plan* plan = plan_of(callee);
     if (plan && plan->length == 2 && plan->args == 2) {
+        call c{callee, stack::current_frame(), code, pc, end, true, 0};
         check_planned(c, *plan, 0, stack::arguments);
-        if (uint32_t code_ = fetch_planned(c, *plan, 1)) return code_;
-        number_op o = number_op_of(TYPE_OF(callee), callee->w1, TYPE_OF(stack::arguments));
-        if (!o || !number_apply(o, stack::arguments, stack::arguments + 1)) {
+        if (uint32_t code_ = fetch_right_operand(c, *plan)) return code_;
+        if (!number_apply(o, stack::arguments, stack::arguments + 1)) {
             int32_t refs[1] = {-1};
             uint32_t code_ = TYPE_OF(callee) == TYPE_ACTION
                                  ? static_cast<uint32_t>(action_entry_of(callee)(refs))
                                  : static_cast<uint32_t>(native_entry_of(callee)(false, refs));
             if (code_) return code_;
         }
-    } else if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) {
-        return code_;
+    } else {
+        call c{callee, stack::current_frame(), code, pc, end, true, 0};
+        if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) return code_;
     }
     stack::unwind();
     callee[0] = callee[1];
@@ -1034,6 +1085,77 @@ uint32_t evaluator<traced>::run_any_all(bool all) {
     return 0;
 }
 
+// The cell at i is a word holding an operator, which would take the value before it.
+inline bool op_at(const cell* code, uint32_t i, uint32_t end) {
+    const cell* next = at_within(code, i, end);
+    const cell* v = next && TYPE_OF(next) == TYPE_WORD ? bound_value(next) : nullptr;
+    return v && TYPE_OF(v) == TYPE_OP;
+}
+
+// What any (all when all) gives for the block conds when its values up to the deciding one
+// are inert with no operator after them, which no call record, near or trace could see;
+// else null.
+[[gnu::noinline]] const cell* any_all_of_inert_values(const cell* conds, bool all) {
+    const cell* answer = &none_value;  // all: the last true value
+    uint32_t length = cells_in(conds);
+    for (uint32_t i = series_head(conds); i < length; i++) {
+        const cell* value = inert_value(at(conds, i));
+        if (!value || op_at(conds, i + 1, length)) return nullptr;
+        uint32_t t = TYPE_OF(value);
+        bool truth = t == TYPE_LOGIC ? value->w1 == 1 : t != TYPE_NONE;
+        if (truth != all) return truth ? value : &none_value;
+        if (all) answer = value;
+    }
+    return answer;
+}
+
+// The block argument of any or all at pc when its first value is inert (a call first, the
+// common refusal, costs one type test), no operator follows the block and the plan is one
+// plain block argument; else null.
+inline const cell* inert_conds(const call_plan* plan, cell* code, uint32_t pc, uint32_t end) {
+    const cell* conds = at_within(code, pc, end);
+    if (!conds || TYPE_OF(conds) != TYPE_BLOCK) return nullptr;
+    series_buffer* b = node_buffer(series_node(conds));
+    const cell* first = b->cells() + series_head(conds);
+    if (first < b->cells_tail() && !inert_value(first)) return nullptr;
+    bool plain = (plan->types[0].header & ARG_KIND_MASK) == ARG_PLAIN << ARG_KIND_SHIFT;
+    if (plan->length != 1 || plan->args != 1 || !plain || !plan_accepts(plan->accepts[0], TYPE_BLOCK) ||
+        op_at(code, pc + 1, end))
+        return nullptr;
+    return conds;
+}
+
+// any and all called through a word, as eval_call calls them, without its general path
+// when their plan is the plain one, a block: the block taken as written, and a block of
+// inert values answered without a call record.
+template <bool traced>
+uint32_t evaluator<traced>::eval_any_all_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name,
+                                              bool all) {
+    cell* callee = stack::push(fn);
+    const call_plan* plan = plan_of(callee);
+    if (const cell* conds = plan && !firing() ? inert_conds(plan, code, pc, end) : nullptr) {
+        if (const cell* answer = any_all_of_inert_values(conds, all)) {
+            *callee = *answer;
+            pc++;
+            return 0;
+        }
+    }
+    stack::mark_interp_native(name);
+    if (plan && plan->length == 1 && plan->args == 1) {
+        call c{callee, stack::current_frame(), code, pc, end, false, 0};
+        if (!push_branch_block(c, *plan, 0))
+            if (uint32_t code_ = fetch_planned(c, *plan, 0)) return code_;
+        if (uint32_t code_ = run_any_all(all)) return code_;
+    } else {
+        call c{callee, stack::current_frame(), code, pc, end, false, 0};
+        if (uint32_t code_ = plan ? run_planned(c, *plan, nullptr, 0) : fetch_and_run(c, nullptr, 0)) return code_;
+    }
+    stack::unwind();
+    callee[0] = callee[1];
+    stack::top = callee + 1;
+    return 0;
+}
+
 // A native's or action's call by its plan: the same fetches, checks and errors as the
 // general path below, with the spec already decoded.
 template <bool traced>
@@ -1062,10 +1184,8 @@ uint32_t evaluator<traced>::run_planned(const call& c, const call_plan& plan, co
             cell element = *block::ks_abs_at(path, static_cast<int32_t>(i));
             uint32_t t = TYPE_OF(&element);
             if (t != TYPE_WORD && t != TYPE_GET_WORD) fire(script_error::bad_refine, &element);
-            uint32_t symbol = symbol::resolve(element.w2);
-            uint32_t k = 0;
-            while (k < plan.refinement_count && plan.refinements[k].symbol != symbol) k++;
-            if (k == plan.refinement_count) raise_no_refine(c, element);
+            uint32_t k = plan.refinement_named(element.w2);
+            if (k == plan.refinement_count) raise_no_refine(element);
             if (used >> k & 1) fire(script_error::dup_refine, path);
             used |= 1u << k;
             if (t == TYPE_GET_WORD && !value_true_q(word_value(&element), false, &element)) continue;
@@ -1526,11 +1646,15 @@ uint32_t evaluator<traced>::run_call(cell* fn, cell* code, uint32_t& pc, uint32_
     if (TYPE_OF(callee) == TYPE_FUNCTION) stack::mark_interp_func(naming);
     else stack::mark_interp_native(naming);
     if (infix) stack::top++;
-    call c{callee, stack::current_frame(), code, pc, end, infix, apply};
     uint32_t t = TYPE_OF(callee);
     const call_plan* plan =
         !firing() && !apply && (t == TYPE_NATIVE || t == TYPE_ACTION) ? plan_of(callee) : nullptr;
-    uint32_t code_ = plan ? run_planned(c, *plan, path, path_from) : fetch_and_run(c, path, path_from);
+    // A call of its own per way: the general one goes out of line, which keeps its call in
+    // memory, while the planned one's fields stay in registers.
+    uint32_t code_ = plan ? run_planned(call{callee, stack::current_frame(), code, pc, end, infix, apply}, *plan,
+                                        path, path_from)
+                          : fetch_and_run(call{callee, stack::current_frame(), code, pc, end, infix, apply}, path,
+                                          path_from);
     if (code_) return code_;
     stack::unwind();
     callee[0] = callee[1];
@@ -1650,46 +1774,57 @@ void set_path_store_outer(cell* changed, cell* head_word, cell* previous, cell* 
 
 template <bool traced>
 uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
-    cell* start = stack::top;
-    uint32_t kind = TYPE_OF(at(code, pc));
     // The common paths without the general walk: a call through a head word holding a
     // native, action or function (the rest are its refinements, read by the call itself),
     // and an object's field or method by a plain word. Anything else, errors included,
-    // takes the walk below.
-    if (kind == TYPE_PATH && !firing()) {
-        const cell* p = at(code, pc);
-        series_buffer* b = node_buffer(series_node(p));
-        const cell* head = b->cells() + series_head(p);
-        cell* v = head < b->cells_tail() && TYPE_OF(head) == TYPE_WORD ? bound_value(head) : nullptr;
-        cell name = v ? *head : cell{};
-        uint32_t from = series_head(p) + 1;
-        if (v && TYPE_OF(v) == TYPE_OBJECT && b->cells_tail() - head == 2 && TYPE_OF(head + 1) == TYPE_WORD) {
-            name = head[1];
-            const cell owner = *v;
-            v = name.w1 == owner.w1 || _context::bind_word(owner.w1, &name) >= 0
-                    ? object::get_values(&owner) + name.w3
-                    : nullptr;
-            if (v && TYPE_OF(v) == TYPE_UNSET) v = nullptr;
-            if (v && !callable_q(TYPE_OF(v))) {
-                stack::push(v);
-                pc++;
-                return 0;
-            }
-            from++;
-        }
-        if (v && callable_q(TYPE_OF(v))) {
-            pc++;
-            // A function without refinements given (a method call): as through a word.
-            if (TYPE_OF(v) == TYPE_FUNCTION && b->cells() + from >= b->cells_tail())
-                return eval_function_call(v, code, pc, end, &name);
-            cell* path = stack::push(p);
-            if (uint32_t c = eval_call(v, code, pc, end, path, from, &name, false)) return c;
-            *start = *(stack::top - 1);
-            stack::top = start + 1;
-            return 0;
-        }
+    // takes the walk.
+    const cell* p = at(code, pc);
+    if (TYPE_OF(p) != TYPE_PATH || firing()) return walk_path(code, pc, end);
+    series_buffer* b = node_buffer(series_node(p));
+    const cell* head = b->cells() + series_head(p);
+    cell* v = head < b->cells_tail() && TYPE_OF(head) == TYPE_WORD ? bound_value(head) : nullptr;
+    if (!v) return walk_path(code, pc, end);
+    if (TYPE_OF(v) == TYPE_OBJECT) return eval_object_path(v, code, pc, end);
+    if (!callable_q(TYPE_OF(v))) return walk_path(code, pc, end);
+    cell name = *head;
+    uint32_t from = series_head(p) + 1;
+    pc++;
+    // A function without refinements given: as through a word.
+    if (TYPE_OF(v) == TYPE_FUNCTION && b->cells() + from >= b->cells_tail())
+        return eval_function_call(v, code, pc, end, &name);
+    cell* path = stack::push(p);
+    if (uint32_t c = eval_call(v, code, pc, end, path, from, &name, false)) return c;
+    *path = *(stack::top - 1);
+    stack::top = path + 1;
+    return 0;
+}
+
+// eval_path's object case, on its own: a field by a plain word pushed, a method by one
+// called; any other path on an object takes the walk.
+template <bool traced>
+uint32_t evaluator<traced>::eval_object_path(const cell* owner, cell* code, uint32_t& pc, uint32_t end) {
+    const cell* p = at(code, pc);
+    series_buffer* b = node_buffer(series_node(p));
+    const cell* head = b->cells() + series_head(p);
+    if (b->cells_tail() - head != 2 || TYPE_OF(head + 1) != TYPE_WORD) return walk_path(code, pc, end);
+    cell name = head[1];
+    const cell object = *owner;
+    cell* v = name.w1 == object.w1 || _context::bind_word(object.w1, &name) >= 0
+                  ? object::get_values(&object) + name.w3
+                  : nullptr;
+    if (!v || TYPE_OF(v) == TYPE_UNSET) return walk_path(code, pc, end);
+    pc++;
+    if (!callable_q(TYPE_OF(v))) {
+        stack::push(v);
+        return 0;
     }
-    return walk_path(code, pc, end);
+    // A method: what follows are its arguments, no refinement.
+    if (TYPE_OF(v) == TYPE_FUNCTION) return eval_function_call(v, code, pc, end, &name);
+    cell* path = stack::push(p);
+    if (uint32_t c = eval_call(v, code, pc, end, path, series_head(p) + 2, &name, false)) return c;
+    *path = *(stack::top - 1);
+    stack::top = path + 1;
+    return 0;
 }
 
 // eval_path's general walk, on its own: its slots and cases made every shortcut call dearer.
