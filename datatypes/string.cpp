@@ -422,7 +422,12 @@ size_t add_at_tail(cell* series, cell* value, int32_t part, bool only) {
         if (!only && part >= 0) n = std::min(n, static_cast<uint32_t>(part));
         for (uint32_t i = 0; i < n; i++) {
             // Re-read each time: forming may move the block's buffer.
-            form_copy(buffer_of(value)->cells() + series_head(value) + i, series);
+            cell item = buffer_of(value)->cells()[series_head(value) + i];
+            // A string forms as its characters: they go in with no form dispatch.
+            if (TYPE_OF(&item) == TYPE_STRING)
+                concatenate(series, &item, -1, 0, true, CONCAT_APPEND);
+            else
+                form_copy(&item, series);
         }
         if (only && part >= 0) cut_to(series, before + static_cast<size_t>(part));
     } else {
