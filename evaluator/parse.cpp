@@ -904,25 +904,31 @@ private:
     }
 
     // The first position from p on where a match of a char or text can start, judged by its
-    // first character over one-byte text; p itself when that can't be told cheaply.
-    int32_t next_start(const cell& target, int32_t p, int32_t end) {
+    // first character over one-byte text; p itself when that can't be told cheaply. whole:
+    // the target is that one character, found, so the match is known without matching.
+    int32_t next_start(const cell& target, int32_t p, int32_t end, bool& whole) {
         uint32_t t = TYPE_OF(&target);
+        whole = false;
         if (input_family() != TEXT || p >= end) return p;
         series_buffer* in = series::buffer_of(input_);
         if (in->unit() != 1) return p;
         uint32_t first;
-        if (t == TYPE_CHAR) {
+        bool single = t == TYPE_CHAR;
+        if (single) {
             first = target.w2;
         } else if (any_string_q(t) && t != TYPE_TAG && string::ks_length(&target) > 0) {
             first = string::char_at(&target, series_head(&target));
+            single = string::ks_length(&target) == 1;
         } else {
             return p;
         }
         uint32_t want = fold(first);
         // Only ASCII folds to ASCII among one-byte characters.
-        if (want > 0x7F) return case_q_ && want <= 0xFF ? find_unit(in->offset, p, end, want, want) : p;
+        if (want > 0x7F && !(case_q_ && want <= 0xFF)) return p;
         uint32_t other = !case_q_ && want >= 'A' && want <= 'Z' ? want + 32 : want;
-        return find_unit(in->offset, p, end, want, other);
+        p = find_unit(in->offset, p, end, want, other);
+        whole = single && p < end;
+        return p;
     }
 
     static int32_t find_unit(const uint8_t* units, int32_t p, int32_t end, uint32_t a, uint32_t b) {
@@ -948,8 +954,9 @@ private:
         for (int32_t p = pos(); p <= tail(); p++) {
             int32_t after;
             if (plain) {
-                p = next_start(target, p, tail());
-                after = match_at(&target, p);
+                bool whole;
+                p = next_start(target, p, tail(), whole);
+                after = whole ? p + 1 : match_at(&target, p);
             } else {
                 pos_ = p;
                 int32_t q = operand;
