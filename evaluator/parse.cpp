@@ -145,7 +145,7 @@ int32_t stack_length(const root_cell* s) {
 
 // A stack a callback shortened stays so: the engine never reads it back. An entry's pop
 // from a stack cleared under it asks for a negative length: empty is as short as it gets.
-void stack_truncate(root_cell* s, int32_t n) {
+[[gnu::always_inline]] inline void stack_truncate(root_cell* s, int32_t n) {
     if (stack_length(s) <= n) return;
     n = std::max(n, 0);
     series_buffer* b = series::buffer_of(&s->value);
@@ -165,7 +165,7 @@ inline void check_stack_room(root_cell* s) {
 }
 
 // Answers the stack's length before the entry.
-inline int32_t stack_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
+[[gnu::always_inline]] inline int32_t stack_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
     series_buffer* buffer = series::buffer_of(&s->value);
     size_t used = buffer->used_bytes();
     if (used > STACK_LIMIT * sizeof(cell)) fire(script_error::parse_stack);
