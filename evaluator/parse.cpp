@@ -992,13 +992,21 @@ private:
         cell* word = stack::push(w);
         set_type(word, TYPE_WORD);
         push_rule(*word, rules, at, copy ? KIND_COPY : KIND_SET);
-        bool ok = match_rule(rules, pc);
+        bool ok = capture_rule(rules, pc);
         if (ok) {
             cell value = captured(start, copy);
             if (!store_direct(word, value)) set_word(word, stack::push(&value));
         }
         stack::top = word;
         return popped(rules, at, ok);
+    }
+
+    // The rule a capture takes: a to or thru, as most are, goes straight to its scan.
+    bool capture_rule(cell* rules, int32_t& pc) {
+        int32_t k = keyword_at(rules, pc);
+        if (k != K_TO && k != K_THRU) return match_rule(rules, pc);
+        int32_t at = pc++;
+        return search(rules, at, pc, k == K_THRU);
     }
 
     // The part from start to the position, or its first value (none if empty).
