@@ -357,8 +357,15 @@ private:
         return v;
     }
 
-    // The cell after one whole rule from pc, without running it.
-    int32_t skip_rule(cell* block, int32_t pc) {
+    // The cell after one whole rule from pc, without running it. A plain value or word, as
+    // most operands are, is one cell.
+    [[gnu::always_inline]] int32_t skip_rule(cell* block, int32_t pc) {
+        cell* r = rule_at(block, pc);
+        if (r && TYPE_OF(r) != TYPE_INTEGER && keyword_of(r) < 0) return pc + 1;
+        return skip_compound_rule(block, pc);
+    }
+
+    [[gnu::noinline]] int32_t skip_compound_rule(cell* block, int32_t pc) {
         for (int32_t guard = 0; guard < STACK_LIMIT; guard++) {
             cell* r = rule_at(block, pc);
             if (!r) return pc;
