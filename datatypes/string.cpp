@@ -261,8 +261,26 @@ void move_chars(cell* source, cell* target, size_t n) {
     remove_chars(source, from, n);
 }
 
+namespace {
+
+// The whole of a text as wide as the target, at its tail: one copy. False when widths differ.
+inline bool append_same_width(cell* target, const cell* source) {
+    series_buffer* tb = buffer_of(target);
+    uint32_t unit = tb->unit();
+    if (buffer_of(source)->unit() != unit) return false;
+    size_t bytes = size_t{ks_length(source)} * unit;
+    tb = ensure_room(tb, tb->used_bytes() + bytes);
+    // Read after the room is made: the source may be the target's own buffer.
+    std::memcpy(tb->tail, buffer_of(source)->offset + size_t{series_head(source)} * unit, bytes);
+    tb->tail += bytes;
+    return true;
+}
+
+}  // namespace
+
 void concatenate(cell* target, cell* source, int32_t limit, int32_t position, bool keep_source,
                  int mode) {
+    if (mode == CONCAT_APPEND && limit < 0 && append_same_width(target, source)) return;
     series_buffer* tb = buffer_of(target);
     if (tb->unit() < buffer_of(source)->unit()) tb = widen_to(tb, buffer_of(source)->unit());
     if (!keep_source && buffer_of(source)->unit() < tb->unit()) widen_to(buffer_of(source), tb->unit());
