@@ -443,13 +443,20 @@ cell* push_value(const cell* value) { return stack::push(value); }
 // --- Insertion helpers -----------------------------------------------------------------
 
 void insert_value(cell* block, const cell* value, bool advance, bool at_start) {
-    root_cell keep(*value);
-    series_buffer* b = ensure_room(block, 1, true);
+    // Read before the cells move: the value may be one of them.
+    cell held = *value;
+    series_buffer* b = buffer_of(block);
+    if (b->tail == b->data_end()) {
+        // Only growing allocates: the value is a root while it does.
+        root_cell keep(held);
+        b = ensure_room(block, 1, true);
+        held = keep.value;
+    }
     int32_t at = at_start ? 0 : std::min(head_of(block), buffer_length(block));
     cell* slot = b->cells() + at;
-    std::memmove(slot + 1, slot, static_cast<size_t>(b->cells_tail() - slot) * CELL);
+    if (slot < b->cells_tail()) std::memmove(slot + 1, slot, static_cast<size_t>(b->cells_tail() - slot) * CELL);
     b->tail += CELL;
-    *slot = keep.value;
+    *slot = held;
     hash::reindex(block, at, 0, 1);
     if (advance) block->w1 = static_cast<uint32_t>(at + 1);
 }

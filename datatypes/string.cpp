@@ -261,8 +261,26 @@ void move_chars(cell* source, cell* target, size_t n) {
     remove_chars(source, from, n);
 }
 
+namespace {
+
+// The whole of a text as wide as the target, at its tail: one copy. False when widths differ.
+inline bool append_same_width(cell* target, const cell* source) {
+    series_buffer* tb = buffer_of(target);
+    uint32_t unit = tb->unit();
+    if (buffer_of(source)->unit() != unit) return false;
+    size_t bytes = size_t{ks_length(source)} * unit;
+    tb = ensure_room(tb, tb->used_bytes() + bytes);
+    // Read after the room is made: the source may be the target's own buffer.
+    std::memcpy(tb->tail, buffer_of(source)->offset + size_t{series_head(source)} * unit, bytes);
+    tb->tail += bytes;
+    return true;
+}
+
+}  // namespace
+
 void concatenate(cell* target, cell* source, int32_t limit, int32_t position, bool keep_source,
                  int mode) {
+    if (mode == CONCAT_APPEND && limit < 0 && append_same_width(target, source)) return;
     series_buffer* tb = buffer_of(target);
     if (tb->unit() < buffer_of(source)->unit()) tb = widen_to(tb, buffer_of(source)->unit());
     if (!keep_source && buffer_of(source)->unit() < tb->unit()) widen_to(buffer_of(source), tb->unit());
@@ -422,7 +440,12 @@ size_t add_at_tail(cell* series, cell* value, int32_t part, bool only) {
         if (!only && part >= 0) n = std::min(n, static_cast<uint32_t>(part));
         for (uint32_t i = 0; i < n; i++) {
             // Re-read each time: forming may move the block's buffer.
-            form_copy(buffer_of(value)->cells() + series_head(value) + i, series);
+            cell item = buffer_of(value)->cells()[series_head(value) + i];
+            // A string forms as its characters: they go in with no form dispatch.
+            if (TYPE_OF(&item) == TYPE_STRING)
+                concatenate(series, &item, -1, 0, true, CONCAT_APPEND);
+            else
+                form_copy(&item, series);
         }
         if (only && part >= 0) cut_to(series, before + static_cast<size_t>(part));
     } else {

@@ -145,7 +145,7 @@ int32_t stack_length(const root_cell* s) {
 
 // A stack a callback shortened stays so: the engine never reads it back. An entry's pop
 // from a stack cleared under it asks for a negative length: empty is as short as it gets.
-void stack_truncate(root_cell* s, int32_t n) {
+[[gnu::always_inline]] inline void stack_truncate(root_cell* s, int32_t n) {
     if (stack_length(s) <= n) return;
     n = std::max(n, 0);
     series_buffer* b = series::buffer_of(&s->value);
@@ -165,7 +165,7 @@ inline void check_stack_room(root_cell* s) {
 }
 
 // Answers the stack's length before the entry.
-inline int32_t stack_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
+[[gnu::always_inline]] inline int32_t stack_push(root_cell* s, const cell& a, const cell& b, const cell& c) {
     series_buffer* buffer = series::buffer_of(&s->value);
     size_t used = buffer->used_bytes();
     if (used > STACK_LIMIT * sizeof(cell)) fire(script_error::parse_stack);
@@ -357,8 +357,15 @@ private:
         return v;
     }
 
-    // The cell after one whole rule from pc, without running it.
-    int32_t skip_rule(cell* block, int32_t pc) {
+    // The cell after one whole rule from pc, without running it. A plain value or word, as
+    // most operands are, is one cell.
+    [[gnu::always_inline]] int32_t skip_rule(cell* block, int32_t pc) {
+        cell* r = rule_at(block, pc);
+        if (r && TYPE_OF(r) != TYPE_INTEGER && keyword_of(r) < 0) return pc + 1;
+        return skip_compound_rule(block, pc);
+    }
+
+    [[gnu::noinline]] int32_t skip_compound_rule(cell* block, int32_t pc) {
         for (int32_t guard = 0; guard < STACK_LIMIT; guard++) {
             cell* r = rule_at(block, pc);
             if (!r) return pc;
@@ -837,9 +844,12 @@ private:
             uint32_t h = series_head(text);
             uint32_t len = string::ks_length(text);
             if (p + static_cast<int64_t>(len) > end) return -1;
-            for (uint32_t i = 0; i < len; i++)
-                if (fold(unit_at(p + static_cast<int32_t>(i))) != fold(string::get_char(b->offset + size_t{h + i} * b->unit(), b->unit())))
-                    return -1;
+            for (uint32_t i = 0; i < len; i++) {
+                uint32_t a = unit_at(p + static_cast<int32_t>(i));
+                uint32_t c = string::get_char(b->offset + size_t{h + i} * b->unit(), b->unit());
+                // Equal characters fold alike: only a difference asks the case table.
+                if (a != c && fold(a) != fold(c)) return -1;
+            }
             n = p + static_cast<int32_t>(len);
         }
         if (n < 0) return -1;
@@ -901,25 +911,31 @@ private:
     }
 
     // The first position from p on where a match of a char or text can start, judged by its
-    // first character over one-byte text; p itself when that can't be told cheaply.
-    int32_t next_start(const cell& target, int32_t p, int32_t end) {
+    // first character over one-byte text; p itself when that can't be told cheaply. whole:
+    // the target is that one character, found, so the match is known without matching.
+    int32_t next_start(const cell& target, int32_t p, int32_t end, bool& whole) {
         uint32_t t = TYPE_OF(&target);
+        whole = false;
         if (input_family() != TEXT || p >= end) return p;
         series_buffer* in = series::buffer_of(input_);
         if (in->unit() != 1) return p;
         uint32_t first;
-        if (t == TYPE_CHAR) {
+        bool single = t == TYPE_CHAR;
+        if (single) {
             first = target.w2;
         } else if (any_string_q(t) && t != TYPE_TAG && string::ks_length(&target) > 0) {
             first = string::char_at(&target, series_head(&target));
+            single = string::ks_length(&target) == 1;
         } else {
             return p;
         }
         uint32_t want = fold(first);
         // Only ASCII folds to ASCII among one-byte characters.
-        if (want > 0x7F) return case_q_ && want <= 0xFF ? find_unit(in->offset, p, end, want, want) : p;
+        if (want > 0x7F && !(case_q_ && want <= 0xFF)) return p;
         uint32_t other = !case_q_ && want >= 'A' && want <= 'Z' ? want + 32 : want;
-        return find_unit(in->offset, p, end, want, other);
+        p = find_unit(in->offset, p, end, want, other);
+        whole = single && p < end;
+        return p;
     }
 
     static int32_t find_unit(const uint8_t* units, int32_t p, int32_t end, uint32_t a, uint32_t b) {
@@ -945,8 +961,9 @@ private:
         for (int32_t p = pos(); p <= tail(); p++) {
             int32_t after;
             if (plain) {
-                p = next_start(target, p, tail());
-                after = match_at(&target, p);
+                bool whole;
+                p = next_start(target, p, tail(), whole);
+                after = whole ? p + 1 : match_at(&target, p);
             } else {
                 pos_ = p;
                 int32_t q = operand;
@@ -982,13 +999,21 @@ private:
         cell* word = stack::push(w);
         set_type(word, TYPE_WORD);
         push_rule(*word, rules, at, copy ? KIND_COPY : KIND_SET);
-        bool ok = match_rule(rules, pc);
+        bool ok = capture_rule(rules, pc);
         if (ok) {
             cell value = captured(start, copy);
             if (!store_direct(word, value)) set_word(word, stack::push(&value));
         }
         stack::top = word;
         return popped(rules, at, ok);
+    }
+
+    // The rule a capture takes: a to or thru, as most are, goes straight to its scan.
+    bool capture_rule(cell* rules, int32_t& pc) {
+        int32_t k = keyword_at(rules, pc);
+        if (k != K_TO && k != K_THRU) return match_rule(rules, pc);
+        int32_t at = pc++;
+        return search(rules, at, pc, k == K_THRU);
     }
 
     // The part from start to the position, or its first value (none if empty).
