@@ -396,6 +396,7 @@ struct evaluator {
 
     [[nodiscard]] static uint32_t eval_block(cell* block, bool chain);
     [[nodiscard]] static uint32_t eval_block_here(cell* block, bool chain);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t run_block_here(cell* block, bool chain);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_here(cell* block, near_scope& near);
     template <bool sub>
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_values(cell* block, near_scope& near, uint32_t pc,
@@ -1260,6 +1261,13 @@ uint32_t evaluator<traced>::eval_block(cell* block, bool chain) {
 // the tries) run their blocks with eval_block.
 template <bool traced>
 uint32_t evaluator<traced>::eval_block_here(cell* block, bool chain) {
+    return run_block_here(block, chain);
+}
+
+// eval_block_here's body, inline in a function call so that its body runs in the call's own
+// C++ frame: one frame less per call level.
+template <bool traced>
+uint32_t evaluator<traced>::run_block_here(cell* block, bool chain) {
     if constexpr (traced) {
         return eval_block(block, chain);
     } else {
@@ -1554,7 +1562,8 @@ uint32_t evaluator<traced>::exec_body(cell* fn) {
             fire_interp_event(TRACE_PROLOG, body, -1, &name, fn);
         }
         // A return raised by C++ between here and the body (PARSE, callbacks) ends here too.
-        code = catch_code([body] { return eval_block_here(body, true); });
+        // Written inline, lambda and all: left out of line, it kept the frame it is there to save.
+        code = catch_code([body]() __attribute__((always_inline)) { return run_block_here(body, true); });
         if (firing()) [[unlikely]] {
             cell name = frame_name(frame);
             fire_interp_event(TRACE_EPILOG, body, -1, &name, fn);
