@@ -1581,7 +1581,7 @@ uint32_t evaluator<traced>::exec_body(cell* fn) {
         stack::top = args + 1;
     }
     frame->header &= ~FRAME_BODY;
-    stack::restore(frame);
+    stack::restore_context(frame);
     frame->ctx = 0;
     if (firing() && TYPE_OF(body) == TYPE_BLOCK) [[unlikely]] {
         cell name = frame_name(frame);
