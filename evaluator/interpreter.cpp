@@ -880,21 +880,25 @@ uint32_t evaluator<traced>::run_branch(bool either) {
     return 0;
 }
 
-// A branch written as a block with no operator after it, pushed as fetch_arg would push it
-// with one read of the code; false for anything else, which fetch_arg takes.
-inline bool push_branch_block(const call& c, const call_plan& plan, uint32_t i) {
+// The branches from spec index 1 on written as blocks with no operator after them, pushed
+// as fetch_arg would push them with one read of the code, up to the first that is not; the
+// index of that one, which fetch_arg takes.
+inline uint32_t push_branch_blocks(const call& c, const call_plan& plan, uint32_t arity) {
     series_buffer* b = node_buffer(series_node(c.code));
-    cell* value = b->cells() + c.pc;
-    if (c.pc >= c.end || value >= b->cells_tail() || TYPE_OF(value) != TYPE_BLOCK) return false;
-    cell* next = value + 1;
-    if (c.pc + 1 < c.end && next < b->cells_tail() && TYPE_OF(next) == TYPE_WORD) {
-        const cell* v = bound_value(next);
-        if (v && TYPE_OF(v) == TYPE_OP) return false;
+    uint32_t i = 1;
+    for (; i < arity; i++) {
+        cell* value = b->cells() + c.pc;
+        if (c.pc >= c.end || value >= b->cells_tail() || TYPE_OF(value) != TYPE_BLOCK) break;
+        cell* next = value + 1;
+        if (c.pc + 1 < c.end && next < b->cells_tail() && TYPE_OF(next) == TYPE_WORD) {
+            const cell* v = bound_value(next);
+            if (v && TYPE_OF(v) == TYPE_OP) break;
+        }
+        if (!plan_accepts(plan.accepts[i], TYPE_BLOCK)) break;
+        stack::push(value);
+        c.pc++;
     }
-    if (!plan_accepts(plan.accepts[i], TYPE_BLOCK)) return false;
-    stack::push(value);
-    c.pc++;
-    return true;
+    return i;
 }
 
 // either and if called through a word, as eval_call calls them, without its general path
@@ -909,10 +913,8 @@ uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc,
     const call_plan* plan = plan_of(callee);
     if (plan && plan->length == arity && plan->args == arity) {
         if (uint32_t code_ = fetch_planned(c, *plan, 0)) return code_;
-        for (uint32_t i = 1; i < arity; i++) {
-            if (push_branch_block(c, *plan, i)) continue;
+        for (uint32_t i = push_branch_blocks(c, *plan, arity); i < arity; i++)
             if (uint32_t code_ = fetch_planned(c, *plan, i)) return code_;
-        }
         if (uint32_t code_ = run_branch(either)) return code_;
     } else if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) {
         return code_;
