@@ -377,6 +377,15 @@ inline const call_plan* plan_of(cell* callee) {
 
 // --- The evaluator ---------------------------------------------------------------------------
 
+// Pops the top call's record; its result takes the place of the callee, which lies just below
+// the frame's base. Found there, the callee needs no register across the call.
+inline void pop_call() {
+    cell* callee = stack::arguments - 1;
+    stack::unwind();
+    callee[0] = callee[1];
+    stack::top = callee + 1;
+}
+
 struct call {
     cell* callee;         // does not move
     call_frame* frame;    // the call's own record
@@ -919,9 +928,7 @@ uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc,
     } else if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) {
         return code_;
     }
-    stack::unwind();
-    callee[0] = callee[1];
-    stack::top = callee + 1;
+    pop_call();
     return 0;
 }
 
@@ -1002,9 +1009,7 @@ uint32_t evaluator<traced>::eval_function_call(cell* fn, cell* code, uint32_t& p
         if (uint32_t code_ = callee->header & (FUNC_TRACE | FUNC_NO_TRACE) ? exec_function(callee) : exec_body(callee))
             return code_;
     }
-    stack::unwind();
-    callee[0] = callee[1];
-    stack::top = callee + 1;
+    pop_call();
     return 0;
 }
 
