@@ -82,6 +82,12 @@ inline bool callable_q(uint32_t t) {
     return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
 }
 
+// Whether a word holding a value of type t does more than push it (a call, or unset's and
+// an op's errors): one test of a mask.
+constexpr uint64_t WORD_RUNS = uint64_t{1} << TYPE_UNSET | uint64_t{1} << TYPE_OP | uint64_t{1} << TYPE_NATIVE |
+                               uint64_t{1} << TYPE_ACTION | uint64_t{1} << TYPE_FUNCTION | uint64_t{1} << TYPE_ROUTINE;
+inline bool word_runs_q(uint32_t t) { return t < 64 && (WORD_RUNS >> t & 1); }
+
 using _context::bound_value;
 using _context::settable_value;
 
@@ -555,14 +561,15 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
             cell* v = bound_value(value);
             if (!v) return eval_expression(code, pc, end, prefix, sub);
             uint32_t t = TYPE_OF(v);
-            if (t == TYPE_UNSET || t == TYPE_OP) return eval_expression(code, pc, end, prefix, sub);
-            if (callable_q(t)) {
+            if (word_runs_q(t)) {
                 cell name = *value;
-                pc++;
                 if (t == TYPE_FUNCTION && !traced) {
+                    pc++;
                     if (uint32_t c = eval_function_call(v, code, pc, end, &name)) return c;
                     goto operators;
                 }
+                if (!callable_q(t)) return eval_expression(code, pc, end, prefix, sub);
+                pc++;
                 if (t == TYPE_NATIVE && !traced) {
                     native_code entry = native_entries[v->w1 - 1];
                     if (entry == natives::either || entry == natives::if_) {
