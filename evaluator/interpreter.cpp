@@ -199,10 +199,13 @@ cell frame_name(const call_frame* f) {
 }
 
 // A block's near frame, linked while its expressions run and unlinked on every way out.
+// Its block and pc are set when it is linked, not before: nothing reads them until then.
 struct near_scope {
-    near_frame frame{nullptr, 0, near_position};
-    void link(const cell* block) {
+    near_frame frame;
+    near_scope() { frame.outer = near_position; }
+    void link(const cell* block, uint32_t pc) {
         frame.block = block;
+        frame.pc = pc;
         near_position = &frame;
     }
     ~near_scope() { near_position = frame.outer; }
@@ -1029,7 +1032,7 @@ uint32_t evaluator<traced>::run_any_all(bool all) {
     cell* last = all ? stack::push(&none_value) : conds;  // all: the last true value
     cell* value = last + 1;
     near_scope near;
-    near.link(conds);
+    near.link(conds, conds->w1);
     auto length = [conds] { return cells_in(conds); };
     if (conds->w1 > length()) conds->w1 = length();
     for (uint32_t pc = conds->w1, end; pc < (end = length());) {
@@ -1317,14 +1320,14 @@ uint32_t evaluator<traced>::run_here(cell* block, near_scope& near) {
 template <bool traced>
 template <bool sub>
 uint32_t evaluator<traced>::run_values(cell* block, near_scope& near, uint32_t pc, uint32_t end) {
-    near.link(block);
+    near.link(block, pc);
     cell* value = at(block, pc);
     for (;;) {
-        near.frame.pc = pc;
         if (uint32_t code = eval_simple<true>(value, block, pc, end, false, sub)) return code;
         value = at_within(block, pc, end);
         if (!value) return 0;
         stack::reset();
+        near.frame.pc = pc;
     }
 }
 
