@@ -565,10 +565,11 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
             if (!v) return eval_expression(code, pc, end, prefix, sub);
             uint32_t t = TYPE_OF(v);
             if (word_runs_q(t)) {
-                cell name = *value;
+                // Function and branch calls name their frame from the word before anything
+                // can move the code; other calls take a copy.
                 if (t == TYPE_FUNCTION && !traced) {
                     pc++;
-                    if (uint32_t c = eval_function_call(v, code, pc, end, &name)) return c;
+                    if (uint32_t c = eval_function_call(v, code, pc, end, value)) return c;
                     goto operators;
                 }
                 if (!callable_q(t)) return eval_expression(code, pc, end, prefix, sub);
@@ -576,11 +577,12 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
                 if (t == TYPE_NATIVE && !traced) {
                     native_code entry = native_entries[v->w1 - 1];
                     if (entry == natives::either || entry == natives::if_) {
-                        if (uint32_t c = eval_branch_call(v, code, pc, end, &name, entry == natives::either))
+                        if (uint32_t c = eval_branch_call(v, code, pc, end, value, entry == natives::either))
                             return c;
                         goto operators;
                     }
                 }
+                cell name = *value;
                 if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, false)) return c;
                 goto operators;
             }
@@ -922,6 +924,7 @@ inline uint32_t push_branch_blocks(const call& c, const call_plan& plan, uint32_
 
 // either and if called through a word, as eval_call calls them, without its general path
 // when their plan is the plain one, all arguments (any other goes through fetch_and_run).
+// name is read before anything runs: it may be the word in the code.
 template <bool traced>
 uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name,
                                              bool either) {
@@ -1000,7 +1003,8 @@ uint32_t evaluator<traced>::eval_number_op(cell* fn, cell* code, uint32_t& pc, u
 }
 
 // A function! called through a word, as eval_call and fetch_and_run call it, without their
-// paths for infix, path and apply calls and for natives.
+// paths for infix, path and apply calls and for natives. name is read before anything runs:
+// it may be the word in the code.
 template <bool traced>
 uint32_t evaluator<traced>::eval_function_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
     cell* callee = stack::push(fn);
