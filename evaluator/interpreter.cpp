@@ -906,19 +906,19 @@ uint32_t evaluator<traced>::run_branch(bool either) {
 // index of that one, which fetch_arg takes.
 inline uint32_t push_branch_blocks(const call& c, const call_plan& plan, uint32_t arity) {
     series_buffer* b = node_buffer(series_node(c.code));
-    uint32_t i = 1;
-    for (; i < arity; i++) {
-        cell* value = b->cells() + c.pc;
-        if (c.pc >= c.end || value >= b->cells_tail() || TYPE_OF(value) != TYPE_BLOCK) break;
-        cell* next = value + 1;
-        if (c.pc + 1 < c.end && next < b->cells_tail() && TYPE_OF(next) == TYPE_WORD) {
-            const cell* v = bound_value(next);
+    uint32_t last = std::min(c.end, static_cast<uint32_t>(b->cells_tail() - b->cells()));
+    uint32_t pc = c.pc, i = 1;
+    for (; i < arity; i++, pc++) {
+        cell* value = b->cells() + pc;
+        if (pc >= last || TYPE_OF(value) != TYPE_BLOCK) break;
+        if (pc + 1 < last && TYPE_OF(value + 1) == TYPE_WORD) {
+            const cell* v = bound_value(value + 1);
             if (v && TYPE_OF(v) == TYPE_OP) break;
         }
         if (!plan_accepts(plan.accepts[i], TYPE_BLOCK)) break;
         stack::push(value);
-        c.pc++;
     }
+    c.pc = pc;
     return i;
 }
 
