@@ -461,8 +461,9 @@ struct evaluator {
     [[nodiscard]] static uint32_t eval_number_op(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name);
     [[nodiscard]] static uint32_t eval_function_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
                                                      const cell* name);
+    template <bool either>
     [[nodiscard]] static uint32_t eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
-                                                   const cell* name, bool either);
+                                                   const cell* name);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_planned(const call& c, const call_plan& plan,
                                                                          const cell* path, uint32_t path_from);
     [[nodiscard, gnu::noinline]] static uint32_t run_any_all(bool all);
@@ -577,8 +578,9 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
                 if (t == TYPE_NATIVE && !traced) {
                     native_code entry = native_entries[v->w1 - 1];
                     if (entry == natives::either || entry == natives::if_) {
-                        if (uint32_t c = eval_branch_call(v, code, pc, end, value, entry == natives::either))
-                            return c;
+                        uint32_t c = entry == natives::either ? eval_branch_call<true>(v, code, pc, end, value)
+                                                              : eval_branch_call<false>(v, code, pc, end, value);
+                        if (c) return c;
                         goto operators;
                     }
                 }
@@ -924,10 +926,11 @@ inline uint32_t push_branch_blocks(const call& c, const call_plan& plan, uint32_
 
 // either and if called through a word, as eval_call calls them, without its general path
 // when their plan is the plain one, all arguments (any other goes through fetch_and_run).
-// name is read before anything runs: it may be the word in the code.
+// name is read before anything runs: it may be the word in the code. Each has its own copy,
+// its arity fixed.
 template <bool traced>
-uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name,
-                                             bool either) {
+template <bool either>
+uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
     cell* callee = stack::push(fn);
     stack::mark_interp_native(name);
     call c{callee, stack::current_frame(), code, pc, end, false, 0};
