@@ -573,7 +573,8 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
                     if (uint32_t c = eval_function_call(v, code, pc, end, value)) return c;
                     goto operators;
                 }
-                if (!callable_q(t)) return eval_expression(code, pc, end, prefix, sub);
+                // Unset's and an op's errors; the rest are calls.
+                if (t == TYPE_UNSET || t == TYPE_OP) return eval_expression(code, pc, end, prefix, sub);
                 pc++;
                 if (t == TYPE_NATIVE && !traced) {
                     native_code entry = native_entries[v->w1 - 1];
