@@ -523,7 +523,7 @@ inline const cell* inert_value(const cell* value) {
             const cell* v = bound_value(value);
             if (!v) return nullptr;
             uint32_t t = TYPE_OF(v);
-            return t == TYPE_UNSET || t == TYPE_OP || callable_q(t) ? nullptr : v;
+            return word_runs_q(t) ? nullptr : v;
         }
         default:
             return nullptr;
