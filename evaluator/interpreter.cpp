@@ -445,7 +445,7 @@ struct evaluator {
     [[gnu::always_inline]] static inline uint32_t eval_simple(cell* value, cell* code, uint32_t& pc, uint32_t end,
                                                               bool prefix, bool sub);
     [[gnu::always_inline]] static inline uint32_t eval_set_word(cell* value, cell* code, uint32_t& pc, uint32_t end);
-    [[nodiscard, gnu::always_inline]] static inline uint32_t eval_paren(cell* value, uint32_t& pc);
+    [[nodiscard, gnu::noinline]] static uint32_t eval_paren(cell* value, uint32_t& pc);
     [[nodiscard, gnu::always_inline]] static inline uint32_t push_arg(const call& c, int32_t param, const cell& ts);
     [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_arg(const call& c, int32_t param, const cell& ts);
     [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_planned(const call& c, const call_plan& plan,
@@ -471,12 +471,13 @@ struct evaluator {
 
 // --- Simple expressions ----------------------------------------------------------------------
 
-// A paren at pc, its result left in place of its copy on the stack.
+// A paren at pc, its result left in place of its copy on the stack. Out of line with its
+// block run inside: one C++ frame per paren, and no paren code in every caller.
 template <bool traced>
 uint32_t evaluator<traced>::eval_paren(cell* value, uint32_t& pc) {
     cell* paren = stack::push(value);
     pc++;
-    if (uint32_t c = eval_block_here(paren, false)) return c;
+    if (uint32_t c = run_block_here(paren, false)) return c;
     // The result stood above the paren's copy.
     paren[0] = paren[1];
     stack::top = paren + 1;
@@ -1289,8 +1290,8 @@ uint32_t evaluator<traced>::eval_block_here(cell* block, bool chain) {
     return run_block_here(block, chain);
 }
 
-// eval_block_here's body, inline in a function call so that its body runs in the call's own
-// C++ frame: one frame less per call level.
+// eval_block_here's body, inline in a function call and in a paren so that their blocks run
+// in their own C++ frames: one frame less per call level and per paren.
 template <bool traced>
 uint32_t evaluator<traced>::run_block_here(cell* block, bool chain) {
     if constexpr (traced) {
