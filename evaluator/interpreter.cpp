@@ -88,6 +88,10 @@ constexpr uint64_t WORD_RUNS = uint64_t{1} << TYPE_UNSET | uint64_t{1} << TYPE_O
                                uint64_t{1} << TYPE_ACTION | uint64_t{1} << TYPE_FUNCTION | uint64_t{1} << TYPE_ROUTINE;
 inline bool word_runs_q(uint32_t t) { return t < 64 && (WORD_RUNS >> t & 1); }
 
+// The natives whose calls through a word take the branch call: told by number, one compare.
+constexpr uint32_t NATIVE_IF = 1;
+constexpr uint32_t NATIVE_EITHER = 3;
+
 using _context::bound_value;
 using _context::settable_value;
 
@@ -578,11 +582,12 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
                 if (t == TYPE_UNSET || t == TYPE_OP) return eval_expression(code, pc, end, prefix, sub);
                 pc++;
                 if (t == TYPE_NATIVE && !traced) {
-                    native_code entry = native_entries[v->w1 - 1];
-                    if (entry == natives::either || entry == natives::if_) {
-                        uint32_t c = entry == natives::either ? eval_branch_call<true>(v, code, pc, end, value)
-                                                              : eval_branch_call<false>(v, code, pc, end, value);
-                        if (c) return c;
+                    if (v->w1 == NATIVE_EITHER) {
+                        if (uint32_t c = eval_branch_call<true>(v, code, pc, end, value)) return c;
+                        goto operators;
+                    }
+                    if (v->w1 == NATIVE_IF) {
+                        if (uint32_t c = eval_branch_call<false>(v, code, pc, end, value)) return c;
                         goto operators;
                     }
                 }
@@ -1250,6 +1255,7 @@ const cell* call_sort_function(cell* fn, const cell* first, const cell* second) 
 }  // namespace
 
 void interpreter_init() {
+    KEL_ASSERT(native_entries[NATIVE_IF - 1] == natives::if_ && native_entries[NATIVE_EITHER - 1] == natives::either);
     near_position = nullptr;
     object::evaluate = evaluate_for_object;
     object::call_handler = call_object_handler;
