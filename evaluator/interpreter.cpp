@@ -82,6 +82,16 @@ inline bool callable_q(uint32_t t) {
     return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
 }
 
+// Whether a word holding a value of type t does more than push it (a call, or unset's and
+// an op's errors): one test of a mask.
+constexpr uint64_t WORD_RUNS = uint64_t{1} << TYPE_UNSET | uint64_t{1} << TYPE_OP | uint64_t{1} << TYPE_NATIVE |
+                               uint64_t{1} << TYPE_ACTION | uint64_t{1} << TYPE_FUNCTION | uint64_t{1} << TYPE_ROUTINE;
+inline bool word_runs_q(uint32_t t) { return t < 64 && (WORD_RUNS >> t & 1); }
+
+// The natives whose calls through a word take the branch call: told by number, one compare.
+constexpr uint32_t NATIVE_IF = 1;
+constexpr uint32_t NATIVE_EITHER = 3;
+
 using _context::bound_value;
 using _context::settable_value;
 
@@ -194,10 +204,13 @@ cell frame_name(const call_frame* f) {
 }
 
 // A block's near frame, linked while its expressions run and unlinked on every way out.
+// Its block and pc are set when it is linked, not before: nothing reads them until then.
 struct near_scope {
-    near_frame frame{nullptr, 0, near_position};
-    void link(const cell* block) {
+    near_frame frame;
+    near_scope() { frame.outer = near_position; }
+    void link(const cell* block, uint32_t pc) {
         frame.block = block;
+        frame.pc = pc;
         near_position = &frame;
     }
     ~near_scope() { near_position = frame.outer; }
@@ -396,6 +409,15 @@ inline const call_plan* plan_of(cell* callee) {
 
 // --- The evaluator ---------------------------------------------------------------------------
 
+// Pops the top call's record; its result takes the place of the callee, which lies just below
+// the frame's base. Found there, the callee needs no register across the call.
+inline void pop_call() {
+    cell* callee = stack::arguments - 1;
+    stack::unwind();
+    callee[0] = callee[1];
+    stack::top = callee + 1;
+}
+
 struct call {
     cell* callee;         // does not move
     call_frame* frame;    // the call's own record
@@ -415,6 +437,7 @@ struct evaluator {
 
     [[nodiscard]] static uint32_t eval_block(cell* block, bool chain);
     [[nodiscard]] static uint32_t eval_block_here(cell* block, bool chain);
+    [[nodiscard, gnu::always_inline]] static inline uint32_t run_block_here(cell* block, bool chain);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_here(cell* block, near_scope& near);
     template <bool sub>
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_values(cell* block, near_scope& near, uint32_t pc,
@@ -447,7 +470,7 @@ struct evaluator {
     [[gnu::always_inline]] static inline uint32_t eval_simple(cell* value, cell* code, uint32_t& pc, uint32_t end,
                                                               bool prefix, bool sub);
     [[gnu::always_inline]] static inline uint32_t eval_set_word(cell* value, cell* code, uint32_t& pc, uint32_t end);
-    [[nodiscard, gnu::always_inline]] static inline uint32_t eval_paren(cell* value, uint32_t& pc);
+    [[nodiscard, gnu::noinline]] static uint32_t eval_paren(cell* value, uint32_t& pc);
     [[nodiscard, gnu::always_inline]] static inline uint32_t push_arg(const call& c, int32_t param, const cell& ts);
     [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_arg(const call& c, int32_t param, const cell& ts);
     [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_planned(const call& c, const call_plan& plan,
@@ -465,8 +488,9 @@ struct evaluator {
     [[nodiscard, gnu::always_inline]] static inline uint32_t fetch_right_operand(const call& c, const call_plan& plan);
     [[nodiscard]] static uint32_t eval_function_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
                                                      const cell* name);
+    template <bool either>
     [[nodiscard]] static uint32_t eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
-                                                   const cell* name, bool either);
+                                                   const cell* name);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_planned(const call& c, const call_plan& plan,
                                                                          const cell* path, uint32_t path_from);
     [[nodiscard, gnu::noinline]] static uint32_t run_any_all(bool all);
@@ -476,12 +500,13 @@ struct evaluator {
 
 // --- Simple expressions ----------------------------------------------------------------------
 
-// A paren at pc, its result left in place of its copy on the stack.
+// A paren at pc, its result left in place of its copy on the stack. Out of line with its
+// block run inside: one C++ frame per paren, and no paren code in every caller.
 template <bool traced>
 uint32_t evaluator<traced>::eval_paren(cell* value, uint32_t& pc) {
     cell* paren = stack::push(value);
     pc++;
-    if (uint32_t c = eval_block_here(paren, false)) return c;
+    if (uint32_t c = run_block_here(paren, false)) return c;
     // The result stood above the paren's copy.
     paren[0] = paren[1];
     stack::top = paren + 1;
@@ -531,7 +556,7 @@ inline const cell* inert_value(const cell* value) {
             const cell* v = bound_value(value);
             if (!v) return nullptr;
             uint32_t t = TYPE_OF(v);
-            return t == TYPE_UNSET || t == TYPE_OP || callable_q(t) ? nullptr : v;
+            return word_runs_q(t) ? nullptr : v;
         }
         default:
             return nullptr;
@@ -573,19 +598,24 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
             cell* v = bound_value(value);
             if (!v) return eval_expression(code, pc, end, prefix, sub);
             uint32_t t = TYPE_OF(v);
-            if (t == TYPE_UNSET || t == TYPE_OP) return eval_expression(code, pc, end, prefix, sub);
-            if (callable_q(t)) {
-                cell name = *value;
-                pc++;
+            if (word_runs_q(t)) {
+                // Function and branch calls name their frame from the word before anything
+                // can move the code; other calls take a copy.
                 if (t == TYPE_FUNCTION && !traced) {
-                    if (uint32_t c = eval_function_call(v, code, pc, end, &name)) return c;
+                    pc++;
+                    if (uint32_t c = eval_function_call(v, code, pc, end, value)) return c;
                     goto operators;
                 }
+                // Unset's and an op's errors; the rest are calls.
+                if (t == TYPE_UNSET || t == TYPE_OP) return eval_expression(code, pc, end, prefix, sub);
+                pc++;
                 if (t == TYPE_NATIVE && !traced) {
-                    native_code entry = native_entries[v->w1 - 1];
-                    if (entry == natives::either || entry == natives::if_) {
-                        if (uint32_t c = eval_branch_call(v, code, pc, end, &name, entry == natives::either))
-                            return c;
+                    if (v->w1 == NATIVE_EITHER) {
+                        if (uint32_t c = eval_branch_call<true>(v, code, pc, end, value)) return c;
+                        goto operators;
+                    }
+                    if (v->w1 == NATIVE_IF) {
+                        if (uint32_t c = eval_branch_call<false>(v, code, pc, end, value)) return c;
                         goto operators;
                     }
                     if (entry == natives::any || entry == natives::all) {
@@ -593,6 +623,7 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
                         goto operators;
                     }
                 }
+                cell name = *value;
                 if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, false)) return c;
                 goto operators;
             }
@@ -909,28 +940,34 @@ uint32_t evaluator<traced>::run_branch(bool either) {
     return 0;
 }
 
-// A branch written as a block with no operator after it, pushed as fetch_arg would push it
-// with one read of the code; false for anything else, which fetch_arg takes.
-inline bool push_branch_block(const call& c, const call_plan& plan, uint32_t i) {
+// The branches from spec index 1 on written as blocks with no operator after them, pushed
+// as fetch_arg would push them with one read of the code, up to the first that is not; the
+// index of that one, which fetch_arg takes.
+inline uint32_t push_branch_blocks(const call& c, const call_plan& plan, uint32_t arity) {
     series_buffer* b = node_buffer(series_node(c.code));
-    cell* value = b->cells() + c.pc;
-    if (c.pc >= c.end || value >= b->cells_tail() || TYPE_OF(value) != TYPE_BLOCK) return false;
-    cell* next = value + 1;
-    if (c.pc + 1 < c.end && next < b->cells_tail() && TYPE_OF(next) == TYPE_WORD) {
-        const cell* v = bound_value(next);
-        if (v && TYPE_OF(v) == TYPE_OP) return false;
+    uint32_t last = std::min(c.end, static_cast<uint32_t>(b->cells_tail() - b->cells()));
+    uint32_t pc = c.pc, i = 1;
+    for (; i < arity; i++, pc++) {
+        cell* value = b->cells() + pc;
+        if (pc >= last || TYPE_OF(value) != TYPE_BLOCK) break;
+        if (pc + 1 < last && TYPE_OF(value + 1) == TYPE_WORD) {
+            const cell* v = bound_value(value + 1);
+            if (v && TYPE_OF(v) == TYPE_OP) break;
+        }
+        if (!plan_accepts(plan.accepts[i], TYPE_BLOCK)) break;
+        stack::push(value);
     }
-    if (!plan_accepts(plan.accepts[i], TYPE_BLOCK)) return false;
-    stack::push(value);
-    c.pc++;
-    return true;
+    c.pc = pc;
+    return i;
 }
 
 // either and if called through a word, as eval_call calls them, without its general path
 // when their plan is the plain one, all arguments (any other goes through fetch_and_run).
+// name is read before anything runs: it may be the word in the code. Each has its own copy,
+// its arity fixed.
 template <bool traced>
-uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name,
-                                             bool either) {
+template <bool either>
+uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
     cell* callee = stack::push(fn);
     stack::mark_interp_native(name);
     call c{callee, stack::current_frame(), code, pc, end, false, 0};
@@ -938,17 +975,13 @@ uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc,
     const call_plan* plan = plan_of(callee);
     if (plan && plan->length == arity && plan->args == arity) {
         if (uint32_t code_ = fetch_planned(c, *plan, 0)) return code_;
-        for (uint32_t i = 1; i < arity; i++) {
-            if (push_branch_block(c, *plan, i)) continue;
+        for (uint32_t i = push_branch_blocks(c, *plan, arity); i < arity; i++)
             if (uint32_t code_ = fetch_planned(c, *plan, i)) return code_;
-        }
         if (uint32_t code_ = run_branch(either)) return code_;
     } else if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) {
         return code_;
     }
-    stack::unwind();
-    callee[0] = callee[1];
-    stack::top = callee + 1;
+    pop_call();
     return 0;
 }
 
@@ -1031,7 +1064,8 @@ uint32_t evaluator<traced>::eval_number_op(cell* fn, number_op o, cell* code, ui
 }
 
 // A function! called through a word, as eval_call and fetch_and_run call it, without their
-// paths for infix, path and apply calls and for natives.
+// paths for infix, path and apply calls and for natives. name is read before anything runs:
+// it may be the word in the code.
 template <bool traced>
 uint32_t evaluator<traced>::eval_function_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
     cell* callee = stack::push(fn);
@@ -1050,9 +1084,7 @@ uint32_t evaluator<traced>::eval_function_call(cell* fn, cell* code, uint32_t& p
         if (uint32_t code_ = callee->header & (FUNC_TRACE | FUNC_NO_TRACE) ? exec_function(callee) : exec_body(callee))
             return code_;
     }
-    stack::unwind();
-    callee[0] = callee[1];
-    stack::top = callee + 1;
+    pop_call();
     return 0;
 }
 
@@ -1065,7 +1097,7 @@ uint32_t evaluator<traced>::run_any_all(bool all) {
     cell* last = all ? stack::push(&none_value) : conds;  // all: the last true value
     cell* value = last + 1;
     near_scope near;
-    near.link(conds);
+    near.link(conds, conds->w1);
     auto length = [conds] { return cells_in(conds); };
     if (conds->w1 > length()) conds->w1 = length();
     for (uint32_t pc = conds->w1, end; pc < (end = length());) {
@@ -1343,6 +1375,7 @@ const cell* call_sort_function(cell* fn, const cell* first, const cell* second) 
 }  // namespace
 
 void interpreter_init() {
+    KEL_ASSERT(native_entries[NATIVE_IF - 1] == natives::if_ && native_entries[NATIVE_EITHER - 1] == natives::either);
     near_position = nullptr;
     object::evaluate = evaluate_for_object;
     object::call_handler = call_object_handler;
@@ -1380,6 +1413,13 @@ uint32_t evaluator<traced>::eval_block(cell* block, bool chain) {
 // the tries) run their blocks with eval_block.
 template <bool traced>
 uint32_t evaluator<traced>::eval_block_here(cell* block, bool chain) {
+    return run_block_here(block, chain);
+}
+
+// eval_block_here's body, inline in a function call and in a paren so that their blocks run
+// in their own C++ frames: one frame less per call level and per paren.
+template <bool traced>
+uint32_t evaluator<traced>::run_block_here(cell* block, bool chain) {
     if constexpr (traced) {
         return eval_block(block, chain);
     } else {
@@ -1415,14 +1455,14 @@ uint32_t evaluator<traced>::run_here(cell* block, near_scope& near) {
 template <bool traced>
 template <bool sub>
 uint32_t evaluator<traced>::run_values(cell* block, near_scope& near, uint32_t pc, uint32_t end) {
-    near.link(block);
+    near.link(block, pc);
     cell* value = at(block, pc);
     for (;;) {
-        near.frame.pc = pc;
         if (uint32_t code = eval_simple<true>(value, block, pc, end, false, sub)) return code;
         value = at_within(block, pc, end);
         if (!value) return 0;
         stack::reset();
+        near.frame.pc = pc;
     }
 }
 
@@ -1678,7 +1718,8 @@ uint32_t evaluator<traced>::exec_body(cell* fn) {
             fire_interp_event(TRACE_PROLOG, body, -1, &name, fn);
         }
         // A return raised by C++ between here and the body (PARSE, callbacks) ends here too.
-        code = catch_code([body] { return eval_block_here(body, true); });
+        // Written inline, lambda and all: left out of line, it kept the frame it is there to save.
+        code = catch_code([body]() __attribute__((always_inline)) { return run_block_here(body, true); });
         if (firing()) [[unlikely]] {
             cell name = frame_name(frame);
             fire_interp_event(TRACE_EPILOG, body, -1, &name, fn);
@@ -1696,7 +1737,7 @@ uint32_t evaluator<traced>::exec_body(cell* fn) {
         stack::top = args + 1;
     }
     frame->header &= ~FRAME_BODY;
-    stack::restore(frame);
+    stack::restore_context(frame);
     frame->ctx = 0;
     if (firing() && TYPE_OF(body) == TYPE_BLOCK) [[unlikely]] {
         cell name = frame_name(frame);

@@ -34,8 +34,9 @@ constexpr bool language_exit_q(uint32_t code) { return code >= THROW_THROW && co
 
 // Runs f (which returns an exit code). Such an exit raised as the exception by C++ that
 // could not return it comes back as the returned code, so catchers see both forms alike.
+// Inline, so that f's code runs in its caller's frame.
 template <class F>
-[[nodiscard]] uint32_t catch_code(F&& f) {
+[[nodiscard, gnu::always_inline]] inline uint32_t catch_code(F&& f) {
     try {
         return f();
     } catch (const kel_exit& e) {

@@ -155,9 +155,11 @@ bool eval_q(const call_frame* f, bool one_only);
 // frame above it recorded.
 inline cell* base_of(const call_frame* f) { return f == ctop - 1 ? arguments : bottom + f[1].base; }
 
-// Writes the saved values pointer back into a function frame's context.
+// Writes the saved values pointer back into the context a function frame re-pointed.
+inline void restore_context(const call_frame* f) { series_cell(f->ctx, 0)->w2 = f->saved; }
+// As restore_context, for any frame: only a function frame that re-pointed a context has one.
 inline void restore(const call_frame* f) {
-    if (f->ctx && frame_type_of(f) == FRAME_FUNCTION) series_cell(f->ctx, 0)->w2 = f->saved;
+    if (f->ctx && frame_type_of(f) == FRAME_FUNCTION) restore_context(f);
 }
 
 // Pops the top frame; its result stays as the caller's next value.
