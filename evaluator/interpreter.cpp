@@ -88,9 +88,11 @@ constexpr uint64_t WORD_RUNS = uint64_t{1} << TYPE_UNSET | uint64_t{1} << TYPE_O
                                uint64_t{1} << TYPE_ACTION | uint64_t{1} << TYPE_FUNCTION | uint64_t{1} << TYPE_ROUTINE;
 inline bool word_runs_q(uint32_t t) { return t < 64 && (WORD_RUNS >> t & 1); }
 
-// The natives whose calls through a word take the branch call: told by number, one compare.
+// The natives whose calls through a word take their own call paths: told by number, one compare.
 constexpr uint32_t NATIVE_IF = 1;
 constexpr uint32_t NATIVE_EITHER = 3;
+constexpr uint32_t NATIVE_ANY = 4;
+constexpr uint32_t NATIVE_ALL = 5;
 
 using _context::bound_value;
 using _context::settable_value;
@@ -618,8 +620,9 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
                         if (uint32_t c = eval_branch_call<false>(v, code, pc, end, value)) return c;
                         goto operators;
                     }
-                    if (entry == natives::any || entry == natives::all) {
-                        if (uint32_t c = eval_any_all_call(v, code, pc, end, &name, entry == natives::all)) return c;
+                    if (v->w1 == NATIVE_ANY || v->w1 == NATIVE_ALL) {
+                        cell name = *value;
+                        if (uint32_t c = eval_any_all_call(v, code, pc, end, &name, v->w1 == NATIVE_ALL)) return c;
                         goto operators;
                     }
                 }
@@ -940,13 +943,13 @@ uint32_t evaluator<traced>::run_branch(bool either) {
     return 0;
 }
 
-// The branches from spec index 1 on written as blocks with no operator after them, pushed
-// as fetch_arg would push them with one read of the code, up to the first that is not; the
-// index of that one, which fetch_arg takes.
-inline uint32_t push_branch_blocks(const call& c, const call_plan& plan, uint32_t arity) {
+// The arguments from spec index first on written as blocks with no operator after them,
+// pushed as fetch_arg would push them with one read of the code, up to the first that is
+// not; the index of that one, which fetch_arg takes.
+inline uint32_t push_branch_blocks(const call& c, const call_plan& plan, uint32_t first, uint32_t arity) {
     series_buffer* b = node_buffer(series_node(c.code));
     uint32_t last = std::min(c.end, static_cast<uint32_t>(b->cells_tail() - b->cells()));
-    uint32_t pc = c.pc, i = 1;
+    uint32_t pc = c.pc, i = first;
     for (; i < arity; i++, pc++) {
         cell* value = b->cells() + pc;
         if (pc >= last || TYPE_OF(value) != TYPE_BLOCK) break;
@@ -975,7 +978,7 @@ uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc,
     const call_plan* plan = plan_of(callee);
     if (plan && plan->length == arity && plan->args == arity) {
         if (uint32_t code_ = fetch_planned(c, *plan, 0)) return code_;
-        for (uint32_t i = push_branch_blocks(c, *plan, arity); i < arity; i++)
+        for (uint32_t i = push_branch_blocks(c, *plan, 1, arity); i < arity; i++)
             if (uint32_t code_ = fetch_planned(c, *plan, i)) return code_;
         if (uint32_t code_ = run_branch(either)) return code_;
     } else if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) {
@@ -1022,10 +1025,9 @@ uint32_t evaluator<traced>::fetch_right_operand(const call& c, const call_plan& 
     if (!fn || !plain || (TYPE_OF(fn) != TYPE_NATIVE && TYPE_OF(fn) != TYPE_ACTION)) return fetch_planned(c, plan, 1);
     cell name = *value;
     c.pc++;
-    native_code entry = TYPE_OF(fn) == TYPE_NATIVE ? native_entries[fn->w1 - 1] : nullptr;
-    uint32_t code = entry == natives::any || entry == natives::all
-                        ? eval_any_all_call(fn, c.code, c.pc, c.end, &name, entry == natives::all)
-                        : eval_word_call(fn, c.code, c.pc, c.end, &name);
+    bool any_all = TYPE_OF(fn) == TYPE_NATIVE && (fn->w1 == NATIVE_ANY || fn->w1 == NATIVE_ALL);
+    uint32_t code = any_all ? eval_any_all_call(fn, c.code, c.pc, c.end, &name, fn->w1 == NATIVE_ALL)
+                            : eval_word_call(fn, c.code, c.pc, c.end, &name);
     if (code) return code;
     check_planned(c, plan, 1, stack::top - 1);
     return 0;
@@ -1175,7 +1177,7 @@ uint32_t evaluator<traced>::eval_any_all_call(cell* fn, cell* code, uint32_t& pc
     stack::mark_interp_native(name);
     if (plan && plan->length == 1 && plan->args == 1) {
         call c{callee, stack::current_frame(), code, pc, end, false, 0};
-        if (!push_branch_block(c, *plan, 0))
+        if (push_branch_blocks(c, *plan, 0, 1) == 0)
             if (uint32_t code_ = fetch_planned(c, *plan, 0)) return code_;
         if (uint32_t code_ = run_any_all(all)) return code_;
     } else {
@@ -1375,7 +1377,8 @@ const cell* call_sort_function(cell* fn, const cell* first, const cell* second) 
 }  // namespace
 
 void interpreter_init() {
-    KEL_ASSERT(native_entries[NATIVE_IF - 1] == natives::if_ && native_entries[NATIVE_EITHER - 1] == natives::either);
+    KEL_ASSERT(native_entries[NATIVE_IF - 1] == natives::if_ && native_entries[NATIVE_EITHER - 1] == natives::either &&
+               native_entries[NATIVE_ANY - 1] == natives::any && native_entries[NATIVE_ALL - 1] == natives::all);
     near_position = nullptr;
     object::evaluate = evaluate_for_object;
     object::call_handler = call_object_handler;
