@@ -170,7 +170,9 @@ void check_key(node_id block, uint32_t position) {
     evacuation_off guard;
     cell source = *key;
     cell fresh;
-    series::copy_range(&source, &fresh, series::head_of(&source), std::max(series::length(&source), 0));
+    int32_t head = series::head_of(&source);
+    int32_t count = series::buffer_length(&source) - std::max(head, 0);
+    series::copy_range(&source, &fresh, head, std::max(count, 0));
     *series_cell(block, position) = fresh;
 }
 
