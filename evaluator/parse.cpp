@@ -723,8 +723,10 @@ private:
         if (input_family() == BLOCKS) return -1;
         // Charsets are mostly named: a word for a char or bitset takes the loop too.
         if (TYPE_OF(r) == TYPE_WORD && r->w1 && static_cast<int32_t>(r->w3) >= 0 && keyword_of(r) < 0) {
-            cell* v = _context::bound_value(r);
-            r = v ? v : _context::get(r);
+            // The tests above are bound_value's; only the values are left to find (a call to
+            // bound_value here went out of line).
+            cell* values = _context::values(ctx_cell(r->w1));
+            r = values ? values + r->w3 : _context::get(r);
         }
         uint32_t t = TYPE_OF(r);
         if (t != TYPE_CHAR && t != TYPE_BITSET) return -1;
