@@ -439,6 +439,7 @@ struct evaluator {
 
     [[nodiscard]] static uint32_t eval_block(cell* block, bool chain);
     [[nodiscard]] static uint32_t eval_block_here(cell* block, bool chain);
+    [[nodiscard]] static uint32_t eval_block_pushed(cell* block);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_block_here(cell* block, bool chain);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_here(cell* block, near_scope& near);
     template <bool sub>
@@ -1408,6 +1409,20 @@ uint32_t evaluator<traced>::eval_block(cell* block, bool chain) {
     return 0;
 }
 
+// eval_block without chain: the values run as a block run here runs them, under the record.
+template <bool traced>
+uint32_t evaluator<traced>::eval_block_pushed(cell* block) {
+    if constexpr (traced) {
+        return eval_block(block, false);
+    } else {
+        near_scope near;
+        stack::mark_eval(&runtime_words[W_BODY]);
+        if (uint32_t code = run_here(block, near)) return code;
+        stack::unwind();
+        return 0;
+    }
+}
+
 // eval_block without a call record, for function bodies, either/if branches, parens and loop
 // blocks. The base moves as a record would move it, so the named frames inside keep the same
 // bases. An exit finds its target's slot 0 through the record above the target, which now
@@ -1974,6 +1989,10 @@ uint32_t evaluator<traced>::walk_path(cell* code, uint32_t& pc, uint32_t end) {
 
 uint32_t eval_block(cell* block, bool chain) {
     return trace_on() ? evaluator<true>::eval_block(block, chain) : evaluator<false>::eval_block(block, chain);
+}
+
+uint32_t eval_block_pushed(cell* block) {
+    return trace_on() ? evaluator<true>::eval_block_pushed(block) : evaluator<false>::eval_block_pushed(block);
 }
 
 uint32_t eval_block_here(cell* block, bool chain) {

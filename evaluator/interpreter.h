@@ -39,6 +39,8 @@ void interpreter_init();
 // Evaluates the whole block. chain: the result is copied into the caller's slot 0;
 // otherwise it is pushed as the caller's next value.
 [[nodiscard]] uint32_t eval_block(cell* block, bool chain);
+// As eval_block without chain.
+[[nodiscard]] uint32_t eval_block_pushed(cell* block);
 // As eval_block, without a call record of its own.
 [[nodiscard]] uint32_t eval_block_here(cell* block, bool chain);
 

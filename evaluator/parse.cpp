@@ -556,7 +556,7 @@ private:
 
     cell* eval_paren(const cell* paren) {
         cell* code = stack::push(paren);
-        if (uint32_t rc = eval_block(code, false)) raise_exit(rc);
+        if (uint32_t rc = eval_block_pushed(code)) raise_exit(rc);
         reread_length();
         // The result sits just above the code; keep it in the code's slot.
         *code = code[1];
