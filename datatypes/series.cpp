@@ -281,12 +281,11 @@ void copy_units(uint8_t* to, const uint8_t* from, size_t bytes) {
     }
     for (size_t i = 0; i < bytes; i += piece) std::memcpy(to + i, from + i, piece);
 }
-}  // namespace
 
-cell* copy_range(const cell* value, cell* result, int32_t start, int32_t count) {
+// copy_range's copy into a buffer made for it.
+[[gnu::always_inline]] inline cell* copy_into(node_id node, const cell* value, cell* result, int32_t start,
+                                              int32_t count) {
     uint32_t unit = buffer_of(value)->unit();
-    // Room for one element at least: a buffer of no bytes could never grow.
-    node_id node = alloc_series(std::max(count, 1), unit, 0);
     series_buffer* from = buffer_of(value);
     series_buffer* to = node_buffer(node);
     to->flags |= from->flags & ~(SERIES_OWNED | SERIES_BIG | SERIES_FIXED | SERIES_HEAD_MIDDLE |
@@ -297,6 +296,22 @@ cell* copy_range(const cell* value, cell* result, int32_t start, int32_t count) 
     uint32_t w3 = TYPE_OF(value) == TYPE_VECTOR ? value->w3 : 0;
     *result = cell{header, 0, node, w3};
     return result;
+}
+
+[[gnu::noinline]] cell* copy_range_anywhere(const cell* value, cell* result, int32_t start, int32_t count) {
+    node_id node = alloc_series_anywhere(std::max(count, 1), buffer_of(value)->unit(), 0);
+    return copy_into(node, value, result, start, count);
+}
+
+}  // namespace
+
+// Room for one element at least: a buffer of no bytes could never grow. A buffer that fits the
+// current frame is made inline and the rest in a call of its own, so that the common way saves
+// no registers for the allocator's.
+cell* copy_range(const cell* value, cell* result, int32_t start, int32_t count) {
+    node_id node = alloc_series_quick(std::max(count, 1), buffer_of(value)->unit(), 0);
+    if (!node) return copy_range_anywhere(value, result, start, count);
+    return copy_into(node, value, result, start, count);
 }
 
 int32_t set_record_size(const cell* skip) {

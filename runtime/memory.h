@@ -164,8 +164,9 @@ node_id alloc_series_anywhere(size_t count, uint32_t unit, int64_t offset);
 constexpr size_t QUICK_SERIES_COUNT = size_t{1} << 24;
 
 // Most buffers are small and fit the current frame, with a free node at hand: one is cut
-// there inline. Anything else takes the full path, as does every buffer of a stress build.
-inline node_id alloc_series(size_t count, uint32_t unit, int64_t offset) {
+// there inline, else this answers 0 and the caller takes the full path, as every buffer of a
+// stress build does.
+inline node_id alloc_series_quick(size_t count, uint32_t unit, int64_t offset) {
 #ifndef KEL_GC_STRESS
     node_frame* nodes = memory.current_node_frame;
     series_frame* frame = memory.current_series_frame;
@@ -186,7 +187,12 @@ inline node_id alloc_series(size_t count, uint32_t unit, int64_t offset) {
         }
     }
 #endif
-    return alloc_series_anywhere(count, unit, offset);
+    return 0;
+}
+
+inline node_id alloc_series(size_t count, uint32_t unit, int64_t offset) {
+    node_id node = alloc_series_quick(count, unit, offset);
+    return node ? node : alloc_series_anywhere(count, unit, offset);
 }
 node_id alloc_fixed_series(size_t count, uint32_t unit, int64_t offset);
 node_id alloc_cells(size_t n);
