@@ -166,8 +166,10 @@ constexpr size_t QUICK_SERIES_COUNT = size_t{1} << 24;
 // Most buffers are small and fit the current frame, with a free node at hand: one is cut
 // there inline, else this answers 0 and the caller takes the full path, as every buffer of a
 // stress build does.
+#ifdef KEL_GC_STRESS
+inline node_id alloc_series_quick(size_t, uint32_t, int64_t) { return 0; }
+#else
 inline node_id alloc_series_quick(size_t count, uint32_t unit, int64_t offset) {
-#ifndef KEL_GC_STRESS
     node_frame* nodes = memory.current_node_frame;
     series_frame* frame = memory.current_series_frame;
     if (count < QUICK_SERIES_COUNT && nodes && nodes->free && !nodes->evacuated && frame) {
@@ -186,9 +188,9 @@ inline node_id alloc_series_quick(size_t count, uint32_t unit, int64_t offset) {
             return node;
         }
     }
-#endif
     return 0;
 }
+#endif
 
 inline node_id alloc_series(size_t count, uint32_t unit, int64_t offset) {
     node_id node = alloc_series_quick(count, unit, offset);
