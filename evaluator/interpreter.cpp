@@ -114,21 +114,26 @@ struct number_op {
     explicit operator bool() const { return math >= 0 || compare >= 0; }
 };
 
+// The math op of each action the number path computes, by action number; -1 for the rest.
+constexpr auto action_math_ops = [] {
+    std::array<int8_t, ACT_XOR + 1> ops{};
+    ops.fill(-1);
+    ops[ACT_ADD] = OP_ADD;
+    ops[ACT_SUBTRACT] = OP_SUBTRACT;
+    ops[ACT_MULTIPLY] = OP_MULTIPLY;
+    ops[ACT_DIVIDE] = OP_DIVIDE;
+    ops[ACT_REMAINDER] = OP_REMAINDER;
+    ops[ACT_AND] = OP_AND;
+    ops[ACT_OR] = OP_OR;
+    ops[ACT_XOR] = OP_XOR;
+    return ops;
+}();
+
 [[gnu::always_inline]] inline number_op number_op_of(uint32_t wrapped, uint32_t index, uint32_t lt) {
     number_op o;
     if (lt != TYPE_INTEGER && lt != TYPE_FLOAT) return o;
     if (wrapped == TYPE_ACTION) {
-        switch (index) {
-            case ACT_ADD: o.math = OP_ADD; break;
-            case ACT_SUBTRACT: o.math = OP_SUBTRACT; break;
-            case ACT_MULTIPLY: o.math = OP_MULTIPLY; break;
-            case ACT_DIVIDE: o.math = OP_DIVIDE; break;
-            case ACT_REMAINDER: o.math = OP_REMAINDER; break;
-            case ACT_AND: o.math = OP_AND; break;
-            case ACT_OR: o.math = OP_OR; break;
-            case ACT_XOR: o.math = OP_XOR; break;
-            default: return o;
-        }
+        if (index < action_math_ops.size()) o.math = action_math_ops[index];
         // Only integers take the rest; the float and other cases keep their own rules.
         if (o.math > OP_MULTIPLY && lt != TYPE_INTEGER) o.math = -1;
     } else if (wrapped == TYPE_NATIVE && index >= NATIVE_EQUAL_Q && index < NATIVE_EQUAL_Q + 7 && lt == TYPE_INTEGER) {
@@ -137,44 +142,48 @@ struct number_op {
     return o;
 }
 
-// o applied to left and right when the right operand fits and nothing can fail; the
-// result replaces left.
+// Two integers compared by a compare op.
+[[gnu::always_inline]] inline bool integer_compare(int32_t op, int32_t l, int32_t r) {
+    switch (op) {
+        case COMP_EQUAL: case COMP_STRICT_EQUAL: return l == r;
+        case COMP_NOT_EQUAL: return l != r;
+        case COMP_LESSER: return l < r;
+        case COMP_GREATER: return l > r;
+        case COMP_LESSER_EQUAL: return l <= r;
+        default: return l >= r;
+    }
+}
+
+// o, number_op_of for left's type, applied to left and right when the right operand fits and
+// nothing can fail; the result replaces left.
 [[gnu::always_inline]] inline bool number_apply(number_op o, cell* left, const cell* right) {
     uint32_t lt = TYPE_OF(left), rt = TYPE_OF(right);
-    if (rt != TYPE_INTEGER && !(rt == TYPE_FLOAT && o.math >= 0 && o.math <= OP_MULTIPLY)) return false;
-    // A division or remainder that would fail is left to the action, which raises the error.
-    if ((o.math == OP_DIVIDE || o.math == OP_REMAINDER) &&
-        (right->w2 == 0 || (static_cast<int32_t>(right->w2) == -1 && static_cast<int32_t>(left->w2) == INT32_MIN)))
-        return false;
-    if (lt == TYPE_FLOAT || rt == TYPE_FLOAT) {
-        double x = lt == TYPE_FLOAT ? cell_float(left) : static_cast<int32_t>(left->w2);
-        double y = rt == TYPE_FLOAT ? cell_float(right) : static_cast<int32_t>(right->w2);
-        left->header = TYPE_FLOAT;
-        set_cell_float(left, o.math == OP_ADD ? x + y : o.math == OP_SUBTRACT ? x - y : x * y);
-        return true;
-    }
-    auto l = static_cast<int32_t>(left->w2), r = static_cast<int32_t>(right->w2);
-    if (o.math >= 0) {
+    if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) [[likely]] {
+        auto l = static_cast<int32_t>(left->w2), r = static_cast<int32_t>(right->w2);
         // The common sums inline; an overflow (it widens to float) and the rest go through
         // the integer code.
         int32_t sum;
-        bool inline_done = o.math == OP_ADD        ? !__builtin_add_overflow(l, r, &sum)
-                           : o.math == OP_SUBTRACT ? !__builtin_sub_overflow(l, r, &sum)
-                                                   : false;
-        if (inline_done) left->w2 = static_cast<uint32_t>(sum);
-        else integer::do_math_op(l, r, o.math, left);
+        if ((o.math == OP_ADD && !__builtin_add_overflow(l, r, &sum)) ||
+            (o.math == OP_SUBTRACT && !__builtin_sub_overflow(l, r, &sum))) {
+            left->w2 = static_cast<uint32_t>(sum);
+            return true;
+        }
+        if (o.math < 0) {
+            *left = integer_compare(o.compare, l, r) ? true_value : false_value;
+            return true;
+        }
+        // A division or remainder that would fail is left to the action, which raises the error.
+        if ((o.math == OP_DIVIDE || o.math == OP_REMAINDER) && (r == 0 || (r == -1 && l == INT32_MIN))) return false;
+        integer::do_math_op(l, r, o.math, left);
         return true;
     }
-    bool truth = false;
-    switch (o.compare) {
-        case COMP_EQUAL: case COMP_STRICT_EQUAL: truth = l == r; break;
-        case COMP_NOT_EQUAL: truth = l != r; break;
-        case COMP_LESSER: truth = l < r; break;
-        case COMP_GREATER: truth = l > r; break;
-        case COMP_LESSER_EQUAL: truth = l <= r; break;
-        default: truth = l >= r; break;
-    }
-    *left = truth ? true_value : false_value;
+    // A float on either side: add, subtract and multiply only (a float left operand's number_op
+    // has no other).
+    if (rt == TYPE_FLOAT ? static_cast<uint32_t>(o.math) > OP_MULTIPLY : rt != TYPE_INTEGER) return false;
+    double x = lt == TYPE_FLOAT ? cell_float(left) : static_cast<int32_t>(left->w2);
+    double y = rt == TYPE_FLOAT ? cell_float(right) : static_cast<int32_t>(right->w2);
+    left->header = TYPE_FLOAT;
+    set_cell_float(left, o.math == OP_ADD ? x + y : o.math == OP_SUBTRACT ? x - y : x * y);
     return true;
 }
 
