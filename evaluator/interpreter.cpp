@@ -1024,19 +1024,26 @@ inline cell* push_infix_callee(const cell* fn) {
 }
 
 // The right operand of a number operator whose plan is two arguments, as fetch_planned fetches
-// it; a call of a native or action through a word goes to it without the general evaluation
-// of an argument.
+// it; a paren, and a call of a native or action through a word, go to their own paths without
+// the general evaluation of an argument.
 template <bool traced>
 uint32_t evaluator<traced>::fetch_right_operand(const call& c, const call_plan& plan) {
     cell* value = at_within(c.code, c.pc, c.end);
     cell* fn = value && TYPE_OF(value) == TYPE_WORD ? bound_value(value) : nullptr;
     bool plain = (plan.types[1].header & ARG_KIND_MASK) == ARG_PLAIN << ARG_KIND_SHIFT;
-    if (!fn || !plain || (TYPE_OF(fn) != TYPE_NATIVE && TYPE_OF(fn) != TYPE_ACTION)) return fetch_planned(c, plan, 1);
-    cell name = *value;
-    c.pc++;
-    bool any_all = TYPE_OF(fn) == TYPE_NATIVE && (fn->w1 == NATIVE_ANY || fn->w1 == NATIVE_ALL);
-    uint32_t code = any_all ? eval_any_all_call(fn, c.code, c.pc, c.end, &name, fn->w1 == NATIVE_ALL)
-                            : eval_word_call(fn, c.code, c.pc, c.end, &name);
+    uint32_t code;
+    if (fn && plain && (TYPE_OF(fn) == TYPE_NATIVE || TYPE_OF(fn) == TYPE_ACTION)) {
+        cell name = *value;
+        c.pc++;
+        bool any_all = TYPE_OF(fn) == TYPE_NATIVE && (fn->w1 == NATIVE_ANY || fn->w1 == NATIVE_ALL);
+        code = any_all ? eval_any_all_call(fn, c.code, c.pc, c.end, &name, fn->w1 == NATIVE_ALL)
+                       : eval_word_call(fn, c.code, c.pc, c.end, &name);
+    } else if (value && plain && TYPE_OF(value) == TYPE_PAREN && !firing()) {
+        // What eval_simple makes of a paren with no operator taken after it.
+        code = eval_paren(value, c.pc);
+    } else {
+        return fetch_planned(c, plan, 1);
+    }
     if (code) return code;
     check_planned(c, plan, 1, stack::top - 1);
     return 0;
