@@ -532,7 +532,9 @@ uint32_t evaluator<traced>::infix_ops(cell* start, cell* code, uint32_t& pc, uin
         if (TYPE_OF(next) != TYPE_WORD) break;
         cell* v = bound_value(next);
         if (!v || TYPE_OF(v) != TYPE_OP) break;
-        cell name = *next;
+        // The name is read before anything runs; untraced, only the number path runs first.
+        cell name;
+        if constexpr (traced) name = *next;
         if (firing()) [[unlikely]] {
             fire_interp_event(TRACE_FETCH, code, pc, nullptr, next);
             cell* again = at_within(code, pc, end);
@@ -544,9 +546,12 @@ uint32_t evaluator<traced>::infix_ops(cell* start, cell* code, uint32_t& pc, uin
         if (!firing()) {
             number_op o = number_op_of(op_wrapped_type(v), v->w1, TYPE_OF(start));
             if (number_infix(o, code, pc, end, start)) continue;
-            if (!traced && o) {
-                if (uint32_t c = eval_number_op(v, o, code, pc, end, &name)) return c;
-                continue;
+            if constexpr (!traced) {
+                name = *next;
+                if (o) {
+                    if (uint32_t c = eval_number_op(v, o, code, pc, end, &name)) return c;
+                    continue;
+                }
             }
         }
         if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
