@@ -596,12 +596,51 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
     // Tracing reports every step, which only the general path does.
     if (firing()) [[unlikely]] return eval_expression(code, pc, end, prefix, sub);
     cell* start = stack::top;
-    switch (TYPE_OF(value)) {
-        case TYPE_SET_WORD:
-            if constexpr (!set_words) return eval_expression(code, pc, end, prefix, sub);
-            if (uint32_t c = eval_set_word(value, code, pc, end)) return c;
-            prefix = true;  // the value's expression took every operator after it
+    // Words first, by one compare: most arguments and calls are.
+    if (TYPE_OF(value) == TYPE_WORD) [[likely]] {
+        cell* v = bound_value(value);
+        if (!v) return eval_expression(code, pc, end, prefix, sub);
+        uint32_t t = TYPE_OF(v);
+        if (word_runs_q(t)) {
+            // Function and branch calls name their frame from the word before anything
+            // can move the code; other calls take a copy.
+            if (t == TYPE_FUNCTION && !traced) {
+                pc++;
+                if (uint32_t c = eval_function_call(v, code, pc, end, value)) return c;
+                goto operators;
+            }
+            // Unset's and an op's errors; the rest are calls.
+            if (t == TYPE_UNSET || t == TYPE_OP) return eval_expression(code, pc, end, prefix, sub);
+            pc++;
+            if (t == TYPE_NATIVE && !traced) {
+                if (v->w1 == NATIVE_EITHER) {
+                    if (uint32_t c = eval_branch_call<true>(v, code, pc, end, value)) return c;
+                    goto operators;
+                }
+                if (v->w1 == NATIVE_IF) {
+                    if (uint32_t c = eval_branch_call<false>(v, code, pc, end, value)) return c;
+                    goto operators;
+                }
+                if (v->w1 == NATIVE_ANY || v->w1 == NATIVE_ALL) {
+                    cell name = *value;
+                    if (uint32_t c = eval_any_all_call(v, code, pc, end, &name, v->w1 == NATIVE_ALL)) return c;
+                    goto operators;
+                }
+            }
+            cell name = *value;
+            if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, false)) return c;
             goto operators;
+        }
+        value = v;
+        goto push;
+    }
+    // Then, in a block's body, set-words.
+    if (set_words && TYPE_OF(value) == TYPE_SET_WORD) {
+        if (uint32_t c = eval_set_word(value, code, pc, end)) return c;
+        prefix = true;  // the value's expression took every operator after it
+        goto operators;
+    }
+    switch (TYPE_OF(value)) {
         case TYPE_INTEGER:
         case TYPE_FLOAT:
         case TYPE_BLOCK:
@@ -610,49 +649,13 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
         case TYPE_PAREN:
             if (uint32_t c = eval_paren(value, pc)) return c;
             goto operators;
-        case TYPE_WORD: {
-            cell* v = bound_value(value);
-            if (!v) return eval_expression(code, pc, end, prefix, sub);
-            uint32_t t = TYPE_OF(v);
-            if (word_runs_q(t)) {
-                // Function and branch calls name their frame from the word before anything
-                // can move the code; other calls take a copy.
-                if (t == TYPE_FUNCTION && !traced) {
-                    pc++;
-                    if (uint32_t c = eval_function_call(v, code, pc, end, value)) return c;
-                    goto operators;
-                }
-                // Unset's and an op's errors; the rest are calls.
-                if (t == TYPE_UNSET || t == TYPE_OP) return eval_expression(code, pc, end, prefix, sub);
-                pc++;
-                if (t == TYPE_NATIVE && !traced) {
-                    if (v->w1 == NATIVE_EITHER) {
-                        if (uint32_t c = eval_branch_call<true>(v, code, pc, end, value)) return c;
-                        goto operators;
-                    }
-                    if (v->w1 == NATIVE_IF) {
-                        if (uint32_t c = eval_branch_call<false>(v, code, pc, end, value)) return c;
-                        goto operators;
-                    }
-                    if (v->w1 == NATIVE_ANY || v->w1 == NATIVE_ALL) {
-                        cell name = *value;
-                        if (uint32_t c = eval_any_all_call(v, code, pc, end, &name, v->w1 == NATIVE_ALL)) return c;
-                        goto operators;
-                    }
-                }
-                cell name = *value;
-                if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, false)) return c;
-                goto operators;
-            }
-            value = v;
-            break;
-        }
         case TYPE_PATH:
             if (uint32_t c = eval_path(code, pc, end)) return c;
             goto operators;
         default:
             return eval_expression(code, pc, end, prefix, sub);
     }
+push:
     stack::push(value);
     pc++;
 operators:
