@@ -104,11 +104,14 @@ using _context::settable_value;
 // same, and none of these cases can fail (a division or remainder that would fail is left
 // to the action for its errors; float comparison keeps its tolerance rule in the natives).
 constexpr uint32_t NATIVE_EQUAL_Q = 25;  // equal? .. greater-or-equal? are 25 .. 31
-constexpr int32_t infix_compare_ops[7] = {COMP_EQUAL,   COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER,
-                                          COMP_GREATER, COMP_LESSER_EQUAL, COMP_GREATER_EQUAL};
+// A comparison of two integers as the outcomes it is true for: bit 0 less, bit 1 equal, bit 2
+// greater; by native number from equal?, which computes the same.
+constexpr uint32_t LESS = 1, SAME = 2, MORE = 4;
+constexpr int32_t infix_compare_outcomes[7] = {SAME, LESS | MORE, SAME, LESS, MORE, LESS | SAME, MORE | SAME};
 
 // What the number fast path computes for a callee (an op's wrapped type and index) with a
-// left operand of type lt: math or compare is set, else it is not for the fast path.
+// left operand of type lt: math (a math op) or compare (its outcomes) is set, else it is not
+// for the fast path.
 struct number_op {
     int32_t math = -1, compare = -1;
     explicit operator bool() const { return math >= 0 || compare >= 0; }
@@ -137,21 +140,15 @@ constexpr auto action_math_ops = [] {
         // Only integers take the rest; the float and other cases keep their own rules.
         if (o.math > OP_MULTIPLY && lt != TYPE_INTEGER) o.math = -1;
     } else if (wrapped == TYPE_NATIVE && index >= NATIVE_EQUAL_Q && index < NATIVE_EQUAL_Q + 7 && lt == TYPE_INTEGER) {
-        o.compare = infix_compare_ops[index - NATIVE_EQUAL_Q];
+        o.compare = infix_compare_outcomes[index - NATIVE_EQUAL_Q];
     }
     return o;
 }
 
-// Two integers compared by a compare op.
-[[gnu::always_inline]] inline bool integer_compare(int32_t op, int32_t l, int32_t r) {
-    switch (op) {
-        case COMP_EQUAL: case COMP_STRICT_EQUAL: return l == r;
-        case COMP_NOT_EQUAL: return l != r;
-        case COMP_LESSER: return l < r;
-        case COMP_GREATER: return l > r;
-        case COMP_LESSER_EQUAL: return l <= r;
-        default: return l >= r;
-    }
+// Whether l and r compare as one of the outcomes.
+[[gnu::always_inline]] inline bool integer_compare(int32_t outcomes, int32_t l, int32_t r) {
+    int outcome = (l > r) - (l < r) + 1;  // 0 less, 1 equal, 2 greater
+    return outcomes >> outcome & 1;
 }
 
 // o, number_op_of for left's type, applied to left and right when the right operand fits and
