@@ -83,10 +83,13 @@ inline bool callable_q(uint32_t t) {
 }
 
 // Whether a word holding a value of type t does more than push it (a call, or unset's and
-// an op's errors): one test of a mask.
-constexpr uint64_t WORD_RUNS = uint64_t{1} << TYPE_UNSET | uint64_t{1} << TYPE_OP | uint64_t{1} << TYPE_NATIVE |
-                               uint64_t{1} << TYPE_ACTION | uint64_t{1} << TYPE_FUNCTION | uint64_t{1} << TYPE_ROUTINE;
-inline bool word_runs_q(uint32_t t) { return t < 64 && (WORD_RUNS >> t & 1); }
+// an op's errors): one read of a table by the type's byte.
+constexpr auto word_runs = [] {
+    std::array<bool, 256> runs{};
+    for (uint32_t t : {TYPE_UNSET, TYPE_OP, TYPE_NATIVE, TYPE_ACTION, TYPE_FUNCTION, TYPE_ROUTINE}) runs[t] = true;
+    return runs;
+}();
+inline bool word_runs_q(uint32_t t) { return word_runs[t & 0xFF]; }
 
 // The natives whose calls through a word take their own call paths: told by number, one compare.
 constexpr uint32_t NATIVE_IF = 1;
