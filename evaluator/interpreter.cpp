@@ -63,9 +63,10 @@ constexpr uint32_t MORE_SPEC = 1;
 inline cell* at(const cell* code, uint32_t i) { return node_buffer(series_node(code))->cells() + i; }
 // The cell at i, or null at end or past the block's current length (one read of the node).
 inline cell* at_within(const cell* code, uint32_t i, uint32_t end) {
+    if (i >= end) return nullptr;  // at an expression's end, without reading the node
     series_buffer* b = node_buffer(series_node(code));
     cell* c = b->cells() + i;
-    return i < end && c < b->cells_tail() ? c : nullptr;
+    return c < b->cells_tail() ? c : nullptr;
 }
 // A block's cells from its buffer's start, whatever its head: a shift, where the series
 // length divides by the unit.
