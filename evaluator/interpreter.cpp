@@ -66,6 +66,8 @@ inline cell* at_within(const cell* code, uint32_t i, uint32_t end) {
     if (i >= end) return nullptr;  // at an expression's end, without reading the node
     series_buffer* b = node_buffer(series_node(code));
     cell* c = b->cells() + i;
+    // A buffer's cell is never null: its callers' tests of the result are the bounds tests.
+    if (!c) __builtin_unreachable();
     return c < b->cells_tail() ? c : nullptr;
 }
 // A block's cells from its buffer's start, whatever its head: a shift, where the series
