@@ -1073,9 +1073,10 @@ uint32_t evaluator<traced>::eval_number_op(cell* fn, number_op o, cell* code, ui
     const call_plan* plan = plan_of(callee);
     if (plan && plan->length == 2 && plan->args == 2) {
         call c{callee, stack::current_frame(), code, pc, end, true, 0};
-        check_planned(c, *plan, 0, stack::arguments);
+        cell* args = callee + 1;  // the frame's arguments, which stay put
+        check_planned(c, *plan, 0, args);
         if (uint32_t code_ = fetch_right_operand(c, *plan)) return code_;
-        if (!number_apply(o, stack::arguments, stack::arguments + 1)) {
+        if (!number_apply(o, args, args + 1)) {
             int32_t refs[1] = {-1};
             uint32_t code_ = TYPE_OF(callee) == TYPE_ACTION
                                  ? static_cast<uint32_t>(action_entry_of(callee)(refs))
