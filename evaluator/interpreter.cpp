@@ -550,11 +550,11 @@ uint32_t evaluator<traced>::infix_ops(cell* start, cell* code, uint32_t& pc, uin
             number_op o = number_op_of(op_wrapped_type(v), v->w1, TYPE_OF(start));
             if (number_infix(o, code, pc, end, start)) continue;
             if constexpr (!traced) {
-                name = *next;
                 if (o) {
-                    if (uint32_t c = eval_number_op(v, o, code, pc, end, &name)) return c;
+                    if (uint32_t c = eval_number_op(v, o, code, pc, end, next)) return c;
                     continue;
                 }
+                name = *next;
             }
         }
         if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
@@ -1063,7 +1063,8 @@ uint32_t evaluator<traced>::fetch_right_operand(const call& c, const call_plan& 
 // A number operator whose right operand the fast path could not take (a paren, a call), called
 // as eval_call and fetch_and_run call it when its spec is two plain arguments: computed in
 // place when both are numbers it takes, else by its action or native. Other specs go the
-// general way. o: the operator's number_op for the left operand.
+// general way. o: the operator's number_op for the left operand. name is read before anything
+// runs: it may be the word in the code.
 template <bool traced>
 uint32_t evaluator<traced>::eval_number_op(cell* fn, number_op o, cell* code, uint32_t& pc, uint32_t end,
                                            const cell* name) {
