@@ -535,7 +535,9 @@ uint32_t evaluator<traced>::infix_ops(cell* start, cell* code, uint32_t& pc, uin
         if (TYPE_OF(next) != TYPE_WORD) break;
         cell* v = bound_value(next);
         if (!v || TYPE_OF(v) != TYPE_OP) break;
-        // The name is read before anything runs; untraced, only the number path runs first.
+        // The name is read before anything runs: traced, before the event; untraced, the
+        // number path, which only reads, comes first, and a number operator's call takes the
+        // word in the code.
         cell name;
         if constexpr (traced) name = *next;
         if (firing()) [[unlikely]] {
