@@ -63,9 +63,12 @@ constexpr uint32_t MORE_SPEC = 1;
 inline cell* at(const cell* code, uint32_t i) { return node_buffer(series_node(code))->cells() + i; }
 // The cell at i, or null at end or past the block's current length (one read of the node).
 inline cell* at_within(const cell* code, uint32_t i, uint32_t end) {
+    if (i >= end) return nullptr;  // at an expression's end, without reading the node
     series_buffer* b = node_buffer(series_node(code));
     cell* c = b->cells() + i;
-    return i < end && c < b->cells_tail() ? c : nullptr;
+    // A buffer's cell is never null: its callers' tests of the result are the bounds tests.
+    if (!c) __builtin_unreachable();
+    return c < b->cells_tail() ? c : nullptr;
 }
 // A block's cells from its buffer's start, whatever its head: a shift, where the series
 // length divides by the unit.
@@ -83,10 +86,13 @@ inline bool callable_q(uint32_t t) {
 }
 
 // Whether a word holding a value of type t does more than push it (a call, or unset's and
-// an op's errors): one test of a mask.
-constexpr uint64_t WORD_RUNS = uint64_t{1} << TYPE_UNSET | uint64_t{1} << TYPE_OP | uint64_t{1} << TYPE_NATIVE |
-                               uint64_t{1} << TYPE_ACTION | uint64_t{1} << TYPE_FUNCTION | uint64_t{1} << TYPE_ROUTINE;
-inline bool word_runs_q(uint32_t t) { return t < 64 && (WORD_RUNS >> t & 1); }
+// an op's errors): one read of a table by the type's byte.
+constexpr auto word_runs = [] {
+    std::array<bool, 256> runs{};
+    for (uint32_t t : {TYPE_UNSET, TYPE_OP, TYPE_NATIVE, TYPE_ACTION, TYPE_FUNCTION, TYPE_ROUTINE}) runs[t] = true;
+    return runs;
+}();
+inline bool word_runs_q(uint32_t t) { return word_runs[t & 0xFF]; }
 
 // The natives whose calls through a word take their own call paths: told by number, one compare.
 constexpr uint32_t NATIVE_IF = 1;
@@ -104,77 +110,83 @@ using _context::settable_value;
 // same, and none of these cases can fail (a division or remainder that would fail is left
 // to the action for its errors; float comparison keeps its tolerance rule in the natives).
 constexpr uint32_t NATIVE_EQUAL_Q = 25;  // equal? .. greater-or-equal? are 25 .. 31
-constexpr int32_t infix_compare_ops[7] = {COMP_EQUAL,   COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER,
-                                          COMP_GREATER, COMP_LESSER_EQUAL, COMP_GREATER_EQUAL};
+// A comparison of two integers as the outcomes it is true for: bit 0 less, bit 1 equal, bit 2
+// greater; by native number from equal?, which computes the same.
+constexpr uint32_t LESS = 1, SAME = 2, MORE = 4;
+constexpr int32_t infix_compare_outcomes[7] = {SAME, LESS | MORE, SAME, LESS, MORE, LESS | SAME, MORE | SAME};
 
 // What the number fast path computes for a callee (an op's wrapped type and index) with a
-// left operand of type lt: math or compare is set, else it is not for the fast path.
+// left operand of type lt: math (a math op) or compare (its outcomes) is set, else it is not
+// for the fast path.
 struct number_op {
     int32_t math = -1, compare = -1;
     explicit operator bool() const { return math >= 0 || compare >= 0; }
 };
 
+// The math op of each action the number path computes, by action number; -1 for the rest.
+constexpr auto action_math_ops = [] {
+    std::array<int8_t, ACT_XOR + 1> ops{};
+    ops.fill(-1);
+    ops[ACT_ADD] = OP_ADD;
+    ops[ACT_SUBTRACT] = OP_SUBTRACT;
+    ops[ACT_MULTIPLY] = OP_MULTIPLY;
+    ops[ACT_DIVIDE] = OP_DIVIDE;
+    ops[ACT_REMAINDER] = OP_REMAINDER;
+    ops[ACT_AND] = OP_AND;
+    ops[ACT_OR] = OP_OR;
+    ops[ACT_XOR] = OP_XOR;
+    return ops;
+}();
+
 [[gnu::always_inline]] inline number_op number_op_of(uint32_t wrapped, uint32_t index, uint32_t lt) {
     number_op o;
     if (lt != TYPE_INTEGER && lt != TYPE_FLOAT) return o;
     if (wrapped == TYPE_ACTION) {
-        switch (index) {
-            case ACT_ADD: o.math = OP_ADD; break;
-            case ACT_SUBTRACT: o.math = OP_SUBTRACT; break;
-            case ACT_MULTIPLY: o.math = OP_MULTIPLY; break;
-            case ACT_DIVIDE: o.math = OP_DIVIDE; break;
-            case ACT_REMAINDER: o.math = OP_REMAINDER; break;
-            case ACT_AND: o.math = OP_AND; break;
-            case ACT_OR: o.math = OP_OR; break;
-            case ACT_XOR: o.math = OP_XOR; break;
-            default: return o;
-        }
+        if (index < action_math_ops.size()) o.math = action_math_ops[index];
         // Only integers take the rest; the float and other cases keep their own rules.
         if (o.math > OP_MULTIPLY && lt != TYPE_INTEGER) o.math = -1;
     } else if (wrapped == TYPE_NATIVE && index >= NATIVE_EQUAL_Q && index < NATIVE_EQUAL_Q + 7 && lt == TYPE_INTEGER) {
-        o.compare = infix_compare_ops[index - NATIVE_EQUAL_Q];
+        o.compare = infix_compare_outcomes[index - NATIVE_EQUAL_Q];
     }
     return o;
 }
 
-// o applied to left and right when the right operand fits and nothing can fail; the
-// result replaces left.
+// Whether l and r compare as one of the outcomes.
+[[gnu::always_inline]] inline bool integer_compare(int32_t outcomes, int32_t l, int32_t r) {
+    int outcome = (l > r) - (l < r) + 1;  // 0 less, 1 equal, 2 greater
+    return outcomes >> outcome & 1;
+}
+
+// o, number_op_of for left's type, applied to left and right when the right operand fits and
+// nothing can fail; the result replaces left.
 [[gnu::always_inline]] inline bool number_apply(number_op o, cell* left, const cell* right) {
     uint32_t lt = TYPE_OF(left), rt = TYPE_OF(right);
-    if (rt != TYPE_INTEGER && !(rt == TYPE_FLOAT && o.math >= 0 && o.math <= OP_MULTIPLY)) return false;
-    // A division or remainder that would fail is left to the action, which raises the error.
-    if ((o.math == OP_DIVIDE || o.math == OP_REMAINDER) &&
-        (right->w2 == 0 || (static_cast<int32_t>(right->w2) == -1 && static_cast<int32_t>(left->w2) == INT32_MIN)))
-        return false;
-    if (lt == TYPE_FLOAT || rt == TYPE_FLOAT) {
-        double x = lt == TYPE_FLOAT ? cell_float(left) : static_cast<int32_t>(left->w2);
-        double y = rt == TYPE_FLOAT ? cell_float(right) : static_cast<int32_t>(right->w2);
-        left->header = TYPE_FLOAT;
-        set_cell_float(left, o.math == OP_ADD ? x + y : o.math == OP_SUBTRACT ? x - y : x * y);
-        return true;
-    }
-    auto l = static_cast<int32_t>(left->w2), r = static_cast<int32_t>(right->w2);
-    if (o.math >= 0) {
+    if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) [[likely]] {
+        auto l = static_cast<int32_t>(left->w2), r = static_cast<int32_t>(right->w2);
         // The common sums inline; an overflow (it widens to float) and the rest go through
         // the integer code.
         int32_t sum;
-        bool inline_done = o.math == OP_ADD        ? !__builtin_add_overflow(l, r, &sum)
-                           : o.math == OP_SUBTRACT ? !__builtin_sub_overflow(l, r, &sum)
-                                                   : false;
-        if (inline_done) left->w2 = static_cast<uint32_t>(sum);
-        else integer::do_math_op(l, r, o.math, left);
+        if ((o.math == OP_ADD && !__builtin_add_overflow(l, r, &sum)) ||
+            (o.math == OP_SUBTRACT && !__builtin_sub_overflow(l, r, &sum))) {
+            left->w2 = static_cast<uint32_t>(sum);
+            return true;
+        }
+        if (o.math < 0) {
+            *left = integer_compare(o.compare, l, r) ? true_value : false_value;
+            return true;
+        }
+        // A division or remainder that would fail is left to the action, which raises the error.
+        if ((o.math == OP_DIVIDE || o.math == OP_REMAINDER) && (r == 0 || (r == -1 && l == INT32_MIN))) return false;
+        integer::do_math_op(l, r, o.math, left);
         return true;
     }
-    bool truth = false;
-    switch (o.compare) {
-        case COMP_EQUAL: case COMP_STRICT_EQUAL: truth = l == r; break;
-        case COMP_NOT_EQUAL: truth = l != r; break;
-        case COMP_LESSER: truth = l < r; break;
-        case COMP_GREATER: truth = l > r; break;
-        case COMP_LESSER_EQUAL: truth = l <= r; break;
-        default: truth = l >= r; break;
-    }
-    *left = truth ? true_value : false_value;
+    // A float on either side: add, subtract and multiply only (a float left operand's number_op
+    // has no other).
+    if (rt == TYPE_FLOAT ? static_cast<uint32_t>(o.math) > OP_MULTIPLY : rt != TYPE_INTEGER) return false;
+    double x = lt == TYPE_FLOAT ? cell_float(left) : static_cast<int32_t>(left->w2);
+    double y = rt == TYPE_FLOAT ? cell_float(right) : static_cast<int32_t>(right->w2);
+    left->header = TYPE_FLOAT;
+    set_cell_float(left, o.math == OP_ADD ? x + y : o.math == OP_SUBTRACT ? x - y : x * y);
     return true;
 }
 
@@ -524,7 +536,11 @@ uint32_t evaluator<traced>::infix_ops(cell* start, cell* code, uint32_t& pc, uin
         if (TYPE_OF(next) != TYPE_WORD) break;
         cell* v = bound_value(next);
         if (!v || TYPE_OF(v) != TYPE_OP) break;
-        cell name = *next;
+        // The name is read before anything runs: traced, before the event; untraced, the
+        // number path, which only reads, comes first, and a number operator's call takes the
+        // word in the code.
+        cell name;
+        if constexpr (traced) name = *next;
         if (firing()) [[unlikely]] {
             fire_interp_event(TRACE_FETCH, code, pc, nullptr, next);
             cell* again = at_within(code, pc, end);
@@ -536,9 +552,12 @@ uint32_t evaluator<traced>::infix_ops(cell* start, cell* code, uint32_t& pc, uin
         if (!firing()) {
             number_op o = number_op_of(op_wrapped_type(v), v->w1, TYPE_OF(start));
             if (number_infix(o, code, pc, end, start)) continue;
-            if (!traced && o) {
-                if (uint32_t c = eval_number_op(v, o, code, pc, end, &name)) return c;
-                continue;
+            if constexpr (!traced) {
+                if (o) {
+                    if (uint32_t c = eval_number_op(v, o, code, pc, end, next)) return c;
+                    continue;
+                }
+                name = *next;
             }
         }
         if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, true)) return c;
@@ -583,12 +602,51 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
     // Tracing reports every step, which only the general path does.
     if (firing()) [[unlikely]] return eval_expression(code, pc, end, prefix, sub);
     cell* start = stack::top;
-    switch (TYPE_OF(value)) {
-        case TYPE_SET_WORD:
-            if constexpr (!set_words) return eval_expression(code, pc, end, prefix, sub);
-            if (uint32_t c = eval_set_word(value, code, pc, end)) return c;
-            prefix = true;  // the value's expression took every operator after it
+    // Words first, by one compare: most arguments and calls are.
+    if (TYPE_OF(value) == TYPE_WORD) [[likely]] {
+        cell* v = bound_value(value);
+        if (!v) return eval_expression(code, pc, end, prefix, sub);
+        uint32_t t = TYPE_OF(v);
+        if (word_runs_q(t)) {
+            // Function and branch calls name their frame from the word before anything
+            // can move the code; other calls take a copy.
+            if (t == TYPE_FUNCTION && !traced) {
+                pc++;
+                if (uint32_t c = eval_function_call(v, code, pc, end, value)) return c;
+                goto operators;
+            }
+            // Unset's and an op's errors; the rest are calls.
+            if (t == TYPE_UNSET || t == TYPE_OP) return eval_expression(code, pc, end, prefix, sub);
+            pc++;
+            if (t == TYPE_NATIVE && !traced) {
+                if (v->w1 == NATIVE_EITHER) {
+                    if (uint32_t c = eval_branch_call<true>(v, code, pc, end, value)) return c;
+                    goto operators;
+                }
+                if (v->w1 == NATIVE_IF) {
+                    if (uint32_t c = eval_branch_call<false>(v, code, pc, end, value)) return c;
+                    goto operators;
+                }
+                if (v->w1 == NATIVE_ANY || v->w1 == NATIVE_ALL) {
+                    cell name = *value;
+                    if (uint32_t c = eval_any_all_call(v, code, pc, end, &name, v->w1 == NATIVE_ALL)) return c;
+                    goto operators;
+                }
+            }
+            cell name = *value;
+            if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, false)) return c;
             goto operators;
+        }
+        value = v;
+        goto push;
+    }
+    // Then, in a block's body, set-words.
+    if (set_words && TYPE_OF(value) == TYPE_SET_WORD) {
+        if (uint32_t c = eval_set_word(value, code, pc, end)) return c;
+        prefix = true;  // the value's expression took every operator after it
+        goto operators;
+    }
+    switch (TYPE_OF(value)) {
         case TYPE_INTEGER:
         case TYPE_FLOAT:
         case TYPE_BLOCK:
@@ -597,49 +655,13 @@ uint32_t evaluator<traced>::eval_simple(cell* value, cell* code, uint32_t& pc, u
         case TYPE_PAREN:
             if (uint32_t c = eval_paren(value, pc)) return c;
             goto operators;
-        case TYPE_WORD: {
-            cell* v = bound_value(value);
-            if (!v) return eval_expression(code, pc, end, prefix, sub);
-            uint32_t t = TYPE_OF(v);
-            if (word_runs_q(t)) {
-                // Function and branch calls name their frame from the word before anything
-                // can move the code; other calls take a copy.
-                if (t == TYPE_FUNCTION && !traced) {
-                    pc++;
-                    if (uint32_t c = eval_function_call(v, code, pc, end, value)) return c;
-                    goto operators;
-                }
-                // Unset's and an op's errors; the rest are calls.
-                if (t == TYPE_UNSET || t == TYPE_OP) return eval_expression(code, pc, end, prefix, sub);
-                pc++;
-                if (t == TYPE_NATIVE && !traced) {
-                    if (v->w1 == NATIVE_EITHER) {
-                        if (uint32_t c = eval_branch_call<true>(v, code, pc, end, value)) return c;
-                        goto operators;
-                    }
-                    if (v->w1 == NATIVE_IF) {
-                        if (uint32_t c = eval_branch_call<false>(v, code, pc, end, value)) return c;
-                        goto operators;
-                    }
-                    if (v->w1 == NATIVE_ANY || v->w1 == NATIVE_ALL) {
-                        cell name = *value;
-                        if (uint32_t c = eval_any_all_call(v, code, pc, end, &name, v->w1 == NATIVE_ALL)) return c;
-                        goto operators;
-                    }
-                }
-                cell name = *value;
-                if (uint32_t c = eval_call(v, code, pc, end, nullptr, 0, &name, false)) return c;
-                goto operators;
-            }
-            value = v;
-            break;
-        }
         case TYPE_PATH:
             if (uint32_t c = eval_path(code, pc, end)) return c;
             goto operators;
         default:
             return eval_expression(code, pc, end, prefix, sub);
     }
+push:
     stack::push(value);
     pc++;
 operators:
@@ -1016,19 +1038,26 @@ inline cell* push_infix_callee(const cell* fn) {
 }
 
 // The right operand of a number operator whose plan is two arguments, as fetch_planned fetches
-// it; a call of a native or action through a word goes to it without the general evaluation
-// of an argument.
+// it; a paren, and a call of a native or action through a word, go to their own paths without
+// the general evaluation of an argument.
 template <bool traced>
 uint32_t evaluator<traced>::fetch_right_operand(const call& c, const call_plan& plan) {
     cell* value = at_within(c.code, c.pc, c.end);
     cell* fn = value && TYPE_OF(value) == TYPE_WORD ? bound_value(value) : nullptr;
     bool plain = (plan.types[1].header & ARG_KIND_MASK) == ARG_PLAIN << ARG_KIND_SHIFT;
-    if (!fn || !plain || (TYPE_OF(fn) != TYPE_NATIVE && TYPE_OF(fn) != TYPE_ACTION)) return fetch_planned(c, plan, 1);
-    cell name = *value;
-    c.pc++;
-    bool any_all = TYPE_OF(fn) == TYPE_NATIVE && (fn->w1 == NATIVE_ANY || fn->w1 == NATIVE_ALL);
-    uint32_t code = any_all ? eval_any_all_call(fn, c.code, c.pc, c.end, &name, fn->w1 == NATIVE_ALL)
-                            : eval_word_call(fn, c.code, c.pc, c.end, &name);
+    uint32_t code;
+    if (fn && plain && (TYPE_OF(fn) == TYPE_NATIVE || TYPE_OF(fn) == TYPE_ACTION)) {
+        cell name = *value;
+        c.pc++;
+        bool any_all = TYPE_OF(fn) == TYPE_NATIVE && (fn->w1 == NATIVE_ANY || fn->w1 == NATIVE_ALL);
+        code = any_all ? eval_any_all_call(fn, c.code, c.pc, c.end, &name, fn->w1 == NATIVE_ALL)
+                       : eval_word_call(fn, c.code, c.pc, c.end, &name);
+    } else if (value && plain && TYPE_OF(value) == TYPE_PAREN && !firing()) {
+        // What eval_simple makes of a paren with no operator taken after it.
+        code = eval_paren(value, c.pc);
+    } else {
+        return fetch_planned(c, plan, 1);
+    }
     if (code) return code;
     check_planned(c, plan, 1, stack::top - 1);
     return 0;
@@ -1037,7 +1066,8 @@ uint32_t evaluator<traced>::fetch_right_operand(const call& c, const call_plan& 
 // A number operator whose right operand the fast path could not take (a paren, a call), called
 // as eval_call and fetch_and_run call it when its spec is two plain arguments: computed in
 // place when both are numbers it takes, else by its action or native. Other specs go the
-// general way. o: the operator's number_op for the left operand.
+// general way. o: the operator's number_op for the left operand. name is read before anything
+// runs: it may be the word in the code.
 template <bool traced>
 uint32_t evaluator<traced>::eval_number_op(cell* fn, number_op o, cell* code, uint32_t& pc, uint32_t end,
                                            const cell* name) {
@@ -1047,9 +1077,10 @@ uint32_t evaluator<traced>::eval_number_op(cell* fn, number_op o, cell* code, ui
     const call_plan* plan = plan_of(callee);
     if (plan && plan->length == 2 && plan->args == 2) {
         call c{callee, stack::current_frame(), code, pc, end, true, 0};
-        check_planned(c, *plan, 0, stack::arguments);
+        cell* args = callee + 1;  // the frame's arguments, which stay put
+        check_planned(c, *plan, 0, args);
         if (uint32_t code_ = fetch_right_operand(c, *plan)) return code_;
-        if (!number_apply(o, stack::arguments, stack::arguments + 1)) {
+        if (!number_apply(o, args, args + 1)) {
             int32_t refs[1] = {-1};
             uint32_t code_ = TYPE_OF(callee) == TYPE_ACTION
                                  ? static_cast<uint32_t>(action_entry_of(callee)(refs))
