@@ -2,6 +2,7 @@
 // above all, colours. The count sits in header bits 19-22 and byte i is payload byte i
 // (w1 holds bytes 0-3, first byte lowest). Arithmetic works byte by byte and saturates.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/cell.h"
@@ -15,8 +16,9 @@ constexpr uint32_t MAX_COUNT = 12;
 void init();
 
 inline uint32_t count_of(const cell* c) { return (c->header >> COUNT_SHIFT) & 0xF; }
-inline uint8_t* bytes_of(cell* c) { return reinterpret_cast<uint8_t*>(&c->w1); }
-inline const uint8_t* bytes_of(const cell* c) { return reinterpret_cast<const uint8_t*>(&c->w1); }
+// From the cell's address, not w1's: the bytes run on through w2 and w3.
+inline uint8_t* bytes_of(cell* c) { return reinterpret_cast<uint8_t*>(c) + offsetof(cell, w1); }
+inline const uint8_t* bytes_of(const cell* c) { return reinterpret_cast<const uint8_t*>(c) + offsetof(cell, w1); }
 
 cell* push(uint32_t count, uint32_t w1, uint32_t w2, uint32_t w3);
 // The low byte of each of count values (at most 12 are taken), then zero bytes up to 3.

@@ -85,7 +85,15 @@ public:
     explicit root_node(node_id n = 0, bool cells = true)
         : node(n), has_cells(cells), prev(nullptr), next(root_node_list) {
         if (next) next->prev = this;
+        // GCC sees a local's address stored in a global; the destructor takes it out again.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdangling-pointer"
+#endif
         root_node_list = this;
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
     }
     ~root_node() {
         if (prev) prev->next = next;
