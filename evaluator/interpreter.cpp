@@ -322,10 +322,10 @@ constexpr uint32_t MAX_REFINEMENTS = 32;
 
 // A callee's compiled spec decoded once into C++, so that a call reads its arguments'
 // typesets and finds a path's refinements without walking the spec. Plans never
-// change once made; the compiled spec's cell holds the plan's number plus one in w3 (a block
-// cell's w3 is otherwise unused), or NO_PLAN for a spec too long for one.
+// change once made; the compiled spec's cell holds the plan's number in w3 (a block cell's
+// w3 is otherwise unused, 0 before the plan is made), or NO_PLAN for a spec too long for one.
 constexpr uint32_t PLAN_SPEC_CELLS = 24;
-constexpr uint32_t NO_PLAN = UINT32_MAX;
+constexpr uint32_t NO_PLAN = 1;
 
 struct call_plan {
     struct refinement {
@@ -377,7 +377,9 @@ uint64_t type_mask(const cell* ts) {
 // Each plan on its own: a nested call may add one while an outer call reads its own.
 // Equal plans are made once, by their bytes: natives made at run time in a loop would
 // otherwise add one per value.
-std::vector<std::unique_ptr<const call_plan>> call_plans;
+// By number: 0 (none made yet) and NO_PLAN hold no plan, so that a call reads its plan with
+// no test of the number.
+std::vector<std::unique_ptr<const call_plan>> call_plans(2);
 std::unordered_map<std::string, uint32_t> call_plan_ids;
 
 [[gnu::noinline]] uint32_t make_call_plan(cell* callee) {
@@ -409,7 +411,7 @@ std::unordered_map<std::string, uint32_t> call_plan_ids;
     // The parts in use tell plans apart; the rest is zeros.
     std::string bytes(reinterpret_cast<const char*>(&plan), offsetof(call_plan, types) + n * sizeof(cell));
     bytes.append(reinterpret_cast<const char*>(plan.refinements), refinement_count * sizeof(call_plan::refinement));
-    auto [known, added] = call_plan_ids.try_emplace(bytes, static_cast<uint32_t>(call_plans.size() + 1));
+    auto [known, added] = call_plan_ids.try_emplace(bytes, static_cast<uint32_t>(call_plans.size()));
     if (added) call_plans.push_back(std::make_unique<const call_plan>(plan));
     return cached->w3 = known->second;
 }
@@ -418,7 +420,7 @@ std::unordered_map<std::string, uint32_t> call_plan_ids;
 inline const call_plan* plan_of(cell* callee) {
     const cell* cached = series_cell(callee->w3, MORE_SPEC);
     uint32_t id = TYPE_OF(cached) == TYPE_BLOCK && cached->w3 ? cached->w3 : make_call_plan(callee);
-    return id == NO_PLAN ? nullptr : call_plans[id - 1].get();
+    return call_plans[id].get();
 }
 
 // --- The evaluator ---------------------------------------------------------------------------
