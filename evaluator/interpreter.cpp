@@ -1787,10 +1787,11 @@ uint32_t evaluator<traced>::exec_body(cell* fn) {
         stack::arguments = args;
         stack::top = args + 1;
     }
-    frame->header &= ~FRAME_BODY;
     stack::restore_context(frame);
-    frame->ctx = 0;
+    // Every caller pops the frame at once; only a trace event runs code before that.
     if (firing() && TYPE_OF(body) == TYPE_BLOCK) [[unlikely]] {
+        frame->header &= ~FRAME_BODY;
+        frame->ctx = 0;
         cell name = frame_name(frame);
         fire_interp_event(TRACE_RETURN, nullptr, -1, &name, stack::arguments);
     }
