@@ -337,6 +337,11 @@ struct call_plan {
     uint32_t args;    // the fixed arguments before the first refinement
     uint32_t refinement_count;
     int32_t locals;  // a function's; 0 for natives and actions
+    // A function's frame after its fixed arguments: every refinement inactive (false, then
+    // none per argument), then the locals (false for /local, none per word). tail cells,
+    // those whose bit is set in tail_false false, the others none.
+    uint32_t tail;
+    uint64_t tail_false;
     cell types[PLAN_SPEC_CELLS];  // by spec index; a refinement's cell is its own
     refinement refinements[MAX_REFINEMENTS];
     uint64_t accepts[PLAN_SPEC_CELLS];  // types[i] as a mask by type: one test per argument
@@ -398,6 +403,12 @@ std::unordered_map<std::string, uint32_t> call_plan_ids;
     plan.refinement_count = refinement_count;
     plan.locals = function ? last : 0;
     while (plan.args < n && TYPE_OF(series_cell(spec, plan.args)) == TYPE_TYPESET) plan.args++;
+    if (function) {
+        plan.tail = n - plan.args + static_cast<uint32_t>(std::max(last, 0));
+        for (uint32_t i = plan.args; i < n; i++)
+            if (TYPE_OF(series_cell(spec, i)) == TYPE_REFINEMENT) plan.tail_false |= uint64_t{1} << (i - plan.args);
+        if (last > 0) plan.tail_false |= uint64_t{1} << (n - plan.args);
+    }
     for (uint32_t i = 0; i < n; i++) {
         const cell* e = series_cell(spec, i);
         plan.types[i] = *e;
@@ -1113,10 +1124,13 @@ uint32_t evaluator<traced>::eval_function_call(cell* fn, cell* code, uint32_t& p
     } else {
         for (uint32_t i = 0; i < plan->args; i++)
             if (uint32_t code_ = fetch_planned(c, *plan, i)) return code_;
-        // Every refinement laid out inactive: false, then none per argument; then the locals.
-        for (uint32_t i = plan->args; i < plan->length; i++)
-            stack::push(TYPE_OF(&plan->types[i]) == TYPE_REFINEMENT ? &false_value : &none_value);
-        if (plan->locals > 0) push_unused_refinement(plan->locals);
+        if (uint32_t n = plan->tail) {
+            cell* tail = stack::top;
+            if (tail + n >= stack::end) stack::overflow();
+            for (uint32_t i = 0; i < n; i++) tail[i] = none_value;
+            for (uint64_t m = plan->tail_false; m; m &= m - 1) tail[std::countr_zero(m)] = false_value;
+            stack::top = tail + n;
+        }
         if (uint32_t code_ = callee->header & (FUNC_TRACE | FUNC_NO_TRACE) ? exec_function(callee) : exec_body(callee))
             return code_;
     }
