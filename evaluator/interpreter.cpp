@@ -1117,11 +1117,13 @@ template <bool traced>
 uint32_t evaluator<traced>::eval_function_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
     cell* callee = stack::push(fn);
     stack::mark_interp_func(name);
-    call c{callee, stack::current_frame(), code, pc, end, false, 0};
     const call_plan* plan = plan_of(callee);
+    // A call of its own per way, as run_call has: the general one keeps its call in memory.
     if (!plan) [[unlikely]] {
-        if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) return code_;
+        if (uint32_t code_ = fetch_and_run(call{callee, stack::current_frame(), code, pc, end, false, 0}, nullptr, 0))
+            return code_;
     } else {
+        call c{callee, stack::current_frame(), code, pc, end, false, 0};
         for (uint32_t i = 0; i < plan->args; i++)
             if (uint32_t code_ = fetch_planned(c, *plan, i)) return code_;
         if (uint32_t n = plan->tail) {
