@@ -25,8 +25,10 @@ namespace {
 
 inline bool try_all_q(const call_frame* f) { return frame_type_of(f) == FRAME_TRY_ALL; }
 
-// Keeps the target frame and makes it current with value in its slot 0.
+// Keeps the target frame and makes it current with value in its slot 0. The function frames
+// above it end here: their contexts point back.
 void keep_target(call_frame* target, const cell& value) {
+    for (call_frame* f = ctop - 1; f > target; f--) restore(f);
     cell* base = base_of(target);
     ctop = target + 1;
     arguments = base;
