@@ -148,7 +148,7 @@ void pick_stack() {
 }
 
 // The frame of the code that called the routine.
-void frame_index_q() { result(integer_value(static_cast<int32_t>(stack::current_frame()->base))); }
+void frame_index_q() { result(integer_value(static_cast<int32_t>(stack::index_of(stack::current_frame()->base)))); }
 
 void collect_calls() {
     stack::collect_calls(arg(0));

@@ -41,7 +41,7 @@ void collect_calls(cell* block) {
         if (anonymous_q(f)) continue;
         cell w = frame_word(f);
         block::ks_append(block, &w);
-        cell base = integer_value(static_cast<int32_t>(f->base));
+        cell base = integer_value(static_cast<int32_t>(index_of(f->base)));
         block::ks_append(block, &base);
     }
 }

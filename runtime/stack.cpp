@@ -94,7 +94,7 @@ void unwind_any() {
         return;
     }
     top = arguments;
-    arguments = bottom + f->base;
+    arguments = f->base;
 }
 
 void unwind_to(uint32_t type, bool keep) {
@@ -112,7 +112,7 @@ void unwind_to(uint32_t type, bool keep) {
         arguments = top = bottom;
     } else {
         top = arguments + 1;
-        arguments = bottom + ctop->base;
+        arguments = ctop->base;
     }
     if (!keep && ctop < entry) ctop++;
 }
@@ -123,7 +123,7 @@ void unwind_to_last(uint32_t type) {
     cell* entry_arguments = arguments;
     unwind_to(type, false);
     // The found frame's own base: recorded by the popped frame above it, if any.
-    cell* slot = ctop < entry ? bottom + ctop->base : entry_arguments;
+    cell* slot = ctop < entry ? ctop->base : entry_arguments;
     *slot = result;
     arguments = slot;
     top = slot + 1;

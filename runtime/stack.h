@@ -39,10 +39,10 @@ constexpr uint32_t FRAME_INTERP = 0x80000000;  // pushed by the interpreter
 struct call_frame {
     uint32_t header;    // type and flags
     uint32_t symbol;    // of the word that names the frame
-    uint32_t base;      // the caller's stack::arguments, as a slot index
     node_id word_ctx;   // context of the naming word
     node_id ctx;        // function frames: the locals context whose values it re-pointed
     uint32_t saved;     // that context's values word when the frame was pushed
+    cell* base;         // the caller's stack::arguments (the stack never moves: no index to convert)
 };
 
 inline uint32_t frame_type_of(const call_frame* f) { return (f->header & FRAME_TYPE_MASK) >> FRAME_TYPE_SHIFT; }
@@ -113,7 +113,7 @@ inline void mark(const cell* word, uint32_t flags) {
     // Field by field: a whole-record initializer went through vector shuffles.
     f->header = flags;
     f->symbol = word->w2;
-    f->base = index_of(arguments);
+    f->base = arguments;
     f->word_ctx = word->w1;
     f->ctx = 0;
     f->saved = 0;
@@ -153,7 +153,7 @@ bool eval_q(const call_frame* f, bool one_only);
 
 // The first argument of a frame: the current base for the top frame, else the base the
 // frame above it recorded.
-inline cell* base_of(const call_frame* f) { return f == ctop - 1 ? arguments : bottom + f[1].base; }
+inline cell* base_of(const call_frame* f) { return f == ctop - 1 ? arguments : f[1].base; }
 
 // Writes the saved values pointer back into the context a function frame re-pointed.
 inline void restore_context(const call_frame* f) { series_cell(f->ctx, 0)->w2 = f->saved; }
@@ -166,7 +166,7 @@ inline void restore(const call_frame* f) {
 inline void unwind() {
     call_frame* f = --ctop;
     top = arguments + 1;
-    arguments = bottom + f->base;
+    arguments = f->base;
 }
 inline void unwind_func() {
     restore(ctop - 1);
@@ -185,7 +185,7 @@ inline void unwind_func_last() {
 // Pops the top frame, dropping its result and the caller's values.
 inline void unwind_drop() {
     call_frame* f = --ctop;
-    arguments = top = bottom + f->base;
+    arguments = top = f->base;
 }
 inline void unwind_func_drop() {
     restore(ctop - 1);
