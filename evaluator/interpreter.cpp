@@ -338,10 +338,11 @@ struct call_plan {
     uint32_t refinement_count;
     int32_t locals;  // a function's; 0 for natives and actions
     // A function's frame after its fixed arguments: every refinement inactive (false, then
-    // none per argument), then the locals (false for /local, none per word). tail cells,
-    // those whose bit is set in tail_false false, the others none.
+    // none per argument), then the locals (false for /local, none per word). tail cells in
+    // all, false where tail_false has the cell's bit (all lie within the spec's cells), else
+    // none. 32 bits: no padding in the bytes that tell plans apart.
     uint32_t tail;
-    uint64_t tail_false;
+    uint32_t tail_false;
     cell types[PLAN_SPEC_CELLS];  // by spec index; a refinement's cell is its own
     refinement refinements[MAX_REFINEMENTS];
     uint64_t accepts[PLAN_SPEC_CELLS];  // types[i] as a mask by type: one test per argument
@@ -365,6 +366,8 @@ struct call_plan {
     }
 };
 static_assert(TYPE_EVENT < 64, "a plan's type masks hold every type");
+static_assert(PLAN_SPEC_CELLS < 32 && offsetof(call_plan, types) == 6 * sizeof(uint32_t),
+              "a plan's tail bits hold its spec's cells, and its leading fields have no padding");
 
 inline bool plan_accepts(uint64_t mask, uint32_t type) { return type < 64 && (mask >> type & 1); }
 
@@ -406,8 +409,8 @@ std::unordered_map<std::string, uint32_t> call_plan_ids;
     if (function) {
         plan.tail = n - plan.args + static_cast<uint32_t>(std::max(last, 0));
         for (uint32_t i = plan.args; i < n; i++)
-            if (TYPE_OF(series_cell(spec, i)) == TYPE_REFINEMENT) plan.tail_false |= uint64_t{1} << (i - plan.args);
-        if (last > 0) plan.tail_false |= uint64_t{1} << (n - plan.args);
+            if (TYPE_OF(series_cell(spec, i)) == TYPE_REFINEMENT) plan.tail_false |= 1u << (i - plan.args);
+        if (last > 0) plan.tail_false |= 1u << (n - plan.args);
     }
     for (uint32_t i = 0; i < n; i++) {
         const cell* e = series_cell(spec, i);
@@ -1130,7 +1133,7 @@ uint32_t evaluator<traced>::eval_function_call(cell* fn, cell* code, uint32_t& p
             cell* tail = stack::top;
             if (tail + n >= stack::end) stack::overflow();
             for (uint32_t i = 0; i < n; i++) tail[i] = none_value;
-            for (uint64_t m = plan->tail_false; m; m &= m - 1) tail[std::countr_zero(m)] = false_value;
+            for (uint32_t m = plan->tail_false; m; m &= m - 1) tail[std::countr_zero(m)] = false_value;
             stack::top = tail + n;
         }
         if (uint32_t code_ = callee->header & (FUNC_TRACE | FUNC_NO_TRACE) ? exec_function(callee) : exec_body(callee))
