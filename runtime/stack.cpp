@@ -64,28 +64,6 @@ void mark_func(const cell* word, node_id ctx) {
     f->saved = ctx ? series_cell(ctx, 0)->w2 : 0;
 }
 
-void set_frame_flag(bool on) {
-    call_frame* f = current_frame();
-    f->header = on ? f->header | FRAME_BODY : f->header & ~FRAME_BODY;
-}
-
-call_frame* mark_return_target() {
-    if (ctop - cbottom < 2) return nullptr;
-    call_frame* f = ctop - 2;
-    if (f->header & FRAME_BODY) return nullptr;
-    f->header |= FRAME_BODY;
-    return f;
-}
-
-bool eval_q(const call_frame* f, bool one_only) {
-    if (!f) f = ctop - 1;
-    for (; f >= cbottom; f--) {
-        if (f->header & FRAME_INTERP) return true;
-        if (one_only) break;
-    }
-    return false;
-}
-
 void unwind_any() {
     call_frame* f = --ctop;
     restore(f);

@@ -143,13 +143,6 @@ inline void point_context(node_id ctx) {
     c->w2 = index_of(arguments);
 }
 inline void set_ctop(call_frame* f) { ctop = f; }
-void set_frame_flag(bool on);
-inline void set_frame_interp() { current_frame()->header |= FRAME_INTERP; }
-// The frame below the top one gets FRAME_BODY when it lacks it; that frame, else null.
-call_frame* mark_return_target();
-inline void clear_return_target(call_frame* f) { f->header &= ~FRAME_BODY; }
-// An interpreter frame at f (the top one when null) or, unless one_only, below it.
-bool eval_q(const call_frame* f, bool one_only);
 
 // The first argument of a frame: the current base for the top frame, else the base the
 // frame above it recorded.
