@@ -1220,20 +1220,24 @@ inline bool op_at(const cell* code, uint32_t i, uint32_t end) {
     return answer;
 }
 
-// The block argument of any or all at pc when its first value is inert (a call first, the
-// common refusal, costs one type test), no operator follows the block and the plan is one
-// plain block argument; else null.
-inline const cell* inert_conds(const call_plan* plan, cell* code, uint32_t pc, uint32_t end) {
-    const cell* conds = at_within(code, pc, end);
-    if (!conds || TYPE_OF(conds) != TYPE_BLOCK) return nullptr;
+// The block argument of any or all at pc when the plan is one plain block argument and no
+// operator follows the block, read once for both the inert answer and the push; else null.
+inline cell* written_conds(const call_plan* plan, cell* code, uint32_t pc, uint32_t end) {
+    if (!plan || plan->length != 1 || plan->args != 1 ||
+        (plan->types[0].header & ARG_KIND_MASK) != ARG_PLAIN << ARG_KIND_SHIFT ||
+        !plan_accepts(plan->accepts[0], TYPE_BLOCK))
+        return nullptr;
+    cell* conds = at_within(code, pc, end);
+    if (!conds || TYPE_OF(conds) != TYPE_BLOCK || op_at(code, pc + 1, end)) return nullptr;
+    return conds;
+}
+
+// Whether the block's first value is inert: a call first, the common refusal, costs one
+// type test before any_all_of_inert_values.
+inline bool inert_first_q(const cell* conds) {
     series_buffer* b = node_buffer(series_node(conds));
     const cell* first = b->cells() + series_head(conds);
-    if (first < b->cells_tail() && !inert_value(first)) return nullptr;
-    bool plain = (plan->types[0].header & ARG_KIND_MASK) == ARG_PLAIN << ARG_KIND_SHIFT;
-    if (plan->length != 1 || plan->args != 1 || !plain || !plan_accepts(plan->accepts[0], TYPE_BLOCK) ||
-        op_at(code, pc + 1, end))
-        return nullptr;
-    return conds;
+    return first >= b->cells_tail() || inert_value(first);
 }
 
 // any and all called through a word, as eval_call calls them, without its general path
@@ -1244,22 +1248,27 @@ uint32_t evaluator<traced>::eval_any_all_call(cell* fn, cell* code, uint32_t& pc
                                               bool all) {
     cell* callee = stack::push(fn);
     const call_plan* plan = plan_of(callee);
-    if (const cell* conds = plan && !firing() ? inert_conds(plan, code, pc, end) : nullptr) {
-        if (const cell* answer = any_all_of_inert_values(conds, all)) {
-            *callee = *answer;
-            pc++;
-            return 0;
+    if (cell* conds = written_conds(plan, code, pc, end)) {
+        if (!firing() && inert_first_q(conds)) {
+            if (const cell* answer = any_all_of_inert_values(conds, all)) {
+                *callee = *answer;
+                pc++;
+                return 0;
+            }
         }
-    }
-    stack::mark_interp_native(name);
-    if (plan && plan->length == 1 && plan->args == 1) {
-        call c{callee, stack::current_frame(), code, pc, end, false, 0};
-        if (push_branch_blocks(c, *plan, 0, 1) == 0)
-            if (uint32_t code_ = fetch_planned(c, *plan, 0)) return code_;
+        stack::mark_interp_native(name);
+        stack::push(conds);
+        pc++;
         if (uint32_t code_ = run_any_all(all)) return code_;
     } else {
+        stack::mark_interp_native(name);
         call c{callee, stack::current_frame(), code, pc, end, false, 0};
-        if (uint32_t code_ = plan ? run_planned(c, *plan, nullptr, 0) : fetch_and_run(c, nullptr, 0)) return code_;
+        if (plan && plan->length == 1 && plan->args == 1) {
+            if (uint32_t code_ = fetch_planned(c, *plan, 0)) return code_;
+            if (uint32_t code_ = run_any_all(all)) return code_;
+        } else if (uint32_t code_ = plan ? run_planned(c, *plan, nullptr, 0) : fetch_and_run(c, nullptr, 0)) {
+            return code_;
+        }
     }
     stack::unwind();
     callee[0] = callee[1];
