@@ -1006,22 +1006,67 @@ inline uint32_t push_branch_blocks(const call& c, const call_plan& plan, uint32_
 // either and if called through a word, as eval_call calls them, without its general path
 // when their plan is the plain one, all arguments (any other goes through fetch_and_run).
 // name is read before anything runs: it may be the word in the code. Each has its own copy,
-// its arity fixed.
+// its arity fixed. A condition the number path computes, which can neither fail nor be seen,
+// does without the record until something that can needs it; a branch holding one inert
+// value then needs none at all.
 template <bool traced>
 template <bool either>
 uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
+    const cell naming = *name;
     cell* callee = stack::push(fn);
-    stack::mark_interp_native(name);
-    call c{callee, stack::current_frame(), code, pc, end, false, 0};
     uint32_t arity = either ? 3 : 2;
     const call_plan* plan = plan_of(callee);
+    cell* args = callee + 1;
+    auto mark_frame = [callee, args, &naming] {
+        cell* top = stack::top;
+        stack::top = args;
+        stack::mark_interp_native(&naming);
+        stack::top = top;
+    };
     if (plan && plan->length == arity && plan->args == arity) {
-        if (uint32_t code_ = fetch_planned(c, *plan, 0)) return code_;
-        for (uint32_t i = push_branch_blocks(c, *plan, 1, arity); i < arity; i++)
+        call c{callee, nullptr, code, pc, end, false, 0};
+        uint32_t i = 0;
+        cell* value = at_within(code, pc, end);
+        const cell* number = value && TYPE_OF(value) == TYPE_WORD ? bound_value(value) : value;
+        if (number && number_q(number) &&
+            (plan->types[0].header & ARG_KIND_MASK) == ARG_PLAIN << ARG_KIND_SHIFT) {
+            stack::push(number);
+            pc++;
+            if (number_ops(args, code, pc, end) && plan_accepts(plan->accepts[0], TYPE_OF(args))) {
+                i = push_branch_blocks(c, *plan, 1, arity);
+                if (i == arity) {
+                    bool truth = TYPE_OF(args) != TYPE_LOGIC || args->w1 == 1;
+                    cell* branch = truth ? args + 1 : either ? args + 2 : nullptr;
+                    const cell* only = branch ? lone_inert_value(branch) : &none_value;
+                    if (only) {
+                        *callee = *only;
+                        stack::top = args;
+                        return 0;
+                    }
+                    mark_frame();
+                    if (uint32_t code_ = eval_block_here(branch, true)) return code_;
+                    pop_call();
+                    return 0;
+                }
+                mark_frame();
+            } else {
+                mark_frame();
+                if (uint32_t code_ = infix_ops(args, code, pc, end)) return code_;
+                check_planned(c, *plan, 0, args);
+                i = push_branch_blocks(c, *plan, 1, arity);
+            }
+        } else {
+            mark_frame();
+            if (uint32_t code_ = fetch_planned(c, *plan, 0)) return code_;
+            i = push_branch_blocks(c, *plan, 1, arity);
+        }
+        for (; i < arity; i++)
             if (uint32_t code_ = fetch_planned(c, *plan, i)) return code_;
         if (uint32_t code_ = run_branch(either)) return code_;
-    } else if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) {
-        return code_;
+    } else {
+        mark_frame();
+        call c{callee, stack::current_frame(), code, pc, end, false, 0};
+        if (uint32_t code_ = fetch_and_run(c, nullptr, 0)) return code_;
     }
     pop_call();
     return 0;
@@ -1196,20 +1241,24 @@ inline bool op_at(const cell* code, uint32_t i, uint32_t end) {
     return answer;
 }
 
-// The block argument of any or all at pc when its first value is inert (a call first, the
-// common refusal, costs one type test), no operator follows the block and the plan is one
-// plain block argument; else null.
-inline const cell* inert_conds(const call_plan* plan, cell* code, uint32_t pc, uint32_t end) {
-    const cell* conds = at_within(code, pc, end);
-    if (!conds || TYPE_OF(conds) != TYPE_BLOCK) return nullptr;
+// The block argument of any or all at pc when the plan is one plain block argument and no
+// operator follows the block, read once for both the inert answer and the push; else null.
+inline cell* written_conds(const call_plan* plan, cell* code, uint32_t pc, uint32_t end) {
+    if (!plan || plan->length != 1 || plan->args != 1 ||
+        (plan->types[0].header & ARG_KIND_MASK) != ARG_PLAIN << ARG_KIND_SHIFT ||
+        !plan_accepts(plan->accepts[0], TYPE_BLOCK))
+        return nullptr;
+    cell* conds = at_within(code, pc, end);
+    if (!conds || TYPE_OF(conds) != TYPE_BLOCK || op_at(code, pc + 1, end)) return nullptr;
+    return conds;
+}
+
+// Whether the block's first value is inert: a call first, the common refusal, costs one
+// type test before any_all_of_inert_values.
+inline bool inert_first_q(const cell* conds) {
     series_buffer* b = node_buffer(series_node(conds));
     const cell* first = b->cells() + series_head(conds);
-    if (first < b->cells_tail() && !inert_value(first)) return nullptr;
-    bool plain = (plan->types[0].header & ARG_KIND_MASK) == ARG_PLAIN << ARG_KIND_SHIFT;
-    if (plan->length != 1 || plan->args != 1 || !plain || !plan_accepts(plan->accepts[0], TYPE_BLOCK) ||
-        op_at(code, pc + 1, end))
-        return nullptr;
-    return conds;
+    return first >= b->cells_tail() || inert_value(first);
 }
 
 // any and all called through a word, as eval_call calls them, without its general path
@@ -1220,22 +1269,27 @@ uint32_t evaluator<traced>::eval_any_all_call(cell* fn, cell* code, uint32_t& pc
                                               bool all) {
     cell* callee = stack::push(fn);
     const call_plan* plan = plan_of(callee);
-    if (const cell* conds = plan && !firing() ? inert_conds(plan, code, pc, end) : nullptr) {
-        if (const cell* answer = any_all_of_inert_values(conds, all)) {
-            *callee = *answer;
-            pc++;
-            return 0;
+    if (cell* conds = written_conds(plan, code, pc, end)) {
+        if (!firing() && inert_first_q(conds)) {
+            if (const cell* answer = any_all_of_inert_values(conds, all)) {
+                *callee = *answer;
+                pc++;
+                return 0;
+            }
         }
-    }
-    stack::mark_interp_native(name);
-    if (plan && plan->length == 1 && plan->args == 1) {
-        call c{callee, stack::current_frame(), code, pc, end, false, 0};
-        if (push_branch_blocks(c, *plan, 0, 1) == 0)
-            if (uint32_t code_ = fetch_planned(c, *plan, 0)) return code_;
+        stack::mark_interp_native(name);
+        stack::push(conds);
+        pc++;
         if (uint32_t code_ = run_any_all(all)) return code_;
     } else {
+        stack::mark_interp_native(name);
         call c{callee, stack::current_frame(), code, pc, end, false, 0};
-        if (uint32_t code_ = plan ? run_planned(c, *plan, nullptr, 0) : fetch_and_run(c, nullptr, 0)) return code_;
+        if (plan && plan->length == 1 && plan->args == 1) {
+            if (uint32_t code_ = fetch_planned(c, *plan, 0)) return code_;
+            if (uint32_t code_ = run_any_all(all)) return code_;
+        } else if (uint32_t code_ = plan ? run_planned(c, *plan, nullptr, 0) : fetch_and_run(c, nullptr, 0)) {
+            return code_;
+        }
     }
     stack::unwind();
     callee[0] = callee[1];
