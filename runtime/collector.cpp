@@ -293,6 +293,7 @@ void sweep_big_blocks_pass() {
         if (b->flags & SERIES_MARK) {
             b->flags &= ~SERIES_MARK;
             count_live(b);
+            if (b->unit() != sizeof(cell)) stats.unscanned_bytes += buffer_span(b);
         } else {
             release_dead(b);
             retire_big_block(b, collect_budget);
@@ -512,7 +513,9 @@ void collector_collect() {
     series_cycles++;
     memory.allocated = 0;
     // Twice the live size: a growing live set is then marked and moved about half as often.
-    collect_budget = std::max(COLLECT_BUDGET_MIN, 2 * stats.live_bytes);
+    // Big texts and binaries cost the marking nothing: counted, they would let the small
+    // buffers spread over fresh pages, which cost far more to fault in than to collect.
+    collect_budget = std::max(COLLECT_BUDGET_MIN, 2 * (stats.live_bytes - stats.unscanned_bytes));
     active.store(false, std::memory_order_seq_cst);
 }
 

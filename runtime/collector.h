@@ -124,6 +124,7 @@ public:
 struct collector_stats {
     size_t live_buffers;
     size_t live_bytes;
+    size_t unscanned_bytes;  // of live_bytes: big buffers of other units than cells
     size_t freed_buffers;
     size_t freed_bytes;
     size_t evacuated_frames;

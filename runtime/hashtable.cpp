@@ -24,9 +24,8 @@ inline uint8_t* controls_of(int32_t flags) { return node_buffer(static_cast<node
 inline int32_t* int_array(int32_t node) {
     return reinterpret_cast<int32_t*>(node_buffer(static_cast<node_id>(node))->offset);
 }
-// A map!'s full hash per bucket.
-inline uint32_t* hashes_of(const hashtable_record* r) {
-    return reinterpret_cast<uint32_t*>(node_buffer(static_cast<node_id>(r->indexes))->offset);
+inline map_slot* slots_of(const hashtable_record* r) {
+    return reinterpret_cast<map_slot*>(node_buffer(static_cast<node_id>(r->indexes))->offset);
 }
 inline uint32_t int_array_length(int32_t node) {
     return static_cast<uint32_t>(node_buffer(static_cast<node_id>(node))->used_bytes() / 4);
@@ -67,6 +66,9 @@ node_id make_int_array(uint32_t n) {
     b->tail = b->offset + static_cast<size_t>(n) * 4;
     return a;
 }
+
+// A map!'s slots, left as they come like the keys.
+node_id make_slots(uint32_t buckets) { return make_int_array(buckets * (sizeof(map_slot) / 4)); }
 
 // n int32 words, every byte `fill`.
 node_id make_int_array(uint32_t n, uint8_t fill) {
@@ -144,13 +146,13 @@ struct text_span {
     size_t n;
     uint32_t unit;
 };
-inline text_span span_of(const cell* text) {
-    const series_buffer* b = node_buffer(text->w2);
+inline text_span span_in(const series_buffer* b, uint32_t head) {
     uint32_t unit = b->unit();
     size_t n = b->used_bytes() >> (unit >> 1);  // units of 1, 2 or 4 bytes
-    size_t head = text->w1 < n ? text->w1 : n;
-    return {b->offset + head * unit, n - head, unit};
+    size_t from = head < n ? head : n;
+    return {b->offset + from * unit, n - from, unit};
 }
+inline text_span span_of(const cell* text) { return span_in(node_buffer(text->w2), text->w1); }
 
 inline uint64_t load64(const uint8_t* at) {
     uint64_t v;
@@ -697,7 +699,7 @@ node_id hashtable_make(uint32_t size, node_id block, int32_t kind, uint32_t valu
     node = make_int_array(buckets);
     hashtable_of(table)->keys = static_cast<int32_t>(node);
     if (kind == HASH_KIND_MAP) {
-        node = make_int_array(buckets);
+        node = make_slots(buckets);
         hashtable_of(table)->indexes = static_cast<int32_t>(node);
     }
     if (kind == HASH_KIND_HASH) {
@@ -730,7 +732,11 @@ inline void place_entry(hashtable_record* r, uint32_t bucket, uint8_t tag, uint3
     if (controls[bucket] == BUCKET_EMPTY) r->occupied++;
     controls[bucket] = tag;
     int_array(r->keys)[bucket] = static_cast<int32_t>(position);
-    if (r->kind == HASH_KIND_MAP) hashes_of(r)[bucket] = hash;
+    if (r->kind == HASH_KIND_MAP) {
+        const cell* key = block_at(r->block, position);
+        node_id text = text_key_type_q(TYPE_OF(key)) ? key->w2 : 0;
+        slots_of(r)[bucket] = {hash, text};
+    }
     r->size++;
 }
 
@@ -740,7 +746,7 @@ inline void place_entry(hashtable_record* r, uint32_t bucket, uint8_t tag, uint3
 void put_missed(hashtable_record* r, const cell* key, uint32_t position, uint32_t hash, bool strict) {
     const uint8_t* controls = controls_of(r->flags);
     const int32_t* keys = int_array(r->keys);
-    const uint32_t* hashes = hashes_of(r);
+    const map_slot* slots = slots_of(r);
     const cell* cells = node_buffer(static_cast<node_id>(r->block))->cells();
     uint8_t tag = bucket_tag(hash);
     uint32_t mask = static_cast<uint32_t>(r->buckets) - 1;
@@ -749,7 +755,7 @@ void put_missed(hashtable_record* r, const cell* key, uint32_t position, uint32_
     for (uint32_t step = 1; controls[i] != BUCKET_EMPTY; step++) {
         if (controls[i] == BUCKET_DELETED) {
             if (deleted < 0) deleted = static_cast<int32_t>(i);
-        } else if (strict && controls[i] == tag && hashes[i] == hash) {
+        } else if (strict && controls[i] == tag && slots[i].hash == hash) {
             const cell* c = cells + keys[i];
             if (TYPE_OF(c) == TYPE_OF(key) && text_equal(key, c, false)) r->duplicates = 1;
         }
@@ -796,7 +802,7 @@ int32_t hashtable_put_value(node_id table, uint32_t position, int* status, int32
         uint8_t control = controls_of(r->flags)[i];
         if (control == BUCKET_EMPTY) break;
         if (bucket_used(control)) {
-            if (control != tag || (full_hash && hashes_of(r)[i] != hash)) {
+            if (control != tag || (full_hash && slots_of(r)[i].hash != hash)) {
                 i = (i + step) & mask;
                 if (i == first) break;
                 continue;
@@ -967,6 +973,7 @@ inline int32_t find_entry(node_id table, uint32_t type, uint32_t hash, find_rang
     const hashtable_record* r = hashtable_of(table);
     const uint8_t* controls = controls_of(r->flags);
     const int32_t* keys = int_array(r->keys);
+    map_slot* slots = r->kind == HASH_KIND_MAP ? slots_of(r) : nullptr;
     const cell* cells = node_buffer(static_cast<node_id>(r->block))->cells();
     bool first_wins = exact || r->kind == HASH_KIND_HASH || !r->duplicates;
     uint32_t type = TYPE_OF(key);
@@ -978,18 +985,36 @@ inline int32_t find_entry(node_id table, uint32_t type, uint32_t hash, find_rang
     for (uint32_t step = 1;; step++) {
         uint8_t control = controls[i];
         if (control == BUCKET_EMPTY) break;
-        // Most tag matches are hits: the key is read anyway, so the stored hash would only
-        // add a cache line.
         if (control == tag) {
-            int32_t at = keys[i];
-            if (at < 0) return find_entry(table, type, hash, find_range{0, 1, false, false}, text_equal_to{key, exact});
-            const cell* c = cells + at;
-            if (TYPE_OF(c) == type && (best < 0 || at < best) &&
-                ((c->w2 == key->w2 && c->w1 == key->w1) || spans_equal(k, span_of(c), exact))) {
+            int32_t at;
+            const cell* c;
+            bool equal_q;
+            if (slots) {
+                // The node table is read from the slot's hint while the key cell is read.
+                map_slot& s = slots[i];
+                if (s.hash != hash) goto next;
+                at = keys[i];
+                c = cells + at;
+                const series_buffer* b = node_buffer(s.text);
+                if (TYPE_OF(c) != type || (best >= 0 && at >= best)) goto next;
+                if (c->w2 != s.text) {
+                    s.text = c->w2;
+                    b = node_buffer(c->w2);
+                }
+                equal_q = spans_equal(k, span_in(b, c->w1), exact);
+            } else {
+                at = keys[i];
+                if (at < 0) return find_entry(table, type, hash, find_range{0, 1, false, false}, text_equal_to{key, exact});
+                c = cells + at;
+                equal_q = TYPE_OF(c) == type && (best < 0 || at < best) &&
+                          ((c->w2 == key->w2 && c->w1 == key->w1) || spans_equal(k, span_of(c), exact));
+            }
+            if (equal_q) {
                 if (first_wins) return at;
                 best = at;
             }
         }
+    next:
         i = (i + step) & mask;
         if (i == first) break;
     }
@@ -1209,26 +1234,26 @@ void hashtable_rehash(node_id table, uint32_t buckets) {
     node_id flags = make_flags(buckets);
     root_node keep_flags(flags, false);
     node_id keys = make_int_array(buckets);
-    // A map! keeps each bucket's hash: it moves with its key, never computed again.
+    // A map! keeps each bucket's slot: its hash moves with its key, never computed again.
     root_node keep_keys(keys, false);
     bool kept = hashtable_of(table)->kind == HASH_KIND_MAP;
-    node_id hashes = kept ? make_int_array(buckets) : 0;
+    node_id slots = kept ? make_slots(buckets) : 0;
     r = hashtable_of(table);
     const uint8_t* old_controls = controls_of(r->flags);
     const int32_t* old_keys = int_array(r->keys);
-    const uint32_t* old_hashes = kept ? hashes_of(r) : nullptr;
+    const map_slot* old_slots = kept ? slots_of(r) : nullptr;
     uint8_t* f = controls_of(static_cast<int32_t>(flags));
     int32_t* k = int_array(static_cast<int32_t>(keys));
-    uint32_t* h = kept ? reinterpret_cast<uint32_t*>(int_array(static_cast<int32_t>(hashes))) : nullptr;
+    map_slot* s = kept ? reinterpret_cast<map_slot*>(int_array(static_cast<int32_t>(slots))) : nullptr;
     uint32_t used = 0;
     for (uint32_t b = 0; b < static_cast<uint32_t>(r->buckets); b++) {
         if (!bucket_used(old_controls[b])) continue;
         int32_t key = old_keys[b];
-        uint32_t hash = kept ? old_hashes[b] : entry_hash(r, key);
+        uint32_t hash = kept ? old_slots[b].hash : entry_hash(r, key);
         uint32_t i = free_bucket(f, buckets - 1, hash);
         f[i] = old_controls[b];
         k[i] = key;
-        if (kept) h[i] = hash;
+        if (kept) s[i] = old_slots[b];
         used++;
         if (r->kind == HASH_KIND_HASH) {
             entry_positions p = positions_of(r, key);
@@ -1238,7 +1263,7 @@ void hashtable_rehash(node_id table, uint32_t buckets) {
     }
     r->flags = static_cast<int32_t>(flags);
     r->keys = static_cast<int32_t>(keys);
-    if (kept) r->indexes = static_cast<int32_t>(hashes);
+    if (kept) r->indexes = static_cast<int32_t>(slots);
     r->buckets = static_cast<int32_t>(buckets);
     r->upper_bound = bound_of(buckets);
     r->occupied = static_cast<int32_t>(used);

@@ -32,7 +32,7 @@ enum hashtable_kind : int32_t {
 struct hashtable_record {
     int32_t size;        // live entries
     int32_t indexes;     // kind 0: node of int32 bucket per block position (-1 none);
-                         // kind 1: node of the uint32 hash of each bucket's key;
+                         // kind 1: node of a map_slot per bucket;
                          // kinds 3, 4: bytes per entry, (value cells + 1) * 16
     int32_t duplicates;  // kind 0: node of the list of chain nodes (int32 each); kind 1: 1
                          // once it indexed two keys equal only ignoring case, else 0
@@ -46,6 +46,15 @@ struct hashtable_record {
     int32_t stamp;       // 0, or nodes_cycles + 1 when the index was built
 };
 static_assert(sizeof(hashtable_record) == 44);
+
+// What a map! bucket keeps of its key beside the position: its full hash and, for a text,
+// the node of its characters, so that the node table is read while the key cell is, not
+// after it. The node is only a hint, checked against the key cell and put right when stale.
+struct map_slot {
+    uint32_t hash;
+    node_id text;
+};
+static_assert(sizeof(map_slot) == 8);
 
 // Control bytes: below 0x80 a bucket in use, holding its key's tag.
 constexpr uint8_t BUCKET_EMPTY = 0x80;
@@ -229,14 +238,17 @@ inline int32_t hashtable_find(node_id table, const cell* key, uint32_t start, bo
 // stored copy of the key too). A map!'s table has no stamp: no key of it hashes by identity.
 int32_t hashtable_find_text(node_id table, const cell* key, bool exact, hashtable_hint* hint);
 
+inline bool text_key_type_q(uint32_t type) {
+    return type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG ||
+           type == TYPE_EMAIL || type == TYPE_REF;
+}
+
 // A map! lookup from the first position under op; a text key that misses fills the hint.
 inline int32_t hashtable_find_key(node_id table, const cell* key, int32_t op, hashtable_hint* hint) {
     hint->known = false;
-    uint32_t type = TYPE_OF(key);
-    bool text = type == TYPE_STRING || type == TYPE_FILE || type == TYPE_URL || type == TYPE_TAG ||
-                type == TYPE_EMAIL || type == TYPE_REF;
     // Equal (0), strict (2) or find (12); same (9) compares identities.
-    if (text && (op == 0 || op == 2 || op == 12)) return hashtable_find_text(table, key, op == 2, hint);
+    if (text_key_type_q(TYPE_OF(key)) && (op == 0 || op == 2 || op == 12))
+        return hashtable_find_text(table, key, op == 2, hint);
     return hashtable_find(table, key, 0, false, false, op);
 }
 
