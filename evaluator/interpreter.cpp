@@ -469,6 +469,8 @@ struct evaluator {
     [[nodiscard]] static uint32_t eval_word_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name);
     [[nodiscard]] static uint32_t eval_path_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
                                                  uint32_t path_from, const cell* name);
+    [[nodiscard]] static uint32_t eval_written_path_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
+                                                         const cell* written, const cell* name);
     [[nodiscard]] static uint32_t eval_any_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
                                                 uint32_t path_from, const cell* name, bool infix, uint32_t apply);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
@@ -1930,14 +1932,23 @@ uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
     if (!v) return walk_path(code, pc, end);
     if (TYPE_OF(v) == TYPE_OBJECT) return eval_object_path(v, code, pc, end);
     if (!callable_q(TYPE_OF(v))) return walk_path(code, pc, end);
-    cell name = *head;
-    uint32_t from = series_head(p) + 1;
     pc++;
+    // The calls read their name before anything runs, so it is taken where it stands.
     // A function without refinements given: as through a word.
-    if (TYPE_OF(v) == TYPE_FUNCTION && b->cells() + from >= b->cells_tail())
-        return eval_function_call(v, code, pc, end, &name);
-    cell* path = stack::push(p);
-    if (uint32_t c = eval_call(v, code, pc, end, path, from, &name, false)) return c;
+    if (TYPE_OF(v) == TYPE_FUNCTION && head + 1 >= b->cells_tail())
+        return eval_function_call(v, code, pc, end, head);
+    return eval_written_path_call(v, code, pc, end, p, head);
+}
+
+// A call through a path in the code by its element name, its refinements the elements
+// after it: the path kept on the stack under the call and the result put in its place.
+// Its own frame, with few enough arguments for eval_path to jump to it.
+template <bool traced>
+uint32_t evaluator<traced>::eval_written_path_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
+                                                   const cell* written, const cell* name) {
+    uint32_t from = static_cast<uint32_t>(name - node_buffer(series_node(written))->cells()) + 1;
+    cell* path = stack::push(written);
+    if (uint32_t c = run_call(fn, code, pc, end, path, from, name, false, 0)) return c;
     *path = *(stack::top - 1);
     stack::top = path + 1;
     return 0;
