@@ -1315,7 +1315,7 @@ uint32_t evaluator<traced>::run_planned(const call& c, const call_plan& plan, co
             if (t == TYPE_GET_WORD && !value_true_q(word_value(element), false, element)) continue;
             const call_plan::refinement& r = plan.refinements[k];
             refs[k] = static_cast<int32_t>(stack::top - stack::arguments);
-            for (uint32_t a = r.spec_index + 1; a <= r.spec_index + r.arity; a++)
+            for (uint32_t a = r.spec_index + 1, last = a + r.arity; a < last; a++)
                 if (uint32_t code = fetch_planned(c, plan, a)) return code;
         }
     }
