@@ -485,6 +485,8 @@ struct evaluator {
     [[nodiscard]] static uint32_t eval_word_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name);
     [[nodiscard]] static uint32_t eval_path_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
                                                  uint32_t path_from, const cell* name);
+    [[nodiscard]] static uint32_t eval_written_path_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
+                                                         const cell* written, const cell* name);
     [[nodiscard]] static uint32_t eval_any_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* path,
                                                 uint32_t path_from, const cell* name, bool infix, uint32_t apply);
     [[nodiscard, gnu::always_inline]] static inline uint32_t run_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
@@ -1075,14 +1077,15 @@ uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc,
 
 const cell false_value{TYPE_LOGIC, 0, 0, 0};
 
-inline native_code native_entry_of(const cell* callee) {
+// Inline in every call: out of line, the lookup cost a call of its own per native call.
+[[gnu::always_inline]] inline native_code native_entry_of(const cell* callee) {
     native_code entry = native_entries[callee->w1 - 1];
-    if (!entry) fire(internal_error::not_done);
+    if (!entry) [[unlikely]] fire(internal_error::not_done);
     return entry;
 }
-inline action_code action_entry_of(const cell* callee) {
+[[gnu::always_inline]] inline action_code action_entry_of(const cell* callee) {
     action_code entry = action_entries[callee->w1 - 1];
-    if (!entry) fire(internal_error::not_done);
+    if (!entry) [[unlikely]] fire(internal_error::not_done);
     return entry;
 }
 
@@ -1322,17 +1325,18 @@ uint32_t evaluator<traced>::run_planned(const call& c, const call_plan& plan, co
         uint32_t length = cells_in(path);
         uint32_t used = 0;
         for (uint32_t i = path_from; i < length; i++) {
-            cell element = *block::ks_abs_at(path, static_cast<int32_t>(i));
-            uint32_t t = TYPE_OF(&element);
-            if (t != TYPE_WORD && t != TYPE_GET_WORD) fire(script_error::bad_refine, &element);
-            uint32_t k = plan.refinement_named(element.w2);
-            if (k == plan.refinement_count) raise_no_refine(element);
+            // Read in place: nothing runs before a refinement's arguments.
+            const cell* element = block::ks_abs_at(path, static_cast<int32_t>(i));
+            uint32_t t = TYPE_OF(element);
+            if (t != TYPE_WORD && t != TYPE_GET_WORD) fire(script_error::bad_refine, element);
+            uint32_t k = plan.refinement_named(element->w2);
+            if (k == plan.refinement_count) raise_no_refine(*element);
             if (used >> k & 1) fire(script_error::dup_refine, path);
             used |= 1u << k;
-            if (t == TYPE_GET_WORD && !value_true_q(word_value(&element), false, &element)) continue;
+            if (t == TYPE_GET_WORD && !value_true_q(word_value(element), false, element)) continue;
             const call_plan::refinement& r = plan.refinements[k];
             refs[k] = static_cast<int32_t>(stack::top - stack::arguments);
-            for (uint32_t a = r.spec_index + 1; a <= r.spec_index + r.arity; a++)
+            for (uint32_t a = r.spec_index + 1, last = a + r.arity; a < last; a++)
                 if (uint32_t code = fetch_planned(c, plan, a)) return code;
         }
     }
@@ -1952,14 +1956,23 @@ uint32_t evaluator<traced>::eval_path(cell* code, uint32_t& pc, uint32_t end) {
     if (!v) return walk_path(code, pc, end);
     if (TYPE_OF(v) == TYPE_OBJECT) return eval_object_path(v, code, pc, end);
     if (!callable_q(TYPE_OF(v))) return walk_path(code, pc, end);
-    cell name = *head;
-    uint32_t from = series_head(p) + 1;
     pc++;
+    // The calls read their name before anything runs, so it is taken where it stands.
     // A function without refinements given: as through a word.
-    if (TYPE_OF(v) == TYPE_FUNCTION && b->cells() + from >= b->cells_tail())
-        return eval_function_call(v, code, pc, end, &name);
-    cell* path = stack::push(p);
-    if (uint32_t c = eval_call(v, code, pc, end, path, from, &name, false)) return c;
+    if (TYPE_OF(v) == TYPE_FUNCTION && head + 1 >= b->cells_tail())
+        return eval_function_call(v, code, pc, end, head);
+    return eval_written_path_call(v, code, pc, end, p, head);
+}
+
+// A call through a path in the code by its element name, its refinements the elements
+// after it: the path kept on the stack under the call and the result put in its place.
+// Its own frame, with few enough arguments for eval_path to jump to it.
+template <bool traced>
+uint32_t evaluator<traced>::eval_written_path_call(cell* fn, cell* code, uint32_t& pc, uint32_t end,
+                                                   const cell* written, const cell* name) {
+    uint32_t from = static_cast<uint32_t>(name - node_buffer(series_node(written))->cells()) + 1;
+    cell* path = stack::push(written);
+    if (uint32_t c = run_call(fn, code, pc, end, path, from, name, false, 0)) return c;
     *path = *(stack::top - 1);
     stack::top = path + 1;
     return 0;
