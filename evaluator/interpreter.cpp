@@ -720,7 +720,7 @@ uint32_t evaluator<traced>::eval_set_word(cell* value, cell* code, uint32_t& pc,
     auto mark_frame = [word, &framed] {
         cell* top = stack::top;
         stack::top = word;
-        stack::mark_interp_native(word);
+        stack::mark_native(word);
         stack::top = top;
         framed = true;
     };
@@ -1022,7 +1022,7 @@ uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc,
     auto mark_frame = [callee, args, &naming] {
         cell* top = stack::top;
         stack::top = args;
-        stack::mark_interp_native(&naming);
+        stack::mark_native(&naming);
         stack::top = top;
     };
     if (plan && plan->length == arity && plan->args == arity) {
@@ -1136,7 +1136,7 @@ template <bool traced>
 uint32_t evaluator<traced>::eval_number_op(cell* fn, number_op o, cell* code, uint32_t& pc, uint32_t end,
                                            const cell* name) {
     cell* callee = push_infix_callee(fn);
-    stack::mark_interp_native(name);
+    stack::mark_native(name);
     stack::top++;
     const call_plan* plan = plan_of(callee);
     if (plan && plan->length == 2 && plan->args == 2) {
@@ -1167,7 +1167,7 @@ uint32_t evaluator<traced>::eval_number_op(cell* fn, number_op o, cell* code, ui
 template <bool traced>
 uint32_t evaluator<traced>::eval_function_call(cell* fn, cell* code, uint32_t& pc, uint32_t end, const cell* name) {
     cell* callee = stack::push(fn);
-    stack::mark_interp_func(name);
+    stack::mark_function(name);
     const call_plan* plan = plan_of(callee);
     // A call of its own per way, as run_call has: the general one keeps its call in memory.
     if (!plan) [[unlikely]] {
@@ -1280,12 +1280,12 @@ uint32_t evaluator<traced>::eval_any_all_call(cell* fn, cell* code, uint32_t& pc
                 return 0;
             }
         }
-        stack::mark_interp_native(name);
+        stack::mark_native(name);
         stack::push(conds);
         pc++;
         if (uint32_t code_ = run_any_all(all)) return code_;
     } else {
-        stack::mark_interp_native(name);
+        stack::mark_native(name);
         call c{callee, stack::current_frame(), code, pc, end, false, 0};
         if (plan && plan->length == 1 && plan->args == 1) {
             if (uint32_t code_ = fetch_planned(c, *plan, 0)) return code_;
@@ -1462,7 +1462,7 @@ void call_object_handler(cell* handler, uint32_t name, cell* args) {
     cell word{TYPE_WORD, 0, name, static_cast<uint32_t>(-1)};
     cell* saved = stack::top;
     stack::top = args;
-    stack::mark_interp_func(&word);
+    stack::mark_function(&word);
     stack::top = saved;
     if (TYPE_OF(&fn.value) == TYPE_ROUTINE) exec_routine(&fn.value);
     else exit_on_code(exec_function(&fn.value));
@@ -1646,7 +1646,7 @@ uint32_t evaluator<traced>::eval_rounds(cell* block, Step& step) {
 
 template <bool traced>
 uint32_t evaluator<traced>::eval_next(cell* code, uint32_t& pc, uint32_t end, bool sub) {
-    stack::mark_interp_native(&runtime_words[W_BODY]);
+    stack::mark_native(&runtime_words[W_BODY]);
     if (uint32_t c = eval_expression(code, pc, end, false, sub)) return c;
     if (sub) stack::unwind();
     else stack::unwind_last();
@@ -1811,8 +1811,8 @@ uint32_t evaluator<traced>::run_call(cell* fn, cell* code, uint32_t& pc, uint32_
     } else {
         callee = stack::push(fn);
     }
-    if (TYPE_OF(callee) == TYPE_FUNCTION) stack::mark_interp_func(naming);
-    else stack::mark_interp_native(naming);
+    if (TYPE_OF(callee) == TYPE_FUNCTION) stack::mark_function(naming);
+    else stack::mark_native(naming);
     if (infix) stack::top++;
     uint32_t t = TYPE_OF(callee);
     const call_plan* plan =

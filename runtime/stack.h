@@ -34,7 +34,6 @@ enum frame_type : uint32_t {
 constexpr uint32_t FRAME_TYPE_SHIFT = 24;
 constexpr uint32_t FRAME_TYPE_MASK = 0x0F000000;
 constexpr uint32_t FRAME_BODY = 0x10000000;    // target of return and exit
-constexpr uint32_t FRAME_INTERP = 0x80000000;  // pushed by the interpreter
 
 struct call_frame {
     uint32_t header;    // type and flags
@@ -126,10 +125,10 @@ inline void mark_native(const cell* word) { mark(word, FRAME_NATIVE << FRAME_TYP
 inline void mark_try(const cell* word) { mark(word, FRAME_TRY << FRAME_TYPE_SHIFT); }
 inline void mark_try_all(const cell* word) { mark(word, FRAME_TRY_ALL << FRAME_TYPE_SHIFT); }
 inline void mark_catch(const cell* word) { mark(word, FRAME_CATCH << FRAME_TYPE_SHIFT); }
-inline void mark_eval(const cell* word) { mark(word, FRAME_INTERP | FRAME_EVAL << FRAME_TYPE_SHIFT); }
+inline void mark_eval(const cell* word) { mark(word, FRAME_EVAL << FRAME_TYPE_SHIFT); }
 inline void mark_loop(const cell* word) { mark(word, FRAME_LOOP << FRAME_TYPE_SHIFT); }
-inline void mark_interp_native(const cell* word) { mark(word, FRAME_INTERP | FRAME_NATIVE << FRAME_TYPE_SHIFT); }
-inline void mark_interp_func(const cell* word) { mark(word, FRAME_INTERP | FRAME_FUNCTION << FRAME_TYPE_SHIFT); }
+// A function frame whose context the call points itself (point_context).
+inline void mark_function(const cell* word) { mark(word, FRAME_FUNCTION << FRAME_TYPE_SHIFT); }
 
 inline call_frame* current_frame() { return ctop - 1; }
 

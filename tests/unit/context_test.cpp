@@ -103,7 +103,7 @@ TEST_F(Contexts, FunctionValuesLiveOnTheStackOnlyDuringTheCall) {
     root_node ctx(_context::make_from_spec(spec, true, false, CTX_FUNCTION));
     cell* word = stack::push_cell();
     *word = cell{TYPE_WORD, ctx.node, sym("y"), 1};
-    stack::mark_interp_func(word);
+    stack::mark_function(word);
     cell* frame = stack::push_cell();
     *frame = integer_cell(10);
     *stack::push_cell() = integer_cell(20);
