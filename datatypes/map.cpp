@@ -58,6 +58,25 @@ int32_t lookup(const cell* map, const cell* key, int32_t op) {
     return lookup(map, key, op, &hint);
 }
 
+// A case-folded lookup takes the least position of a key's case variants: a removed variant
+// there must not hide a live one. The least live variant's position, or -1.
+[[gnu::noinline]] int32_t live_variant(const cell* map, const cell* key) {
+    cell stored = *key;
+    if (any_word_q(TYPE_OF(&stored))) set_type(&stored, TYPE_SET_WORD);
+    hashtable_cursor cursor;
+    int32_t best = -1;
+    for (int32_t p; (p = hashtable_get_map(map->w3, &stored, &cursor)) >= 0;)
+        if (!dead_q(entry_cell(map, p + 1)) && (best < 0 || p < best)) best = p;
+    return best;
+}
+// Position of the key cell of the key's live entry, or -1.
+[[gnu::always_inline]] inline int32_t live_entry(const cell* map, const cell* key, int32_t op) {
+    hashtable_hint hint;
+    int32_t at = lookup(map, key, op, &hint);
+    if (at < 0 || !dead_q(entry_cell(map, at + 1))) [[likely]] return at;
+    return op == COMP_EQUAL && table_of(map)->duplicates ? live_variant(map, key) : -1;
+}
+
 // Appends an entry for a new key, as given and with its value unset; answers the key's
 // position.
 int32_t append_entry(cell* map, const cell* key) {
@@ -345,8 +364,8 @@ const cell* eval_path(cell* parent, cell* element, cell* value, cell*, cell*, ce
                       bool, bool, bool) {
     int32_t op = lookup_op(case_q, false);
     if (!value) {
-        int32_t at = lookup(parent, element, op);
-        if (at < 0 || dead_q(entry_cell(parent, at + 1))) return &none_value;
+        int32_t at = live_entry(parent, element, op);
+        if (at < 0) return &none_value;
         return entry_cell(parent, at + 1);  // the cell itself: a set-path changes a scalar there
     }
     int32_t at = entry_for(parent, element, op);
@@ -413,8 +432,8 @@ const cell* copy(cell* value, cell* result, cell*, bool deep, cell* types) {
 
 const cell* find(cell* series, cell* value, cell*, bool, bool case_q, bool same, bool, cell*, cell*, bool,
                  bool, bool, bool) {
-    int32_t at = lookup(series, value, lookup_op(case_q, same));
-    if (at < 0 || dead_q(entry_cell(series, at + 1))) return &none_value;
+    int32_t at = live_entry(series, value, lookup_op(case_q, same));
+    if (at < 0) return &none_value;
     found_result = given_key(entry_cell(series, at));
     return &found_result;
 }
@@ -441,8 +460,8 @@ const cell* remove(cell* map, cell*, cell* key) {
 
 const cell* select(cell* series, cell* value, cell*, bool, bool case_q, bool same, bool, cell*, cell*, bool,
                    bool) {
-    int32_t at = lookup(series, value, lookup_op(case_q, same));
-    if (at < 0 || dead_q(entry_cell(series, at + 1))) return &none_value;
+    int32_t at = live_entry(series, value, lookup_op(case_q, same));
+    if (at < 0) return &none_value;
     found_result = *entry_cell(series, at + 1);
     return &found_result;
 }
