@@ -718,10 +718,7 @@ uint32_t evaluator<traced>::eval_set_word(cell* value, cell* code, uint32_t& pc,
     cell* word = stack::push(value);  // slot 0
     bool framed = false;
     auto mark_frame = [word, &framed] {
-        cell* top = stack::top;
-        stack::top = word;
-        stack::mark_native(word);
-        stack::top = top;
+        stack::mark_native_at(word, word);
         framed = true;
     };
     pc++;
@@ -1019,12 +1016,7 @@ uint32_t evaluator<traced>::eval_branch_call(cell* fn, cell* code, uint32_t& pc,
     uint32_t arity = either ? 3 : 2;
     const call_plan* plan = plan_of(callee);
     cell* args = callee + 1;
-    auto mark_frame = [callee, args, &naming] {
-        cell* top = stack::top;
-        stack::top = args;
-        stack::mark_native(&naming);
-        stack::top = top;
-    };
+    auto mark_frame = [args, &naming] { stack::mark_native_at(args, &naming); };
     if (plan && plan->length == arity && plan->args == arity) {
         call c{callee, nullptr, code, pc, end, false, 0};
         uint32_t i = 0;

@@ -129,6 +129,14 @@ inline void mark_eval(const cell* word) { mark(word, FRAME_EVAL << FRAME_TYPE_SH
 inline void mark_loop(const cell* word) { mark(word, FRAME_LOOP << FRAME_TYPE_SHIFT); }
 // A function frame whose context the call points itself (point_context).
 inline void mark_function(const cell* word) { mark(word, FRAME_FUNCTION << FRAME_TYPE_SHIFT); }
+// A native frame whose arguments start at base, made after they were pushed: a record that
+// waited until something that can fail or be seen needed it.
+inline void mark_native_at(cell* base, const cell* word) {
+    cell* pushed = top;
+    top = base;
+    mark_native(word);
+    top = pushed;
+}
 
 inline call_frame* current_frame() { return ctop - 1; }
 
